@@ -1,0 +1,65 @@
+#pragma once
+// A host for tests: records every message box, answers from a queue (else the default button),
+// counts beeps, and keeps the clock, the tick and the settings store in memory.
+#include "platform/host_services.h"
+
+#include <QMap>
+#include <QQueue>
+#include <QStringList>
+#include <functional>
+
+class FakeHost : public HostServices {
+public:
+    struct Shown {
+        QString text;
+        Buttons buttons;
+        Icon icon;
+        Button defaultButton;
+    };
+
+    FakeHost() { SetHost(this); }
+    ~FakeHost() override { SetHost(nullptr); }
+    FakeHost(const FakeHost&) = delete;
+    FakeHost& operator=(const FakeHost&) = delete;
+
+    Button message(const QString& text, Buttons buttons, Icon icon, Button defaultButton) override
+    {
+        shown.append({text, buttons, icon, defaultButton});
+        if (onMessage)
+            onMessage();
+        return answers.isEmpty() ? defaultButton : answers.dequeue();
+    }
+    void beep() override { ++beeps; }
+    QDateTime now() override { return clock; }
+    quint32 tickCount() override { return tick; }
+    bool shellOpen(const QString& path) override
+    {
+        opened.append(path);
+        return true;
+    }
+    QString setting(const QString& group, const QString& key, const QString& defaultValue) override
+    {
+        return settings.value(group + '/' + key, defaultValue);
+    }
+    void setSetting(const QString& group, const QString& key, const QString& value) override
+    {
+        settings.insert(group + '/' + key, value);
+    }
+
+    QStringList texts() const
+    {
+        QStringList all;
+        for (const auto& s : shown)
+            all.append(s.text);
+        return all;
+    }
+
+    QList<Shown> shown;
+    QQueue<Button> answers;
+    std::function<void()> onMessage; // runs while the "box" is up, before it is answered
+    int beeps = 0;
+    QDateTime clock{QDate(2026, 12, 7), QTime(10, 0, 0)};
+    quint32 tick = 1000;
+    QMap<QString, QString> settings;
+    QStringList opened;
+};
