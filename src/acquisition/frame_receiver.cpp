@@ -1,6 +1,5 @@
 #include "acquisition/frame_receiver.h"
 
-#include <algorithm>
 #include <cstring>
 
 void FrameReceiver::Reset()
@@ -12,20 +11,12 @@ void FrameReceiver::Reset()
     ByteCount = 0;
 }
 
-bool FrameReceiver::StateInRange() const
+inline bool FrameReceiver::StateInRange() const
 {
     const bool collectingInRange = RxState == Collecting && ByteCount >= 0 && ByteCount < FrameLength;
     return (RxState == Hunting || collectingInRange) && SyncIndex >= 0 &&
            SyncIndex < static_cast<int>(SyncBytes.size()) && FrameLength >= 1 &&
            FrameLength < static_cast<int>(FrameBuffer.size());
-}
-
-void FrameReceiver::Deliver()
-{
-    if (OnFrame)
-        OnFrame(FrameBuffer);
-    else
-        DecodeFrame(FrameBuffer);
 }
 
 void FrameReceiver::Receive(const uint8_t* bytes, std::size_t count)
@@ -49,20 +40,32 @@ void FrameReceiver::Receive(const uint8_t* bytes, std::size_t count)
             RxState = Collecting;
             continue;
         }
-        const auto taken = std::min<std::ptrdiff_t>(FrameLength - ByteCount, end - next);
-        std::memcpy(&FrameBuffer[ByteCount + 1], next, taken);
-        ByteCount = static_cast<int16_t>(ByteCount + taken);
-        next += taken;
-        if (ByteCount < FrameLength)
+        const std::ptrdiff_t wanted = FrameLength - ByteCount;
+        const std::ptrdiff_t available = end - next;
+        uint8_t* const into = &FrameBuffer[ByteCount + 1];
+        if (available < wanted) {
+            std::memcpy(into, next, available);
+            ByteCount = static_cast<int16_t>(ByteCount + available);
             return;
+        }
+        // A whole frame body inside one event is the usual case; its fixed size copies inline.
+        if (wanted == 15)
+            std::memcpy(into, next, 15);
+        else
+            std::memcpy(into, next, wanted);
+        next += wanted;
+        ByteCount = FrameLength;
         RxState = Hunting;
         if (FrameBuffer[FrameLength] != FrameEndByte)
             return;
-        Deliver();
+        if (OnFrame)
+            OnFrame(FrameBuffer);
+        else
+            DecodeFrame(FrameBuffer);
         SyncIndex = 1;
         RxState = Hunting;
-        // OnFrame may have changed the fields.
-        if (!StateInRange())
+        // A replaced handler may have changed the fields.
+        if (OnFrame && !StateInRange())
             Reset();
     }
 }

@@ -40,5 +40,4 @@ class FrameReceiver {
 
   private:
     bool StateInRange() const;
-    void Deliver();
 };

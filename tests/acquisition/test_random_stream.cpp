@@ -116,11 +116,23 @@ class TestRandomStream : public QObject {
         for (int ch = 1; ch <= MaxChannel; ++ch)
             Shared.DispSetup[ch].Scale = scale(random);
         FrameReceiver receiver;
+        int decoded = 0;
+        int wrongDigits = 0;
+        receiver.OnFrame = [&](FrameBufferArray& buffer) {
+            DecodeFrame(buffer);
+            if (DigitValue(buffer[2]) > MaxChannel)
+                return;
+            ++decoded;
+            for (int p = 0; p < 16; ++p)
+                wrongDigits += Shared.FrameDigits[p] != DigitValue(buffer[15 - p]);
+        };
         for (int round = 0; round < 20; ++round) {
             Shared.Format01 = round % 2 == 1;
             for (const QByteArray& chunk : Chunks(random, MeterLikeStream(random, 2000)))
                 receiver.Receive(chunk);
         }
+        QVERIFY(decoded > 10000);
+        QCOMPARE(wrongDigits, 0);
         for (int ch = 0; ch <= MaxChannel; ++ch) {
             QVERIFY(std::isfinite(Shared.ChanValue[ch]));
             QVERIFY(Shared.ChanDecimals[ch] >= 0 && Shared.ChanDecimals[ch] <= 207);
