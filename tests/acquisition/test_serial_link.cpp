@@ -20,8 +20,6 @@ class FakeSerialControl : public SerialControl {
             log.append("open failed");
             return false;
         }
-        if (wanted)
-            openedWith.append(Settings);
         log.append(wanted ? "open " + Settings : QStringLiteral("close"));
         open = wanted;
         return true;
@@ -47,12 +45,11 @@ class FakeSerialControl : public SerialControl {
     QString error = QStringLiteral("COM3: serial device /dev/ttyS2 not found");
     QByteArray waiting;
     QStringList log;
-    QStringList openedWith;
 };
 
 QByteArray Frame(char channel)
 {
-    return QByteArray("\x02") + channel + QByteArray("0123456789ABC\r");
+    return MeterFrame(channel + QByteArray("0123456789ABC"));
 }
 
 // The configured baud rate and the settings the port must get: anything but 9600 means 2400.
