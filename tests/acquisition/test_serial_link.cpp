@@ -1,4 +1,4 @@
-#include "../platform/pty_pair.h"
+#include "pty_pair.h"
 #include "acquisition/frame_receiver.h"
 #include "acquisition/serial_link.h"
 #include "core/shared_state.h"
