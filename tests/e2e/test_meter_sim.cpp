@@ -1,5 +1,7 @@
 // meter-sim end to end: the frames it streams on its pseudo-terminal, its faults, its link and its
 // exits; and its frame encoder against the meter's frame layout.
+#include "acquisition/frame_receiver.h"
+#include "core/shared_state.h"
 #include "meter-sim/frame_encoder.h"
 #include "test_registry.h"
 
@@ -167,6 +169,53 @@ class MeterFrameEncoderTest : public QObject {
         QCOMPARE(frame, expected);
     }
 
+    void init() { Shared = SharedState{}; }
+
+    // What the program's receiver and decoder make of an encoded frame: the reading the encoder was
+    // given, to the meter's 32-bit precision, with its unit and decimals, on the right channel.
+    void decodesToWhatWasEncoded_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("unit");
+        QTest::addColumn<int>("decimals");
+        QTest::newRow("channel 3, -12.34 V") << EncodeSingleFrame(3, 4, 2, -12.34) << 3 << -12.34 << 4 << 2;
+        QTest::newRow("channel 16, 1.5 Hz") << EncodeSingleFrame(16, 10, 3, 1.5) << 16 << 1.5 << 10 << 3;
+        QTest::newRow("zero") << EncodeSingleFrame(1, 1, 0, -0.2) << 1 << 0.0 << 1 << 0;
+        QTest::newRow("seven digits, unit 103")
+            << EncodeSingleFrame(12, 103, 1, 1234567.8) << 12 << 1234567.8 << 103 << 1;
+        QTest::newRow("six decimals") << EncodeSingleFrame(9, 5, 6, -0.000123) << 9 << -0.000123 << 5 << 6;
+        QTest::newRow("dual, first reading")
+            << EncodeDualFrame(1, 4, {-4.56, 2}, DualReading{12.3, 1}) << 1 << -4.56 << 4 << 2;
+        QTest::newRow("dual, second reading")
+            << EncodeDualFrame(1, 4, {-4.56, 2}, DualReading{12.3, 1}) << 2 << 12.3 << 1 << 1;
+        QTest::newRow("dual, negative second")
+            << EncodeDualFrame(7, 4, {99.99, 2}, DualReading{-0.5, 3}) << 2 << -0.5 << 7 << 3;
+    }
+    void decodesToWhatWasEncoded()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(int, channel);
+        QFETCH(double, value);
+        QFETCH(int, unit);
+        QFETCH(int, decimals);
+        FrameReceiver receiver;
+        receiver.Receive(frame);
+        QCOMPARE(float(Shared.ChanValue[channel]), float(value));
+        QCOMPARE(int(Shared.ChanUnit[channel]), unit);
+        QCOMPARE(int(Shared.ChanDecimals[channel]), decimals);
+    }
+
+    void dualFrameWithoutSecondReadingKeepsChannel2()
+    {
+        Shared.ChanValue[2] = 42;
+        FrameReceiver receiver;
+        receiver.Receive(EncodeDualFrame(1, 4, {1.25, 2}, std::nullopt));
+        QCOMPARE(Shared.ChanValue[1], 1.25);
+        QCOMPARE(Shared.ChanValue[2], 42.0);
+    }
+
     void refusesReadingsThatDoNotFit_data()
     {
         QTest::addColumn<QByteArray>("frame");
@@ -221,6 +270,16 @@ class MeterSimTest : public QObject {
             QVERIFY2(AllDigits(seen.bytes.mid(3, 12)), seen.bytes.constData());
         }
         QVERIFY(sim.process.state() == QProcess::Running);
+
+        // The program's own receiver reads a plausible reading for every channel.
+        Shared = SharedState{};
+        FrameReceiver receiver;
+        receiver.Receive(sim.received);
+        for (int channel = 1; channel <= channels; ++channel) {
+            QVERIFY(Shared.ChanUnit[channel] >= 1 && Shared.ChanUnit[channel] <= 10);
+            QVERIFY(Shared.ChanDecimals[channel] >= 0 && Shared.ChanDecimals[channel] <= 3);
+            QVERIFY(std::fabs(Shared.ChanValue[channel]) < 10000);
+        }
     }
 
     void streamsDualDisplayFrames()
@@ -272,6 +331,18 @@ class MeterSimTest : public QObject {
             QCOMPARE(!AllDigits(frame.mid(11, 1)), every(badDigitEvery, number));
             QCOMPARE(frames[i].noiseBefore > 0, every(noiseEvery, number));
             QVERIFY(frames[i].noiseBefore < FrameSize);
+        }
+
+        // Frame by frame, as separate receive events, each frame's reading is valid or not as meant.
+        for (int i = 0; i < wanted; ++i) {
+            Shared = SharedState{};
+            FrameReceiver receiver;
+            receiver.Receive(frames[i].bytes);
+            const int channel = i % channels + 1;
+            const bool decoded = Shared.ChanUnit[channel] != 0;
+            QCOMPARE(decoded, !every(badEndEvery, i + 1));
+            if (decoded)
+                QCOMPARE(Shared.ChanValue[channel] == InvalidReading, every(badDigitEvery, i + 1));
         }
     }
 
