@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds the program and starts it. When no meter is mapped in the settings store (group "Ports"),
+# the instrument simulator meter-sim is started and mapped to COM1 for this run only: the run uses
+# a copy of the user's settings, so the user's own port mapping is left as it was.
+# Usage: scripts/run.sh [--generic]   (--generic starts the Datalogger identity, default Varnik350)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+build=${BUILD_DIR:-build}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+program=Varnik350
+[ "${1:-}" = "--generic" ] && program=Datalogger
+
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  echo "No display found. Run it under a virtual display instead:  xvfb-run -a -s '-screen 0 1280x1024x24' scripts/run.sh"
+  exit 1
+fi
+
+conf_home=${XDG_CONFIG_HOME:-$HOME/.config}
+conf="$conf_home/Varnik350/Varnik350.conf"
+if [ -f "$conf" ] && grep -q '^\[Ports\]' "$conf"; then
+  exec "$build/$program"
+fi
+
+run_dir=$(mktemp -d)
+sim_pid=""
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  rm -rf "$run_dir"
+}
+trap cleanup EXIT INT TERM
+mkdir -p "$run_dir/config/Varnik350"
+[ -f "$conf" ] && cp "$conf" "$run_dir/config/Varnik350/Varnik350.conf"
+"$build/meter-sim" --link "$run_dir/meter" --channels 16 >"$run_dir/sim.out" &
+sim_pid=$!
+for _ in $(seq 50); do [ -e "$run_dir/meter" ] && break; sleep 0.1; done
+port=1
+if [ -f "$build/data/default.txt" ]; then
+  port=$(head -n1 "$build/data/default.txt" | tr -d '\r' | sed -n 's/^"Comm. Port ",\([0-9]*\).*/\1/p')
+  [ -n "$port" ] || port=1
+fi
+printf '[Ports]\nCOM%s=%s\n' "$port" "$run_dir/meter" >>"$run_dir/config/Varnik350/Varnik350.conf"
+echo "No meter mapped: using the simulator on $(head -n1 "$run_dir/sim.out") as COM$port for this run."
+
+XDG_CONFIG_HOME="$run_dir/config" "$build/$program"

@@ -1,0 +1,33 @@
+#pragma once
+// Turns one complete meter frame into channel readings in the shared state.
+// The receiver (frame_receiver.h) calls DecodeFrame for every frame it cuts from the serial stream;
+// nothing else needs to. A frame is 16 bytes: start byte 0x02, 14 data bytes, end byte 0x0D.
+// Every byte b becomes a digit value (b - 48 from 48 up, else b) and byte k is digit position
+// 15 - k. The first data byte tells the layout: the character 4 is a single reading of the frame's
+// channel, anything else a dual-display frame whose readings go to channels 1 and 2.
+// Errors: a reading whose checked digit is not 0..9 is stored as InvalidReading, and so is a second
+// reading whose decimal places (above 38) put its power of ten beyond the float range; a frame whose
+// channel digit is above MaxChannel is dropped and changes nothing.
+#include "core/shared_state.h"
+
+#include <array>
+#include <cstdint>
+
+using FrameBufferArray = std::array<uint8_t, 171>;
+
+constexpr uint8_t FrameStartByte = 0x02;
+constexpr uint8_t FrameEndByte = 0x0D;
+
+constexpr int16_t DigitValue(uint8_t b)
+{
+    return static_cast<int16_t>(b >= 48 ? b - 48 : b);
+}
+
+// Decodes the frame in FrameBuffer[1..15] (the bytes after the start byte) into Shared: FrameDigits,
+// FrameChannel, FrameStore, ChanValue, ChanUnit, ChanDecimals, CurrentScale, SecondDisplay. Puts the
+// start byte back in FrameBuffer[0].
+void DecodeFrame(FrameBufferArray& FrameBuffer);
+
+// Computes the reading of channel Shared.FrameChannel from Shared.FrameStore; DecodeFrame calls it.
+// Does nothing when FrameChannel is outside 0..MaxChannel.
+void DecodeReading();

@@ -1,0 +1,95 @@
+#include "acquisition/serial_link.h"
+
+#include "acquisition/frame_receiver.h"
+#include "core/shared_state.h"
+#include "platform/host_services.h"
+#include "platform/serial_control.h"
+
+#include <limits>
+
+namespace {
+constexpr quint32 SilenceLimitMs = 15000;
+constexpr int16_t SilentTicksBeforeAsking = 3;
+} // namespace
+
+SerialLink::SerialLink(SerialControl& MSComm1, FrameReceiver& receiver, QObject* parent)
+    : QObject(parent), MSComm1(MSComm1), receiver(receiver)
+{
+    connect(&MSComm1, &SerialControl::OnComm, this, &SerialLink::MSComm1_OnComm);
+}
+
+void SerialLink::Start232()
+{
+    SCI_Init();
+}
+
+void SerialLink::SCI_Init()
+{
+    receiver.Reset();
+    if (MSComm1.PortOpen())
+        return;
+
+    ApplyPortSettings();
+    // Opening, flushing and reopening once more clears whatever the line delivered before.
+    bool ok = MSComm1.SetPortOpen(true);
+    if (ok) {
+        MSComm1.Input();
+        ok = MSComm1.SetPortOpen(false) && MSComm1.SetPortOpen(true);
+    }
+    if (!ok)
+        Host().message(MSComm1.ErrorDescription(), HostServices::Ok, HostServices::Icon::None,
+                       HostServices::Ok);
+}
+
+void SerialLink::CheckLink()
+{
+    const quint32 silence = Host().tickCount() - LastRxTick; // wraps with the tick counter
+    if (silence <= SilenceLimitMs) {
+        MissedChecks = 0;
+        return;
+    }
+    // Ticks keep coming while the question is up; the count must not wrap into the quiet range.
+    if (MissedChecks < std::numeric_limits<int16_t>::max())
+        ++MissedChecks;
+    Shared.DataReceived = false;
+    if (MissedChecks <= SilentTicksBeforeAsking || asking)
+        return;
+
+    if (MSComm1.PortOpen())
+        MSComm1.SetPortOpen(false);
+    asking = true;
+    const HostServices::Button answer =
+        Host().message(QStringLiteral("Comm. Port Disconnected!\r\nDo you want to continue ?"),
+                       HostServices::Yes | HostServices::No, HostServices::Icon::Critical, HostServices::No);
+    asking = false;
+
+    if (answer != HostServices::Yes) {
+        if (OnDeclined)
+            OnDeclined();
+        return;
+    }
+    MissedChecks = 0;
+    LastRxTick = Host().tickCount();
+    ApplyPortSettings();
+    // A failed reopen stays silent; with the count reset the question returns after 15 s.
+    MSComm1.SetPortOpen(true);
+    LastRxTick = Host().tickCount();
+    MissedChecks = 0;
+}
+
+void SerialLink::MSComm1_OnComm()
+{
+    if (MSComm1.CommEvent != 2)
+        return;
+    Shared.DataReceived = true;
+    LastRxTick = Host().tickCount();
+    receiver.Receive(MSComm1.Input());
+}
+
+void SerialLink::ApplyPortSettings()
+{
+    MSComm1.CommPort = Shared.ComPort;
+    MSComm1.Settings = Shared.BaudRate == 9600 ? QStringLiteral("9600,N,8,1") : QStringLiteral("2400,N,8,1");
+    MSComm1.InputMode = 1;
+    MSComm1.RThreshold = 1;
+}

@@ -1,0 +1,169 @@
+#include "platform/serial_control.h"
+
+#include "platform/host_services.h"
+
+#include <QFileInfo>
+#include <QSerialPort>
+#include <optional>
+
+namespace {
+struct LineSettings {
+    qint32 baud = 9600;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+};
+
+// "baud,parity letter,data bits,stop bits", e.g. "9600,N,8,1".
+std::optional<LineSettings> ParseSettings(const QString& text)
+{
+    const QStringList items = text.split(QLatin1Char(','));
+    if (items.size() != 4)
+        return std::nullopt;
+    LineSettings line;
+    bool ok = false;
+    line.baud = items[0].trimmed().toInt(&ok);
+    if (!ok || line.baud <= 0)
+        return std::nullopt;
+
+    const QString parity = items[1].trimmed().toUpper();
+    if (parity == QLatin1String("N"))
+        line.parity = QSerialPort::NoParity;
+    else if (parity == QLatin1String("E"))
+        line.parity = QSerialPort::EvenParity;
+    else if (parity == QLatin1String("O"))
+        line.parity = QSerialPort::OddParity;
+    else if (parity == QLatin1String("M"))
+        line.parity = QSerialPort::MarkParity;
+    else if (parity == QLatin1String("S"))
+        line.parity = QSerialPort::SpaceParity;
+    else
+        return std::nullopt;
+
+    const int dataBits = items[2].trimmed().toInt(&ok);
+    if (!ok || dataBits < 5 || dataBits > 8)
+        return std::nullopt;
+    line.dataBits = static_cast<QSerialPort::DataBits>(dataBits);
+
+    const QString stop = items[3].trimmed();
+    if (stop == QLatin1String("1"))
+        line.stopBits = QSerialPort::OneStop;
+    else if (stop == QLatin1String("1.5"))
+        line.stopBits = QSerialPort::OneAndHalfStop;
+    else if (stop == QLatin1String("2"))
+        line.stopBits = QSerialPort::TwoStop;
+    else
+        return std::nullopt;
+    return line;
+}
+} // namespace
+
+QString SerialDeviceForPort(int n)
+{
+    const QString name = QStringLiteral("COM%1").arg(n);
+#ifdef Q_OS_WIN
+    return name;
+#else
+    const QString mapped = Host().setting(QStringLiteral("Ports"), name, QString()).trimmed();
+    return mapped.isEmpty() ? QStringLiteral("/dev/ttyS%1").arg(n - 1) : mapped;
+#endif
+}
+
+QtSerialControl::QtSerialControl(QObject* parent) : SerialControl(parent), m_port(new QSerialPort(this))
+{
+    connect(m_port, &QSerialPort::readyRead, this, &QtSerialControl::DataArrived);
+    connect(m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+        if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError)
+            DeviceLost();
+    });
+}
+
+bool QtSerialControl::PortOpen() const
+{
+    return m_port->isOpen();
+}
+
+bool QtSerialControl::SetPortOpen(bool open)
+{
+    if (!open) {
+        if (m_port->isOpen())
+            m_port->close();
+        return true;
+    }
+    if (m_port->isOpen())
+        return true;
+
+    const QString name = QStringLiteral("COM%1").arg(CommPort);
+    const std::optional<LineSettings> line = ParseSettings(Settings);
+    if (!line)
+        return Fail(QStringLiteral("%1: invalid port settings \"%2\"").arg(name, Settings));
+
+    QString device = SerialDeviceForPort(CommPort);
+#ifndef Q_OS_WIN
+    const QString canonical = QFileInfo(device).canonicalFilePath();
+    if (canonical.isEmpty())
+        return Fail(QStringLiteral("%1: serial device %2 not found").arg(name, device));
+    device = canonical;
+#endif
+    m_label = QStringLiteral("%1 (%2)").arg(name, device);
+    m_port->setPortName(device);
+    m_port->setBaudRate(line->baud);
+    m_port->setParity(line->parity);
+    m_port->setDataBits(line->dataBits);
+    m_port->setStopBits(line->stopBits);
+    m_port->setFlowControl(QSerialPort::NoFlowControl);
+    if (!m_port->open(QIODevice::ReadWrite))
+        return Fail(QStringLiteral("%1: %2").arg(m_label, m_port->errorString()));
+
+    // Meters with an optically isolated interface draw their power from DTR. A pseudo-terminal
+    // has no modem lines and refuses; that is harmless.
+    m_port->setDataTerminalReady(true);
+    m_port->clearError();
+    ++m_openCount;
+    m_error.clear();
+    return true;
+}
+
+QByteArray QtSerialControl::Input()
+{
+    return m_port->isOpen() ? m_port->readAll() : QByteArray();
+}
+
+QString QtSerialControl::ErrorDescription() const
+{
+    return m_error;
+}
+
+bool QtSerialControl::Fail(const QString& description)
+{
+    m_error = description;
+    return false;
+}
+
+void QtSerialControl::DataArrived()
+{
+    if (RThreshold <= 0)
+        return;
+    CommEvent = 2;
+    emit OnComm();
+    CommEvent = 0;
+}
+
+// A vanished device reports its read error again on every pass of the event loop until the port
+// is closed. The port trims its read buffer after reporting the error, so closing from inside the
+// report would leave that buffer miscounted: the close is queued instead, and the opening count
+// keeps a late close from hitting a port that was reopened in the meantime.
+void QtSerialControl::DeviceLost()
+{
+    if (!m_port->isOpen())
+        return;
+    m_error = QStringLiteral("%1: %2").arg(m_label, m_port->errorString());
+    const quint32 opening = m_openCount;
+    QMetaObject::invokeMethod(
+        this,
+        [this, opening] {
+            if (opening == m_openCount && m_port->isOpen())
+                m_port->close();
+        },
+        Qt::QueuedConnection);
+}

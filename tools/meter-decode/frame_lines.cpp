@@ -1,0 +1,55 @@
+#include "frame_lines.h"
+
+#include <cstdio>
+
+namespace {
+
+// Byte positions in the frame (0 is the start byte).
+constexpr int LayoutByte = 1;
+constexpr int ChannelByte = 2;
+constexpr int FirstCheckedByte = 11;
+constexpr int SingleReadingLayout = 4;
+
+std::string Format(const char* format, auto... values)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, format, values...);
+    return text;
+}
+
+std::string Reading(int ch)
+{
+    const double value = Shared.ChanValue[ch];
+    if (value == InvalidReading)
+        return Format("ch %d invalid", ch);
+    const int decimals = Shared.ChanDecimals[ch];
+    const std::string number =
+        decimals >= 0 && decimals <= 16 ? Format("%.*f", decimals, value) : Format("%.17g", value);
+    return Format("ch %d %s unit %d", ch, number.c_str(), Shared.ChanUnit[ch]);
+}
+
+} // namespace
+
+std::string FrameLine(const FrameBufferArray& frame)
+{
+    const int ch = DigitValue(frame[ChannelByte]);
+    if (ch > MaxChannel)
+        return Format("dropped: channel digit %d is above %d", ch, MaxChannel);
+    if (DigitValue(frame[LayoutByte]) == SingleReadingLayout)
+        return Reading(ch);
+    // A dual-display frame's first reading belongs to channel 1, but an invalid one is marked on the
+    // frame's own channel, so channel 1 may still hold an older reading.
+    const int checked = DigitValue(frame[FirstCheckedByte]);
+    std::string line = "dual: " + (checked <= 9 ? Reading(1) : std::string("ch 1 invalid"));
+    line += Shared.SecondDisplay ? ", " + Reading(2) : std::string(", ch 2 no reading");
+    return line;
+}
+
+std::string StateLines()
+{
+    std::string lines;
+    for (int ch = 0; ch <= MaxChannel; ++ch)
+        lines += Format("%d %.17g %d %d\n", ch, Shared.ChanValue[ch], Shared.ChanUnit[ch],
+                        Shared.ChanDecimals[ch]);
+    return lines;
+}
