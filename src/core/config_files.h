@@ -1,0 +1,36 @@
+#pragma once
+// The four configuration files in the data folder (paths from DataPath()):
+//   unit2.dat    unit names, read only: records of two fields, the second a name (cut to 10
+//                characters) for unit code 0, 1, ...; records past the 301st are ignored.
+//   display.dat  DispSetup(1..8) as 94-byte little-endian records, see DisplayRecordSize.
+//   default.txt  the system setup, eight labelled statements.
+//   dispchan.dat the display channel choices, 20 numbers.
+// The text files use the statement format of statement_format.h.
+//
+// Start-up calls LoadConfiguration; the main window and the setup dialog call SaveDefaults, the
+// display windows SaveDisplayChannels, the angular display's setup page SaveDisplaySetup.
+//
+// Every function returns false on failure and fills *error with a message that names the file
+// (and, for the text files, the line). A loader changes the shared state only when it succeeds.
+// A missing unit2.dat, default.txt or dispchan.dat, a numeric field that is not a number, and a
+// number outside its variable's range are errors; a missing display.dat is created empty.
+// A save writes a temporary file beside the target and renames it over the target, so a failed
+// save leaves the old file as it was.
+#include <QString>
+
+constexpr int DisplayRecordSize = 94;
+constexpr int DisplayRecordCount = 8; // display.dat holds channels 1..8
+
+bool LoadUnitNames(QString* error);
+bool LoadDisplaySetup(QString* error);
+bool LoadDefaults(QString* error);
+bool LoadDisplayChannels(QString* error);
+// The four loaders in the order unit2.dat, display.dat, default.txt, dispchan.dat; stops at the
+// first failure.
+bool LoadConfiguration(QString* error);
+
+bool SaveDefaults(QString* error);
+bool SaveDisplayChannels(QString* error);
+// Writes records 1..8 from DispSetup(1..8), their reserved bytes as they were read, and keeps any
+// bytes the file holds beyond record 8. Pads each ManualUnit in the shared state to 10 blanks.
+bool SaveDisplaySetup(QString* error);
