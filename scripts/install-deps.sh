@@ -6,7 +6,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite
   qt6-charts-dev libqt6opengl6-dev libxlsxwriter-dev
-  sqlite3 python3-openpyxl
+  sqlite3 libsqlite3-dev python3-openpyxl
   xvfb xauth imagemagick fonts-dejavu-core
   valgrind
 )

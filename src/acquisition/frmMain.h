@@ -1,0 +1,122 @@
+#pragma once
+// The main window: owner of the serial control MSComm1, the scan timer Timer1 and the data
+// binding Data1, and the menus that open every other window.
+// Other windows reach it through MainForm and use Start232, savedata, check_pause,
+// RegisterPauseButton, BindDataFile/AnnounceNewDataFile (after a new data file) and its Timer1.
+// Constructing it is the window's load: placement and baud rate from the settings store, the
+// data file bound (a missing one is created with 8 channels; a foreign one is reported and
+// recording stays off), identity captions. Closing (close box, Exit, the watchdog's No) saves
+// default.txt, the baud rate, unloads the other windows, saves the placement unless minimized
+// and ends the program.
+#include <QAbstractButton>
+#include <QMainWindow>
+#include <QPointer>
+#include <QRect>
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class DataFile;
+class FrameReceiver;
+class QAction;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+class ScanCycle;
+class SerialControl;
+class SerialLink;
+enum class WindowId;
+
+class frmMain : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Starts the serial link (opens and primes the port once; later calls reset the receiver).
+    void Start232();
+    // Records one row at once (channels 1 to 8); false + error when it could not be written.
+    bool savedata(QString* error = nullptr);
+    // Paints the registered RUN/PAUSE buttons of the open displays, in the order chart, angular,
+    // text: caption "PAUSE" on red while paused, else "RUN" on light green (Button palette role).
+    void check_pause();
+
+    enum class Display { Chart, Angular, Text };
+    // A display hands its RUN/PAUSE button over once; a closed display's button is dropped.
+    void RegisterPauseButton(Display owner, QAbstractButton* button);
+
+    // Binds Data1 to DataPath(Shared.DataFileName) and derives FieldCount (for the scan cycle
+    // too). On failure returns false with the reason and keeps the previous binding.
+    bool BindDataFile(QString* error = nullptr);
+    // Tells the open displays that the data file changed (they re-select their pages).
+    void AnnounceNewDataFile();
+    // The closing procedure; runs once, later calls and the close that follows do nothing more.
+    void CloseProgram();
+
+    QTimer* Timer1 = nullptr; // 200 ms scan timer, off at load
+    SerialControl* MSComm1 = nullptr;
+    DataFile* Data1 = nullptr;
+    int16_t FieldCount = 0;
+
+    // Placement in twips as read from the settings store, checked: non-numbers, non-positive sizes
+    // and rectangles that no screen shows fall back to 1000, 1000, 6500, 6500.
+    struct Placement {
+        int left = 1000;
+        int top = 1000;
+        int width = 6500;
+        int height = 6500;
+    };
+    static Placement ReadPlacement();
+    // The same rectangle in pixels on the primary screen.
+    static QRect PlacementToPixels(const Placement& twips);
+
+  signals:
+    void newDataFile();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void buildMenus();
+    void buildCentralArea();
+    void buildStatusBar();
+    void openWindow(WindowId id);
+    void updateMenus();
+    void updateClock();
+    void loadDataFile();
+    void applyIdentity();
+    void savePlacement();
+
+    QLabel* Image1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QListWidget* List1 = nullptr;
+    QPushButton* Command1 = nullptr;
+    QStatusBar* sbStatusBar = nullptr;
+    std::array<QLabel*, 3> Panels{};
+    QTimer* m_clock = nullptr;
+
+    QMenu* mnuSetup = nullptr;
+    QAction* mnuScanRate = nullptr;
+    QAction* mnuFileBar1 = nullptr;
+    QAction* mnuNewDB = nullptr;
+    QAction* mnuFileBar2 = nullptr;
+    QAction* mnuExit = nullptr;
+    QMenu* mnuMonitor = nullptr;
+    QAction* mnuChart = nullptr;
+    QAction* mnuAngular2 = nullptr;
+    QAction* mnuTextDisplay = nullptr;
+    QMenu* mnuReport = nullptr;
+    QAction* mnuQuery = nullptr;
+    QAction* mnuQuery_16 = nullptr;
+    QMenu* mnuHelp = nullptr;
+    QAction* mnuHelpAbout = nullptr;
+
+    std::array<QPointer<QAbstractButton>, 3> m_pauseButtons;
+    bool m_closing = false;
+};
+
+// The main window of the running program (set by its constructor, cleared when it is destroyed).
+extern frmMain* MainForm;

@@ -1,0 +1,127 @@
+#include "acquisition/scan_cycle.h"
+
+#include "core/number_format.h"
+#include "core/shared_state.h"
+#include "platform/host_services.h"
+
+namespace {
+
+constexpr QRgb OpaqueRgb(int red, int green, int blue)
+{
+    return 0xff000000u | (QRgb(red) << 16) | (QRgb(green) << 8) | QRgb(blue);
+}
+
+qint64 WholeSeconds(const QDateTime& t)
+{
+    const qint64 ms = t.toMSecsSinceEpoch();
+    return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+}
+
+bool Fail(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+    return false;
+}
+
+// Counts one more row against MaxRecords; false when the file is full and nothing may be written.
+bool CountRecord()
+{
+    if (++Shared.RecordCount > Shared.MaxRecords) {
+        Shared.RecordCount = Shared.MaxRecords;
+        return false;
+    }
+    return true;
+}
+
+// The reading and unit of channels 1..channels as they are recorded: the reading rounded to its
+// decimals through its format pattern, the unit from the meter or typed by the user.
+bool BuildRow(int channels, const QDateTime& now, DataRow* row, QString* error)
+{
+    if (channels > MaxChannel)
+        return Fail(error, QStringLiteral("The data file has %1 channels; the meter has at most %2.")
+                               .arg(channels)
+                               .arg(MaxChannel));
+    row->date = now.date();
+    row->time = now.time();
+    for (int n = 1; n <= channels; ++n) {
+        const int decimals = Shared.ChanDecimals[n];
+        if (decimals < 0 || decimals >= int(Shared.DecimalFormat.size()))
+            return Fail(error, QStringLiteral("Channel %1 has %2 decimals.").arg(n).arg(decimals));
+        const QString text = FormatNumber(Shared.ChanValue[n], Shared.DecimalFormat[decimals]);
+        bool numeric = false;
+        const double value = text.toDouble(&numeric);
+        if (!numeric)
+            return Fail(error,
+                        QStringLiteral("Channel %1 reads \"%2\", which is not a number.").arg(n).arg(text));
+
+        const DispSetupRecord& setup = Shared.DispSetup[n];
+        QString unit;
+        if (setup.UnitAutoSense) {
+            const int code = Shared.ChanUnit[n];
+            if (code < 0 || code > MaxUnitCode)
+                return Fail(error,
+                            QStringLiteral("Channel %1 has the unknown unit code %2.").arg(n).arg(code));
+            unit = Shared.UnitName[code];
+        } else {
+            unit = setup.ManualUnit;
+        }
+        row->chan.append(value);
+        row->unit.append(unit);
+    }
+    return true;
+}
+
+} // namespace
+
+ScanCycle::ScanCycle(DataFile& Data1) : m_data(Data1)
+{
+}
+
+bool ScanCycle::WriteRow(const QDateTime& now, QString* error)
+{
+    DataRow row;
+    return BuildRow(FieldCount / 2, now, &row, error) && m_data.AppendRow(row, error);
+}
+
+void ScanCycle::Timer1_Timer()
+{
+    if (CheckLink)
+        CheckLink();
+    if (!Shared.DataReceived)
+        return;
+    if (!Shared.TextDispOpen && !Shared.ChartDispOpen && !Shared.AngularDispOpen)
+        Shared.Paused = true;
+
+    const QDateTime now = Host().now();
+    if (LastScanTime.isNull())
+        LastScanTime = now;
+    const qint64 elapsed = WholeSeconds(now) - WholeSeconds(LastScanTime);
+    // A clock set back would otherwise hold every row until it caught up again.
+    if (elapsed < 0) {
+        LastScanTime = now;
+        return;
+    }
+    if (elapsed < Shared.ScanRate)
+        return;
+    LastScanTime = now;
+    if (Shared.Paused)
+        return;
+    if (!CountRecord())
+        return;
+    WriteRow(now, nullptr);
+}
+
+bool ScanCycle::savedata(QString* error)
+{
+    if (!CountRecord())
+        return true;
+    return WriteRow(Host().now(), error);
+}
+
+PauseLook CurrentPauseLook()
+{
+    if (Shared.Paused)
+        return {QStringLiteral("PAUSE"), OpaqueRgb(255, 0, 0)};
+    return {QStringLiteral("RUN"), OpaqueRgb(128, 255, 128)};
+}

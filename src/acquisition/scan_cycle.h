@@ -1,0 +1,47 @@
+#pragma once
+// The engine half of the main window's scan timer (Timer1_Timer), its "Save Data" procedure
+// (savedata) and the state that check_pause paints. The main window owns one ScanCycle beside its
+// data binding Data1, ticks it every 200 ms and sets FieldCount whenever it binds a data file.
+//
+// A tick records one row of channels 1..FieldCount/2 every ScanRate seconds (second boundaries of
+// the clock crossed) while data arrives and recording is not paused, up to MaxRecords rows. Any
+// error in a tick (no data file, a missing column, a unit code outside 0..300, decimals outside
+// 0..16) ends it silently without writing; savedata reports the same errors to its caller.
+#include "datafile/data_file.h"
+
+#include <QDateTime>
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+class ScanCycle {
+  public:
+    explicit ScanCycle(DataFile& Data1);
+
+    // Runs first in every tick: the serial link watchdog.
+    std::function<void()> CheckLink;
+
+    void Timer1_Timer();
+    // Records one row at once with every channel of the file, whatever the pause state, the link
+    // or the scan interval. True also when the file is full (RecordCount at MaxRecords), which
+    // writes nothing, as the tick does; false and *error when the row cannot be built or written.
+    bool savedata(QString* error = nullptr);
+
+    QDateTime LastScanTime; // null until the first tick that sees data
+    int16_t FieldCount = 0;
+
+  private:
+    bool WriteRow(const QDateTime& now, QString* error);
+
+    DataFile& m_data;
+};
+
+// What the RUN/PAUSE buttons of the open displays show. QRgb is QtGui's 0xAARRGGBB colour type,
+// spelled out here because the engine links no QtGui.
+typedef unsigned int QRgb;
+struct PauseLook {
+    QString caption;
+    QRgb background;
+};
+// "PAUSE" on red while Shared.Paused, else "RUN" on light green.
+PauseLook CurrentPauseLook();

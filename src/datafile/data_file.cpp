@@ -1,0 +1,280 @@
+#include "datafile/data_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <atomic>
+#include <utility>
+
+namespace {
+
+const QString RecordTable = QStringLiteral("DataRecord");
+// The file layout never holds an empty unit: a channel without a unit text records four blanks.
+const QString NoUnit = QStringLiteral("    ");
+constexpr int UnitWidth = 10;
+
+QString NewConnectionName()
+{
+    static std::atomic<int> next{0};
+    return QStringLiteral("varnik.datafile.%1").arg(next++);
+}
+
+QString Shown(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+QString Quoted(const QString& name)
+{
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) +
+           QLatin1Char('"');
+}
+
+QString EngineText(const QSqlError& error)
+{
+    return error.databaseText().isEmpty() ? error.text() : error.databaseText();
+}
+
+bool Fail(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+    return false;
+}
+
+// A named QSQLITE connection that lives as long as this object. Queries made on it must be gone
+// before it is, so they live in inner scopes.
+class Connection {
+  public:
+    Connection(const QString& databaseName, const QString& options) : m_name(NewConnectionName())
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(databaseName);
+        db.setConnectOptions(options);
+        m_open = db.open();
+        if (!m_open)
+            m_error = EngineText(db.lastError());
+    }
+    ~Connection()
+    {
+        if (!m_name.isEmpty())
+            Close(m_name);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    static void Close(const QString& name)
+    {
+        QSqlDatabase::database(name, false).close();
+        QSqlDatabase::removeDatabase(name);
+    }
+    // Hands the connection over to a longer-lived owner, which then closes it.
+    QString Release() { return std::exchange(m_name, QString()); }
+
+    bool IsOpen() const { return m_open; }
+    QString Error() const { return m_error; }
+    QSqlDatabase Database() const { return QSqlDatabase::database(m_name, false); }
+
+  private:
+    QString m_name;
+    bool m_open = false;
+    QString m_error;
+};
+
+// Column count of a table, read through a read-only connection: a missing file is not created and
+// an existing one is never written. -1 with *error naming the file on any failure.
+int ProbeColumns(const QString& path, const QString& table, QString* error)
+{
+    if (!FileExists(path))
+        return Fail(error, QStringLiteral("The data file \"%1\" does not exist.").arg(Shown(path))), -1;
+    Connection probe(path, QStringLiteral("QSQLITE_OPEN_READONLY"));
+    if (!probe.IsOpen())
+        return Fail(error, QStringLiteral("The data file \"%1\" cannot be opened: %2")
+                               .arg(Shown(path), probe.Error())),
+               -1;
+    QSqlQuery query(probe.Database());
+    if (!query.exec(QStringLiteral("PRAGMA table_info(%1)").arg(Quoted(table))))
+        return Fail(error, QStringLiteral("The file \"%1\" cannot be read as a data file: %2")
+                               .arg(Shown(path), EngineText(query.lastError()))),
+               -1;
+    int columns = 0;
+    while (query.next())
+        ++columns;
+    if (columns == 0)
+        return Fail(error, QStringLiteral("The data file \"%1\" has no table %2.").arg(Shown(path), table)),
+               -1;
+    return columns;
+}
+
+QString InsertStatement(int channels)
+{
+    const QStringList columns = DataRecordColumns(channels);
+    QStringList quoted;
+    for (const QString& column : columns)
+        quoted.append(Quoted(column));
+    const QString marks = QStringList(columns.size(), QStringLiteral("?")).join(QLatin1Char(','));
+    return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+        .arg(RecordTable, quoted.join(QLatin1Char(',')), marks);
+}
+
+} // namespace
+
+bool FileExists(const QString& path)
+{
+    return !path.isEmpty() && QFileInfo(path).isFile();
+}
+
+int16_t CountTableFields(const QString& databasePath, const QString& tableName, QString* error)
+{
+    return int16_t(ProbeColumns(databasePath, tableName, error));
+}
+
+QStringList DataRecordColumns(int channels)
+{
+    QStringList columns{QStringLiteral("date"), QStringLiteral("time")};
+    for (int n = 1; n <= channels; ++n)
+        columns << QStringLiteral("chan %1").arg(n) << QStringLiteral("unit %1").arg(n);
+    return columns;
+}
+
+bool CreateDataFile(const QString& path, int channels, QString* error)
+{
+    if (channels != 8 && channels != 12 && channels != 16)
+        return Fail(error, QStringLiteral("A data file has 8, 12 or 16 channels, not %1.").arg(channels));
+    const QFileInfo info(path);
+    if (info.exists() || info.isSymLink())
+        return Fail(error, QStringLiteral("The data file \"%1\" already exists.").arg(Shown(path)));
+
+    QString failure;
+    {
+        Connection create(path, QString());
+        if (!create.IsOpen()) {
+            failure = create.Error();
+        } else {
+            QStringList columns;
+            for (int n = 1; n <= channels; ++n)
+                columns << QStringLiteral("%1 REAL, %2 VARCHAR(%3)")
+                               .arg(Quoted(QStringLiteral("chan %1").arg(n)),
+                                    Quoted(QStringLiteral("unit %1").arg(n)))
+                               .arg(UnitWidth);
+            QSqlQuery query(create.Database());
+            if (!query.exec(QStringLiteral("CREATE TABLE %1 (\"date\" TEXT, \"time\" TEXT, %2)")
+                                .arg(RecordTable, columns.join(QStringLiteral(", ")))))
+                failure = EngineText(query.lastError());
+        }
+    }
+    if (failure.isEmpty())
+        return true;
+    // The file did not exist before: whatever the engine left there is ours to remove.
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"})
+        QFile::remove(path + QLatin1String(suffix));
+    return Fail(error,
+                QStringLiteral("The data file \"%1\" cannot be created: %2").arg(Shown(path), failure));
+}
+
+DataFile::DataFile() = default;
+
+DataFile::~DataFile()
+{
+    Unbind();
+}
+
+bool DataFile::Bind(const QString& databasePath, QString* error)
+{
+    const int columns = ProbeColumns(databasePath, RecordTable, error);
+    if (columns < 0)
+        return false;
+    if (!QFileInfo(databasePath).isWritable())
+        return Fail(error, QStringLiteral("The data file \"%1\" is read-only.").arg(Shown(databasePath)));
+
+    // mode=rw opens an existing file only: should it vanish after the probe, nothing is created.
+    const QString uri =
+        QUrl::fromLocalFile(QFileInfo(databasePath).absoluteFilePath()).toString(QUrl::FullyEncoded) +
+        QStringLiteral("?mode=rw");
+    Connection writer(uri, QStringLiteral("QSQLITE_OPEN_URI"));
+    if (!writer.IsOpen())
+        return Fail(error, QStringLiteral("The data file \"%1\" cannot be opened: %2")
+                               .arg(Shown(databasePath), writer.Error()));
+    {
+        QSqlQuery query(writer.Database());
+        // WAL lets the query windows read while rows are appended. A file system without shared
+        // memory keeps its rollback journal, which is just as safe with full syncs.
+        query.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        if (!query.exec(QStringLiteral("PRAGMA synchronous=FULL")))
+            return Fail(error, QStringLiteral("The data file \"%1\" cannot be opened: %2")
+                                   .arg(Shown(databasePath), EngineText(query.lastError())));
+    }
+
+    Unbind();
+    m_connection = writer.Release();
+    m_path = databasePath;
+    m_fieldCount = int16_t(columns - 2);
+    m_bound = true;
+    return true;
+}
+
+void DataFile::CloseConnection()
+{
+    m_inserts.clear();
+    if (!m_connection.isEmpty())
+        Connection::Close(std::exchange(m_connection, QString()));
+}
+
+void DataFile::Unbind()
+{
+    CloseConnection();
+    m_path.clear();
+    m_fieldCount = 0;
+    m_bound = false;
+}
+
+bool DataFile::IsBound() const
+{
+    return m_bound;
+}
+
+QString DataFile::DatabaseName() const
+{
+    return m_path;
+}
+
+int16_t DataFile::FieldCount() const
+{
+    return m_fieldCount;
+}
+
+bool DataFile::AppendRow(const DataRow& row, QString* error)
+{
+    if (!m_bound)
+        return Fail(error, QStringLiteral("No data file is open."));
+    if (!row.date.isValid() || !row.time.isValid())
+        return Fail(error, QStringLiteral("A recorded row needs a valid date and time."));
+    const auto channels = int(row.chan.size());
+    if (row.unit.size() != channels)
+        return Fail(error, QStringLiteral("A recorded row needs one unit for every reading."));
+
+    auto& insert = m_inserts[channels];
+    if (!insert) {
+        auto prepared = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_connection, false));
+        if (!prepared->prepare(InsertStatement(channels)))
+            return Fail(error, QStringLiteral("Cannot append to the data file \"%1\": %2")
+                                   .arg(Shown(m_path), EngineText(prepared->lastError())));
+        insert = std::move(prepared);
+    }
+
+    insert->bindValue(0, row.date.toString(Qt::ISODate));
+    insert->bindValue(1, row.time.toString(QStringLiteral("HH:mm:ss")));
+    for (int i = 0; i < channels; ++i) {
+        const QString unit = row.unit[i].left(UnitWidth);
+        insert->bindValue(2 + 2 * i, row.chan[i]);
+        insert->bindValue(3 + 2 * i, unit.isEmpty() ? NoUnit : unit);
+    }
+    if (!insert->exec())
+        return Fail(error, QStringLiteral("Cannot append to the data file \"%1\": %2")
+                               .arg(Shown(m_path), EngineText(insert->lastError())));
+    return true;
+}

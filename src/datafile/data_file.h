@@ -1,0 +1,77 @@
+#pragma once
+// The recording data file: a SQLite database kept under the program's ".mdb" names, holding the
+// table DataRecord with the columns "date", "time", "chan 1", "unit 1", ... "chan N", "unit N"
+// for N = 8, 12 or 16 channels. "date" is text YYYY-MM-DD, "time" text HH:MM:SS, readings REAL,
+// units text of at most 10 characters.
+//
+// Used by start-up and the main window (bind, channel count), the create-file dialog (create,
+// adopt) and the scan cycle (append). Errors come back as false or -1 with a text that names the
+// file; nothing here shows a message. A file that is missing, is not a SQLite database or has no
+// DataRecord table is an error and is never modified: probes open it read-only and never create
+// a missing file.
+#include <QDate>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTime>
+#include <cstdint>
+#include <map>
+#include <memory>
+
+class QSqlQuery;
+
+// True only for an existing file (a folder, a dangling link or an empty path is false).
+bool FileExists(const QString& path);
+
+// Columns of tableName (matched without regard to case) in an existing SQLite file; -1 and
+// *error naming the file when it is missing, not a SQLite database, or lacks the table.
+int16_t CountTableFields(const QString& databasePath, const QString& tableName, QString* error = nullptr);
+
+// "date", "time", "chan 1", "unit 1", ..., "chan N", "unit N".
+QStringList DataRecordColumns(int channels);
+
+// Makes a new data file with an empty DataRecord table for 8, 12 or 16 channels. An existing file
+// is never touched (false). On failure *error carries the engine's description and no file is
+// left behind.
+bool CreateDataFile(const QString& path, int channels, QString* error = nullptr);
+
+// One recorded row; chan[i] and unit[i] belong to channel i+1. Columns of channels beyond the row
+// stay empty (NULL).
+struct DataRow {
+    QDate date;
+    QTime time;
+    QList<double> chan;
+    QStringList unit;
+};
+
+// The main window's data binding (Data1). Each instance has its own SQLite connection, opened
+// read-write on an existing file only, with every row committed as its own transaction and synced
+// (WAL journal, synchronous=FULL): a row is on disk, whole or not at all, when AppendRow returns.
+class DataFile {
+  public:
+    DataFile();
+    ~DataFile();
+    DataFile(const DataFile&) = delete;
+    DataFile& operator=(const DataFile&) = delete;
+
+    // Checks the file read-only first; only a SQLite file with a DataRecord table gets bound.
+    // On failure nothing changes: an unbound object stays unbound, a bound one keeps its file.
+    bool Bind(const QString& databasePath, QString* error = nullptr);
+    void Unbind();
+    bool IsBound() const;
+    QString DatabaseName() const;
+    // Columns of DataRecord minus 2 (twice the channel count); 0 when unbound.
+    int16_t FieldCount() const;
+    // Appends one row as one transaction; false and *error when unbound, the row is malformed
+    // (no valid date or time, unit and reading counts differ) or the engine refuses it.
+    bool AppendRow(const DataRow& row, QString* error = nullptr);
+
+  private:
+    void CloseConnection();
+
+    QString m_connection;
+    QString m_path;
+    int16_t m_fieldCount = 0;
+    bool m_bound = false;
+    std::map<int, std::unique_ptr<QSqlQuery>> m_inserts; // prepared INSERT by channel count
+};
