@@ -5,6 +5,7 @@
 #include "core/shared_state.h"
 #include "displays/frmTextDisp.h"
 #include "fake_host.h"
+#include "platform/window_registry_ui.h"
 #include "test_registry.h"
 
 #include <QAbstractItemView>
@@ -38,6 +39,20 @@ void chooseFromList(QComboBox* combo, const QString& item)
     const QRect rect = view->visualRect(combo->model()->index(combo->findText(item), 0));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center());
 }
+
+// Knows the chart display only, and records what it was asked to show.
+class ChartOnlyRegistry : public WindowRegistry {
+  public:
+    QWidget* Show(WindowId id) override
+    {
+        shown.append(id);
+        return nullptr;
+    }
+    void Close(WindowId) override {}
+    bool IsOpen(WindowId) const override { return false; }
+    bool Exists(WindowId id) const override { return id == WindowId::ChartDisp; }
+    QList<WindowId> shown;
+};
 
 void setBand(int channel, double low, double high)
 {
@@ -360,6 +375,19 @@ class TextDisplayTest : public QObject {
         QVERIFY(!Shared.TextDispOpen);
         QVERIFY(!Shared.Paused);
         QVERIFY(main->Timer1->isActive());
+    }
+
+    void navigationOffersOnlyDisplaysThatExist()
+    {
+        ChartOnlyRegistry registry;
+        SetWindowRegistry(&registry);
+        open();
+        QVERIFY(child<QPushButton>(window, "cmd2(0)")->isEnabled());
+        QVERIFY(!child<QPushButton>(window, "cmd2(1)")->isEnabled());
+        QTest::mouseClick(child<QPushButton>(window, "cmd2(0)"), Qt::LeftButton);
+        SetWindowRegistry(nullptr);
+        QCOMPARE(registry.shown, QList<WindowId>{WindowId::ChartDisp});
+        QVERIFY(window->isVisible());
     }
 
     void saveDataFailureIsShown()
