@@ -1,0 +1,104 @@
+// The whole acquisition road without a window: frames written into a pseudo-terminal come out
+// as rows of the data file, read back by the sqlite3 command-line tool as an independent reader.
+#include "acquisition/frame_receiver.h"
+#include "acquisition/scan_cycle.h"
+#include "acquisition/serial_link.h"
+#include "core/shared_state.h"
+#include "datafile/data_file.h"
+#include "fake_host.h"
+#include "meter-sim/frame_encoder.h"
+#include "platform/serial_control.h"
+#include "pty_pair.h"
+#include "test_registry.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestRecordingPipeline : public QObject {
+    Q_OBJECT
+
+    static QString sqlite(const QString& file, const QString& sql)
+    {
+        QProcess p;
+        p.start(QStringLiteral("sqlite3"), {QStringLiteral("-separator"), QStringLiteral("|"), file, sql});
+        if (!p.waitForFinished(10000) || p.exitCode() != 0)
+            return QStringLiteral("sqlite3 failed: ") + QString::fromLocal8Bit(p.readAllStandardError());
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    }
+
+  private slots:
+    void init()
+    {
+        Shared = SharedState{};
+        Shared.ComPort = 7;
+        Shared.BaudRate = 9600;
+        Shared.ScanRate = 2;
+        Shared.UnitCount = 11;
+        Shared.UnitName[1] = QStringLiteral("°C");
+        Shared.UnitName[4] = QStringLiteral("V");
+        for (int d = 0; d <= 3; ++d)
+            Shared.DecimalFormat[d] = QStringLiteral("###0") + (d ? QStringLiteral(".") + QString(d, '0') : QString());
+    }
+
+    void framesInAtThePtyBecomeRowsInTheFile()
+    {
+        FakeHost host;
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        host.settings.insert(QStringLiteral("Ports/COM7"), pty.slavePath());
+
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("run.mdb"));
+        QString error;
+        QVERIFY2(CreateDataFile(file, 8, &error), qPrintable(error));
+
+        QtSerialControl port;
+        FrameReceiver receiver;
+        SerialLink link(port, receiver);
+        DataFile data;
+        QVERIFY2(data.Bind(file, &error), qPrintable(error));
+        ScanCycle scan(data);
+        scan.FieldCount = data.FieldCount();
+        scan.CheckLink = [&link] { link.CheckLink(); };
+        Shared.TextDispOpen = true; // a live display is open: recording runs
+
+        link.Start232();
+        QVERIFY2(port.PortOpen(), qPrintable(port.ErrorDescription()));
+        QVERIFY(host.shown.isEmpty());
+
+        // Readings split over several writes, with noise in between.
+        QByteArray stream = QByteArray("\x55\x13", 2);
+        stream += meterframe::EncodeSingleFrame(1, 1, 2, 21.456);
+        stream += meterframe::EncodeSingleFrame(2, 4, 3, -1.234);
+        const QByteArray tail = meterframe::EncodeSingleFrame(8, 4, 0, 230);
+        stream += tail.left(7);
+        QVERIFY(pty.write(stream));
+        QTRY_COMPARE(Shared.ChanDecimals[2], int16_t(3));
+        QVERIFY(pty.write(tail.mid(7)));
+        QTRY_COMPARE(Shared.ChanValue[8], 230.0);
+
+        // Scans are due every 2 s on the injected clock; the link is alive on the injected tick.
+        const QDateTime start = host.clock;
+        for (int i = 0; i <= 10; ++i) { // 2 s in 200 ms ticks
+            host.clock = start.addMSecs(200 * i);
+            host.tick = link.LastRxTick + 200;
+            scan.Timer1_Timer();
+        }
+        QCOMPARE(sqlite(file, QStringLiteral("select count(*) from DataRecord")), QStringLiteral("1"));
+        QCOMPARE(sqlite(file, QStringLiteral("select date, time, \"chan 1\", \"unit 1\", \"chan 2\", \"unit 2\", "
+                                             "\"chan 3\", \"unit 3\", \"chan 8\", \"unit 8\" from DataRecord")),
+                 QStringLiteral("2026-12-07|10:00:02|21.46|°C|-1.234|V|0.0|    |230.0|V"));
+
+        // The meter goes quiet: rows stop at the first silent tick.
+        host.clock = start.addSecs(10);
+        host.tick = link.LastRxTick + 15001;
+        scan.Timer1_Timer();
+        QCOMPARE(sqlite(file, QStringLiteral("select count(*) from DataRecord")), QStringLiteral("1"));
+        QVERIFY(!Shared.DataReceived);
+    }
+};
+
+VARNIK_TEST_CLASS(TestRecordingPipeline)
+#include "test_recording_pipeline.moc"
