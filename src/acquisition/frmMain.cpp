@@ -1,21 +1,93 @@
 #include "acquisition/frmMain.h"
 
+#include "about/identity_ui.h"
+#include "acquisition/frame_receiver.h"
+#include "acquisition/scan_cycle.h"
+#include "acquisition/serial_link.h"
+#include "core/config_files.h"
 #include "core/shared_state.h"
+#include "datafile/data_file.h"
+#include "platform/center_form_ui.h"
+#include "platform/host_services.h"
+#include "platform/serial_control.h"
 #include "platform/window_registry_ui.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QLocale>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
 #include <QTimer>
+#include <QVBoxLayout>
+#include <cmath>
+#include <optional>
 
 frmMain* MainForm = nullptr;
+
+namespace {
+const QString SettingsGroup = QStringLiteral("Settings");
+
+// Reads a whole decimal number from the settings store; nullopt for anything else.
+std::optional<int> storedNumber(const QString& key, int defaultValue)
+{
+    bool ok = false;
+    const int value = Host().setting(SettingsGroup, key, QString::number(defaultValue)).trimmed().toInt(&ok);
+    return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+// A window counts as reachable when a piece large enough to grab and drag lies on some screen.
+bool onSomeScreen(const QRect& rect)
+{
+    constexpr int grab = 48;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect seen = rect.intersected(screen->availableGeometry());
+        if (seen.width() >= std::min(grab, rect.width()) && seen.height() >= std::min(grab, rect.height()))
+            return true;
+    }
+    return false;
+}
+} // namespace
 
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Varnik Measurement system"));
+    if (!MainForm)
+        MainForm = this;
+
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(200);
-    if (!MainForm)
-        MainForm = this;
+    auto* serial = new QtSerialControl(this);
+    serial->setObjectName(QStringLiteral("MSComm1"));
+    MSComm1 = serial;
+    m_data = std::make_unique<DataFile>();
+    Data1 = m_data.get();
+    m_receiver = std::make_unique<FrameReceiver>();
+    m_link = new SerialLink(*MSComm1, *m_receiver, this);
+    m_scan = std::make_unique<ScanCycle>(*Data1);
+    m_scan->CheckLink = [this] { m_link->CheckLink(); };
+    m_link->OnDeclined = [this] { CloseProgram(); };
+    connect(Timer1, &QTimer::timeout, this, [this] { m_scan->Timer1_Timer(); });
+
+    buildCentralArea();
+    buildMenus();
+    buildStatusBar();
+
+    const QRect placement = PlacementToPixels(ReadPlacement());
+    move(placement.topLeft());
+    resize(placement.size());
+    Shared.BaudRate = storedNumber(QStringLiteral("BaudRate"), 9600).value_or(9600);
+    mnuHelpAbout->setText(QStringLiteral("About ") + Shared.ExeTitle);
+    loadDataFile();
+    applyIdentity();
 }
 
 frmMain::~frmMain()
@@ -24,19 +96,193 @@ frmMain::~frmMain()
         MainForm = nullptr;
 }
 
+void frmMain::buildCentralArea()
+{
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("centralWidget"));
+
+    Image1 = new QLabel(central);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPixmap(VarnikLogo(72));
+    Label1 = new QLabel(QStringLiteral("Measure steadily, record faithfully."), central);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    QFont motto = Label1->font();
+    motto.setItalic(true);
+    motto.setPointSizeF(motto.pointSizeF() * 1.4);
+    Label1->setFont(motto);
+
+    List1 = new QListWidget(central);
+    List1->setObjectName(QStringLiteral("List1"));
+    Command1 = new QPushButton(QStringLiteral("Clear"), central);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    connect(Command1, &QPushButton::clicked, List1, &QListWidget::clear);
+
+    auto* banner = new QHBoxLayout;
+    banner->addWidget(Image1);
+    banner->addSpacing(12);
+    banner->addWidget(Label1, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(Command1);
+    auto* layout = new QVBoxLayout(central);
+    layout->addLayout(banner);
+    layout->addWidget(List1, 1);
+    layout->addLayout(buttons);
+    setCentralWidget(central);
+}
+
+void frmMain::buildMenus()
+{
+    auto item = [this](QMenu* menu, const QString& name, const QString& caption, WindowId id) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(name);
+        connect(action, &QAction::triggered, this, [this, id] { openWindow(id); });
+        return action;
+    };
+    auto separator = [](QMenu* menu, const QString& name) {
+        QAction* action = menu->addSeparator();
+        action->setObjectName(name);
+        return action;
+    };
+    auto menu = [this](const QString& name, const QString& caption) {
+        QMenu* m = menuBar()->addMenu(caption);
+        m->setObjectName(name);
+        connect(m, &QMenu::aboutToShow, this, &frmMain::updateMenus);
+        return m;
+    };
+
+    mnuSetup = menu(QStringLiteral("mnuSetup"), QStringLiteral("Setup(&S)"));
+    mnuScanRate =
+        item(mnuSetup, QStringLiteral("mnuScanRate"), QStringLiteral("System Setup"), WindowId::ScanRate);
+    mnuFileBar1 = separator(mnuSetup, QStringLiteral("mnuFileBar1"));
+    mnuNewDB =
+        item(mnuSetup, QStringLiteral("mnuNewDB"), QStringLiteral("Create New Data File"), WindowId::NewDB);
+    mnuFileBar2 = separator(mnuSetup, QStringLiteral("mnuFileBar2"));
+    mnuExit = mnuSetup->addAction(QStringLiteral("Exit"));
+    mnuExit->setObjectName(QStringLiteral("mnuExit"));
+    connect(mnuExit, &QAction::triggered, this, &frmMain::CloseProgram);
+
+    mnuMonitor = menu(QStringLiteral("mnuMonitor"), QStringLiteral("Monitor(&M)"));
+    mnuChart =
+        item(mnuMonitor, QStringLiteral("mnuChart"), QStringLiteral("Chart Display"), WindowId::ChartDisp);
+    mnuAngular2 = item(mnuMonitor, QStringLiteral("mnuAngular2"), QStringLiteral("Angular  Display"),
+                       WindowId::AngularDisp);
+    mnuTextDisplay = item(mnuMonitor, QStringLiteral("mnuTextDisplay"), QStringLiteral("Text Display"),
+                          WindowId::TextDisp);
+
+    mnuReport = menu(QStringLiteral("mnuReport"), QStringLiteral("Report(&R)"));
+    mnuQuery = item(mnuReport, QStringLiteral("mnuQuery"), QStringLiteral("Data Query"), WindowId::Select);
+    mnuQuery_16 =
+        item(mnuReport, QStringLiteral("mnuQuery_16"), QStringLiteral("Data Query 16"), WindowId::Select16);
+
+    mnuHelp = menu(QStringLiteral("mnuHelp"), QStringLiteral("About(&H)"));
+    mnuHelpAbout = item(mnuHelp, QStringLiteral("mnuHelpAbout"), QStringLiteral("About "), WindowId::About);
+    updateMenus();
+}
+
+void frmMain::updateMenus()
+{
+    const std::pair<QAction*, WindowId> items[] = {
+        {mnuScanRate, WindowId::ScanRate},    {mnuNewDB, WindowId::NewDB},
+        {mnuChart, WindowId::ChartDisp},      {mnuAngular2, WindowId::AngularDisp},
+        {mnuTextDisplay, WindowId::TextDisp}, {mnuQuery, WindowId::Select},
+        {mnuQuery_16, WindowId::Select16},    {mnuHelpAbout, WindowId::About},
+    };
+    for (const auto& [action, id] : items)
+        action->setEnabled(Windows().Exists(id));
+}
+
+void frmMain::openWindow(WindowId id)
+{
+    if (id == WindowId::TextDisp)
+        Shared.TextDispOpen = true;
+    Windows().Show(id);
+}
+
+void frmMain::buildStatusBar()
+{
+    sbStatusBar = new QStatusBar(this);
+    sbStatusBar->setObjectName(QStringLiteral("sbStatusBar"));
+    sbStatusBar->setSizeGripEnabled(true);
+    for (size_t i = 0; i < Panels.size(); ++i) {
+        Panels[i] = new QLabel(sbStatusBar);
+        Panels[i]->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
+        Panels[i]->setFrameShape(QFrame::StyledPanel);
+        Panels[i]->setFrameShadow(QFrame::Sunken);
+        Panels[i]->setContentsMargins(4, 0, 4, 0);
+    }
+    sbStatusBar->addWidget(Panels[0], 1);
+    sbStatusBar->addPermanentWidget(Panels[1]);
+    sbStatusBar->addPermanentWidget(Panels[2]);
+    setStatusBar(sbStatusBar);
+
+    m_clock = new QTimer(this);
+    m_clock->setInterval(1000);
+    connect(m_clock, &QTimer::timeout, this, &frmMain::updateClock);
+    m_clock->start();
+    updateClock();
+}
+
+void frmMain::updateClock()
+{
+    const QDateTime now = Host().now();
+    Panels[1]->setText(QLocale().toString(now.date(), QLocale::ShortFormat));
+    Panels[2]->setText(now.time().toString(QStringLiteral("HH:mm:ss")));
+}
+
+void frmMain::loadDataFile()
+{
+    const QString path = DataPath(Shared.DataFileName);
+    QString error;
+    if (!FileExists(path)) {
+        // A fresh install has no data file yet: give it one so recording works at once.
+        if (!CreateDataFile(path, 8, &error)) {
+            Host().message(QStringLiteral("The data file %1 could not be created: %2\nRecording stays off "
+                                          "until a data file is made with \"Create New Data File\".")
+                               .arg(QDir::toNativeSeparators(path), error),
+                           HostServices::Ok, HostServices::Icon::Warning);
+            return;
+        }
+        Panels[0]->setText(
+            QStringLiteral("New data file %1 created for 8 channels.").arg(Shared.DataFileName));
+    }
+    if (!BindDataFile(&error)) {
+        Host().message(
+            QStringLiteral("The data file %1 cannot be used for recording: %2\nCreate a new data file "
+                           "or choose another one with \"Create New Data File\"; until then nothing "
+                           "is recorded.")
+                .arg(QDir::toNativeSeparators(path), error),
+            HostServices::Ok, HostServices::Icon::Warning);
+    }
+}
+
+bool frmMain::BindDataFile(QString* error)
+{
+    // Bind leaves the current binding alone when the new file is not a data file.
+    if (!Data1->Bind(DataPath(Shared.DataFileName), error))
+        return false;
+    FieldCount = Data1->FieldCount();
+    m_scan->FieldCount = FieldCount;
+    return true;
+}
+
+void frmMain::applyIdentity()
+{
+    if (!Shared.GenericIdentity)
+        return;
+    Image1->hide();
+    setWindowTitle(Shared.ProductText);
+    Label1->hide();
+}
+
 void frmMain::Start232()
 {
+    m_link->Start232();
 }
 
 bool frmMain::savedata(QString* error)
 {
-    if (error)
-        *error = QStringLiteral("Recording is not available yet.");
-    return false;
-}
-
-void frmMain::check_pause()
-{
+    return m_scan->savedata(error);
 }
 
 void frmMain::RegisterPauseButton(Display owner, QAbstractButton* button)
@@ -44,11 +290,24 @@ void frmMain::RegisterPauseButton(Display owner, QAbstractButton* button)
     m_pauseButtons[static_cast<size_t>(owner)] = button;
 }
 
-bool frmMain::BindDataFile(QString* error)
+void frmMain::check_pause()
 {
-    if (error)
-        *error = QStringLiteral("Recording is not available yet.");
-    return false;
+    const PauseLook look = CurrentPauseLook();
+    const std::pair<bool, Display> displays[] = {
+        {Shared.ChartDispOpen, Display::Chart},
+        {Shared.AngularDispOpen, Display::Angular},
+        {Shared.TextDispOpen, Display::Text},
+    };
+    for (const auto& [open, owner] : displays) {
+        QAbstractButton* button = m_pauseButtons[static_cast<size_t>(owner)];
+        if (!open || !button)
+            continue;
+        button->setText(look.caption);
+        QPalette palette = button->palette();
+        palette.setColor(QPalette::Button, QColor::fromRgb(look.background));
+        button->setPalette(palette);
+        button->setAutoFillBackground(true);
+    }
 }
 
 void frmMain::AnnounceNewDataFile()
@@ -56,23 +315,70 @@ void frmMain::AnnounceNewDataFile()
     emit newDataFile();
 }
 
-void frmMain::CloseProgram()
-{
-    m_closing = true;
-    close();
-}
-
 frmMain::Placement frmMain::ReadPlacement()
 {
-    return {};
+    const Placement defaults;
+    const auto left = storedNumber(QStringLiteral("MainLeft"), defaults.left);
+    const auto top = storedNumber(QStringLiteral("MainTop"), defaults.top);
+    const auto width = storedNumber(QStringLiteral("MainWidth"), defaults.width);
+    const auto height = storedNumber(QStringLiteral("MainHeight"), defaults.height);
+    if (!left || !top || !width || !height || *width <= 0 || *height <= 0)
+        return defaults;
+    const Placement stored{*left, *top, *width, *height};
+    return onSomeScreen(PlacementToPixels(stored)) ? stored : defaults;
 }
 
 QRect frmMain::PlacementToPixels(const Placement& twips)
 {
-    return {twips.left / 15, twips.top / 15, twips.width / 15, twips.height / 15};
+    const double tx = TwipsPerPixelX();
+    const double ty = TwipsPerPixelY();
+    return {static_cast<int>(std::lround(twips.left / tx)), static_cast<int>(std::lround(twips.top / ty)),
+            static_cast<int>(std::lround(twips.width / tx)),
+            static_cast<int>(std::lround(twips.height / ty))};
+}
+
+void frmMain::savePlacement()
+{
+    const double tx = TwipsPerPixelX(screen());
+    const double ty = TwipsPerPixelY(screen());
+    const QRect r(pos(), size());
+    Host().setSetting(SettingsGroup, QStringLiteral("MainLeft"), QString::number(std::lround(r.left() * tx)));
+    Host().setSetting(SettingsGroup, QStringLiteral("MainTop"), QString::number(std::lround(r.top() * ty)));
+    Host().setSetting(SettingsGroup, QStringLiteral("MainWidth"),
+                      QString::number(std::lround(r.width() * tx)));
+    Host().setSetting(SettingsGroup, QStringLiteral("MainHeight"),
+                      QString::number(std::lround(r.height() * ty)));
+}
+
+void frmMain::CloseProgram()
+{
+    if (m_closing)
+        return;
+    m_closing = true;
+    Timer1->stop();
+
+    QString error;
+    if (!SaveDefaults(&error))
+        Host().message(error, HostServices::Ok, HostServices::Icon::Critical);
+    Host().setSetting(SettingsGroup, QStringLiteral("BaudRate"), QString::number(Shared.BaudRate));
+
+    // The most recently opened kinds first, like unloading the window list from its end.
+    for (int id = static_cast<int>(WindowId::About); id > static_cast<int>(WindowId::Main); --id) {
+        const auto which = static_cast<WindowId>(id);
+        if (Windows().IsOpen(which))
+            Windows().Close(which);
+    }
+    if (!isMinimized())
+        savePlacement();
+
+    if (MSComm1->PortOpen())
+        MSComm1->SetPortOpen(false);
+    hide();
+    QCoreApplication::quit();
 }
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
-    QMainWindow::closeEvent(event);
+    CloseProgram();
+    event->accept();
 }

@@ -115,6 +115,10 @@ class frmMain : public QMainWindow {
     QAction* mnuHelpAbout = nullptr;
 
     std::array<QPointer<QAbstractButton>, 3> m_pauseButtons;
+    std::unique_ptr<FrameReceiver> m_receiver;
+    std::unique_ptr<DataFile> m_data;
+    std::unique_ptr<ScanCycle> m_scan;
+    SerialLink* m_link = nullptr;
     bool m_closing = false;
 };
 

@@ -1,0 +1,114 @@
+#include "app/window_registry.h"
+
+#include "about/frmAbout.h"
+#include "acquisition/frmMain.h"
+
+#if __has_include("displays/frmTextDisp.h")
+#include "displays/frmTextDisp.h"
+#define VARNIK_HAS_TEXT_DISPLAY 1
+#endif
+#if __has_include("datafile/frmNewDB.h")
+#include "datafile/frmNewDB.h"
+#define VARNIK_HAS_NEW_DB 1
+#endif
+
+namespace {
+size_t slot(WindowId id)
+{
+    return static_cast<size_t>(id);
+}
+} // namespace
+
+QWidget* AppWindowRegistry::window(WindowId id) const
+{
+    if (id == WindowId::Main)
+        return MainForm;
+    QWidget* w = m_windows[slot(id)];
+    // A closed window may still await its deferred deletion; it counts as gone.
+    return w && w->isVisible() ? w : nullptr;
+}
+
+bool AppWindowRegistry::Exists(WindowId id) const
+{
+    switch (id) {
+    case WindowId::Main:
+    case WindowId::About:
+        return true;
+    case WindowId::TextDisp:
+#ifdef VARNIK_HAS_TEXT_DISPLAY
+        return true;
+#else
+        return false;
+#endif
+    case WindowId::NewDB:
+#ifdef VARNIK_HAS_NEW_DB
+        return true;
+#else
+        return false;
+#endif
+    case WindowId::AngularDisp:
+    case WindowId::ChartDisp:
+    case WindowId::ScanRate:
+    case WindowId::Select:
+    case WindowId::Select16:
+        break;
+    }
+    return false;
+}
+
+QWidget* AppWindowRegistry::create(WindowId id)
+{
+    QWidget* w = nullptr;
+    switch (id) {
+    case WindowId::About:
+        w = new frmAbout(MainForm);
+        break;
+#ifdef VARNIK_HAS_TEXT_DISPLAY
+    case WindowId::TextDisp:
+        w = new frmTextDisp;
+        break;
+#endif
+#ifdef VARNIK_HAS_NEW_DB
+    case WindowId::NewDB:
+        w = new frmNewDB;
+        break;
+#endif
+    default:
+        return nullptr;
+    }
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    m_windows[slot(id)] = w;
+    return w;
+}
+
+QWidget* AppWindowRegistry::Show(WindowId id)
+{
+    if (!Exists(id))
+        return nullptr;
+    QWidget* w = window(id);
+    if (!w && id != WindowId::Main) {
+        if (QWidget* closed = m_windows[slot(id)])
+            closed->deleteLater();
+        w = create(id);
+    }
+    if (!w)
+        return nullptr;
+    if (w->isMinimized())
+        w->showNormal();
+    else
+        w->show();
+    w->raise();
+    w->activateWindow();
+    return w;
+}
+
+void AppWindowRegistry::Close(WindowId id)
+{
+    if (QWidget* w = window(id))
+        w->close();
+}
+
+bool AppWindowRegistry::IsOpen(WindowId id) const
+{
+    return window(id) != nullptr;
+}

@@ -1,0 +1,122 @@
+#include "about/frmAbout.h"
+#include "acquisition/frmMain.h"
+#include "app/window_registry.h"
+#include "core/shared_state.h"
+#include "fake_host.h"
+#include "test_registry.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+int visibleCount(const char* className)
+{
+    int n = 0;
+    for (QWidget* w : QApplication::allWidgets())
+        n += w->inherits(className) && w->isVisible();
+    return n;
+}
+} // namespace
+
+class TestWindowRegistry : public QObject {
+    Q_OBJECT
+  private slots:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        QDir(m_dir.path()).mkpath(QStringLiteral("data"));
+        Shared = SharedState{};
+        Shared.AppPath = m_dir.path();
+        Shared.DataFileName = QStringLiteral("registry.mdb");
+        m_host = std::make_unique<FakeHost>();
+        SetWindowRegistry(&m_registry);
+        m_main = std::make_unique<frmMain>();
+    }
+
+    void cleanup()
+    {
+        for (WindowId id : {WindowId::About, WindowId::NewDB, WindowId::TextDisp})
+            m_registry.Close(id);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        m_main.reset();
+        SetWindowRegistry(nullptr);
+        m_host.reset();
+    }
+
+    void withoutRegistryNoWindowExists()
+    {
+        SetWindowRegistry(nullptr);
+        QVERIFY(!Windows().Exists(WindowId::About));
+        QVERIFY(!Windows().Show(WindowId::About));
+        QVERIFY(!Windows().IsOpen(WindowId::Main));
+    }
+
+    void laterWindowsAreNotInThisBuild_data()
+    {
+        QTest::addColumn<WindowId>("id");
+        QTest::newRow("angular") << WindowId::AngularDisp;
+        QTest::newRow("chart") << WindowId::ChartDisp;
+        QTest::newRow("setup") << WindowId::ScanRate;
+        QTest::newRow("query") << WindowId::Select;
+        QTest::newRow("query 16") << WindowId::Select16;
+    }
+
+    void laterWindowsAreNotInThisBuild()
+    {
+        QFETCH(WindowId, id);
+        QVERIFY(!m_registry.Exists(id));
+        QVERIFY(!m_registry.Show(id));
+        QVERIFY(!m_registry.IsOpen(id));
+    }
+
+    void aboutOpensOnceAsModalChildOfTheMainWindow()
+    {
+        QWidget* first = m_registry.Show(WindowId::About);
+        QVERIFY(qobject_cast<frmAbout*>(first));
+        QCOMPARE(first->parentWidget(), m_main.get());
+        QVERIFY(first->isModal());
+        QCOMPARE(m_registry.Show(WindowId::About), first);
+        QCOMPARE(visibleCount("frmAbout"), 1);
+        QVERIFY(m_registry.IsOpen(WindowId::About));
+    }
+
+    void closedWindowIsUnloadedAndMadeAfresh()
+    {
+        QPointer<QWidget> first = m_registry.Show(WindowId::About);
+        m_registry.Close(WindowId::About);
+        QVERIFY(!m_registry.IsOpen(WindowId::About));
+        // Reopened before the closed one is deleted: a new window, not the dying one.
+        QWidget* second = m_registry.Show(WindowId::About);
+        QVERIFY(second && second != first);
+        QTRY_VERIFY(first.isNull());
+        QVERIFY(m_registry.IsOpen(WindowId::About));
+    }
+
+    void mainWindowIsMainForm()
+    {
+        QVERIFY(m_registry.Exists(WindowId::Main));
+        QCOMPARE(m_registry.Show(WindowId::Main), m_main.get());
+        QVERIFY(m_main->isVisible());
+    }
+
+    void menuOpensTheRegisteredWindow()
+    {
+        auto* about = m_main->findChild<QAction*>("mnuHelpAbout");
+        QVERIFY(about->isEnabled());
+        about->trigger();
+        about->trigger();
+        QCOMPARE(visibleCount("frmAbout"), 1);
+        QVERIFY(!m_main->findChild<QAction*>("mnuChart")->isEnabled());
+        QVERIFY(!m_main->findChild<QAction*>("mnuQuery")->isEnabled());
+    }
+
+  private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<FakeHost> m_host;
+    AppWindowRegistry m_registry;
+    std::unique_ptr<frmMain> m_main;
+};
+
+VARNIK_TEST_CLASS(TestWindowRegistry)
+#include "test_window_registry.moc"
