@@ -88,6 +88,7 @@ class TextDisplayTest : public QObject {
         QDir(folder->path()).mkdir(QStringLiteral("data"));
         Shared.AppPath = folder->path();
         Shared.ScanRate = 10;
+        Shared.DataFileName = QStringLiteral("Test.mdb");
         Shared.TextChan1 = 1;
         Shared.TextChan2 = {1, 2};
         for (int i = 0; i < 8; ++i) {
