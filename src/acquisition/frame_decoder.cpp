@@ -124,7 +124,12 @@ void DecodeSingle(int ch, const Digits& d, int16_t unit)
 void DecodeFirstOfTwo(int ch, const Digits& d, int16_t unit)
 {
     if (!IsDecimalDigit(d[4])) {
-        MarkInvalid(ch);
+        // The first reading is channel 1's whatever the channel digit says: marking the digit's
+        // channel instead would leave a stale reading recorded on channel 1 and overwrite another
+        // channel's reading.
+        Shared.ChanValue[1] = InvalidReading;
+        if (ch == 0)
+            Shared.ChanValue[0] = InvalidReading;
         return;
     }
     // Fits 16 bits: at most 9 * 1000 + 207 * 111 from frame bytes.

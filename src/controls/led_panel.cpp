@@ -12,7 +12,6 @@ namespace {
 // A cell is this wide for each unit of its height; the marker column is a fraction of a cell.
 constexpr double CellAspect = 0.6;
 constexpr double MarkerColumn = 0.35;
-const QColor Face(12, 14, 12);
 
 bool allZero(const QString& text)
 {
@@ -117,7 +116,7 @@ void NumLED::paintEvent(QPaintEvent*)
         return;
     const double cellW = cellH * CellAspect;
     const double blockW = cellW * (m_digits + MarkerColumn);
-    QPointF origin(area.center().x() - blockW / 2, area.center().y() - cellH / 2);
+    QPointF origin(area.right() - blockW, area.center().y() - cellH / 2); // flush right, like the digits
 
     if (m_manual) {
         QFont font = p.font();

@@ -3,8 +3,8 @@
 //
 // Windows set a digit count, a number of decimal places and a value; the panel shows the value
 // rounded to those decimals, right-aligned in its digit cells, lit segments bright on a dark face
-// with the unlit segments dim. The digits fill the widget at a fixed shape, so the panel grows with
-// the window.
+// with the unlit segments dim. The digits fill the widget at a fixed shape (flush right where the
+// widget is wider than they need), so the panel grows with the window.
 //
 // A value the cells cannot hold is never shown with digits dropped off its front: when the decimals
 // do not fit, the panel shows as many of them as fit (rounded there); when even the integer part
@@ -17,6 +17,7 @@
 //
 // displayText() returns what the cells show, so tests need no pixels: one character per cell
 // (blank, digit or '-'), with '.' after a cell whose decimal point is lit.
+#include <QColor>
 #include <QString>
 #include <QWidget>
 
@@ -29,6 +30,8 @@ class NumLED : public QWidget {
 
   public:
     static constexpr int MaxDigits = 16;
+    // The panel's face; a window framing panels can match it.
+    static inline const QColor Face{12, 14, 12};
 
     explicit NumLED(QWidget* parent = nullptr);
 

@@ -46,7 +46,7 @@ void SegmentPainter::draw(QPointF topLeft, QChar glyph, bool point)
     const double width = m_w * 0.6;
     const double top = topLeft.y() + m_h * 0.08;
     const double height = m_h * 0.84;
-    const double t = std::min(width, height) * 0.2;
+    const double t = std::min(width, height) * 0.24;
     const double right = left + width, bottom = top + height, mid = top + height / 2;
 
     // Slant about the baseline, so the decimal point beside the bottom stays put.

@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <QSerialPort>
+#include <QSignalBlocker>
 #include <optional>
 
 namespace {
@@ -126,7 +127,16 @@ bool QtSerialControl::SetPortOpen(bool open)
 
 QByteArray QtSerialControl::Input()
 {
-    return m_port->isOpen() ? m_port->readAll() : QByteArray();
+    if (!m_port->isOpen())
+        return {};
+    // Qt hands out only what its own buffer holds; right after opening that is nothing, while the
+    // system may hold bytes the meter sent earlier. Take those too, so that the flush after
+    // opening really empties the line. Signals stay blocked: these bytes are being taken now.
+    if (m_port->bytesAvailable() == 0) {
+        const QSignalBlocker quiet(m_port);
+        m_port->waitForReadyRead(0);
+    }
+    return m_port->readAll();
 }
 
 QString QtSerialControl::ErrorDescription() const

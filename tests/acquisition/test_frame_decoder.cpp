@@ -127,10 +127,10 @@ class TestFrameDecoder : public QObject {
         QTest::newRow("dual, channel 5 goes to channels 1 and 2 with its scale")
             << QByteArray("05011201230456") << false << 5 << 2.0 << true
             << QList<ChannelReading>{{1, 2 * f456, 1, 2}, {2, 24.6, 5, 1}, {5, UntouchedValue, 1, 2}};
-        QTest::newRow("dual, invalid first reading marks the frame's channel")
+        QTest::newRow("dual, invalid first reading marks channel 1, not the frame's channel")
             << QByteArray("0501120123?456") << false << 0 << 1.0 << true
             << QList<ChannelReading>{
-                   {1, UntouchedValue, UntouchedCode, UntouchedCode}, {2, 12.3, 5, 1}, {5, invalid, 1, 2}};
+                   {1, invalid, UntouchedCode, UntouchedCode}, {2, 12.3, 5, 1}, {5, UntouchedValue, 1, 2}};
         QTest::newRow("dual, Format01 with 0 0 times 100")
             << QByteArray("01011200000456") << true << 0 << 1.0 << true
             << QList<ChannelReading>{{1, 456, 1, 2}, {2, 0, 1, 1}};

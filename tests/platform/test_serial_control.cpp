@@ -152,6 +152,16 @@ class TestSerialControl : public QObject {
         QCOMPARE(notifications.count(), 0);
     }
 
+    void inputRightAfterOpeningTakesWhatTheLineHeldBefore()
+    {
+        PtyPort port;
+        QVERIFY(port.pty.isValid());
+        QVERIFY(port.pty.write("STALE"));
+        QCOMPARE(port.open(), QString());
+        QCOMPARE(port.control.Input(), QByteArray("STALE"));
+        QVERIFY(port.control.Input().isEmpty());
+    }
+
     void reopensAfterClose()
     {
         PtyPort port;

@@ -7,7 +7,6 @@ namespace {
 // Byte positions in the frame (0 is the start byte).
 constexpr int LayoutByte = 1;
 constexpr int ChannelByte = 2;
-constexpr int FirstCheckedByte = 11;
 constexpr int SingleReadingLayout = 4;
 
 std::string Format(const char* format, auto... values)
@@ -37,10 +36,7 @@ std::string FrameLine(const FrameBufferArray& frame)
         return Format("dropped: channel digit %d is above %d", ch, MaxChannel);
     if (DigitValue(frame[LayoutByte]) == SingleReadingLayout)
         return Reading(ch);
-    // A dual-display frame's first reading belongs to channel 1, but an invalid one is marked on the
-    // frame's own channel, so channel 1 may still hold an older reading.
-    const int checked = DigitValue(frame[FirstCheckedByte]);
-    std::string line = "dual: " + (checked <= 9 ? Reading(1) : std::string("ch 1 invalid"));
+    std::string line = "dual: " + Reading(1);
     line += Shared.SecondDisplay ? ", " + Reading(2) : std::string(", ch 2 no reading");
     return line;
 }

@@ -1,0 +1,603 @@
+#include "displays/frmTextDisp.h"
+
+#include "acquisition/frmMain.h"
+#include "controls/led_panel.h"
+#include "controls/odometer.h"
+#include "core/config_files.h"
+#include "core/shared_state.h"
+#include "platform/host_services.h"
+#include "platform/window_registry_ui.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace {
+constexpr int RefreshMs = 200;
+constexpr int LinkStartMs = 100;
+const QColor BezelText(225, 225, 215);
+
+QString indexed(const char* name, int index)
+{
+    return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index);
+}
+
+// A choice outside 1..16 can only come from a hand-edited dispchan.dat; it shows channel 1.
+int shownChannel(int chosen)
+{
+    return chosen >= 1 && chosen <= MaxChannel ? chosen : 1;
+}
+
+// The page a display type from the system setup opens on; a type outside the setup's 0..6 (a
+// hand-edited default.txt) opens the 1-panel page.
+int typeTab()
+{
+    const int type = Shared.TextDisplayType;
+    return type >= 0 && type <= 6 ? type + 1 : 1;
+}
+
+QString unitText(int code)
+{
+    return code >= 0 && code <= MaxUnitCode ? Shared.UnitName[code] : QString();
+}
+
+// A label whose font follows its size, so channel numbers and units grow with the LED panels.
+// It sizes the font for `chars` characters, not for its text, so a new text never relayouts.
+class FitLabel : public QLabel {
+  public:
+    FitLabel(int chars, Qt::Alignment align) : m_chars(chars)
+    {
+        setAlignment(align | Qt::AlignVCenter);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+        setMinimumSize(12, 12);
+    }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QLabel::resizeEvent(event);
+        const int px = std::clamp(int(std::min(height() * 0.45, width() / (m_chars * 0.62))), 9, 160);
+        if (font().pixelSize() != px) {
+            QFont f = font();
+            f.setPixelSize(px);
+            setFont(f);
+        }
+    }
+
+  private:
+    int m_chars;
+};
+
+// An editable picker whose channel changes only by a choice from its list. A combo box on its own
+// also "activates" the matching item when typed text loses focus; that link is cut here, so text
+// typed and left stores nothing.
+QComboBox* makePicker(const QString& name)
+{
+    auto* combo = new QComboBox;
+    combo->setObjectName(name);
+    combo->setEditable(true);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->setCompleter(nullptr);
+    QObject::disconnect(combo->lineEdit(), &QLineEdit::editingFinished, combo, nullptr);
+    combo->setEditText(QStringLiteral("0"));
+    return combo;
+}
+
+void setDigits(std::span<NumLED* const> leds, int count)
+{
+    for (NumLED* led : leds)
+        led->setDigitCount(count);
+}
+
+QFont boldFont(int pointSize)
+{
+    QFont f;
+    f.setPointSize(pointSize);
+    f.setBold(true);
+    return f;
+}
+} // namespace
+
+frmTextDisp::frmTextDisp(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("frmTextDisp"));
+    setWindowTitle(QStringLiteral("Text Display"));
+    buildControls();
+    resize(1080, 720);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(RefreshMs);
+    connect(Timer1, &QTimer::timeout, this, &frmTextDisp::Timer1_Timer);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(LinkStartMs);
+    Timer2->setSingleShot(true);
+    connect(Timer2, &QTimer::timeout, this, &frmTextDisp::Timer2_Timer);
+
+    if (MainForm) {
+        MainForm->RegisterPauseButton(frmMain::Display::Text, Command5);
+        connect(MainForm, &frmMain::newDataFile, this, [this] {
+            if (isVisible())
+                SelectTab(typeTab());
+        });
+    }
+}
+
+frmTextDisp::~frmTextDisp()
+{
+    // Destroyed without a close (the program tearing windows down): leave no stale open flag.
+    if (m_loaded)
+        Form_Unload();
+}
+
+void frmTextDisp::buildControls()
+{
+    SSTab1 = new QTabWidget;
+    SSTab1->setObjectName(QStringLiteral("SSTab1"));
+
+    const std::array<const int16_t*, 1> one{&Shared.TextChan1};
+    const std::array<const int16_t*, 2> two{&Shared.TextChan2[0], &Shared.TextChan2[1]};
+    std::array<const int16_t*, 4> four{};
+    std::array<const int16_t*, 6> six{};
+    for (int i = 0; i < 4; ++i)
+        four[i] = &Shared.TextChan4[i];
+    for (int i = 0; i < 6; ++i)
+        six[i] = &Shared.TextChan6[i];
+
+    const std::span<NumLED*> led2(NumLED2);
+    const std::span<QLabel*> num2(Label9), unit2(Label3);
+    SSTab1->addTab(buildSetupPage(), QStringLiteral("Page Setup"));
+    SSTab1->addTab(buildPanelPage({"NumLED2", "Label9", "Label3", 0}, led2.first(1), num2.first(1),
+                                  unit2.first(1), one, 1, m_pages[0]),
+                   QStringLiteral("1 Channel Display"));
+    SSTab1->addTab(buildPanelPage({"NumLED2", "Label9", "Label3", 1}, led2.subspan(1), num2.subspan(1),
+                                  unit2.subspan(1), two, 1, m_pages[1]),
+                   QStringLiteral("2 channel Display "));
+    SSTab1->addTab(
+        buildPanelPage({"NumLED1", "Label7", "Label1", 0}, NumLED1, Label7, Label1, four, 2, m_pages[2]),
+        QStringLiteral("4 channel Display "));
+    SSTab1->addTab(
+        buildPanelPage({"NumLED3", "Label10", "Label8", 0}, NumLED3, Label10, Label8, six, 2, m_pages[3]),
+        QStringLiteral("6 Channel Display"));
+    SSTab1->addTab(
+        buildPanelPage({"NumLED4", "Label13", "Label12", 0}, NumLED4, Label13, Label12, {}, 2, m_pages[4]),
+        QStringLiteral("8 Channel Display"));
+    SSTab1->addTab(buildPanelPage({"NumLED5", "Label_13", "Label_12", 0}, NumLED5, Label_13, Label_12, {}, 2,
+                                  m_pages[5]),
+                   QStringLiteral("12 Channel Display"));
+    SSTab1->addTab(buildPanelPage({"NumLED6", "Label_17", "Label_16", 0}, NumLED6, Label_17, Label_16, {}, 2,
+                                  m_pages[6]),
+                   QStringLiteral("16 Channel Display"));
+    connect(SSTab1, &QTabWidget::currentChanged, this, &frmTextDisp::SSTab1_Click);
+
+    setDigits(NumLED2, 8);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(SSTab1, 1);
+    layout->addWidget(buildStatusArea());
+}
+
+QWidget* frmTextDisp::buildPanelPage(const PageNames& names, std::span<NumLED*> leds,
+                                     std::span<QLabel*> numbers, std::span<QLabel*> units,
+                                     std::span<const int16_t* const> chosen, int columns,
+                                     std::vector<Panel>& page)
+{
+    auto* widget = new QWidget;
+    auto* grid = new QGridLayout(widget);
+    const int count = int(leds.size());
+    const int rows = (count + columns - 1) / columns;
+    for (int i = 0; i < count; ++i) {
+        const int index = names.first + i;
+        auto* bezel = new QFrame;
+        bezel->setAutoFillBackground(true);
+        QPalette palette = bezel->palette();
+        palette.setColor(QPalette::Window, NumLED::Face);
+        palette.setColor(QPalette::WindowText, BezelText);
+        bezel->setPalette(palette);
+
+        leds[i] = new NumLED;
+        leds[i]->setObjectName(indexed(names.led, index));
+        numbers[i] = new FitLabel(2, Qt::AlignRight);
+        numbers[i]->setObjectName(indexed(names.number, index));
+        units[i] = new FitLabel(5, Qt::AlignLeft);
+        units[i]->setObjectName(indexed(names.unit, index));
+        if (chosen.empty())
+            numbers[i]->setText(QString::number(i + 1));
+
+        auto* row = new QHBoxLayout(bezel);
+        row->setContentsMargins(6, 4, 6, 4);
+        row->addWidget(numbers[i], 1);
+        row->addWidget(leds[i], 8);
+        row->addWidget(units[i], 2);
+        // Channel numbers run down the first column, then down the next.
+        grid->addWidget(bezel, i % rows, i / rows);
+        page.push_back({leds[i], units[i], chosen.empty() ? nullptr : chosen[i], i + 1});
+    }
+    return widget;
+}
+
+QWidget* frmTextDisp::buildSetupPage()
+{
+    auto* page = new QWidget;
+    auto* grid = new QGridLayout(page);
+    const auto frame = [](const QString& caption, std::span<QComboBox* const> pickers) {
+        auto* box = new QGroupBox(caption);
+        auto* form = new QFormLayout(box);
+        for (size_t i = 0; i < pickers.size(); ++i)
+            form->addRow(QStringLiteral("Display %1").arg(i + 1), pickers[i]);
+        return box;
+    };
+    const auto connectPicker = [this](QComboBox* combo, int16_t* slot) {
+        connect(combo, &QComboBox::activated, this,
+                [combo, slot](int index) { *slot = int16_t(combo->itemText(index).toShort()); });
+    };
+
+    Combo3 = makePicker(QStringLiteral("Combo3"));
+    connectPicker(Combo3, &Shared.TextChan1);
+    for (int i = 0; i < 2; ++i) {
+        Combo1[i] = makePicker(indexed("Combo1", i));
+        connectPicker(Combo1[i], &Shared.TextChan2[i]);
+    }
+    for (int i = 0; i < 4; ++i) {
+        Combo2[i] = makePicker(indexed("Combo2", i));
+        connectPicker(Combo2[i], &Shared.TextChan4[i]);
+    }
+    for (int i = 0; i < 6; ++i) {
+        Combo4[i] = makePicker(indexed("Combo4", i));
+        connectPicker(Combo4[i], &Shared.TextChan6[i]);
+    }
+    const std::array<QComboBox*, 1> one{Combo3};
+    grid->addWidget(frame(QStringLiteral("One Channel Display"), one), 0, 0);
+    grid->addWidget(frame(QStringLiteral("Two Channel Display"), Combo1), 1, 0);
+    grid->addWidget(frame(QStringLiteral("4 Channel Display "), Combo2), 0, 1, 2, 1);
+    grid->addWidget(frame(QStringLiteral("6 Channel Display "), Combo4), 0, 2, 2, 1);
+
+    Command1 = new QPushButton(QStringLiteral("Save"));
+    Command1->setObjectName(QStringLiteral("Command1"));
+    connect(Command1, &QPushButton::clicked, this, &frmTextDisp::Command1_Click);
+    grid->addWidget(Command1, 2, 2, Qt::AlignRight);
+    grid->setRowStretch(3, 1);
+    return page;
+}
+
+QWidget* frmTextDisp::buildStatusArea()
+{
+    auto* area = new QWidget;
+    auto* grid = new QGridLayout(area);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(16);
+
+    auto* alarmFrame = new QFrame;
+    alarmFrame->setFrameShape(QFrame::StyledPanel);
+    alarmFrame->setMinimumSize(140, 40);
+    Label11 = new QLabel(QStringLiteral("High !!!"));
+    Label11->setObjectName(QStringLiteral("Label11"));
+    Label11->setAlignment(Qt::AlignCenter);
+    Label11->setFont(boldFont(14));
+    Label11->setAutoFillBackground(true);
+    QPalette alarmColours = Label11->palette();
+    alarmColours.setColor(QPalette::Window, QColor(255, 0, 0));
+    alarmColours.setColor(QPalette::WindowText, Qt::white);
+    Label11->setPalette(alarmColours);
+    // Shown only while a watched channel is out of band; hidden until the first tick decides.
+    Label11->hide();
+    auto* alarmLayout = new QVBoxLayout(alarmFrame);
+    alarmLayout->setContentsMargins(2, 2, 2, 2);
+    alarmLayout->addWidget(Label11);
+
+    Odometer1 = new Odometer;
+    Odometer1->setObjectName(QStringLiteral("Odometer1"));
+    Odometer1->setToolTip(tr("Recorded samples"));
+    Odometer1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    Odometer1->setMinimumSize(150, 36);
+
+    const auto label = [](const QString& name, const QString& text) {
+        auto* l = new QLabel(text);
+        l->setObjectName(name);
+        l->setFont(boldFont(13));
+        return l;
+    };
+    Label16 = label(QStringLiteral("Label16"), QString());
+    Label15 = label(QStringLiteral("Label15"), QString());
+    Label7_5 = label(QStringLiteral("Label7(5)"), QStringLiteral("Scan Rate"));
+    Label17 = label(QStringLiteral("Label17"), QString());
+
+    Check1 = new QCheckBox(QStringLiteral("Alarm Sound"));
+    Check1->setObjectName(QStringLiteral("Check1"));
+    connect(Check1, &QCheckBox::toggled, this, [](bool on) { Shared.AlarmSound = on; });
+
+    const auto button = [](const QString& name, const QString& text) {
+        auto* b = new QPushButton(text);
+        b->setObjectName(name);
+        b->setMinimumHeight(32);
+        return b;
+    };
+    Command5 = button(QStringLiteral("Command5"), QStringLiteral("RUN"));
+    Command5->setFont(boldFont(12));
+    connect(Command5, &QPushButton::clicked, this, &frmTextDisp::Command5_Click);
+    Command3 = button(QStringLiteral("Command3"), QStringLiteral("Save Data"));
+    connect(Command3, &QPushButton::clicked, this, &frmTextDisp::Command3_Click);
+    const std::array<QString, 3> captions{QStringLiteral("Chart Display"), QStringLiteral("AngularDisplay"),
+                                          QStringLiteral("Exit")};
+    for (int i = 0; i < 3; ++i) {
+        cmd2[i] = button(indexed("cmd2", i), captions[i]);
+        connect(cmd2[i], &QPushButton::clicked, this, [this, i] { cmd2_Click(i); });
+    }
+
+    grid->addWidget(alarmFrame, 0, 0, 2, 1);
+    grid->addWidget(Odometer1, 0, 1, 2, 1);
+    grid->addWidget(Label16, 0, 2);
+    grid->addWidget(Label15, 1, 2);
+    grid->addWidget(Label7_5, 0, 3);
+    grid->addWidget(Label17, 1, 3);
+    grid->addWidget(Check1, 0, 4);
+    grid->addWidget(Command5, 0, 5);
+    grid->addWidget(Command3, 1, 5);
+    grid->addWidget(cmd2[0], 0, 6);
+    grid->addWidget(cmd2[1], 1, 6);
+    grid->addWidget(cmd2[2], 1, 7);
+    for (int column : {2, 3})
+        grid->setColumnStretch(column, 1);
+    return area;
+}
+
+void frmTextDisp::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!m_loaded)
+        Form_Load();
+}
+
+bool frmTextDisp::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        Form_Activate();
+    return QWidget::event(event);
+}
+
+void frmTextDisp::closeEvent(QCloseEvent* event)
+{
+    if (m_loaded)
+        Form_Unload();
+    event->accept();
+}
+
+void frmTextDisp::Form_Load()
+{
+    m_loaded = true;
+    QStringList items;
+    for (int n = 1; n <= 8; ++n)
+        items.append(QString::number(n));
+    std::vector<QComboBox*> pickers{Combo3};
+    pickers.insert(pickers.end(), Combo1.begin(), Combo1.end());
+    pickers.insert(pickers.end(), Combo2.begin(), Combo2.end());
+    pickers.insert(pickers.end(), Combo4.begin(), Combo4.end());
+    for (QComboBox* combo : pickers) {
+        combo->clear();
+        combo->addItems(items);
+    }
+
+    Label17->setText(QString::number(Shared.ScanRate) + QStringLiteral(" sec"));
+    Odometer1->settle();
+    Check1->setChecked(Shared.AlarmSound);
+    ShowChannelChoices();
+    setDigits(NumLED1, 6);
+    setDigits(NumLED3, 6);
+
+    if (Shared.TextTabSet) {
+        SelectTab(Shared.TextTab);
+    } else {
+        SelectTab(typeTab());
+        Shared.TextTabSet = true;
+    }
+
+    if (MainForm && !MainForm->Timer1->isActive())
+        MainForm->Timer1->start();
+    Timer1->start();
+    Timer2->start();
+    cmd2[0]->setEnabled(Windows().Exists(WindowId::ChartDisp));
+    cmd2[1]->setEnabled(Windows().Exists(WindowId::AngularDisp));
+}
+
+void frmTextDisp::Form_Activate()
+{
+    Shared.TextDispOpen = true;
+    Shared.Paused = false;
+}
+
+void frmTextDisp::Form_Unload()
+{
+    m_loaded = false;
+    Timer1->stop();
+    Timer2->stop();
+    Shared.TextDispOpen = false;
+    if (!Shared.ChartDispOpen && !Shared.AngularDispOpen) {
+        Shared.Paused = true;
+        if (MainForm)
+            MainForm->Timer1->stop();
+    }
+}
+
+void frmTextDisp::ShowChannelChoices()
+{
+    const auto show = [](QComboBox* combo, QLabel* label, int16_t chosen) {
+        const QString text = QString::number(shownChannel(chosen));
+        if (combo)
+            combo->setEditText(text);
+        if (label)
+            label->setText(text);
+    };
+    show(Combo3, Label9[0], Shared.TextChan1);
+    for (int i = 0; i < 2; ++i) {
+        show(nullptr, Label9[i + 1], Shared.TextChan2[i]);
+        show(Combo1[i], nullptr, Shared.TextChan2[i]);
+    }
+    for (int i = 0; i < 4; ++i)
+        show(Combo2[i], Label7[i], Shared.TextChan4[i]);
+    for (int i = 0; i < 6; ++i)
+        show(Combo4[i], Label10[i], Shared.TextChan6[i]);
+}
+
+void frmTextDisp::SelectTab(int tab)
+{
+    if (SSTab1->currentIndex() == tab)
+        SSTab1_Click(tab); // selecting the tab already shown still runs its entry actions
+    else
+        SSTab1->setCurrentIndex(tab);
+}
+
+void frmTextDisp::SSTab1_Click(int tab)
+{
+    Shared.TextTab = int16_t(tab);
+    switch (tab) {
+    case 0:
+        Shared.Paused = true;
+        break;
+    case 1:
+        NumLED2[0]->setDigitCount(8);
+        break;
+    case 2:
+        setDigits(std::span(NumLED2).subspan(1), 8);
+        break;
+    case 3:
+        setDigits(NumLED1, 6);
+        break;
+    case 4:
+        setDigits(NumLED3, 6);
+        break;
+    case 5:
+        setDigits(NumLED4, 6);
+        break;
+    default:
+        break;
+    }
+}
+
+void frmTextDisp::Command1_Click()
+{
+    QString error;
+    if (!SaveDisplayChannels(&error))
+        Host().message(error, HostServices::Ok, HostServices::Icon::Critical);
+    ShowChannelChoices();
+    setDigits(NumLED1, 6);
+    setDigits(NumLED3, 6);
+}
+
+void frmTextDisp::Command3_Click()
+{
+    if (!MainForm)
+        return;
+    QString error;
+    if (!MainForm->savedata(&error))
+        Host().message(error.isEmpty() ? tr("The sample could not be recorded.") : error, HostServices::Ok,
+                       HostServices::Icon::Critical);
+}
+
+void frmTextDisp::Command5_Click()
+{
+    Shared.Paused = !Shared.Paused;
+    if (MainForm)
+        MainForm->check_pause();
+}
+
+void frmTextDisp::cmd2_Click(int index)
+{
+    switch (index) {
+    case 0:
+        Windows().Show(WindowId::ChartDisp);
+        break;
+    case 1:
+        Windows().Show(WindowId::AngularDisp);
+        break;
+    default:
+        close();
+        break;
+    }
+}
+
+void frmTextDisp::Timer2_Timer()
+{
+    Timer2->stop();
+    init232_3();
+}
+
+void frmTextDisp::init232_3()
+{
+    if (MainForm)
+        MainForm->Start232();
+}
+
+void frmTextDisp::Timer1_Timer()
+{
+    const QDateTime now = Host().now();
+    Label16->setText(now.toString(QStringLiteral("MM-dd-yyyy")));
+    Label15->setText(now.toString(QStringLiteral("HH:mm:ss")));
+    Check1->setChecked(Shared.AlarmSound);
+    m_alarm = false;
+    if (MainForm)
+        MainForm->check_pause();
+    Odometer1->setCount(Shared.RecordCount);
+
+    for (size_t p = 0; p < m_pages.size(); ++p) {
+        for (const Panel& panel : m_pages[p])
+            UpdatePanel(panel);
+        if (p == 0)
+            TestAlarm(Shared.TextChan1);
+        else if (p == 1) {
+            TestAlarm(Shared.TextChan2[0]);
+            TestAlarm(Shared.TextChan2[1]);
+        }
+    }
+
+    if (m_alarm) {
+        Label11->setText(m_alarmText);
+        Label11->show();
+    } else {
+        Label11->hide();
+        Label11->clear();
+    }
+}
+
+void frmTextDisp::UpdatePanel(const Panel& panel)
+{
+    const int c = panel.chosen ? shownChannel(*panel.chosen) : panel.fixed;
+    const DispSetupRecord& setup = Shared.DispSetup[c];
+    if (setup.UnitAutoSense) {
+        panel.unit->setText(unitText(Shared.ChanUnit[c]));
+        panel.led->setDecimals(Shared.ChanDecimals[c]);
+        panel.led->setManualMarker(false);
+    } else {
+        panel.unit->setText(setup.ManualUnit);
+        panel.led->setDecimals(setup.Decimals);
+        panel.led->setManualMarker(true);
+    }
+    panel.led->setValue(Shared.ChanValue[c]);
+}
+
+void frmTextDisp::TestAlarm(int channel)
+{
+    const int c = shownChannel(channel);
+    const double value = Shared.ChanValue[c];
+    const DispSetupRecord& setup = Shared.DispSetup[c];
+    const bool high = value > setup.HighWarning;
+    if (!high && !(value < setup.LowWarning))
+        return;
+    if (!m_alarm)
+        m_alarmText = high ? QStringLiteral("High !!!") : QStringLiteral("Low !!!");
+    m_alarm = true;
+    if (!Shared.Paused && Shared.AlarmSound)
+        Host().beep();
+}
