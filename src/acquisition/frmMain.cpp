@@ -92,6 +92,9 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
 
 frmMain::~frmMain()
 {
+    // The link holds references to the receiver and the control: it goes before either.
+    delete m_link;
+    m_link = nullptr;
     if (MainForm == this)
         MainForm = nullptr;
 }

@@ -244,6 +244,21 @@ class TestMainWindow : public QObject {
         QCOMPARE(m_windows->closed.size(), 3);
     }
 
+    // Exit must end the program's event loop, not only hide the window.
+    void exitEndsTheEventLoop()
+    {
+        frmMain w;
+        w.show();
+        QTimer::singleShot(0, &w, [&w] { w.findChild<QAction*>("mnuExit")->trigger(); });
+        bool hung = false;
+        QTimer::singleShot(5000, &w, [&hung] {
+            hung = true;
+            QCoreApplication::exit(1);
+        });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QVERIFY(!hung);
+    }
+
     void closingGoesOnWhenDefaultsCannotBeWritten()
     {
         frmMain w;

@@ -5,6 +5,7 @@
 #include "fake_host.h"
 #include "test_registry.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
@@ -100,15 +101,33 @@ class TestWindowRegistry : public QObject {
         QVERIFY(m_main->isVisible());
     }
 
-    void menuOpensTheRegisteredWindow()
+    void menuOpensEachWindowOnce_data()
     {
-        auto* about = m_main->findChild<QAction*>("mnuHelpAbout");
-        QVERIFY(about->isEnabled());
-        about->trigger();
-        about->trigger();
-        QCOMPARE(visibleCount("frmAbout"), 1);
-        QVERIFY(!m_main->findChild<QAction*>("mnuChart")->isEnabled());
-        QVERIFY(!m_main->findChild<QAction*>("mnuQuery")->isEnabled());
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<WindowId>("id");
+        QTest::addColumn<QString>("className");
+        QTest::newRow("About") << "mnuHelpAbout" << WindowId::About << "frmAbout";
+        QTest::newRow("Text Display") << "mnuTextDisplay" << WindowId::TextDisp << "frmTextDisp";
+        QTest::newRow("Create New Data File") << "mnuNewDB" << WindowId::NewDB << "frmNewDB";
+    }
+
+    void menuOpensEachWindowOnce()
+    {
+        QFETCH(QString, item);
+        QFETCH(WindowId, id);
+        QFETCH(QString, className);
+        auto* action = m_main->findChild<QAction*>(item);
+        QVERIFY(action->isEnabled());
+        action->trigger();
+        action->trigger();
+        QCOMPARE(visibleCount(qPrintable(className)), 1);
+        QVERIFY(m_registry.IsOpen(id));
+    }
+
+    void laterWindowsHaveDisabledMenuItems()
+    {
+        for (const char* item : {"mnuScanRate", "mnuChart", "mnuAngular2", "mnuQuery", "mnuQuery_16"})
+            QVERIFY2(!m_main->findChild<QAction*>(item)->isEnabled(), item);
     }
 
   private:
