@@ -6,6 +6,8 @@
 #include "test_registry.h"
 
 #include <QAction>
+#include <QFile>
+#include <QLineEdit>
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
@@ -69,6 +71,24 @@ class TestWindowRegistry : public QObject {
         QVERIFY(!m_registry.Exists(id));
         QVERIFY(!m_registry.Show(id));
         QVERIFY(!m_registry.IsOpen(id));
+    }
+
+    // A name typed into the data file dialog and never created must not reach default.txt when
+    // the program closes with the dialog still open.
+    void closingKeepsTheDataFileInUseNotATypedName()
+    {
+        QWidget* dialog = m_registry.Show(WindowId::NewDB);
+        QVERIFY(dialog);
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("Text1"));
+        QVERIFY(name);
+        name->setText(QStringLiteral("typed"));
+        QCOMPARE(Shared.DataFileName, QStringLiteral("typed.mdb"));
+
+        m_main->CloseProgram();
+        QCOMPARE(Shared.DataFileName, QStringLiteral("registry.mdb"));
+        QFile defaults(DataPath(QStringLiteral("default.txt")));
+        QVERIFY(defaults.open(QIODevice::ReadOnly));
+        QVERIFY(defaults.readAll().contains("\"Data File Name\",\"registry.mdb\""));
     }
 
     void aboutOpensOnceAsModalChildOfTheMainWindow()
