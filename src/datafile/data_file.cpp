@@ -85,25 +85,46 @@ class Connection {
     QString m_error;
 };
 
+// Opens an existing file read-write: with mode=rw, a file that vanished meanwhile is not created.
+QString ExistingFileUri(const QString& path)
+{
+    return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
+           QStringLiteral("?mode=rw");
+}
+
+// Columns of a table through the given connection; -1 with the engine's text on failure.
+int ReadColumns(const QString& databaseName, const QString& options, const QString& table, QString* failure)
+{
+    Connection probe(databaseName, options);
+    if (!probe.IsOpen())
+        return *failure = probe.Error(), -1;
+    QSqlQuery query(probe.Database());
+    if (!query.exec(QStringLiteral("PRAGMA table_info(%1)").arg(Quoted(table))))
+        return *failure = EngineText(query.lastError()), -1;
+    int columns = 0;
+    while (query.next())
+        ++columns;
+    return columns;
+}
+
 // Column count of a table, read through a read-only connection: a missing file is not created and
 // an existing one is never written. -1 with *error naming the file on any failure.
+// One exception: a recorder killed in the middle of a row leaves its rollback journal beside the
+// file, and a read-only reader cannot roll that half row back. Then the file is read through a
+// writable connection, which rolls it back as any SQLite reader would, so the file stays usable.
 int ProbeColumns(const QString& path, const QString& table, QString* error)
 {
     if (!FileExists(path))
         return Fail(error, QStringLiteral("The data file \"%1\" does not exist.").arg(Shown(path))), -1;
-    Connection probe(path, QStringLiteral("QSQLITE_OPEN_READONLY"));
-    if (!probe.IsOpen())
-        return Fail(error, QStringLiteral("The data file \"%1\" cannot be opened: %2")
-                               .arg(Shown(path), probe.Error())),
-               -1;
-    QSqlQuery query(probe.Database());
-    if (!query.exec(QStringLiteral("PRAGMA table_info(%1)").arg(Quoted(table))))
+    QString failure;
+    int columns = ReadColumns(path, QStringLiteral("QSQLITE_OPEN_READONLY"), table, &failure);
+    if (columns < 0 && QFileInfo::exists(path + QStringLiteral("-journal")) && QFileInfo(path).isWritable()) {
+        columns = ReadColumns(ExistingFileUri(path), QStringLiteral("QSQLITE_OPEN_URI"), table, &failure);
+    }
+    if (columns < 0)
         return Fail(error, QStringLiteral("The file \"%1\" cannot be read as a data file: %2")
-                               .arg(Shown(path), EngineText(query.lastError()))),
+                               .arg(Shown(path), failure)),
                -1;
-    int columns = 0;
-    while (query.next())
-        ++columns;
     if (columns == 0)
         return Fail(error, QStringLiteral("The data file \"%1\" has no table %2.").arg(Shown(path), table)),
                -1;
@@ -191,11 +212,7 @@ bool DataFile::Bind(const QString& databasePath, QString* error)
     if (!QFileInfo(databasePath).isWritable())
         return Fail(error, QStringLiteral("The data file \"%1\" is read-only.").arg(Shown(databasePath)));
 
-    // mode=rw opens an existing file only: should it vanish after the probe, nothing is created.
-    const QString uri =
-        QUrl::fromLocalFile(QFileInfo(databasePath).absoluteFilePath()).toString(QUrl::FullyEncoded) +
-        QStringLiteral("?mode=rw");
-    Connection writer(uri, QStringLiteral("QSQLITE_OPEN_URI"));
+    Connection writer(ExistingFileUri(databasePath), QStringLiteral("QSQLITE_OPEN_URI"));
     if (!writer.IsOpen())
         return Fail(error, QStringLiteral("The data file \"%1\" cannot be opened: %2")
                                .arg(Shown(databasePath), writer.Error()));
@@ -206,8 +223,8 @@ bool DataFile::Bind(const QString& databasePath, QString* error)
         // would carry off a file without them. With the rollback journal and full syncs, the
         // file alone holds every row whose append returned. Setting it also turns back a file
         // that an earlier build left in WAL mode.
-        if (!query.exec(QStringLiteral("PRAGMA journal_mode=DELETE"))
-            || !query.exec(QStringLiteral("PRAGMA synchronous=FULL")))
+        if (!query.exec(QStringLiteral("PRAGMA journal_mode=DELETE")) ||
+            !query.exec(QStringLiteral("PRAGMA synchronous=FULL")))
             return Fail(error, QStringLiteral("The data file \"%1\" cannot be opened: %2")
                                    .arg(Shown(databasePath), EngineText(query.lastError())));
     }

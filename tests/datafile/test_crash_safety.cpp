@@ -1,11 +1,17 @@
 // A recording process killed without warning must leave a sound file that holds every row whose
-// append had returned. The recorder is a forked child; it reports each returned row's number
+// scan tick had returned. The recorder is a forked child; it reports each returned row's number
 // through a pipe, and the parent kills it with SIGKILL at an arbitrary point of its loop.
+#include "acquisition/scan_cycle.h"
+#include "core/shared_state.h"
 #include "datafile/data_file.h"
+#include "fake_host.h"
 #include "sqlite_cli.h"
 #include "test_registry.h"
 
+#include <QFileInfo>
 #include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,15 +25,29 @@
 
 namespace {
 
+// Records through the scan cycle, one due scan a second on the injected clock, and reports each
+// row whose tick has returned.
 [[noreturn]] void RecordUntilKilled(const QString& path, int reportFd)
 {
+    FakeHost host;
+    Shared = SharedState{};
+    Shared.ScanRate = 1;
+    Shared.DataReceived = true;
+    Shared.TextDispOpen = true;
+    Shared.DecimalFormat[0] = QStringLiteral("###0");
+    Shared.UnitName[1] = QStringLiteral("V");
+    Shared.ChanUnit.fill(1);
     DataFile data;
     if (!data.Bind(path))
         _exit(2);
+    ScanCycle scan(data);
+    scan.FieldCount = data.FieldCount();
+    scan.Timer1_Timer(); // the first tick only starts the interval
     for (qint32 number = 1;; ++number) {
-        QList<double> chan(16, double(number));
-        QStringList unit(16, QStringLiteral("V"));
-        if (!data.AppendRow({QDate(2026, 12, 7), QTime(10, 0), chan, unit}))
+        Shared.ChanValue.fill(double(number));
+        host.clock = host.clock.addSecs(1);
+        scan.Timer1_Timer();
+        if (Shared.RecordCount != number)
             _exit(3);
         if (write(reportFd, &number, sizeof number) != sizeof number)
             _exit(4);
@@ -114,6 +134,59 @@ class TestCrashSafety : public QObject {
             QVERIFY2(stored.contains(number), qPrintable(QStringLiteral("row %1 was lost").arg(number)));
         // At most the row being appended when the kill came is there without a report.
         QVERIFY(stored.size() <= reported.size() + 1);
+    }
+
+    // Killed halfway through a row's transaction, a recorder leaves its rollback journal beside
+    // the file. The next start must still find the file usable (the half row rolled back), not
+    // report it as a file that is not a data file.
+    void halfWrittenRowIsRolledBackOnTheNextStart()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("half.mdb"));
+        QVERIFY(CreateDataFile(path, 16));
+        {
+            DataFile data;
+            QVERIFY(data.Bind(path));
+            QVERIFY(data.AppendRow({QDate(2026, 12, 7), QTime(10, 0), QList<double>(16, 1.0),
+                                    QStringList(16, QStringLiteral("V"))}));
+        }
+
+        int fds[2];
+        QCOMPARE(pipe(fds), 0);
+        const pid_t child = fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            close(fds[0]);
+            // A tiny page cache makes the open transaction spill into the file, journal first.
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("half"));
+            db.setDatabaseName(path);
+            if (!db.open())
+                _exit(2);
+            QSqlQuery query(db);
+            query.exec(QStringLiteral("PRAGMA cache_size=2"));
+            query.exec(QStringLiteral("BEGIN"));
+            for (int i = 0; i < 400; ++i)
+                query.exec(QStringLiteral("INSERT INTO DataRecord (\"date\", \"unit 16\") VALUES ('x', '%1')")
+                               .arg(QString(200, QLatin1Char('u'))));
+            const char ready = 1;
+            if (write(fds[1], &ready, 1) != 1)
+                _exit(4);
+            pause();
+            _exit(0);
+        }
+        close(fds[1]);
+        char ready = 0;
+        QCOMPARE(read(fds[0], &ready, 1), ssize_t(1));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        close(fds[0]);
+        QVERIFY(QFileInfo::exists(path + QStringLiteral("-journal")));
+
+        QString error;
+        QCOMPARE(CountTableFields(path, QStringLiteral("DataRecord"), &error), int16_t(34));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(SqliteCli(path, QStringLiteral("PRAGMA integrity_check")), QStringList{"ok"});
+        QCOMPARE(SqliteRowCount(path), 1);
     }
 };
 
