@@ -17,13 +17,10 @@ warmup=2
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVARNIK_SANITIZE=OFF >/dev/null
 cmake --build "$build" -j2 --target Datalogger bench_startup >/dev/null
 
+source bench/xvfb.sh
 work=$(mktemp -d)
-xvfb_pid=""
 cleanup() {
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
+  stop_xvfb
   rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
@@ -34,13 +31,8 @@ chmod 700 "$work/runtime"
 cp "$build/Varnik350" "$build/Datalogger" "$work/app/"
 cp -r "$build/data" "$work/app/"
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-[ -s "$work/display" ] || { echo "Xvfb did not start:"; cat "$work/xvfb.log"; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+start_xvfb "$work"
 export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" VARNIK_SPLASH_MS=0
-unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 
 names=(reference Varnik350 Datalogger)
 titles=("Startup reference" "Varnik Measurement system" "Data Acquisition Software ")
