@@ -1,5 +1,5 @@
 // Time per recorded row: DataFile::AppendRow on a 16-channel data file beside a bare sqlite3 loop
-// that inserts the same rows with the same durability (WAL journal, synchronous=FULL, one
+// that inserts the same rows with the same durability (rollback journal, synchronous=FULL, one
 // transaction per row). The two alternate in blocks so both see the same disk conditions.
 //
 //   bench_record [--rows N] [--folder DIR]     (default 10000 rows, a fresh folder in the current one)
@@ -39,7 +39,7 @@ class BareLoop {
     {
         if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
             Die("open");
-        if (sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr,
+        if (sqlite3_exec(m_db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;", nullptr, nullptr,
                          nullptr) != SQLITE_OK)
             Die("pragma");
         QStringList names;
@@ -158,7 +158,7 @@ int main(int argc, char** argv)
 
     const Figures a = Summarize(oursUs);
     const Figures b = Summarize(bareUs);
-    std::printf("rows per writer: %d, 16 channels, WAL journal, synchronous=FULL, one transaction per row\n",
+    std::printf("rows per writer: %d, 16 channels, rollback journal, synchronous=FULL, one transaction per row\n",
                 rows);
     std::printf("%-22s %10s %10s %10s   (microseconds per row)\n", "", "median", "p99", "mean");
     std::printf("%-22s %10.1f %10.1f %10.1f\n", "DataFile::AppendRow", a.median, a.p99, a.mean);

@@ -29,10 +29,14 @@ QString CollectSystemInfo()
     lines << QStringLiteral("Data file: %1 (%2)")
                  .arg(QDir::toNativeSeparators(dataFile),
                       QFileInfo(dataFile).isFile() ? QStringLiteral("present") : QStringLiteral("missing"));
-    lines << QStringLiteral("Serial port: COM%1 = %2, %3 baud")
-                 .arg(Shared.ComPort)
-                 .arg(SerialDeviceForPort(Shared.ComPort))
-                 .arg(Shared.BaudRate);
+    if (Shared.ComPort >= 1) {
+        lines << QStringLiteral("Serial port: COM%1 = %2, %3 baud")
+                     .arg(Shared.ComPort)
+                     .arg(SerialDeviceForPort(Shared.ComPort))
+                     .arg(Shared.BaudRate);
+    } else {
+        lines << QStringLiteral("Serial port: none chosen");
+    }
 
     const auto ports = QSerialPortInfo::availablePorts();
     lines << QStringLiteral("Serial devices found: %1").arg(ports.size());

@@ -92,6 +92,9 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
 
 frmMain::~frmMain()
 {
+    // The link holds references to the receiver and the control: it goes before either.
+    delete m_link;
+    m_link = nullptr;
     if (MainForm == this)
         MainForm = nullptr;
 }
@@ -357,6 +360,10 @@ void frmMain::CloseProgram()
     m_closing = true;
     Timer1->stop();
 
+    // The data file dialog changes the data file name as the user types; closing it first puts
+    // back the name of the file in use, which is the one default.txt must keep.
+    if (Windows().IsOpen(WindowId::NewDB))
+        Windows().Close(WindowId::NewDB);
     QString error;
     if (!SaveDefaults(&error))
         Host().message(error, HostServices::Ok, HostServices::Icon::Critical);

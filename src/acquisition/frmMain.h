@@ -38,7 +38,7 @@ class frmMain : public QMainWindow {
 
     // Starts the serial link (opens and primes the port once; later calls reset the receiver).
     void Start232();
-    // Records one row at once (channels 1 to 8); false + error when it could not be written.
+    // Records one row at once through the scan cycle; false + error when it could not be written.
     bool savedata(QString* error = nullptr);
     // Paints the registered RUN/PAUSE buttons of the open displays, in the order chart, angular,
     // text: caption "PAUSE" on red while paused, else "RUN" on light green (Button palette role).

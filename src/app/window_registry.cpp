@@ -2,15 +2,8 @@
 
 #include "about/frmAbout.h"
 #include "acquisition/frmMain.h"
-
-#if __has_include("displays/frmTextDisp.h")
-#include "displays/frmTextDisp.h"
-#define VARNIK_HAS_TEXT_DISPLAY 1
-#endif
-#if __has_include("datafile/frmNewDB.h")
 #include "datafile/frmNewDB.h"
-#define VARNIK_HAS_NEW_DB 1
-#endif
+#include "displays/frmTextDisp.h"
 
 namespace {
 size_t slot(WindowId id)
@@ -33,19 +26,9 @@ bool AppWindowRegistry::Exists(WindowId id) const
     switch (id) {
     case WindowId::Main:
     case WindowId::About:
-        return true;
     case WindowId::TextDisp:
-#ifdef VARNIK_HAS_TEXT_DISPLAY
-        return true;
-#else
-        return false;
-#endif
     case WindowId::NewDB:
-#ifdef VARNIK_HAS_NEW_DB
         return true;
-#else
-        return false;
-#endif
     case WindowId::AngularDisp:
     case WindowId::ChartDisp:
     case WindowId::ScanRate:
@@ -63,16 +46,12 @@ QWidget* AppWindowRegistry::create(WindowId id)
     case WindowId::About:
         w = new frmAbout(MainForm);
         break;
-#ifdef VARNIK_HAS_TEXT_DISPLAY
     case WindowId::TextDisp:
         w = new frmTextDisp;
         break;
-#endif
-#ifdef VARNIK_HAS_NEW_DB
     case WindowId::NewDB:
         w = new frmNewDB;
         break;
-#endif
     default:
         return nullptr;
     }

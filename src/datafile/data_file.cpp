@@ -201,10 +201,13 @@ bool DataFile::Bind(const QString& databasePath, QString* error)
                                .arg(Shown(databasePath), writer.Error()));
     {
         QSqlQuery query(writer.Database());
-        // WAL lets the query windows read while rows are appended. A file system without shared
-        // memory keeps its rollback journal, which is just as safe with full syncs.
-        query.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-        if (!query.exec(QStringLiteral("PRAGMA synchronous=FULL")))
+        // A rollback journal, not WAL: with WAL the newest rows live in a side file until a
+        // checkpoint, so a user who copies the data file while recording (or after a crash)
+        // would carry off a file without them. With the rollback journal and full syncs, the
+        // file alone holds every row whose append returned. Setting it also turns back a file
+        // that an earlier build left in WAL mode.
+        if (!query.exec(QStringLiteral("PRAGMA journal_mode=DELETE"))
+            || !query.exec(QStringLiteral("PRAGMA synchronous=FULL")))
             return Fail(error, QStringLiteral("The data file \"%1\" cannot be opened: %2")
                                    .arg(Shown(databasePath), EngineText(query.lastError())));
     }

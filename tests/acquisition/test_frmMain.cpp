@@ -189,8 +189,8 @@ class TestMainWindow : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(panelText(w, 3), QStringLiteral("10:01:05"), 3000);
     }
 
-    // Closing writes default.txt before any other window unloads, saves the baud rate, then the
-    // placement (unless minimized).
+    // Closing writes default.txt before any other window but the data file dialog unloads, saves
+    // the baud rate, then the placement (unless minimized).
     void closingOrder_data()
     {
         QTest::addColumn<bool>("minimized");
@@ -231,8 +231,9 @@ class TestMainWindow : public QObject {
         else
             w.findChild<QAction*>("mnuExit")->trigger();
 
-        QCOMPARE(seen, QStringList(3, QStringLiteral("1 9600")));
-        QCOMPARE(m_windows->closed, (QList<WindowId>{WindowId::About, WindowId::NewDB, WindowId::TextDisp}));
+        // The data file dialog goes first, so a name typed there and not created is not kept.
+        QCOMPARE(seen, (QStringList{"0 2400", "1 9600", "1 9600"}));
+        QCOMPARE(m_windows->closed, (QList<WindowId>{WindowId::NewDB, WindowId::About, WindowId::TextDisp}));
         QVERIFY(!w.isVisible());
         QVERIFY(!w.Timer1->isActive());
         QCOMPARE(m_host->settings.value("Settings/MainLeft"), minimized ? "1500" : "3000");
@@ -242,6 +243,21 @@ class TestMainWindow : public QObject {
 
         w.CloseProgram(); // a second request changes nothing
         QCOMPARE(m_windows->closed.size(), 3);
+    }
+
+    // Exit must end the program's event loop, not only hide the window.
+    void exitEndsTheEventLoop()
+    {
+        frmMain w;
+        w.show();
+        QTimer::singleShot(0, &w, [&w] { w.findChild<QAction*>("mnuExit")->trigger(); });
+        bool hung = false;
+        QTimer::singleShot(5000, &w, [&hung] {
+            hung = true;
+            QCoreApplication::exit(1);
+        });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QVERIFY(!hung);
     }
 
     void closingGoesOnWhenDefaultsCannotBeWritten()

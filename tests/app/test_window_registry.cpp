@@ -5,6 +5,9 @@
 #include "fake_host.h"
 #include "test_registry.h"
 
+#include <QAction>
+#include <QFile>
+#include <QLineEdit>
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
@@ -70,6 +73,24 @@ class TestWindowRegistry : public QObject {
         QVERIFY(!m_registry.IsOpen(id));
     }
 
+    // A name typed into the data file dialog and never created must not reach default.txt when
+    // the program closes with the dialog still open.
+    void closingKeepsTheDataFileInUseNotATypedName()
+    {
+        QWidget* dialog = m_registry.Show(WindowId::NewDB);
+        QVERIFY(dialog);
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("Text1"));
+        QVERIFY(name);
+        name->setText(QStringLiteral("typed"));
+        QCOMPARE(Shared.DataFileName, QStringLiteral("typed.mdb"));
+
+        m_main->CloseProgram();
+        QCOMPARE(Shared.DataFileName, QStringLiteral("registry.mdb"));
+        QFile defaults(DataPath(QStringLiteral("default.txt")));
+        QVERIFY(defaults.open(QIODevice::ReadOnly));
+        QVERIFY(defaults.readAll().contains("\"Data File Name\",\"registry.mdb\""));
+    }
+
     void aboutOpensOnceAsModalChildOfTheMainWindow()
     {
         QWidget* first = m_registry.Show(WindowId::About);
@@ -100,15 +121,33 @@ class TestWindowRegistry : public QObject {
         QVERIFY(m_main->isVisible());
     }
 
-    void menuOpensTheRegisteredWindow()
+    void menuOpensEachWindowOnce_data()
     {
-        auto* about = m_main->findChild<QAction*>("mnuHelpAbout");
-        QVERIFY(about->isEnabled());
-        about->trigger();
-        about->trigger();
-        QCOMPARE(visibleCount("frmAbout"), 1);
-        QVERIFY(!m_main->findChild<QAction*>("mnuChart")->isEnabled());
-        QVERIFY(!m_main->findChild<QAction*>("mnuQuery")->isEnabled());
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<WindowId>("id");
+        QTest::addColumn<QString>("className");
+        QTest::newRow("About") << "mnuHelpAbout" << WindowId::About << "frmAbout";
+        QTest::newRow("Text Display") << "mnuTextDisplay" << WindowId::TextDisp << "frmTextDisp";
+        QTest::newRow("Create New Data File") << "mnuNewDB" << WindowId::NewDB << "frmNewDB";
+    }
+
+    void menuOpensEachWindowOnce()
+    {
+        QFETCH(QString, item);
+        QFETCH(WindowId, id);
+        QFETCH(QString, className);
+        auto* action = m_main->findChild<QAction*>(item);
+        QVERIFY(action->isEnabled());
+        action->trigger();
+        action->trigger();
+        QCOMPARE(visibleCount(qPrintable(className)), 1);
+        QVERIFY(m_registry.IsOpen(id));
+    }
+
+    void laterWindowsHaveDisabledMenuItems()
+    {
+        for (const char* item : {"mnuScanRate", "mnuChart", "mnuAngular2", "mnuQuery", "mnuQuery_16"})
+            QVERIFY2(!m_main->findChild<QAction*>(item)->isEnabled(), item);
     }
 
   private:

@@ -173,7 +173,13 @@ class TestDataFile : public QObject {
                                            "typeof(\"chan 3\") FROM DataRecord")),
             (QStringList{"2026-12-07|09:05:07|12.35|real|[V]|-0.5|[    ]|null",
                          "2026-12-07|23:59:59|7.0|real|[0123456789]|||null"}));
-        QCOMPARE(SqliteCli(path, QStringLiteral("PRAGMA journal_mode")), QStringList{"wal"});
+        QCOMPARE(SqliteCli(path, QStringLiteral("PRAGMA journal_mode")), QStringList{"delete"});
+
+        // The file alone holds every appended row while it is still bound: a copy taken now
+        // (a user backing up during a run) misses nothing.
+        const QString copy = path + QStringLiteral(".copy");
+        QVERIFY(QFile::copy(path, copy));
+        QCOMPARE(SqliteRowCount(copy), 2);
     }
 
     void refusedRowsWriteNothing()
@@ -239,8 +245,7 @@ class TestDataFile : public QObject {
         QCOMPARE(QSqlDatabase::connectionNames(), before);
         QCOMPARE(SqliteRowCount(a), 1);
         QCOMPARE(SqliteRowCount(b), 1);
-        // Closed cleanly: the journal is folded back into the file, which stands alone.
-        QVERIFY(!QFileInfo::exists(a + QStringLiteral("-wal")));
+        QVERIFY(!QFileInfo::exists(a + QStringLiteral("-journal")));
     }
 
   private:
