@@ -13,6 +13,8 @@
 #
 #   bench/live/run.sh [DURATION] [OUT]    (default 60 s; OUT default BUILD_DIR/bench/live)
 #   BUILD_DIR=... SETTLE=...              (default build-release, configured and built here; 10 s)
+#   TEXT_SIZE=WxH                         (resizes the text display window, e.g. 1920x1080 with
+#                                          XVFB_SCREEN=1920x1080x24; default: the size it opens at)
 #   PROFILE=callgrind                     (runs the program under callgrind, collecting only over
 #                                          the measurement: OUT/callgrind.out.1; its CPU figures
 #                                          then include valgrind's slowdown)
@@ -95,10 +97,15 @@ for _ in 1 2 3; do
   xdotool key Escape Escape
 done
 [ -n "$shown" ] || fail "Monitor > Text Display did not open"
+if [ -n "${TEXT_SIZE:-}" ]; then
+  xdotool windowmove "$shown" 0 0 windowsize --sync "$shown" "${TEXT_SIZE%x*}" "${TEXT_SIZE#*x}"
+fi
+size=$(xwininfo -id "$shown" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w "x" h }')
 
 sleep "$settle"
 ticks=$(getconf CLK_TCK)
 cpu() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+user() { awk '{ print $14 }' "/proc/$1/stat"; }
 now() { date +%s.%N; }
 rows() { sqlite3 "$data_file" 'SELECT count(*) FROM DataRecord'; }
 profile() { [ ${#wrap[@]} -eq 0 ] || callgrind_control "$1" "$program_pid" >/dev/null; }
@@ -106,7 +113,7 @@ profile() { [ ${#wrap[@]} -eq 0 ] || callgrind_control "$1" "$program_pid" >/dev
 import -window root "$out/live-start.png"
 rows_start=$(rows)
 t_start=$(now)
-p_start=$(cpu "$program_pid") x_start=$(cpu "$xvfb_pid") s_start=$(cpu "$sim_pid")
+p_start=$(cpu "$program_pid") u_start=$(user "$program_pid") x_start=$(cpu "$xvfb_pid") s_start=$(cpu "$sim_pid")
 p_last=$p_start t_last=$t_start
 profile -z
 intervals=()
@@ -121,7 +128,7 @@ while [ "$elapsed" -lt "$duration" ]; do
     -v k="$ticks" 'BEGIN { printf "%.2f", c / k / w * 100 }')")
   p_last=$p t_last=$t
 done
-p_end=$(cpu "$program_pid") x_end=$(cpu "$xvfb_pid") s_end=$(cpu "$sim_pid")
+p_end=$(cpu "$program_pid") u_end=$(user "$program_pid") x_end=$(cpu "$xvfb_pid") s_end=$(cpu "$sim_pid")
 t_end=$(now)
 profile -d
 rows_end=$(rows)
@@ -132,10 +139,11 @@ hwm=$(awk '/^VmHWM/ { print $2 }' "/proc/$program_pid/status")
 
 wall=$(awk -v a="$t_end" -v b="$t_start" 'BEGIN { print a - b }')
 percent() { awk -v c="$1" -v w="$wall" -v k="$ticks" 'BEGIN { printf "%.2f", c / k / w * 100 }'; }
-echo "16 channels from meter-sim at 9600 baud, text display on the 16-panel page, Xvfb $DISPLAY"
+echo "16 channels from meter-sim at 9600 baud, text display ($size) on the 16-panel page, Xvfb $DISPLAY"
 printf 'measured over %.1f s after %s s of settling; load average at the end: %s\n' "$wall" "$settle" \
   "$(cut -d' ' -f1-3 /proc/loadavg)"
-echo "program CPU:   $(percent $((p_end - p_start))) % of one core (per ${interval}-s interval: ${intervals[*]})"
+echo "program CPU:   $(percent $((p_end - p_start))) % of one core (user $(percent $((u_end - u_start))) %;" \
+  "per ${interval}-s interval: ${intervals[*]})"
 echo "Xvfb CPU:      $(percent $((x_end - x_start))) %"
 echo "meter-sim CPU: $(percent $((s_end - s_start))) %"
 awk -v r="$rss" -v h="$hwm" 'BEGIN { printf "program memory: VmRSS %.1f MB, VmHWM %.1f MB\n", r / 1024, h / 1024 }'
