@@ -9,6 +9,7 @@ packages=(
   sqlite3 libsqlite3-dev python3-openpyxl
   xvfb xauth imagemagick fonts-dejavu-core
   valgrind
+  xdotool libx11-dev libxdamage-dev
 )
 missing=()
 for p in "${packages[@]}"; do
