@@ -16,7 +16,13 @@
 // meter. Windows turn it on while a channel's manual unit applies.
 //
 // displayText() returns what the cells show, so tests need no pixels: one character per cell
-// (blank, digit or '-'), with '.' after a cell whose decimal point is lit.
+// (blank, digit or '-'), with '.' after a cell whose decimal point is lit. Only a change of what
+// the cells show (or of the size or marker) repaints the panel: setting a value that shows the same
+// text again schedules no paint.
+//
+// Painting copies each cell from pre-rendered glyphs shared by all panels of the same cell size
+// (see SegmentGlyphs); setGlyphCache(false) draws every segment instead, to the same image, so a
+// test can compare the two.
 #include <QColor>
 #include <QString>
 #include <QWidget>
@@ -45,6 +51,8 @@ class NumLED : public QWidget {
     void setValue(double value);
     bool manualMarker() const { return m_manual; }
     void setManualMarker(bool on);
+    bool glyphCache() const { return m_glyphCache; }
+    void setGlyphCache(bool on);
 
     QString displayText() const;
     bool overflowed() const;
@@ -62,6 +70,7 @@ class NumLED : public QWidget {
     int m_decimals = 0;
     double m_value = 0;
     bool m_manual = false;
+    bool m_glyphCache = true;
     QString m_text; // what the cells show, in displayText() form
     bool m_overflow = false;
 };

@@ -1,10 +1,12 @@
 #include "controls/led_panel.h"
 #include "controls/segment_painter.h"
+#include "paint_probe.h"
 #include "test_registry.h"
 
 #include <QImage>
 #include <QTest>
 #include <cmath>
+#include <functional>
 #include <limits>
 
 namespace {
@@ -16,6 +18,19 @@ int litPixels(QWidget& w)
         for (int x = 0; x < image.width(); ++x)
             lit += image.pixelColor(x, y) == SegmentPainter::Lit;
     return lit;
+}
+
+// The largest difference of any colour channel between two images of the same size.
+int largestDifference(const QImage& a, const QImage& b)
+{
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QColor p = a.pixelColor(x, y), q = b.pixelColor(x, y);
+            largest = std::max({largest, std::abs(p.red() - q.red()), std::abs(p.green() - q.green()),
+                                std::abs(p.blue() - q.blue())});
+        }
+    return largest;
 }
 } // namespace
 
@@ -160,6 +175,131 @@ class LedPanelTest : public QObject {
         QVERIFY(!led.toolTip().isEmpty());
         led.setManualMarker(false);
         QCOMPARE(litPixels(led), without);
+    }
+
+    // Cells copied from the shared glyphs look like cells drawn segment by segment: where the cells
+    // fall between pixels, where the panel sits at an odd place in its window, and at pixel ratios
+    // above one.
+    void cachedCellsMatchDirectPainting_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("digits");
+        QTest::addColumn<int>("decimals");
+        QTest::addColumn<QRect>("place");
+        QTest::addColumn<qreal>("ratio");
+        QTest::newRow("every segment lit") << -8.888 << 8 << 3 << QRect(0, 0, 400, 80) << 1.0;
+        QTest::newRow("fractional cells") << 1234.5 << 6 << 1 << QRect(0, 0, 237, 61) << 1.0;
+        QTest::newRow("blank cells, offset") << 7.0 << 6 << 0 << QRect(13, 7, 301, 97) << 1.0;
+        QTest::newRow("overflow dashes") << std::nan("") << 5 << 0 << QRect(0, 0, 180, 45) << 1.0;
+        QTest::newRow("double ratio") << 90.12 << 6 << 2 << QRect(5, 3, 213, 55) << 2.0;
+        QTest::newRow("fractional ratio, odd offset") << -3.5 << 5 << 1 << QRect(7, 5, 190, 50) << 1.5;
+    }
+    void cachedCellsMatchDirectPainting()
+    {
+        QFETCH(double, value);
+        QFETCH(int, digits);
+        QFETCH(int, decimals);
+        QFETCH(QRect, place);
+        QFETCH(qreal, ratio);
+        QWidget window;
+        window.resize(place.right() + 9, place.bottom() + 9);
+        auto* led = new NumLED(&window);
+        led->setDigitCount(digits);
+        led->setDecimals(decimals);
+        led->setValue(value);
+        led->setGeometry(place);
+        const auto image = [&window, ratio] {
+            QImage image(window.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(ratio);
+            image.fill(Qt::white);
+            window.render(&image);
+            return image;
+        };
+        QVERIFY(led->glyphCache());
+        const QImage cached = image();
+        led->setGlyphCache(false);
+        const QImage direct = image();
+        QVERIFY(litPixels(*led) > 0);
+        QVERIFY(largestDifference(cached, direct) <= 2);
+    }
+
+    // A new reading repaints every pixel that changes, and no more than the cells that change.
+    void repaintsWhatChanges_data()
+    {
+        QTest::addColumn<double>("from");
+        QTest::addColumn<double>("to");
+        QTest::addColumn<bool>("lastCellsOnly");
+        QTest::newRow("last digit") << 12.34 << 12.35 << true;
+        QTest::newRow("last two digits") << 12.34 << 12.41 << true;
+        QTest::newRow("point moves") << 12.34 << 123.4 << false;
+        QTest::newRow("sign appears") << 5.0 << -5.0 << false;
+        QTest::newRow("new leading digit") << 99.99 << 100.0 << false;
+        QTest::newRow("to overflow") << 12.34 << std::nan("") << false;
+        QTest::newRow("from overflow") << 1e9 << 0.0 << false;
+    }
+    void repaintsWhatChanges()
+    {
+        QFETCH(double, from);
+        QFETCH(double, to);
+        QFETCH(bool, lastCellsOnly);
+        QWidget window;
+        window.resize(320, 100);
+        auto* led = new NumLED(&window);
+        led->setDecimals(2);
+        led->setValue(from);
+        led->setGeometry(13, 9, 283, 73);
+        PaintProbe probe;
+        led->installEventFilter(&probe);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_VERIFY(probe.paints > 0);
+        QCoreApplication::processEvents();
+        const QImage before = led->grab().toImage();
+        probe.painted = {};
+
+        led->setValue(to);
+        QTRY_VERIFY(!probe.painted.isEmpty());
+        const QRegion painted = probe.painted;
+        const QImage after = led->grab().toImage();
+        QVERIFY(before != after);
+        const QString unpainted = unpaintedChange(before, after, painted);
+        QVERIFY2(unpainted.isEmpty(), qPrintable(unpainted));
+        if (lastCellsOnly)
+            QVERIFY(painted.boundingRect().left() > led->width() / 2);
+    }
+
+    // A live display sets every panel five times a second, mostly to what it shows already: only a
+    // change of what the cells show (or of the marker) may repaint.
+    void sameTextSchedulesNoPaint()
+    {
+        NumLED led;
+        led.setDecimals(2);
+        led.setValue(12.341);
+        led.resize(240, 60);
+        PaintProbe probe;
+        led.installEventFilter(&probe);
+        led.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&led));
+        QTRY_VERIFY(probe.paints > 0);
+        const auto paints = [&probe](const std::function<void()>& change) {
+            QCoreApplication::processEvents();
+            const int before = probe.paints;
+            change();
+            QCoreApplication::processEvents();
+            return probe.paints - before;
+        };
+
+        QCOMPARE(paints([&led] { led.setValue(12.341); }), 0);
+        QCOMPARE(paints([&led] { led.setValue(12.338); }), 0);
+        QCOMPARE(paints([&led] {
+                     led.setDecimals(2);
+                     led.setDigitCount(led.digitCount());
+                     led.setManualMarker(false);
+                 }),
+                 0);
+        QCOMPARE(paints([&led] { led.setValue(12.35); }), 1);
+        QCOMPARE(paints([&led] { led.setManualMarker(true); }), 1);
+        QCOMPARE(paints([&led] { led.setDecimals(1); }), 1);
     }
 };
 
