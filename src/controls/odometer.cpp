@@ -1,6 +1,7 @@
 #include "controls/odometer.h"
 
 #include <QLinearGradient>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QVariantAnimation>
 #include <algorithm>
@@ -26,8 +27,16 @@ Odometer::Odometer(QWidget* parent) : QWidget(parent), m_roll(new QVariantAnimat
     m_roll->setDuration(RollMs);
     m_roll->setEasingCurve(QEasingCurve::OutCubic);
     connect(m_roll, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
+        // Mostly only the last wheel or two turn: repaint just the wheels that move.
+        const Faces before = facesAt(m_position);
         m_position = v.toDouble();
-        update();
+        const Faces after = facesAt(m_position);
+        QRectF moved;
+        for (int w = 0; w < after.size(); ++w)
+            if (before[w] != after[w])
+                moved |= wheelRect(w);
+        if (!moved.isEmpty())
+            update(moved.toAlignedRect().adjusted(-1, -1, 1, 1));
     });
 }
 
@@ -49,8 +58,11 @@ void Odometer::setCount(int count)
         m_position = count;
         update();
     }
-    if (widened)
+    if (widened) {
+        // The wheels move over to make room; a roll would repaint only the turning ones.
         updateGeometry();
+        update();
+    }
 }
 
 void Odometer::setWheelCount(int wheels)
@@ -97,50 +109,69 @@ QSize Odometer::minimumSizeHint() const
     return {int(height * WheelAspect * shownWheels()) + 4, height + 4};
 }
 
-void Odometer::paintEvent(QPaintEvent*)
+Odometer::Layout Odometer::layout() const
 {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.fillRect(rect(), Housing);
-
     const int wheels = shownWheels();
     const QRectF area = QRectF(rect()).adjusted(3, 3, -3, -3);
     const double wheelH = std::min(area.height(), area.width() / (WheelAspect * wheels));
-    if (wheelH <= 2)
-        return;
     const double wheelW = wheelH * WheelAspect;
-    const double left = area.center().x() - wheelW * wheels / 2;
-    const double top = area.center().y() - wheelH / 2;
+    return {area.center().x() - wheelW * wheels / 2, area.center().y() - wheelH / 2, wheelW, wheelH};
+}
 
-    QFont font = p.font();
-    font.setBold(true);
-    font.setPixelSize(std::max(6, int(wheelH * 0.62)));
-    p.setFont(font);
+QRectF Odometer::wheelRect(int w) const
+{
+    const Layout at = layout();
+    return {at.left + (shownWheels() - 1 - w) * at.wheelW, at.top, at.wheelW, at.wheelH};
+}
 
-    // Wheel w (from the right) turns only while every wheel to its right is passing from 9 to 0,
-    // and then by the same fraction as the rightmost wheel.
+// Wheel w (from the right) turns only while every wheel to its right is passing from 9 to 0, and
+// then by the same fraction as the rightmost wheel.
+Odometer::Faces Odometer::facesAt(double position) const
+{
+    const int wheels = shownWheels();
     const QString text = displayText();
-    const double whole = std::floor(m_position);
-    const double fraction = m_position - whole;
+    const double whole = std::floor(position);
+    const double fraction = position - whole;
+    Faces faces;
     qint64 below = 1;
     for (int w = 0; w < wheels; ++w) {
-        const QRectF wheel(left + (wheels - 1 - w) * wheelW, top, wheelW, wheelH);
         const QChar c = text[wheels - 1 - w];
         if (c == u'-' || m_count < 0) {
-            paintWheel(p, wheel, c == u'-' ? -1 : c.digitValue(), 0, 0);
+            faces.append({c == u'-' ? -1 : c.digitValue(), 0, 0});
             continue;
         }
         const qint64 upper = qint64(whole) / below;
         const bool carrying = qint64(whole) % below == below - 1;
-        const double roll = (w == 0 || carrying) ? fraction : 0;
-        paintWheel(p, wheel, int(upper % 10), roll, int((upper + 1) % 10));
+        faces.append({int(upper % 10), (w == 0 || carrying) ? fraction : 0, int((upper + 1) % 10)});
         below *= 10;
+    }
+    return faces;
+}
+
+void Odometer::paintEvent(QPaintEvent* event)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.fillRect(rect(), Housing);
+    const Layout at = layout();
+    if (at.wheelH <= 2)
+        return;
+
+    QFont font = p.font();
+    font.setBold(true);
+    font.setPixelSize(std::max(6, int(at.wheelH * 0.62)));
+    p.setFont(font);
+    const Faces faces = facesAt(m_position);
+    for (int w = 0; w < faces.size(); ++w) {
+        const QRectF wheel = wheelRect(w);
+        if (event->rect().intersects(wheel.toAlignedRect().adjusted(-1, -1, 1, 1)))
+            paintWheel(p, wheel, faces[w]);
     }
 }
 
-// digit -1 is a minus sign; roll (0..1) is how far the wheel has turned from digit towards next.
-void Odometer::paintWheel(QPainter& p, const QRectF& wheel, int digit, double roll, int next) const
+void Odometer::paintWheel(QPainter& p, const QRectF& wheel, const Face& shown) const
 {
+    const auto [digit, roll, next] = shown;
     const QRectF face = wheel.adjusted(wheel.width() * 0.06, 0, -wheel.width() * 0.06, 0);
     QLinearGradient shade(face.topLeft(), face.bottomLeft());
     shade.setColorAt(0, QColor(8, 8, 8));
@@ -151,8 +182,8 @@ void Odometer::paintWheel(QPainter& p, const QRectF& wheel, int digit, double ro
     p.save();
     p.setClipRect(face);
     p.setPen(DigitColor);
-    const QString shown = digit < 0 ? QStringLiteral("-") : QString::number(digit);
-    p.drawText(face.translated(0, -roll * face.height()), Qt::AlignCenter, shown);
+    p.drawText(face.translated(0, -roll * face.height()), Qt::AlignCenter,
+               digit < 0 ? QStringLiteral("-") : QString::number(digit));
     if (roll > 0)
         p.drawText(face.translated(0, (1 - roll) * face.height()), Qt::AlignCenter, QString::number(next));
     p.restore();

@@ -1,4 +1,5 @@
 #include "controls/odometer.h"
+#include "paint_probe.h"
 #include "test_registry.h"
 
 #include <QTest>
@@ -73,6 +74,70 @@ class OdometerTest : public QObject {
         }
         odo.setCount(-7);
         QVERIFY(!odo.grab().isNull());
+    }
+
+    // While the wheels roll only the turning wheels repaint, yet every pixel that changes is painted.
+    void rollRepaintsWhatTurns_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<bool>("fewWheels");
+        QTest::newRow("last wheel") << 1234 << 1235 << true;
+        QTest::newRow("carry into the next wheel") << 1239 << 1241 << true;
+        QTest::newRow("down through two carries") << 1300 << 1298 << true;
+        QTest::newRow("one more wheel") << 999999 << 1000001 << false;
+    }
+    void rollRepaintsWhatTurns()
+    {
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(bool, fewWheels);
+        QWidget window;
+        window.resize(440, 60);
+        auto* odo = new Odometer(&window);
+        odo->setGeometry(11, 7, 400, 40);
+        PaintProbe probe;
+        odo->installEventFilter(&probe);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        odo->settle();
+        odo->setCount(from);
+        QTRY_VERIFY(!probe.painted.isEmpty());
+        QCoreApplication::processEvents();
+        const QImage before = odo->grab().toImage();
+        probe.painted = {};
+
+        odo->setCount(to);
+        QVERIFY(odo->rolling());
+        QTRY_VERIFY(!odo->rolling());
+        QCoreApplication::processEvents();
+        const QRegion painted = probe.painted;
+        const QImage after = odo->grab().toImage();
+        QVERIFY(before != after);
+        const QString unpainted = unpaintedChange(before, after, painted);
+        QVERIFY2(unpainted.isEmpty(), qPrintable(unpainted));
+        const QRect box = painted.boundingRect();
+        QCOMPARE(box.width() * box.height() < odo->width() * odo->height() / 4, fewWheels);
+    }
+
+    // A count that needs one more wheel moves every wheel over at once, before the roll reaches them.
+    void newWheelRepaintsAll()
+    {
+        Odometer odo;
+        odo.resize(400, 40);
+        PaintProbe probe;
+        odo.installEventFilter(&probe);
+        odo.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&odo));
+        odo.settle();
+        odo.setCount(999999);
+        QTRY_VERIFY(!probe.painted.isEmpty());
+        QCoreApplication::processEvents();
+        probe.painted = {};
+        odo.setCount(1000001);
+        QVERIFY(odo.rolling());
+        QCoreApplication::processEvents();
+        QCOMPARE(probe.painted, QRegion(odo.rect()));
     }
 };
 
