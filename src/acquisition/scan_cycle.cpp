@@ -4,6 +4,8 @@
 #include "core/shared_state.h"
 #include "platform/host_services.h"
 
+#include <cmath>
+
 namespace {
 
 constexpr QRgb OpaqueRgb(int red, int green, int blue)
@@ -51,7 +53,7 @@ bool BuildRow(int channels, const QDateTime& now, DataRow* row, QString* error)
         const QString text = FormatNumber(Shared.ChanValue[n], Shared.DecimalFormat[decimals]);
         bool numeric = false;
         const double value = text.toDouble(&numeric);
-        if (!numeric)
+        if (!numeric || !std::isfinite(value))
             return Fail(error,
                         QStringLiteral("Channel %1 reads \"%2\", which is not a number.").arg(n).arg(text));
 
