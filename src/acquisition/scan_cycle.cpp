@@ -107,7 +107,7 @@ void ScanCycle::Timer1_Timer()
     if (elapsed < Shared.ScanRate)
         return;
     LastScanTime = now;
-    if (Shared.Paused)
+    if (Shared.Paused || !m_data.IsBound())
         return;
     if (!CountRecord())
         return;
@@ -116,6 +116,10 @@ void ScanCycle::Timer1_Timer()
 
 bool ScanCycle::savedata(QString* error)
 {
+    // Without a data file recording is off, and the counter must not claim rows.
+    if (!m_data.IsBound())
+        return Fail(error, QStringLiteral(
+                               "No data file is open: create or choose one with \"Create New Data File\"."));
     if (!CountRecord())
         return true;
     return WriteRow(Host().now(), error);

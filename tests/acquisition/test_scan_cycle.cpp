@@ -274,6 +274,19 @@ class TestScanCycle : public QObject {
         QCOMPARE(SqliteRowCount(m_path), 0);
     }
 
+    // Without a usable data file recording is off: the counter does not claim rows that were
+    // never written.
+    void noDataFileCountsNothing()
+    {
+        Start(8, 1);
+        m_data->Unbind();
+        TickUntil(5000);
+        QString error;
+        QVERIFY(!m_cycle->savedata(&error));
+        QVERIFY2(error.contains(QStringLiteral("Create New Data File")), qPrintable(error));
+        QCOMPARE(Shared.RecordCount, 0);
+    }
+
     void clockSetBackRestartsTheInterval()
     {
         Start(8, 5);
