@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the program and starts it. When no meter is mapped in the settings store (group "Ports"),
-# the instrument simulator meter-sim is started and mapped to COM1 for this run only: the run uses
-# a copy of the user's settings, so the user's own port mapping is left as it was.
+# the instrument simulator meter-sim is started and mapped to the configured port for this run
+# only: the run uses a copy of the user's settings, and what the program saves there (window
+# placement, baud rate) is copied back without the simulator's mapping.
 # Usage: scripts/run.sh [--generic]   (--generic starts the Datalogger identity, default Varnik350)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -44,4 +45,9 @@ fi
 printf '[Ports]\nCOM%s=%s\n' "$port" "$run_dir/meter" >>"$run_dir/config/Varnik350/Varnik350.conf"
 echo "No meter mapped: using the simulator on $(head -n1 "$run_dir/sim.out") as COM$port for this run."
 
-XDG_CONFIG_HOME="$run_dir/config" "$build/$program"
+status=0
+XDG_CONFIG_HOME="$run_dir/config" "$build/$program" || status=$?
+# Keep what the program saved (window placement, baud rate), without the simulator's mapping.
+mkdir -p "$(dirname "$conf")"
+awk '/^\[/{skip = ($0 == "[Ports]")} !skip' "$run_dir/config/Varnik350/Varnik350.conf" >"$conf"
+exit $status

@@ -237,7 +237,8 @@ void frmMain::loadDataFile()
 {
     const QString path = DataPath(Shared.DataFileName);
     QString error;
-    if (!FileExists(path)) {
+    const bool existed = FileExists(path);
+    if (!existed) {
         // A fresh install has no data file yet: give it one so recording works at once.
         if (!CreateDataFile(path, 8, &error)) {
             Host().message(QStringLiteral("The data file %1 could not be created: %2\nRecording stays off "
@@ -246,10 +247,12 @@ void frmMain::loadDataFile()
                            HostServices::Ok, HostServices::Icon::Warning);
             return;
         }
-        Panels[0]->setText(
-            QStringLiteral("New data file %1 created for 8 channels.").arg(Shared.DataFileName));
     }
-    if (!BindDataFile(&error)) {
+    if (BindDataFile(&error)) {
+        if (!existed)
+            Panels[0]->setText(
+                QStringLiteral("New data file %1 created for 8 channels.").arg(Shared.DataFileName));
+    } else {
         Host().message(
             QStringLiteral("The data file %1 cannot be used for recording: %2\nCreate a new data file "
                            "or choose another one with \"Create New Data File\"; until then nothing "
@@ -262,10 +265,14 @@ void frmMain::loadDataFile()
 bool frmMain::BindDataFile(QString* error)
 {
     // Bind leaves the current binding alone when the new file is not a data file.
-    if (!Data1->Bind(DataPath(Shared.DataFileName), error))
+    if (!Data1->Bind(DataPath(Shared.DataFileName), error)) {
+        if (!Data1->IsBound())
+            Panels[0]->setText(QStringLiteral("Recording off: no usable data file."));
         return false;
+    }
     FieldCount = Data1->FieldCount();
     m_scan->FieldCount = FieldCount;
+    Panels[0]->clear(); // a message about an earlier file no longer holds
     return true;
 }
 
@@ -306,10 +313,12 @@ void frmMain::check_pause()
         if (!open || !button)
             continue;
         button->setText(look.caption);
-        QPalette palette = button->palette();
-        palette.setColor(QPalette::Button, QColor::fromRgb(look.background));
-        button->setPalette(palette);
-        button->setAutoFillBackground(true);
+        // A style sheet, not the palette: the style would shade a palette colour, and the
+        // colours are meant to be seen across the bench as they are.
+        button->setStyleSheet(
+            QStringLiteral("QPushButton { background-color: %1; color: black; "
+                           "border: 1px solid #606060; border-radius: 3px; padding: 4px 10px; }")
+                .arg(QColor::fromRgb(look.background).name()));
     }
 }
 
@@ -358,18 +367,19 @@ void frmMain::CloseProgram()
     if (m_closing)
         return;
     m_closing = true;
-    Timer1->stop();
 
     // The data file dialog changes the data file name as the user types; closing it first puts
-    // back the name of the file in use, which is the one default.txt must keep.
+    // back the name of the file in use, which is the one default.txt must keep. Closing it also
+    // restarts the scan timer it had suspended, so the timer is stopped after it.
     if (Windows().IsOpen(WindowId::NewDB))
         Windows().Close(WindowId::NewDB);
+    Timer1->stop();
     QString error;
     if (!SaveDefaults(&error))
         Host().message(error, HostServices::Ok, HostServices::Icon::Critical);
     Host().setSetting(SettingsGroup, QStringLiteral("BaudRate"), QString::number(Shared.BaudRate));
 
-    // The most recently opened kinds first, like unloading the window list from its end.
+    // A fixed order, the query and setup windows before the live displays, the text display last.
     for (int id = static_cast<int>(WindowId::About); id > static_cast<int>(WindowId::Main); --id) {
         const auto which = static_cast<WindowId>(id);
         if (Windows().IsOpen(which))

@@ -4,6 +4,8 @@
 #include "core/shared_state.h"
 #include "platform/host_services.h"
 
+#include <cmath>
+
 namespace {
 
 constexpr QRgb OpaqueRgb(int red, int green, int blue)
@@ -51,7 +53,7 @@ bool BuildRow(int channels, const QDateTime& now, DataRow* row, QString* error)
         const QString text = FormatNumber(Shared.ChanValue[n], Shared.DecimalFormat[decimals]);
         bool numeric = false;
         const double value = text.toDouble(&numeric);
-        if (!numeric)
+        if (!numeric || !std::isfinite(value))
             return Fail(error,
                         QStringLiteral("Channel %1 reads \"%2\", which is not a number.").arg(n).arg(text));
 
@@ -105,7 +107,7 @@ void ScanCycle::Timer1_Timer()
     if (elapsed < Shared.ScanRate)
         return;
     LastScanTime = now;
-    if (Shared.Paused)
+    if (Shared.Paused || !m_data.IsBound())
         return;
     if (!CountRecord())
         return;
@@ -114,6 +116,10 @@ void ScanCycle::Timer1_Timer()
 
 bool ScanCycle::savedata(QString* error)
 {
+    // Without a data file recording is off, and the counter must not claim rows.
+    if (!m_data.IsBound())
+        return Fail(error, QStringLiteral(
+                               "No data file is open: create or choose one with \"Create New Data File\"."));
     if (!CountRecord())
         return true;
     return WriteRow(Host().now(), error);

@@ -8,6 +8,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -95,7 +96,14 @@ void frmNewDB::Refuse(const QString& error)
 
 void frmNewDB::Command1_Click()
 {
-    const QString path = DataPath(Text1->text() + Extension);
+    // A refusal puts back the name in use while the box keeps the typed one: take it up again.
+    Text1_Change(Text1->text());
+    if (Text1->text().contains(QLatin1Char('/')) || Text1->text().contains(QLatin1Char('\\'))) {
+        Refuse(QStringLiteral("The data file name \"%1\" names a folder: data files are kept in %2.")
+                   .arg(Text1->text(), QDir::toNativeSeparators(DataPath(QString()))));
+        return;
+    }
+    const QString path = DataPath(Shared.DataFileName);
     const bool existed = FileExists(path);
     QString error;
     // An existing file is adopted only when it is a data file; a new one must be made first.

@@ -49,6 +49,13 @@ class RecordingRegistry final : public WindowRegistry {
     std::function<void(WindowId)> onClose;
 };
 
+// The colour the button is painted in, beside its caption.
+QColor centreColour(QPushButton& button)
+{
+    button.resize(120, 40);
+    return QColor(button.grab().toImage().pixel(6, 20));
+}
+
 QString panelText(frmMain& w, int panel)
 {
     return w.findChild<QLabel*>(QStringLiteral("Panel%1").arg(panel))->text();
@@ -371,6 +378,7 @@ class TestMainWindow : public QObject {
         QVERIFY2(text.contains(QStringLiteral("\"Create New Data File\"")), qPrintable(text));
         QVERIFY(!w.Data1->IsBound());
         QCOMPARE(w.FieldCount, int16_t(0));
+        QCOMPARE(panelText(w, 1), QStringLiteral("Recording off: no usable data file."));
 
         // The scan cycle runs on without a file: it writes nothing and the file stays as it was.
         Shared.DataReceived = true;
@@ -380,6 +388,7 @@ class TestMainWindow : public QObject {
         QVERIFY(ticks.wait(2000));
         QString error;
         QVERIFY(!w.savedata(&error));
+        QCOMPARE(Shared.RecordCount, 0);
         QCOMPARE(readAll(path), before);
     }
 
@@ -421,13 +430,13 @@ class TestMainWindow : public QObject {
         Shared.Paused = true;
         w.check_pause();
         QCOMPARE(text.text(), QStringLiteral("PAUSE"));
-        QCOMPARE(text.palette().color(QPalette::Button), QColor(255, 0, 0));
+        QCOMPARE(centreColour(text), QColor(255, 0, 0));
         QVERIFY(chart.text().isEmpty());
 
         Shared.Paused = false;
         w.check_pause();
         QCOMPARE(text.text(), QStringLiteral("RUN"));
-        QCOMPARE(text.palette().color(QPalette::Button), QColor(128, 255, 128));
+        QCOMPARE(centreColour(text), QColor(128, 255, 128));
     }
 
     // With nothing ever received the watchdog asks on its fourth silent tick; No ends the program.

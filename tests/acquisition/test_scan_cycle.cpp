@@ -1,4 +1,4 @@
-#include "../datafile/sqlite_cli.h"
+#include "sqlite_cli.h"
 #include "acquisition/scan_cycle.h"
 #include "core/shared_state.h"
 #include "fake_host.h"
@@ -7,6 +7,8 @@
 #include <QColor>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <limits>
 #include <memory>
 
 class TestScanCycle : public QObject {
@@ -229,18 +231,23 @@ class TestScanCycle : public QObject {
     {
         QTest::addColumn<int>("unitCode");
         QTest::addColumn<int>("decimals");
-        QTest::newRow("unit code 301") << 301 << 1;
-        QTest::newRow("negative unit code") << -1 << 1;
-        QTest::newRow("decimals 17") << 1 << 17;
-        QTest::newRow("negative decimals") << 1 << -1;
+        QTest::addColumn<double>("reading");
+        QTest::newRow("unit code 301") << 301 << 1 << 1.0;
+        QTest::newRow("negative unit code") << -1 << 1 << 1.0;
+        QTest::newRow("decimals 17") << 1 << 17 << 1.0;
+        QTest::newRow("negative decimals") << 1 << -1 << 1.0;
+        QTest::newRow("reading not a number") << 1 << 1 << std::numeric_limits<double>::quiet_NaN();
+        QTest::newRow("infinite reading") << 1 << 1 << -std::numeric_limits<double>::infinity();
     }
     void badChannelStateWritesNothing()
     {
         QFETCH(int, unitCode);
         QFETCH(int, decimals);
+        QFETCH(double, reading);
         Start(16, 1);
         Shared.ChanUnit[12] = int16_t(unitCode);
         Shared.ChanDecimals[12] = int16_t(decimals);
+        Shared.ChanValue[12] = reading;
         TickUntil(1000);
         QCOMPARE(Shared.RecordCount, 1);
         QString error;
@@ -265,6 +272,19 @@ class TestScanCycle : public QObject {
         QVERIFY(!m_cycle->savedata(&error));
         QVERIFY(!error.isEmpty());
         QCOMPARE(SqliteRowCount(m_path), 0);
+    }
+
+    // Without a usable data file recording is off: the counter does not claim rows that were
+    // never written.
+    void noDataFileCountsNothing()
+    {
+        Start(8, 1);
+        m_data->Unbind();
+        TickUntil(5000);
+        QString error;
+        QVERIFY(!m_cycle->savedata(&error));
+        QVERIFY2(error.contains(QStringLiteral("Create New Data File")), qPrintable(error));
+        QCOMPARE(Shared.RecordCount, 0);
     }
 
     void clockSetBackRestartsTheInterval()

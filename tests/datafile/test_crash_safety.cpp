@@ -16,6 +16,7 @@
 #include <QTest>
 
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include <poll.h>
@@ -52,6 +53,24 @@ namespace {
         if (write(reportFd, &number, sizeof number) != sizeof number)
             _exit(4);
     }
+}
+
+// Forks a child that runs `body` with the write end of a pipe and never returns to the test; the
+// parent gets the read end in *readFd. -1 when the pipe or the fork fails.
+pid_t ForkReporter(int* readFd, const std::function<void(int)>& body)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        body(fds[1]);
+        _exit(0);
+    }
+    close(fds[1]);
+    *readFd = fds[0];
+    return child;
 }
 
 // Reads reported row numbers until `wanted` have come or the pipe closes; waits at most 60 s.
@@ -96,21 +115,15 @@ class TestCrashSafety : public QObject {
         const QString path = dir.filePath(QStringLiteral("crash.mdb"));
         QVERIFY(CreateDataFile(path, 16));
 
-        int fds[2];
-        QCOMPARE(pipe(fds), 0);
-        const pid_t child = fork();
-        QVERIFY(child >= 0);
-        if (child == 0) {
-            close(fds[0]);
-            RecordUntilKilled(path, fds[1]);
-        }
-        close(fds[1]);
-        QList<qint32> reported = ReadReports(fds[0], rowsBeforeKill);
+        int reports = -1;
+        const pid_t child = ForkReporter(&reports, [&path](int fd) { RecordUntilKilled(path, fd); });
+        QVERIFY(child > 0);
+        QList<qint32> reported = ReadReports(reports, rowsBeforeKill);
         kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
-        reported += ReadReports(fds[0], std::numeric_limits<int>::max());
-        close(fds[0]);
+        reported += ReadReports(reports, std::numeric_limits<int>::max());
+        close(reports);
         QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL,
                  "the recorder ended before it was killed");
         QVERIFY(reported.size() >= rowsBeforeKill);
@@ -151,12 +164,8 @@ class TestCrashSafety : public QObject {
                                     QStringList(16, QStringLiteral("V"))}));
         }
 
-        int fds[2];
-        QCOMPARE(pipe(fds), 0);
-        const pid_t child = fork();
-        QVERIFY(child >= 0);
-        if (child == 0) {
-            close(fds[0]);
+        int readyFd = -1;
+        const pid_t child = ForkReporter(&readyFd, [&path](int fd) {
             // A tiny page cache makes the open transaction spill into the file, journal first.
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("half"));
             db.setDatabaseName(path);
@@ -169,17 +178,16 @@ class TestCrashSafety : public QObject {
                 query.exec(QStringLiteral("INSERT INTO DataRecord (\"date\", \"unit 16\") VALUES ('x', '%1')")
                                .arg(QString(200, QLatin1Char('u'))));
             const char ready = 1;
-            if (write(fds[1], &ready, 1) != 1)
+            if (write(fd, &ready, 1) != 1)
                 _exit(4);
             pause();
-            _exit(0);
-        }
-        close(fds[1]);
+        });
+        QVERIFY(child > 0);
         char ready = 0;
-        QCOMPARE(read(fds[0], &ready, 1), ssize_t(1));
+        QCOMPARE(read(readyFd, &ready, 1), ssize_t(1));
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
-        close(fds[0]);
+        close(readyFd);
         QVERIFY(QFileInfo::exists(path + QStringLiteral("-journal")));
 
         QString error;

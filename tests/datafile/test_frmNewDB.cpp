@@ -188,13 +188,16 @@ class TestFrmNewDB : public QObject {
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<bool>("foreignFile");
-        QTest::newRow("missing folder") << "no-folder/run1" << false;
-        QTest::newRow("not a data file") << "junk" << true;
+        QTest::addColumn<QString>("named");
+        QTest::newRow("name with a folder") << "no-folder/run1" << false << "\"no-folder/run1\"";
+        QTest::newRow("name leaving the data folder") << "../run1" << false << "\"../run1\"";
+        QTest::newRow("not a data file") << "junk" << true << QString();
     }
     void refusedFileKeepsThePrevious()
     {
         QFETCH(QString, typed);
         QFETCH(bool, foreignFile);
+        QFETCH(QString, named);
         Open(QStringLiteral("current.mdb"), 12);
         const QString path = DataPath(typed + QStringLiteral(".mdb"));
         if (foreignFile) {
@@ -207,8 +210,9 @@ class TestFrmNewDB : public QObject {
 
         Create(typed);
         QCOMPARE(m_host->shown.size(), 1);
-        QVERIFY2(m_host->shown.first().text.contains(QDir::toNativeSeparators(path)),
-                 qPrintable(m_host->shown.first().text));
+        QVERIFY2(
+            m_host->shown.first().text.contains(named.isEmpty() ? QDir::toNativeSeparators(path) : named),
+            qPrintable(m_host->shown.first().text));
         QCOMPARE(m_host->shown.first().icon, HostServices::Icon::Critical);
         QCOMPARE(Shared.DataFileName, QStringLiteral("current.mdb"));
         QCOMPARE(m_main->Data1->DatabaseName(), DataPath(QStringLiteral("current.mdb")));
@@ -216,6 +220,25 @@ class TestFrmNewDB : public QObject {
         QCOMPARE(Shared.RecordCount, 5);
         QCOMPARE(announced.size(), 0);
         QCOMPARE(FileExists(path), foreignFile);
+    }
+
+    // After a refusal the user mends the cause and presses Create again without retyping: the
+    // typed name is created and recorded into, not announced while the old file stays bound.
+    void createAfterARefusalUsesTheTypedName()
+    {
+        Open(QStringLiteral("current.mdb"), 8);
+        const QString path = DataPath(QStringLiteral("again.mdb"));
+        QVERIFY(QDir().mkpath(path)); // a folder where the file should go: the engine refuses
+        Create(QStringLiteral("again"));
+        QCOMPARE(m_host->shown.size(), 1);
+        QCOMPARE(Shared.DataFileName, QStringLiteral("current.mdb"));
+
+        QVERIFY(QDir().rmdir(path));
+        Create(QString());
+        QCOMPARE(m_host->texts().last(), Created);
+        QCOMPARE(Shared.DataFileName, QStringLiteral("again.mdb"));
+        QCOMPARE(m_main->Data1->DatabaseName(), path);
+        QCOMPARE(m_dialog->Text2->text(), path);
     }
 };
 

@@ -9,24 +9,15 @@
 #include "meter-sim/frame_encoder.h"
 #include "platform/serial_control.h"
 #include "pty_pair.h"
+#include "sqlite_cli.h"
 #include "test_registry.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 class TestRecordingPipeline : public QObject {
     Q_OBJECT
-
-    static QString sqlite(const QString& file, const QString& sql)
-    {
-        QProcess p;
-        p.start(QStringLiteral("sqlite3"), {QStringLiteral("-separator"), QStringLiteral("|"), file, sql});
-        if (!p.waitForFinished(10000) || p.exitCode() != 0)
-            return QStringLiteral("sqlite3 failed: ") + QString::fromLocal8Bit(p.readAllStandardError());
-        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-    }
 
   private slots:
     void init()
@@ -39,7 +30,8 @@ class TestRecordingPipeline : public QObject {
         Shared.UnitName[1] = QStringLiteral("°C");
         Shared.UnitName[4] = QStringLiteral("V");
         for (int d = 0; d <= 3; ++d)
-            Shared.DecimalFormat[d] = QStringLiteral("###0") + (d ? QStringLiteral(".") + QString(d, '0') : QString());
+            Shared.DecimalFormat[d] =
+                QStringLiteral("###0") + (d ? QStringLiteral(".") + QString(d, '0') : QString());
     }
 
     void framesInAtThePtyBecomeRowsInTheFile()
@@ -86,16 +78,17 @@ class TestRecordingPipeline : public QObject {
             host.tick = link.LastRxTick + 200;
             scan.Timer1_Timer();
         }
-        QCOMPARE(sqlite(file, QStringLiteral("select count(*) from DataRecord")), QStringLiteral("1"));
-        QCOMPARE(sqlite(file, QStringLiteral("select date, time, \"chan 1\", \"unit 1\", \"chan 2\", \"unit 2\", "
-                                             "\"chan 3\", \"unit 3\", \"chan 8\", \"unit 8\" from DataRecord")),
-                 QStringLiteral("2026-12-07|10:00:02|21.46|°C|-1.234|V|0.0|    |230.0|V"));
+        QCOMPARE(SqliteRowCount(file), 1);
+        QCOMPARE(SqliteCli(file, QStringLiteral(
+                                     "select date, time, \"chan 1\", \"unit 1\", \"chan 2\", \"unit 2\", "
+                                     "\"chan 3\", \"unit 3\", \"chan 8\", \"unit 8\" from DataRecord")),
+                 QStringList{QStringLiteral("2026-12-07|10:00:02|21.46|°C|-1.234|V|0.0|    |230.0|V")});
 
         // The meter goes quiet: rows stop at the first silent tick.
         host.clock = start.addSecs(10);
         host.tick = link.LastRxTick + 15001;
         scan.Timer1_Timer();
-        QCOMPARE(sqlite(file, QStringLiteral("select count(*) from DataRecord")), QStringLiteral("1"));
+        QCOMPARE(SqliteRowCount(file), 1);
         QVERIFY(!Shared.DataReceived);
     }
 };
