@@ -17,8 +17,8 @@
 //
 // displayText() returns what the cells show, so tests need no pixels: one character per cell
 // (blank, digit or '-'), with '.' after a cell whose decimal point is lit. Only a change of what
-// the cells show (or of the size or marker) repaints the panel: setting a value that shows the same
-// text again schedules no paint.
+// the cells show (or of the size or marker) repaints the panel, and a new reading only the cells
+// whose glyph changes: setting a value that shows the same text again schedules no paint.
 //
 // Painting copies each cell from pre-rendered glyphs shared by all panels of the same cell size
 // (see SegmentGlyphs); setGlyphCache(false) draws every segment instead, to the same image, so a
