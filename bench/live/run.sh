@@ -107,7 +107,7 @@ ticks=$(getconf CLK_TCK)
 cpu() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 user() { awk '{ print $14 }' "/proc/$1/stat"; }
 now() { date +%s.%N; }
-rows() { sqlite3 "$data_file" 'SELECT count(*) FROM DataRecord'; }
+rows() { sqlite3 -cmd '.timeout 5000' "$data_file" 'SELECT count(*) FROM DataRecord'; }
 profile() { [ ${#wrap[@]} -eq 0 ] || callgrind_control "$1" "$program_pid" >/dev/null; }
 
 import -window root "$out/live-start.png"
@@ -132,7 +132,7 @@ p_end=$(cpu "$program_pid") u_end=$(user "$program_pid") x_end=$(cpu "$xvfb_pid"
 t_end=$(now)
 profile -d
 rows_end=$(rows)
-full_rows=$(sqlite3 "$data_file" 'SELECT count("chan 16") FROM DataRecord')
+full_rows=$(sqlite3 -cmd '.timeout 5000' "$data_file" 'SELECT count("chan 16") FROM DataRecord')
 import -window root "$out/live-end.png"
 rss=$(awk '/^VmRSS/ { print $2 }' "/proc/$program_pid/status")
 hwm=$(awk '/^VmHWM/ { print $2 }' "/proc/$program_pid/status")

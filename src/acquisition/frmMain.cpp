@@ -314,11 +314,14 @@ void frmMain::check_pause()
             continue;
         button->setText(look.caption);
         // A style sheet, not the palette: the style would shade a palette colour, and the
-        // colours are meant to be seen across the bench as they are.
-        button->setStyleSheet(
+        // colours are meant to be seen across the bench as they are. Set only on a change:
+        // restyling repaints the button on every tick.
+        const QString sheet =
             QStringLiteral("QPushButton { background-color: %1; color: black; "
                            "border: 1px solid #606060; border-radius: 3px; padding: 4px 10px; }")
-                .arg(QColor::fromRgb(look.background).name()));
+                .arg(QColor::fromRgb(look.background).name());
+        if (button->styleSheet() != sheet)
+            button->setStyleSheet(sheet);
     }
 }
 
