@@ -67,5 +67,6 @@ void SegmentPainter::draw(QPointF topLeft, QChar glyph, bool point)
         m_p.drawPolygon(slant.map(bar(ends[s].first, ends[s].second, t)));
     }
     m_p.setBrush(point ? SegmentPainter::Lit : SegmentPainter::Unlit);
-    m_p.drawEllipse(QPointF(right + t * 0.95, bottom - t * 0.3), t * 0.55, t * 0.55);
+    // A generous point: from across the bench 19.6 and 196 must not look alike.
+    m_p.drawEllipse(QPointF(right + t * 1.0, bottom - t * 0.4), t * 0.75, t * 0.75);
 }
