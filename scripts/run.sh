@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)"
+# Only what this script starts: the program (both names), the simulator and the shipped data.
+cmake --build "$build" -j"$(nproc)" --target Datalogger meter-sim varnik_data
 
 program=Varnik350
 [ "${1:-}" = "--generic" ] && program=Datalogger
@@ -27,11 +28,15 @@ fi
 
 run_dir=$(mktemp -d)
 sim_pid=""
+tmp_conf=""
 cleanup() {
+  [ -n "$tmp_conf" ] && rm -f "$tmp_conf"
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
   rm -rf "$run_dir"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 mkdir -p "$run_dir/config/Varnik350"
 [ -f "$conf" ] && cp "$conf" "$run_dir/config/Varnik350/Varnik350.conf"
 "$build/meter-sim" --link "$run_dir/meter" --channels 16 >"$run_dir/sim.out" &
@@ -48,6 +53,16 @@ echo "No meter mapped: using the simulator on $(head -n1 "$run_dir/sim.out") as 
 status=0
 XDG_CONFIG_HOME="$run_dir/config" "$build/$program" || status=$?
 # Keep what the program saved (window placement, baud rate), without the simulator's mapping.
-mkdir -p "$(dirname "$conf")"
-awk '/^\[/{skip = ($0 == "[Ports]")} !skip' "$run_dir/config/Varnik350/Varnik350.conf" >"$conf"
+# The user's file is replaced in one rename, and only by a complete copy: an interrupt at any
+# moment leaves either the old file or the new one, never an empty one.
+run_conf="$run_dir/config/Varnik350/Varnik350.conf"
+if [ -s "$run_conf" ]; then
+  mkdir -p "$(dirname "$conf")"
+  tmp_conf=$(mktemp "$conf.XXXXXX")
+  if awk '/^\[/{skip = ($0 == "[Ports]")} !skip' "$run_conf" >"$tmp_conf" && [ -s "$tmp_conf" ]; then
+    mv -f "$tmp_conf" "$conf"
+  else
+    rm -f "$tmp_conf"
+  fi
+fi
 exit $status
