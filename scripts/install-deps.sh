@@ -11,6 +11,8 @@ packages=(
   valgrind
   xdotool libx11-dev libxdamage-dev
 )
+# Packages that only one script needs (packaging, the installed-package test) come as arguments.
+packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
