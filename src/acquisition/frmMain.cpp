@@ -88,6 +88,9 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     mnuHelpAbout->setText(QStringLiteral("About ") + Shared.ExeTitle);
     loadDataFile();
     applyIdentity();
+    const QStringList notes = ConfigurationNotes();
+    if (!notes.isEmpty())
+        Panels[0]->setText((QStringList{Panels[0]->text()} + notes).join(QLatin1Char(' ')).trimmed());
 }
 
 frmMain::~frmMain()
@@ -235,6 +238,15 @@ void frmMain::updateClock()
 
 void frmMain::loadDataFile()
 {
+    // A hand-edited default.txt may name a file outside the data folder: it is neither created
+    // nor bound there.
+    if (const QString refusal = DataFolderNameRefusal(Shared.DataFileName); !refusal.isEmpty()) {
+        Host().message(refusal + QStringLiteral("\nRecording stays off until a data file is made with "
+                                                "\"Create New Data File\"."),
+                       HostServices::Ok, HostServices::Icon::Warning);
+        Panels[0]->setText(QStringLiteral("Recording off: no usable data file."));
+        return;
+    }
     const QString path = DataPath(Shared.DataFileName);
     QString error;
     const bool existed = FileExists(path);
