@@ -81,9 +81,11 @@ frmPortDetect::frmPortDetect(int port, QWidget* parent, const QString& byIdFolde
     layout->addLayout(choice);
     layout->addLayout(buttons);
 
-    connect(List1, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
-        if (item)
-            Text1->setText(item->text(0));
+    // The selection, not the current item: the list makes its first row current when it takes
+    // the focus, which would overwrite the device mapped now.
+    connect(List1, &QTreeWidget::itemSelectionChanged, this, [this] {
+        if (const QList<QTreeWidgetItem*> chosen = List1->selectedItems(); !chosen.isEmpty())
+            Text1->setText(chosen.first()->text(0));
     });
     connect(Command1, &QPushButton::clicked, this, &frmPortDetect::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmPortDetect::Command2_Click);
@@ -92,6 +94,7 @@ frmPortDetect::frmPortDetect(int port, QWidget* parent, const QString& byIdFolde
 
     Refresh();
     Text1->setText(MappedSerialDevice(port));
+    Text1->setFocus();
     resize(std::max(sizeHint().width(), 640), std::max(sizeHint().height(), 320));
 }
 
@@ -105,10 +108,13 @@ void frmPortDetect::Refresh()
     // Port numbers by the device they are mapped to, compared by the device itself so that a
     // link and its target count as one.
     QMultiMap<QString, int> mapped;
+    QMap<QString, QString> written; // the path as the mapping holds it, by device
     for (int n = 1; n <= ListedPorts; ++n) {
         const QString device = MappedSerialDevice(n);
-        if (!device.isEmpty())
-            mapped.insert(Canonical(device), n);
+        if (device.isEmpty())
+            continue;
+        mapped.insert(Canonical(device), n);
+        written.insert(Canonical(device), device);
     }
     const auto portsOf = [&](const QString& device) {
         QStringList names;
@@ -128,9 +134,11 @@ void frmPortDetect::Refresh()
     for (const QString& device : mapped.uniqueKeys()) {
         if (shown.contains(device))
             continue;
-        const QString what = QFileInfo::exists(device) ? QStringLiteral("Typed path")
-                                                       : QStringLiteral("Not present now");
-        List1->addTopLevelItem(new QTreeWidgetItem({device, what, portsOf(device)}));
+        const QString path = written.value(device);
+        const QString what = !QFileInfo::exists(device) ? QStringLiteral("Not present now")
+                             : path == device           ? QStringLiteral("Typed path")
+                                                        : QStringLiteral("Typed path, now %1").arg(device);
+        List1->addTopLevelItem(new QTreeWidgetItem({path, what, portsOf(device)}));
     }
 }
 
