@@ -269,18 +269,19 @@ bool LoadDefaults(QString* error)
     QStringList notes;
     Shared.ComPort = comPort;
     Shared.DataFileName = dataFileName;
-    Shared.ScanRate = Fitted(scanRate, 1, 3600, 1,
-                             QStringLiteral("Scan rate %1 in default.txt is outside 1 to 3600 s: 1 s is used."),
-                             &notes);
+    Shared.ScanRate =
+        Fitted(scanRate, 1, 3600, 1,
+               QStringLiteral("Scan rate %1 in default.txt is outside 1 to 3600 s: 1 s is used."), &notes);
     Shared.MaxRecords = maxRecords;
     Shared.TextDisplayType = Fitted(
         textType, 0, 6, 0,
         QStringLiteral("Text display type %1 in default.txt is not in its list: the first layout is used."),
         &notes);
-    Shared.AngularDisplayType = Fitted(
-        angularType, 0, 2, 0,
-        QStringLiteral("Angular display type %1 in default.txt is not in its list: the first layout is used."),
-        &notes);
+    Shared.AngularDisplayType =
+        Fitted(angularType, 0, 2, 0,
+               QStringLiteral(
+                   "Angular display type %1 in default.txt is not in its list: the first layout is used."),
+               &notes);
     Shared.ChartDisplayChannel = Fitted(
         chartChannel, 1, MaxChannel, 1,
         QStringLiteral("Chart display channel %1 in default.txt is outside 1 to 16: channel 1 is used."),

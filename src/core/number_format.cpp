@@ -84,7 +84,9 @@ double LeadingNumber(const QString& text)
 {
     qsizetype i = 0;
     const qsizetype n = text.size();
-    const auto digitAt = [&](qsizetype k) { return k < n && text[k] >= QLatin1Char('0') && text[k] <= QLatin1Char('9'); };
+    const auto digitAt = [&](qsizetype k) {
+        return k < n && text[k] >= QLatin1Char('0') && text[k] <= QLatin1Char('9');
+    };
     while (i < n && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')))
         ++i;
     const qsizetype start = i;
@@ -114,8 +116,8 @@ double LeadingNumber(const QString& text)
     }
     const std::string number = text.mid(start, end - start).toStdString();
     double value = 0;
-    const auto result = std::from_chars(number.data() + (number[0] == '+' ? 1 : 0),
-                                        number.data() + number.size(), value);
+    const auto result =
+        std::from_chars(number.data() + (number[0] == '+' ? 1 : 0), number.data() + number.size(), value);
     if (result.ec == std::errc::result_out_of_range) {
         const bool tiny = number.find("e-") != std::string::npos || number.find("E-") != std::string::npos;
         return tiny ? 0.0 : number[0] == '-' ? -HUGE_VAL : HUGE_VAL;

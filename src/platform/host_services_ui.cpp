@@ -90,13 +90,13 @@ QByteArray AlarmToneWav()
     std::memcpy(at, "RIFF", 4);
     put32(4, 36 + dataBytes);
     std::memcpy(at + 8, "WAVEfmt ", 8);
-    put32(16, 16);        // format chunk size
-    put16(20, 1);         // PCM
-    put16(22, 1);         // mono
+    put32(16, 16); // format chunk size
+    put16(20, 1);  // PCM
+    put16(22, 1);  // mono
     put32(24, rate);
-    put32(28, rate * 2);  // bytes a second
-    put16(32, 2);         // bytes a frame
-    put16(34, 16);        // bits a sample
+    put32(28, rate * 2); // bytes a second
+    put16(32, 2);        // bytes a frame
+    put16(34, 16);       // bits a sample
     std::memcpy(at + 36, "data", 4);
     put32(40, dataBytes);
     for (int i = 0; i < samples; ++i) {

@@ -151,8 +151,8 @@ void frmPortDetect::Command1_Click()
     }
     const QFileInfo info(device);
     if (!info.exists() || info.isDir()) {
-        Host().message(QStringLiteral("No device %1 was found: nothing is mapped.").arg(device), HostServices::Ok,
-                       HostServices::Icon::Warning);
+        Host().message(QStringLiteral("No device %1 was found: nothing is mapped.").arg(device),
+                       HostServices::Ok, HostServices::Icon::Warning);
         return;
     }
     MapSerialPort(Port(), device);

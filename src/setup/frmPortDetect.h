@@ -33,9 +33,9 @@ class frmPortDetect : public QDialog {
     QLabel* Label1 = nullptr;
     QTreeWidget* List1 = nullptr; // columns: device, description, mapped port numbers
     QLabel* Label2 = nullptr;
-    QLineEdit* Text1 = nullptr;   // the device to map
+    QLineEdit* Text1 = nullptr; // the device to map
     QLabel* Label3 = nullptr;
-    QSpinBox* Text2 = nullptr;    // the port number
+    QSpinBox* Text2 = nullptr;       // the port number
     QPushButton* Command1 = nullptr; // "Map"
     QPushButton* Command2 = nullptr; // "Remove Mapping"
     QPushButton* Command3 = nullptr; // "Refresh"

@@ -38,8 +38,8 @@ constexpr int MaxRecordLimit = 65535;
 constexpr int ListedPorts = 255;
 
 const QStringList TextDisplayTypes = {
-    QStringLiteral("1 Display"), QStringLiteral("2 Display"),  QStringLiteral("4 Display"),
-    QStringLiteral("6 Display"), QStringLiteral("8 Display"),  QStringLiteral("12 Display"),
+    QStringLiteral("1 Display"),  QStringLiteral("2 Display"), QStringLiteral("4 Display"),
+    QStringLiteral("6 Display"),  QStringLiteral("8 Display"), QStringLiteral("12 Display"),
     QStringLiteral("16 Display"),
 };
 const QStringList AngularDisplayTypes = {QStringLiteral("1 Display"), QStringLiteral("2 Display"),
@@ -110,7 +110,8 @@ void frmScanRate::buildControls()
     }
     Option1[0]->setChecked(true);
 
-    const QString typeCaptions[] = {QStringLiteral(" Text Display Type"), QStringLiteral("Angular Display Type"),
+    const QString typeCaptions[] = {QStringLiteral(" Text Display Type"),
+                                    QStringLiteral("Angular Display Type"),
                                     QStringLiteral("Chart Display Chan.")};
     for (size_t i = 0; i < Label6.size(); ++i)
         Label6[i] = Named(new QLabel(typeCaptions[i]), QStringLiteral("Label6(%1)").arg(i));
@@ -165,7 +166,8 @@ void frmScanRate::buildControls()
     connect(Command1, &QPushButton::clicked, this, &frmScanRate::Command1_Click);
     connect(Command3, &QPushButton::clicked, this, &frmScanRate::Command3_Click);
     for (QComboBox* combo : {Combo2, Combo3})
-        connect(combo->lineEdit(), &QLineEdit::editingFinished, this, [this, combo] { DisplayType_Change(combo); });
+        connect(combo->lineEdit(), &QLineEdit::editingFinished, this,
+                [this, combo] { DisplayType_Change(combo); });
 }
 
 void frmScanRate::Form_Load()

@@ -37,7 +37,7 @@ class frmScanRate : public QWidget {
     QLabel* Label4 = nullptr;
     QLabel* Label1 = nullptr;
     QLineEdit* Text1 = nullptr;
-    QLabel* Label3 = nullptr; // Label3(2)
+    QLabel* Label3 = nullptr;   // Label3(2)
     QLineEdit* Text2 = nullptr; // Text2(0)
     QLabel* Label2 = nullptr;
     QComboBox* Combo1 = nullptr;
