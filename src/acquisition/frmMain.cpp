@@ -89,8 +89,10 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     loadDataFile();
     applyIdentity();
     const QStringList notes = ConfigurationNotes();
-    if (!notes.isEmpty())
+    if (!notes.isEmpty()) {
         Panels[0]->setText((QStringList{Panels[0]->text()} + notes).join(QLatin1Char(' ')).trimmed());
+        Panels[0]->setToolTip(Panels[0]->text());
+    }
 }
 
 frmMain::~frmMain()
@@ -218,6 +220,8 @@ void frmMain::buildStatusBar()
         Panels[i]->setContentsMargins(4, 0, 4, 0);
     }
     sbStatusBar->addWidget(Panels[0], 1);
+    // A long message is cut at the window's edge (its tool tip holds it all), never widens it.
+    Panels[0]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     sbStatusBar->addPermanentWidget(Panels[1]);
     sbStatusBar->addPermanentWidget(Panels[2]);
     setStatusBar(sbStatusBar);

@@ -270,22 +270,17 @@ bool LoadDefaults(QString* error)
     Shared.ComPort = comPort;
     Shared.DataFileName = dataFileName;
     Shared.ScanRate =
-        Fitted(scanRate, 1, 3600, 1,
-               QStringLiteral("Scan rate %1 in default.txt is outside 1 to 3600 s: 1 s is used."), &notes);
+        Fitted(scanRate, 1, 3600, 1, QStringLiteral("Scan rate %1 in default.txt taken as 1 s."), &notes);
     Shared.MaxRecords = maxRecords;
-    Shared.TextDisplayType = Fitted(
-        textType, 0, 6, 0,
-        QStringLiteral("Text display type %1 in default.txt is not in its list: the first layout is used."),
-        &notes);
+    Shared.TextDisplayType =
+        Fitted(textType, 0, 6, 0,
+               QStringLiteral("Text display type %1 in default.txt taken as the first layout."), &notes);
     Shared.AngularDisplayType =
         Fitted(angularType, 0, 2, 0,
-               QStringLiteral(
-                   "Angular display type %1 in default.txt is not in its list: the first layout is used."),
+               QStringLiteral("Angular display type %1 in default.txt taken as the first layout."), &notes);
+    Shared.ChartDisplayChannel =
+        Fitted(chartChannel, 1, MaxChannel, 1, QStringLiteral("Chart channel %1 in default.txt taken as 1."),
                &notes);
-    Shared.ChartDisplayChannel = Fitted(
-        chartChannel, 1, MaxChannel, 1,
-        QStringLiteral("Chart display channel %1 in default.txt is outside 1 to 16: channel 1 is used."),
-        &notes);
     DefaultsNotes = notes;
     Shared.Format01 = format01 == 1;
     Shared.SecondDisplay = false;
@@ -310,9 +305,8 @@ bool LoadDisplayChannels(QString* error)
     }
     ChannelsNotes.clear();
     if (!refused.isEmpty())
-        ChannelsNotes.append(
-            QStringLiteral("Channel choices outside 1 to 16 in dispchan.dat (%1) are taken as channel 1.")
-                .arg(refused.join(QStringLiteral(", "))));
+        ChannelsNotes.append(QStringLiteral("Channels %1 in dispchan.dat taken as 1.")
+                                 .arg(refused.join(QStringLiteral(", "))));
     auto next = channels.cbegin();
     ForEachDisplayChannel(Shared, [&](int16_t& channel) { channel = static_cast<int16_t>(*next++); });
     return true;

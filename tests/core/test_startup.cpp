@@ -112,8 +112,7 @@ class TestStartup : public QObject {
         QTest::addColumn<QByteArray>("to");
         QTest::addColumn<QString>("note");
         QTest::newRow("scan rate 0") << QByteArray("default.txt") << QByteArray("Rate\",5")
-                                     << QByteArray("Rate\",0")
-                                     << "Scan rate 0 in default.txt is outside 1 to 3600 s: 1 s is used.";
+                                     << QByteArray("Rate\",0") << "Scan rate 0 in default.txt taken as 1 s.";
         QTest::newRow("scan rate too large for 16 bits")
             << QByteArray("default.txt") << QByteArray("Rate\",5") << QByteArray("Rate\",50000")
             << "Scan rate 50000";
@@ -124,11 +123,10 @@ class TestStartup : public QObject {
             << QByteArray("Display Channel\",-1") << "Angular display type -1";
         QTest::newRow("chart channel 17")
             << QByteArray("default.txt") << QByteArray("Chart Display Channel\",1")
-            << QByteArray("Chart Display Channel\",17") << "Chart display channel 17";
+            << QByteArray("Chart Display Channel\",17") << "Chart channel 17";
         QTest::newRow("channel choices 0 and 40000")
             << QByteArray("dispchan.dat") << QByteArray("1\r\n1\r\n2\r\n")
-            << QByteArray("0\r\n1\r\n40000\r\n")
-            << "Channel choices outside 1 to 16 in dispchan.dat (0, 40000) are taken as channel 1.";
+            << QByteArray("0\r\n1\r\n40000\r\n") << "Channels 0, 40000 in dispchan.dat taken as 1.";
     }
     void handEditedValuesAreFitted()
     {
