@@ -273,7 +273,7 @@ void frmScanRate::RestartLink()
     MainForm->MSComm1->SetPortOpen(false);
     // A display opened while this dialog is up would otherwise wait for the watchdog, which
     // reopens the port at 9600 baud whatever was chosen; start it now with the new settings.
-    if (Shared.TextDispOpen || Shared.AngularDispOpen || Shared.ChartDispOpen)
+    if ((Shared.TextDispOpen || Shared.AngularDispOpen || Shared.ChartDispOpen) && !MainForm->Closing())
         MainForm->Start232();
 }
 

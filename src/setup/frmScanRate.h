@@ -13,7 +13,8 @@
 // number of the text rounded with halves to even. Save then closes an open serial port (and
 // restarts the link at once when a live display is open), and writes default.txt.
 // "Exit" takes a scan rate outside 1..3600 as 1 and closes; closing (Exit or the close box) closes
-// an open port when the baud rate differs from the one at load. Entries not saved are dropped.
+// an open port when the baud rate differs from the one at load, and restarts it as Save does
+// unless the program is closing. Entries not saved are dropped.
 // "COM Port Detect" opens the port list (frmPortDetect), where a device is mapped to a port number.
 //
 // Controls carry their program names as object names ("Text1", "Text2(0)", "Option2(1)", ...).
