@@ -10,6 +10,7 @@ packages=(
   xvfb xauth imagemagick fonts-dejavu-core
   valgrind
   xdotool libx11-dev libxdamage-dev
+  qt6-multimedia-dev
 )
 # Packages that only one script needs (packaging, the installed-package test) come as arguments.
 packages+=("$@")

@@ -2,7 +2,8 @@
 # Builds the program and starts it. When no meter is mapped in the settings store (group "Ports"),
 # the instrument simulator meter-sim is started and mapped to the configured port for this run
 # only: the run uses a copy of the user's settings, and what the program saves there (window
-# placement, baud rate) is copied back without the simulator's mapping.
+# placement, baud rate, a port mapped in System Setup) is copied back without the simulator's
+# mapping. A meter counts as mapped when some "COMn" key of that group names a device.
 # Usage: scripts/run.sh [--generic]   (--generic starts the Datalogger identity, default Varnik350)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,7 +23,8 @@ fi
 
 conf_home=${XDG_CONFIG_HOME:-$HOME/.config}
 conf="$conf_home/Varnik350/Varnik350.conf"
-if [ -f "$conf" ] && grep -q '^\[Ports\]' "$conf"; then
+# A meter is mapped when some port number names a device (System Setup > COM Port Detect).
+if [ -f "$conf" ] && awk '/^\[/{ports = ($0 == "[Ports]")} ports && /^COM[0-9]+=./{found = 1} END{exit !found}' "$conf"; then
   exec "$build/$program"
 fi
 
@@ -41,7 +43,7 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 mkdir -p "$run_dir/config/Varnik350"
-[ -f "$conf" ] && cp "$conf" "$run_dir/config/Varnik350/Varnik350.conf"
+[ -f "$conf" ] && awk '/^\[/{skip = ($0 == "[Ports]")} !skip' "$conf" >"$run_dir/config/Varnik350/Varnik350.conf"
 "$build/meter-sim" --link "$run_dir/meter" --channels 16 >"$run_dir/sim.out" &
 sim_pid=$!
 for _ in $(seq 50); do [ -e "$run_dir/meter" ] && break; sleep 0.1; done
@@ -60,14 +62,14 @@ XDG_CONFIG_HOME="$run_dir/config" "$build/$program" &
 program_pid=$!
 wait "$program_pid" || status=$?
 program_pid=""
-# Keep what the program saved (window placement, baud rate), without the simulator's mapping.
-# The user's file is replaced in one rename, and only by a complete copy: an interrupt at any
-# moment leaves either the old file or the new one, never an empty one.
+# Keep what the program saved (window placement, baud rate, a port mapped in System Setup),
+# without the simulator's mapping. The user's file is replaced in one rename, and only by a
+# complete copy: an interrupt at any moment leaves either the old file or the new one.
 run_conf="$run_dir/config/Varnik350/Varnik350.conf"
 if [ -s "$run_conf" ]; then
   mkdir -p "$(dirname "$conf")"
   tmp_conf=$(mktemp "$conf.XXXXXX")
-  if awk '/^\[/{skip = ($0 == "[Ports]")} !skip' "$run_conf" >"$tmp_conf" && [ -s "$tmp_conf" ]; then
+  if { grep -vxF "COM$port=$run_dir/meter" "$run_conf" || [ $? -eq 1 ]; } >"$tmp_conf"; then
     mv -f "$tmp_conf" "$conf"
   else
     rm -f "$tmp_conf"

@@ -88,6 +88,11 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     mnuHelpAbout->setText(QStringLiteral("About ") + Shared.ExeTitle);
     loadDataFile();
     applyIdentity();
+    const QStringList notes = ConfigurationNotes();
+    if (!notes.isEmpty()) {
+        Panels[0]->setText((QStringList{Panels[0]->text()} + notes).join(QLatin1Char(' ')).trimmed());
+        Panels[0]->setToolTip(Panels[0]->text());
+    }
 }
 
 frmMain::~frmMain()
@@ -215,6 +220,8 @@ void frmMain::buildStatusBar()
         Panels[i]->setContentsMargins(4, 0, 4, 0);
     }
     sbStatusBar->addWidget(Panels[0], 1);
+    // A long message is cut at the window's edge (its tool tip holds it all), never widens it.
+    Panels[0]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     sbStatusBar->addPermanentWidget(Panels[1]);
     sbStatusBar->addPermanentWidget(Panels[2]);
     setStatusBar(sbStatusBar);
@@ -235,6 +242,15 @@ void frmMain::updateClock()
 
 void frmMain::loadDataFile()
 {
+    // A hand-edited default.txt may name a file outside the data folder: it is neither created
+    // nor bound there.
+    if (const QString refusal = DataFolderNameRefusal(Shared.DataFileName); !refusal.isEmpty()) {
+        Host().message(refusal + QStringLiteral("\nRecording stays off until a data file is made with "
+                                                "\"Create New Data File\"."),
+                       HostServices::Ok, HostServices::Icon::Warning);
+        Panels[0]->setText(QStringLiteral("Recording off: no usable data file."));
+        return;
+    }
     const QString path = DataPath(Shared.DataFileName);
     QString error;
     const bool existed = FileExists(path);

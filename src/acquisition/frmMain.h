@@ -55,6 +55,8 @@ class frmMain : public QMainWindow {
     void AnnounceNewDataFile();
     // The closing procedure; runs once, later calls and the close that follows do nothing more.
     void CloseProgram();
+    // True from the start of the closing procedure on.
+    bool Closing() const { return m_closing; }
 
     QTimer* Timer1 = nullptr; // 200 ms scan timer, off at load
     SerialControl* MSComm1 = nullptr;

@@ -4,6 +4,7 @@
 #include "acquisition/frmMain.h"
 #include "datafile/frmNewDB.h"
 #include "displays/frmTextDisp.h"
+#include "setup/frmScanRate.h"
 
 namespace {
 size_t slot(WindowId id)
@@ -28,10 +29,10 @@ bool AppWindowRegistry::Exists(WindowId id) const
     case WindowId::About:
     case WindowId::TextDisp:
     case WindowId::NewDB:
+    case WindowId::ScanRate:
         return true;
     case WindowId::AngularDisp:
     case WindowId::ChartDisp:
-    case WindowId::ScanRate:
     case WindowId::Select:
     case WindowId::Select16:
         break;
@@ -51,6 +52,9 @@ QWidget* AppWindowRegistry::create(WindowId id)
         break;
     case WindowId::NewDB:
         w = new frmNewDB;
+        break;
+    case WindowId::ScanRate:
+        w = new frmScanRate;
         break;
     default:
         return nullptr;

@@ -174,6 +174,19 @@ template <typename Parse> bool ParseStatementFile(const QString& name, QString* 
 
 constexpr int DisplayChannelCount = 20;
 
+// Notes of the last successful LoadDefaults and LoadDisplayChannels.
+QStringList DefaultsNotes;
+QStringList ChannelsNotes;
+
+// The value when it lies in min..max, else `fallback`, noting the change.
+int16_t Fitted(qint32 value, int min, int max, int16_t fallback, const QString& note, QStringList* notes)
+{
+    if (value >= min && value <= max)
+        return static_cast<int16_t>(value);
+    notes->append(note.arg(value));
+    return fallback;
+}
+
 // The numbers of dispchan.dat, in file order.
 template <typename Visit> void ForEachDisplayChannel(SharedState& s, Visit visit)
 {
@@ -238,8 +251,9 @@ bool LoadDefaults(QString* error)
 {
     QString label;
     QString dataFileName;
-    int16_t comPort = 0, scanRate = 0, textType = 0, angularType = 0, chartChannel = 0, format01 = 0;
-    int32_t maxRecords = 0;
+    int16_t comPort = 0, format01 = 0;
+    // Read wider than their variables: a hand-edited 50000 is put right below, not refused.
+    int32_t maxRecords = 0, scanRate = 0, textType = 0, angularType = 0, chartChannel = 0;
     const bool ok = ParseStatementFile(DefaultsFile, error, [&](StatementReader& in) {
         return in.readText(&label, error) && in.readInteger(&comPort, error) && in.readText(&label, error) &&
                in.readText(&dataFileName, error) && in.readText(&label, error) &&
@@ -252,13 +266,22 @@ bool LoadDefaults(QString* error)
     });
     if (!ok)
         return false;
+    QStringList notes;
     Shared.ComPort = comPort;
     Shared.DataFileName = dataFileName;
-    Shared.ScanRate = scanRate;
+    Shared.ScanRate =
+        Fitted(scanRate, 1, 3600, 1, QStringLiteral("Scan rate %1 in default.txt taken as 1 s."), &notes);
     Shared.MaxRecords = maxRecords;
-    Shared.TextDisplayType = textType;
-    Shared.AngularDisplayType = angularType;
-    Shared.ChartDisplayChannel = chartChannel;
+    Shared.TextDisplayType =
+        Fitted(textType, 0, 6, 0,
+               QStringLiteral("Text display type %1 in default.txt taken as the first layout."), &notes);
+    Shared.AngularDisplayType =
+        Fitted(angularType, 0, 2, 0,
+               QStringLiteral("Angular display type %1 in default.txt taken as the first layout."), &notes);
+    Shared.ChartDisplayChannel =
+        Fitted(chartChannel, 1, MaxChannel, 1, QStringLiteral("Chart channel %1 in default.txt taken as 1."),
+               &notes);
+    DefaultsNotes = notes;
     Shared.Format01 = format01 == 1;
     Shared.SecondDisplay = false;
     return true;
@@ -266,20 +289,38 @@ bool LoadDefaults(QString* error)
 
 bool LoadDisplayChannels(QString* error)
 {
-    std::array<int16_t, DisplayChannelCount> channels{};
+    std::array<int32_t, DisplayChannelCount> channels{};
     const bool ok = ParseStatementFile(ChannelsFile, error, [&](StatementReader& in) {
         return std::all_of(channels.begin(), channels.end(),
-                           [&](int16_t& channel) { return in.readInteger(&channel, error); });
+                           [&](int32_t& channel) { return in.readInteger(&channel, error); });
     });
     if (!ok)
         return false;
+    QStringList refused;
+    for (int32_t& channel : channels) {
+        if (channel < 1 || channel > MaxChannel) {
+            refused.append(QString::number(channel));
+            channel = 1;
+        }
+    }
+    ChannelsNotes.clear();
+    if (!refused.isEmpty())
+        ChannelsNotes.append(QStringLiteral("Channels %1 in dispchan.dat taken as 1.")
+                                 .arg(refused.join(QStringLiteral(", "))));
     auto next = channels.cbegin();
-    ForEachDisplayChannel(Shared, [&](int16_t& channel) { channel = *next++; });
+    ForEachDisplayChannel(Shared, [&](int16_t& channel) { channel = static_cast<int16_t>(*next++); });
     return true;
+}
+
+QStringList ConfigurationNotes()
+{
+    return DefaultsNotes + ChannelsNotes;
 }
 
 bool LoadConfiguration(QString* error)
 {
+    DefaultsNotes.clear();
+    ChannelsNotes.clear();
     return LoadUnitNames(error) && LoadDisplaySetup(error) && LoadDefaults(error) &&
            LoadDisplayChannels(error);
 }

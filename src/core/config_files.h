@@ -14,9 +14,14 @@
 // (and, for the text files, the line). A loader changes the shared state only when it succeeds.
 // A missing unit2.dat, default.txt or dispchan.dat, a numeric field that is not a number, and a
 // number outside its variable's range are errors; a missing display.dat is created empty.
+// Hand-edited values that fit their variable but not what the windows offer are put right as the
+// setup dialog would, and ConfigurationNotes() says so: a scan rate outside 1..3600 is taken as
+// 1, a display type outside its list as the first layout, a channel choice (dispchan.dat, the
+// chart channel of default.txt) outside 1..16 as channel 1.
 // A save writes a temporary file beside the target and renames it over the target, so a failed
 // save leaves the old file as it was.
 #include <QString>
+#include <QStringList>
 
 constexpr int DisplayRecordSize = 94;
 constexpr int DisplayRecordCount = 8; // display.dat holds channels 1..8
@@ -28,6 +33,9 @@ bool LoadDisplayChannels(QString* error);
 // The four loaders in the order unit2.dat, display.dat, default.txt, dispchan.dat; stops at the
 // first failure.
 bool LoadConfiguration(QString* error);
+// One sentence for each value the last LoadDefaults and LoadDisplayChannels put right; the main
+// window shows them in its status bar.
+QStringList ConfigurationNotes();
 
 bool SaveDefaults(QString* error);
 bool SaveDisplayChannels(QString* error);

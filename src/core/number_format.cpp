@@ -79,3 +79,57 @@ QString FormatNumber(double value, const QString& pattern)
         out += QLatin1Char('.') + QLatin1String(fraction.data(), qsizetype(fraction.size()));
     return out;
 }
+
+double LeadingNumber(const QString& text)
+{
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    const auto digitAt = [&](qsizetype k) {
+        return k < n && text[k] >= QLatin1Char('0') && text[k] <= QLatin1Char('9');
+    };
+    while (i < n && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')))
+        ++i;
+    const qsizetype start = i;
+    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
+        ++i;
+    qsizetype digits = 0;
+    for (; digitAt(i); ++i)
+        ++digits;
+    if (i < n && text[i] == QLatin1Char('.')) {
+        ++i;
+        for (; digitAt(i); ++i)
+            ++digits;
+    }
+    if (digits == 0)
+        return 0;
+    qsizetype end = i;
+    // An exponent counts only when digits follow it: "5e" is 5.
+    if (i < n && (text[i] == QLatin1Char('e') || text[i] == QLatin1Char('E'))) {
+        qsizetype k = i + 1;
+        if (k < n && (text[k] == QLatin1Char('+') || text[k] == QLatin1Char('-')))
+            ++k;
+        if (digitAt(k)) {
+            while (digitAt(k))
+                ++k;
+            end = k;
+        }
+    }
+    const std::string number = text.mid(start, end - start).toStdString();
+    double value = 0;
+    const auto result =
+        std::from_chars(number.data() + (number[0] == '+' ? 1 : 0), number.data() + number.size(), value);
+    if (result.ec == std::errc::result_out_of_range) {
+        const bool tiny = number.find("e-") != std::string::npos || number.find("E-") != std::string::npos;
+        return tiny ? 0.0 : number[0] == '-' ? -HUGE_VAL : HUGE_VAL;
+    }
+    return value;
+}
+
+std::optional<qint64> TypedInteger(const QString& text, qint64 min, qint64 max)
+{
+    const double rounded = std::nearbyint(LeadingNumber(text));
+    // Compared as doubles first: a huge value must not reach the integer conversion.
+    if (!(rounded >= double(min) && rounded <= double(max)))
+        return std::nullopt;
+    return static_cast<qint64>(rounded);
+}

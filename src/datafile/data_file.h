@@ -46,7 +46,8 @@ struct DataRow {
 
 // The main window's data binding (Data1). Each instance has its own SQLite connection, opened
 // read-write on an existing file only, with every row committed as its own transaction and synced
-// (WAL journal, synchronous=FULL): a row is on disk, whole or not at all, when AppendRow returns.
+// (rollback journal, synchronous=FULL): a row is on disk, whole or not at all, when AppendRow
+// returns.
 class DataFile {
   public:
     DataFile();

@@ -8,7 +8,6 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -98,9 +97,8 @@ void frmNewDB::Command1_Click()
 {
     // A refusal puts back the name in use while the box keeps the typed one: take it up again.
     Text1_Change(Text1->text());
-    if (Text1->text().contains(QLatin1Char('/')) || Text1->text().contains(QLatin1Char('\\'))) {
-        Refuse(QStringLiteral("The data file name \"%1\" names a folder: data files are kept in %2.")
-                   .arg(Text1->text(), QDir::toNativeSeparators(DataPath(QString()))));
+    if (const QString refusal = DataFolderNameRefusal(Text1->text()); !refusal.isEmpty()) {
+        Refuse(refusal);
         return;
     }
     const QString path = DataPath(Shared.DataFileName);

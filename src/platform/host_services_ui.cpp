@@ -3,9 +3,18 @@
 #include "core/shared_state.h"
 
 #include <QApplication>
+#include <QAudioDevice>
 #include <QDesktopServices>
+#include <QMediaDevices>
 #include <QMessageBox>
+#include <QSoundEffect>
+#include <QTemporaryFile>
 #include <QUrl>
+#include <QtEndian>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
 
 namespace {
 QMessageBox::Icon boxIcon(HostServices::Icon icon)
@@ -65,9 +74,74 @@ HostServices::Button WindowHostServices::message(const QString& text, Buttons bu
     return (buttons & No) ? No : defaultButton;
 }
 
+QByteArray AlarmToneWav()
+{
+    constexpr int rate = 22050;
+    constexpr int samples = rate * 150 / 1000;
+    constexpr int fade = rate * 5 / 1000;
+    constexpr double frequency = 880.0;
+    constexpr double amplitude = 0.5 * 32767;
+    constexpr int dataBytes = samples * 2;
+
+    QByteArray wav(44 + dataBytes, '\0');
+    char* at = wav.data();
+    const auto put32 = [&](int offset, quint32 v) { qToLittleEndian(v, at + offset); };
+    const auto put16 = [&](int offset, quint16 v) { qToLittleEndian(v, at + offset); };
+    std::memcpy(at, "RIFF", 4);
+    put32(4, 36 + dataBytes);
+    std::memcpy(at + 8, "WAVEfmt ", 8);
+    put32(16, 16); // format chunk size
+    put16(20, 1);  // PCM
+    put16(22, 1);  // mono
+    put32(24, rate);
+    put32(28, rate * 2); // bytes a second
+    put16(32, 2);        // bytes a frame
+    put16(34, 16);       // bits a sample
+    std::memcpy(at + 36, "data", 4);
+    put32(40, dataBytes);
+    for (int i = 0; i < samples; ++i) {
+        const double envelope = std::min({1.0, double(i) / fade, double(samples - 1 - i) / fade});
+        const double value = amplitude * envelope * std::sin(2 * std::numbers::pi * frequency * i / rate);
+        put16(44 + 2 * i, static_cast<quint16>(static_cast<qint16>(std::lround(value))));
+    }
+    return wav;
+}
+
+// The tone, written once to a temporary file (QSoundEffect plays files and resources only).
+class AlarmTone {
+  public:
+    AlarmTone()
+    {
+        if (!m_file.open() || m_file.write(AlarmToneWav()) < 0 || !m_file.flush())
+            return;
+        m_effect.setSource(QUrl::fromLocalFile(m_file.fileName()));
+        m_effect.setVolume(0.8f);
+    }
+
+    // False when the tone cannot be heard: no output device, or the file did not load.
+    bool play()
+    {
+        if (m_effect.source().isEmpty() || m_effect.status() == QSoundEffect::Error ||
+            QMediaDevices::defaultAudioOutput().isNull())
+            return false;
+        m_effect.play();
+        return true;
+    }
+
+  private:
+    QTemporaryFile m_file;
+    QSoundEffect m_effect;
+};
+
+WindowHostServices::WindowHostServices() = default;
+WindowHostServices::~WindowHostServices() = default;
+
 void WindowHostServices::beep()
 {
-    QApplication::beep();
+    if (!m_tone && qobject_cast<QApplication*>(QCoreApplication::instance()))
+        m_tone = std::make_unique<AlarmTone>();
+    if (!m_tone || !m_tone->play())
+        QApplication::beep();
 }
 
 bool WindowHostServices::shellOpen(const QString& path)

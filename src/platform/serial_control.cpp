@@ -2,8 +2,11 @@
 
 #include "platform/host_services.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSerialPort>
+#include <QSerialPortInfo>
+#include <QSet>
 #include <QSignalBlocker>
 #include <optional>
 
@@ -61,13 +64,60 @@ std::optional<LineSettings> ParseSettings(const QString& text)
 
 QString SerialDeviceForPort(int n)
 {
-    const QString name = QStringLiteral("COM%1").arg(n);
 #ifdef Q_OS_WIN
-    return name;
+    return QStringLiteral("COM%1").arg(n);
 #else
-    const QString mapped = Host().setting(QStringLiteral("Ports"), name, QString()).trimmed();
+    const QString mapped = MappedSerialDevice(n);
     return mapped.isEmpty() ? QStringLiteral("/dev/ttyS%1").arg(n - 1) : mapped;
 #endif
+}
+
+QString MappedSerialDevice(int n)
+{
+    return Host().setting(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(n), QString()).trimmed();
+}
+
+void MapSerialPort(int n, const QString& device)
+{
+    Host().setSetting(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(n), device.trimmed());
+}
+
+QList<SerialDeviceInfo> ListSerialDevices(const QString& byIdFolder)
+{
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    const auto describe = [](const QSerialPortInfo& port) {
+        QStringList parts;
+        for (const QString& part : {port.description(), port.manufacturer()}) {
+            if (!part.isEmpty() && !parts.contains(part))
+                parts.append(part);
+        }
+        return parts.join(QStringLiteral(", "));
+    };
+
+    QList<SerialDeviceInfo> found;
+    QSet<QString> linked;
+    const QFileInfoList links =
+        QDir(byIdFolder).entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& link : links) {
+        const QString target = link.canonicalFilePath();
+        if (target.isEmpty())
+            continue; // a link left dangling by an adapter just pulled
+        linked.insert(target);
+        QString what = QStringLiteral("USB serial adapter");
+        for (const QSerialPortInfo& port : ports) {
+            if (QFileInfo(port.systemLocation()).canonicalFilePath() == target && !describe(port).isEmpty())
+                what = describe(port);
+        }
+        found.append({link.absoluteFilePath(), QStringLiteral("%1, now %2").arg(what, target)});
+    }
+    for (const QSerialPortInfo& port : ports) {
+        const QString path = port.systemLocation();
+        if (linked.contains(QFileInfo(path).canonicalFilePath()))
+            continue;
+        const QString what = describe(port);
+        found.append({path, what.isEmpty() ? QStringLiteral("Serial port") : what});
+    }
+    return found;
 }
 
 QtSerialControl::QtSerialControl(QObject* parent) : SerialControl(parent), m_port(new QSerialPort(this))

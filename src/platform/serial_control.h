@@ -11,6 +11,7 @@
 // closes itself: PortOpen() turns false, no notification is raised, and the link watchdog
 // notices the silence.
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <cstdint>
@@ -63,3 +64,20 @@ class QtSerialControl : public SerialControl {
 // Device for port number n: "COMn" on Windows; elsewhere the device that the settings store maps
 // to "COMn" in its group "Ports", else /dev/ttyS(n-1).
 QString SerialDeviceForPort(int n);
+
+// Maps port number n to a device in the settings store (group "Ports", key "COMn"); an empty
+// device removes the mapping, so that n means /dev/ttyS(n-1) again. Used by the setup dialog's
+// port list, so a user never edits the settings file by hand.
+void MapSerialPort(int n, const QString& device);
+// The device the settings store maps to port number n; empty when there is none.
+QString MappedSerialDevice(int n);
+
+// One serial device of this host, as the port list shows it.
+struct SerialDeviceInfo {
+    QString path;        // what a mapping stores: the stable /dev/serial/by-id link of a USB adapter
+    QString description; // what it is and, for a link, the device it points at now
+};
+// The serial devices found: the links in byIdFolder first (USB adapters keep those names across
+// replugging, unlike /dev/ttyUSBn), then the ports QSerialPortInfo lists that no link points at.
+// Pseudo-terminals are not found this way; the list takes a typed path for those.
+QList<SerialDeviceInfo> ListSerialDevices(const QString& byIdFolder = QStringLiteral("/dev/serial/by-id"));

@@ -39,7 +39,7 @@ class TestWindowRegistry : public QObject {
 
     void cleanup()
     {
-        for (WindowId id : {WindowId::About, WindowId::NewDB, WindowId::TextDisp})
+        for (WindowId id : {WindowId::About, WindowId::NewDB, WindowId::TextDisp, WindowId::ScanRate})
             m_registry.Close(id);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         m_main.reset();
@@ -60,7 +60,6 @@ class TestWindowRegistry : public QObject {
         QTest::addColumn<WindowId>("id");
         QTest::newRow("angular") << WindowId::AngularDisp;
         QTest::newRow("chart") << WindowId::ChartDisp;
-        QTest::newRow("setup") << WindowId::ScanRate;
         QTest::newRow("query") << WindowId::Select;
         QTest::newRow("query 16") << WindowId::Select16;
     }
@@ -129,6 +128,7 @@ class TestWindowRegistry : public QObject {
         QTest::newRow("About") << "mnuHelpAbout" << WindowId::About << "frmAbout";
         QTest::newRow("Text Display") << "mnuTextDisplay" << WindowId::TextDisp << "frmTextDisp";
         QTest::newRow("Create New Data File") << "mnuNewDB" << WindowId::NewDB << "frmNewDB";
+        QTest::newRow("System Setup") << "mnuScanRate" << WindowId::ScanRate << "frmScanRate";
     }
 
     void menuOpensEachWindowOnce()
@@ -146,7 +146,7 @@ class TestWindowRegistry : public QObject {
 
     void laterWindowsHaveDisabledMenuItems()
     {
-        for (const char* item : {"mnuScanRate", "mnuChart", "mnuAngular2", "mnuQuery", "mnuQuery_16"})
+        for (const char* item : {"mnuChart", "mnuAngular2", "mnuQuery", "mnuQuery_16"})
             QVERIFY2(!m_main->findChild<QAction*>(item)->isEnabled(), item);
     }
 

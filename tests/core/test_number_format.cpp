@@ -49,6 +49,27 @@ class TestNumberFormat : public QObject {
         QFETCH(QString, expected);
         QCOMPARE(FormatNumber(value, pattern), expected);
     }
+
+    void typedIntegers_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qlonglong>("expected"); // -1 for out of range 0..65535
+        QTest::newRow("trailing text ignored") << "12 s" << 12LL;
+        QTest::newRow("just above a half") << "12.51" << 13LL;
+        QTest::newRow("lone sign is 0") << "-" << 0LL;
+        QTest::newRow("leading point") << ".6" << 1LL;
+        QTest::newRow("exponent") << "1.5e3" << 1500LL;
+        QTest::newRow("exponent without digits ignored") << "5e" << 5LL;
+        QTest::newRow("tiny exponent is 0") << "1e-999" << 0LL;
+        QTest::newRow("beyond 64 bits, not wrapped") << "1e30" << -1LL;
+        QTest::newRow("beyond doubles") << "1e999" << -1LL;
+    }
+    void typedIntegers()
+    {
+        QFETCH(QString, text);
+        QFETCH(qlonglong, expected);
+        QCOMPARE(TypedInteger(text, 0, 65535).value_or(-1), expected);
+    }
 };
 
 VARNIK_TEST_CLASS(TestNumberFormat)

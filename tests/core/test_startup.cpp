@@ -3,7 +3,34 @@
 #include "data_folder.h"
 #include "test_registry.h"
 
+#include "acquisition/frmMain.h"
+#include "datafile/data_file.h"
+#include "fake_host.h"
+
+#include <QLabel>
 #include <QTest>
+
+namespace {
+QByteArray Shipped(const char* name)
+{
+    QFile file(QStringLiteral(VARNIK_SOURCE_DIR "/data/") + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A program folder with the shipped configuration, `file` edited by hand (from -> to).
+void HandEdited(const DataFolder& folder, const char* file, const QByteArray& from, const QByteArray& to)
+{
+    for (const char* name : {"unit2.dat", "display.dat", "default.txt", "dispchan.dat"}) {
+        QByteArray bytes = Shipped(name);
+        if (qstrcmp(name, file) == 0) {
+            const qsizetype at = bytes.indexOf(from);
+            QVERIFY(at >= 0);
+            bytes.replace(at, from.size(), to);
+        }
+        folder.write(name, bytes);
+    }
+}
+} // namespace
 
 class TestStartup : public QObject {
     Q_OBJECT
@@ -74,6 +101,85 @@ class TestStartup : public QObject {
             QVERIFY(Shared.DispSetup[r].UnitAutoSense);
             QVERIFY(Shared.DispSetup[r].LowWarning < Shared.DispSetup[r].HighWarning);
         }
+    }
+
+    // Values the setup dialog would never store are put right as it would, and the main window's
+    // status bar says so.
+    void handEditedValuesAreFitted_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("from");
+        QTest::addColumn<QByteArray>("to");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("scan rate 0") << QByteArray("default.txt") << QByteArray("Rate\",5")
+                                     << QByteArray("Rate\",0") << "Scan rate 0 in default.txt taken as 1 s.";
+        QTest::newRow("scan rate too large for 16 bits")
+            << QByteArray("default.txt") << QByteArray("Rate\",5") << QByteArray("Rate\",50000")
+            << "Scan rate 50000";
+        QTest::newRow("text display type 7") << QByteArray("default.txt") << QByteArray("type\",0")
+                                             << QByteArray("type\",7") << "Text display type 7";
+        QTest::newRow("angular display type -1")
+            << QByteArray("default.txt") << QByteArray("Display Channel\",0")
+            << QByteArray("Display Channel\",-1") << "Angular display type -1";
+        QTest::newRow("chart channel 17")
+            << QByteArray("default.txt") << QByteArray("Chart Display Channel\",1")
+            << QByteArray("Chart Display Channel\",17") << "Chart channel 17";
+        QTest::newRow("channel choices 0 and 40000")
+            << QByteArray("dispchan.dat") << QByteArray("1\r\n1\r\n2\r\n")
+            << QByteArray("0\r\n1\r\n40000\r\n") << "Channels 0, 40000 in dispchan.dat taken as 1.";
+    }
+    void handEditedValuesAreFitted()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, from);
+        QFETCH(QByteArray, to);
+        QFETCH(QString, note);
+        DataFolder folder;
+        HandEdited(folder, file.constData(), from, to);
+        QString error;
+        QVERIFY2(StartupEngine(folder.path() + "/Datalogger", &error), qPrintable(error));
+        QCOMPARE(ConfigurationNotes().size(), 1);
+        QVERIFY2(ConfigurationNotes().first().startsWith(note), qPrintable(ConfigurationNotes().first()));
+        QCOMPARE(Shared.ScanRate, from.contains("Rate") ? 1 : 5);
+        QCOMPARE(Shared.TextDisplayType, 0);
+        QCOMPARE(Shared.AngularDisplayType, 0);
+        QCOMPARE(Shared.ChartDisplayChannel, 1);
+        QCOMPARE(Shared.TextChan1, 1);
+        QCOMPARE(Shared.TextChan2[1], file == "dispchan.dat" ? 1 : 2);
+
+        FakeHost host;
+        frmMain main;
+        QVERIFY(main.findChild<QLabel*>("Panel1")->text().contains(ConfigurationNotes().first()));
+    }
+
+    void dataFileNameWithAFolderIsRefused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("parent folder") << "../outside.mdb";
+        QTest::newRow("absolute path") << "%1/abs.mdb";
+        QTest::newRow("backslash") << "sub\\x.mdb";
+    }
+    void dataFileNameWithAFolderIsRefused()
+    {
+        QFETCH(QString, name);
+        DataFolder folder;
+        QTemporaryDir elsewhere;
+        name = name.arg(elsewhere.path());
+        HandEdited(folder, "default.txt", "Data1.mdb", name.toLatin1());
+        QString error;
+        QVERIFY2(StartupEngine(folder.path() + "/Datalogger", &error), qPrintable(error));
+        QCOMPARE(Shared.DataFileName, name);
+
+        FakeHost host;
+        frmMain main;
+        QCOMPARE(host.shown.size(), 1);
+        QVERIFY2(host.shown.first().text.contains("\"" + name + "\""), qPrintable(host.shown.first().text));
+        QVERIFY(!main.Data1->IsBound());
+        QCOMPARE(main.findChild<QLabel*>("Panel1")->text(),
+                 QStringLiteral("Recording off: no usable data file."));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{});
+        QCOMPARE(QDir(folder.path() + "/data").entryList(QDir::Files).size(), 4);
+        QCOMPARE(QDir(elsewhere.path()).entryList(QDir::Files), QStringList{});
     }
 
     void startupStopsOnConfigurationError()

@@ -40,38 +40,43 @@ if [ "$FAKE_MODE" != hang ]; then
   # As the settings store does: the whole file written anew, the mapping it read included.
   { cat "$conf"; printf '[Settings]\nMainLeft=42\n'; } >"$conf.new" && mv "$conf.new" "$conf"
 fi
+[ "$FAKE_MODE" = hang ] || touch "$SANDBOX/ended"
 case "$FAKE_MODE" in
   save) exit 0 ;;
   crash) kill -SEGV $$ ;;
   hang) touch "$SANDBOX/running"; exec sleep 1000 ;;
 esac
 EOF
-# A slow awk, for an interrupt in the middle of the copy back.
-cat >"$sandbox/slow-awk" <<'EOF'
+# Slow tools, for an interrupt in the middle of the copy back: once the program has ended, the
+# first of them that run.sh calls says so (file "running") and takes a second.
+cat >"$sandbox/slow-tool" <<'EOF'
 #!/bin/bash
-touch "$SANDBOX/running"
-sleep 1
-exec /usr/bin/awk "$@"
+if [ -e "$SANDBOX/ended" ] && [ ! -e "$SANDBOX/running" ]; then
+  touch "$SANDBOX/running"
+  sleep 1
+fi
+exec "/usr/bin/$(basename "$0")" "$@"
 EOF
-chmod +x "$repo/scripts/"*.sh "$repo/build/meter-sim" "$repo/build/Varnik350" "$sandbox/bin/cmake" "$sandbox/slow-awk"
+chmod +x "$repo/scripts/"*.sh "$repo/build/meter-sim" "$repo/build/Varnik350" "$sandbox/bin/cmake" "$sandbox/slow-tool"
 
 original=$'[Settings]\nMainLeft=7\nBaudRate=2400\n'
-saved=$'[Settings]\nMainLeft=7\nBaudRate=2400\n[Settings]\nMainLeft=42\n'
 
 # One run. $1 case name, $2 FAKE_MODE, $3 how it ends: "" (by itself), INT (to the whole process
-# group, as Ctrl+C does), TERM (to the script alone); $4 "slow-awk" to interrupt the copy back;
-# $5 the settings file expected afterwards ("<none>" = no file).
+# group, as Ctrl+C does), TERM (to the script alone); $4 "slow" to interrupt the copy back;
+# $5 the settings file expected afterwards: "original", "saved" (the original, then what the
+# program saved, without the simulator's mapping) or "<none>" (no file).
 check() {
   local name=$1 mode=$2 signal=$3 slow=$4 expected=$5
   local home="$sandbox/home-$name"
   local conf="$home/config/Varnik350/Varnik350.conf"
   mkdir -p "$home/config/Varnik350" "$home/tmp"
   [ "$expected" = "<none>" ] || printf '%s' "$original" >"$conf"
-  rm -f "$sandbox/running" "$sandbox/sim.pid"
+  rm -f "$sandbox/running" "$sandbox/ended" "$sandbox/sim.pid"
   local path="$sandbox/bin:$PATH"
-  if [ "$slow" = slow-awk ]; then
-    mkdir -p "$sandbox/awk-bin" && ln -sf "$sandbox/slow-awk" "$sandbox/awk-bin/awk"
-    path="$sandbox/awk-bin:$path"
+  if [ "$slow" = slow ]; then
+    mkdir -p "$sandbox/slow-bin"
+    for tool in awk grep mv mktemp cp; do ln -sf "$sandbox/slow-tool" "$sandbox/slow-bin/$tool"; done
+    path="$sandbox/slow-bin:$path"
   fi
   # In a group of its own, with SIGINT as a terminal's shell leaves it (a script's background
   # job would start with it ignored).
@@ -96,8 +101,11 @@ check() {
     [ ! -e "$conf" ] || problems+=("a settings file was made: $(tr '\n' '|' <"$conf")")
   elif [ ! -s "$conf" ]; then
     problems+=("the settings file is empty or gone")
-  elif [ "$(cat "$conf")" != "${expected%$'\n'}" ]; then
-    problems+=("settings file: $(tr '\n' '|' <"$conf"), expected $(tr '\n' '|' <<<"${expected%$'\n'}")")
+  elif [ "$expected" = original ] && [ "$(cat "$conf")" != "${original%$'\n'}" ]; then
+    problems+=("settings file changed: $(tr '\n' '|' <"$conf")")
+  elif [ "$expected" = saved ] && { [ "$(head -n3 "$conf")" != "${original%$'\n'}" ] ||
+    ! grep -qx 'MainLeft=42' "$conf" || grep -q '/meter$' "$conf"; }; then
+    problems+=("settings file: $(tr '\n' '|' <"$conf"), expected the original, MainLeft=42, no mapping")
   fi
   local left
   left=$(find "$home/config/Varnik350" "$home/tmp" -mindepth 1 ! -name Varnik350.conf)
@@ -115,12 +123,12 @@ check() {
   fi
 }
 
-check "ends by itself" save "" "" "$saved"
-check "crashes after saving" crash "" "" "$saved"
-check "Ctrl+C while the program runs" hang INT "" "$original"
-check "SIGTERM while the program runs" hang TERM "" "$original"
-check "Ctrl+C during the copy back" save INT slow-awk "$original"
-check "SIGTERM during the copy back" save TERM slow-awk "$original"
+check "ends by itself" save "" "" saved
+check "crashes after saving" crash "" "" saved
+check "Ctrl+C while the program runs" hang INT "" original
+check "SIGTERM while the program runs" hang TERM "" original
+check "Ctrl+C during the copy back" save INT slow original
+check "SIGTERM during the copy back" save TERM slow original
 check "Ctrl+C, no settings file before" hang INT "" "<none>"
 echo "Totals: $failures failed"
 [ "$failures" -eq 0 ]
