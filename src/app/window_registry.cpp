@@ -3,6 +3,8 @@
 #include "about/frmAbout.h"
 #include "acquisition/frmMain.h"
 #include "datafile/frmNewDB.h"
+#include "displays/frmAngularDisp.h"
+#include "displays/frmChartDisp.h"
 #include "displays/frmTextDisp.h"
 
 namespace {
@@ -28,9 +30,9 @@ bool AppWindowRegistry::Exists(WindowId id) const
     case WindowId::About:
     case WindowId::TextDisp:
     case WindowId::NewDB:
-        return true;
     case WindowId::AngularDisp:
     case WindowId::ChartDisp:
+        return true;
     case WindowId::ScanRate:
     case WindowId::Select:
     case WindowId::Select16:
@@ -51,6 +53,12 @@ QWidget* AppWindowRegistry::create(WindowId id)
         break;
     case WindowId::NewDB:
         w = new frmNewDB;
+        break;
+    case WindowId::AngularDisp:
+        w = new frmAngularDisp;
+        break;
+    case WindowId::ChartDisp:
+        w = new frmChartDisp;
         break;
     default:
         return nullptr;

@@ -25,6 +25,8 @@
 #include <span>
 #include <vector>
 
+class ChannelPicker;
+class FitLabel;
 class NumLED;
 class Odometer;
 class QCheckBox;
@@ -53,7 +55,7 @@ class frmTextDisp : public QWidget {
     // One LED panel: where its channel comes from (a stored choice, else a fixed channel).
     struct Panel {
         NumLED* led;
-        QLabel* unit;
+        FitLabel* unit;
         const int16_t* chosen;
         int fixed;
     };
@@ -109,10 +111,11 @@ class frmTextDisp : public QWidget {
     std::array<QLabel*, 16> Label_17{};
     std::array<QLabel*, 16> Label_16{};
 
-    QComboBox* Combo3 = nullptr;
-    std::array<QComboBox*, 2> Combo1{};
-    std::array<QComboBox*, 4> Combo2{};
-    std::array<QComboBox*, 6> Combo4{};
+    ChannelPicker* Combo3 = nullptr;
+    std::array<ChannelPicker*, 2> Combo1{};
+    std::array<ChannelPicker*, 4> Combo2{};
+    std::array<ChannelPicker*, 6> Combo4{};
+    std::vector<ChannelPicker*> m_pickers;
     QPushButton* Command1 = nullptr;
 
     QLabel* Label11 = nullptr;
@@ -133,4 +136,5 @@ class frmTextDisp : public QWidget {
     bool m_loaded = false;
     bool m_alarm = false; // the tick's alarm flag
     QString m_alarmText;
+    QLabel* m_fullNote = nullptr;
 };

@@ -1,0 +1,206 @@
+#include "displays/display_parts.h"
+
+#include "acquisition/frmMain.h"
+#include "acquisition/scan_cycle.h"
+#include "core/shared_state.h"
+#include "platform/host_services.h"
+
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QTimer>
+#include <QWheelEvent>
+#include <algorithm>
+
+QString Indexed(const char* name, int index)
+{
+    return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index);
+}
+
+int ShownChannel(int chosen)
+{
+    return chosen >= 1 && chosen <= MaxChannel ? chosen : 1;
+}
+
+QString UnitText(int code)
+{
+    return code >= 0 && code <= MaxUnitCode ? Shared.UnitName[code] : QString();
+}
+
+QString ChannelUnit(int c)
+{
+    const DispSetupRecord& setup = Shared.DispSetup[ShownChannel(c)];
+    return setup.UnitAutoSense ? UnitText(Shared.ChanUnit[ShownChannel(c)]) : setup.ManualUnit;
+}
+
+QFont BoldFont(int pointSize)
+{
+    QFont f;
+    f.setPointSize(pointSize);
+    f.setBold(true);
+    return f;
+}
+
+FitLabel::FitLabel(int chars, Qt::Alignment align) : m_chars(chars)
+{
+    QLabel::setAlignment(align | Qt::AlignVCenter);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    setMinimumSize(12, 12);
+}
+
+void FitLabel::setText(const QString& text)
+{
+    if (text == QLabel::text())
+        return;
+    QLabel::setText(text);
+    // Refit only when the text outgrows or falls back within the width fitted for.
+    const int wanted = std::max(m_chars, int(text.trimmed().size()));
+    if (wanted != m_fittedFor)
+        fit();
+}
+
+void FitLabel::resizeEvent(QResizeEvent* event)
+{
+    QLabel::resizeEvent(event);
+    fit();
+}
+
+void FitLabel::fit()
+{
+    const QString shown = text().trimmed();
+    const int chars = std::max(m_chars, int(shown.size()));
+    m_fittedFor = chars;
+    int px = std::clamp(int(std::min(height() * 0.45, width() / (chars * 0.62))), 7, 160);
+    QFont f = font();
+    f.setPixelSize(px);
+    // The estimate suits digits; wide letters ("W", "M") need the font shrunk until they fit.
+    const int room = contentsRect().width();
+    if (!shown.isEmpty() && room > 0) {
+        int advance = QFontMetrics(f).horizontalAdvance(shown);
+        for (int tries = 0; advance > room && px > 7 && tries < 4; ++tries) {
+            px = std::max(7, std::min(px - 1, int(px * double(room) / advance)));
+            f.setPixelSize(px);
+            advance = QFontMetrics(f).horizontalAdvance(shown);
+        }
+    }
+    if (font().pixelSize() != px)
+        setFont(f);
+}
+
+bool FitLabel::textFits() const
+{
+    return fontMetrics().horizontalAdvance(text().trimmed()) <= contentsRect().width();
+}
+
+ChannelPicker::ChannelPicker(const QString& name, int16_t* slot) : m_slot(slot)
+{
+    setObjectName(name);
+    setEditable(true);
+    setInsertPolicy(QComboBox::NoInsert);
+    setCompleter(nullptr);
+    setFocusPolicy(Qt::StrongFocus);
+    // A combo box on its own also "activates" the matching item when typed text loses focus; that
+    // link is cut, so text typed and left stores nothing.
+    QObject::disconnect(lineEdit(), &QLineEdit::editingFinished, this, nullptr);
+    setEditText(QStringLiteral("0"));
+    connect(this, &QComboBox::activated, this,
+            [this](int index) { *m_slot = int16_t(itemText(index).toShort()); });
+}
+
+void ChannelPicker::fill()
+{
+    clear();
+    for (int n = 1; n <= 8; ++n)
+        addItem(QString::number(n));
+}
+
+void ChannelPicker::showChoice()
+{
+    setEditText(QString::number(ShownChannel(*m_slot)));
+}
+
+void ChannelPicker::keepShownChoice()
+{
+    *m_slot = int16_t(ShownChannel(*m_slot));
+}
+
+void ChannelPicker::wheelEvent(QWheelEvent* event)
+{
+    // The wheel would step from the list position, not from the channel shown, and store a channel
+    // the user never chose.
+    event->ignore();
+}
+
+QLabel* MakeAlarmLabel(const QString& name)
+{
+    auto* label = new QLabel(QStringLiteral("High !!!"));
+    label->setObjectName(name);
+    label->setAlignment(Qt::AlignCenter);
+    label->setFont(BoldFont(14));
+    label->setAutoFillBackground(true);
+    QPalette colours = label->palette();
+    colours.setColor(QPalette::Window, QColor(255, 0, 0));
+    colours.setColor(QPalette::WindowText, Qt::white);
+    label->setPalette(colours);
+    label->hide();
+    return label;
+}
+
+void ShowAlarm(QLabel* indicator, const QString& text)
+{
+    if (text.isEmpty()) {
+        indicator->hide();
+        indicator->clear();
+    } else {
+        indicator->setText(text);
+        indicator->show();
+    }
+}
+
+QLabel* MakeFullNote()
+{
+    auto* note = new QLabel(QStringLiteral("Data file full"));
+    note->setObjectName(QStringLiteral("lblFileFull"));
+    note->setFont(BoldFont(10));
+    note->setStyleSheet(QStringLiteral("color: rgb(200, 0, 0);"));
+    note->setWordWrap(true);
+    note->hide();
+    return note;
+}
+
+void ShowFullNote(QLabel* note)
+{
+    const bool full = DataFileFull();
+    if (full && note->toolTip() != DataFileFullText())
+        note->setToolTip(DataFileFullText());
+    note->setVisible(full);
+}
+
+void SaveDataNow()
+{
+    if (!MainForm)
+        return;
+    if (DataFileFull()) {
+        Host().message(DataFileFullText(), HostServices::Ok, HostServices::Icon::Warning);
+        return;
+    }
+    QString error;
+    if (!MainForm->savedata(&error))
+        Host().message(error.isEmpty() ? QCoreApplication::translate("SaveData", "The sample could not be recorded.")
+                                       : error,
+                       HostServices::Ok, HostServices::Icon::Critical);
+}
+
+void StartScanTimer()
+{
+    if (MainForm && !MainForm->Timer1->isActive())
+        MainForm->Timer1->start();
+}
+
+void PauseWhenNoDisplayOpen()
+{
+    if (Shared.TextDispOpen || Shared.AngularDispOpen || Shared.ChartDispOpen)
+        return;
+    Shared.Paused = true;
+    if (MainForm)
+        MainForm->Timer1->stop();
+}
