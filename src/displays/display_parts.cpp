@@ -1,11 +1,19 @@
 #include "displays/display_parts.h"
 
 #include "acquisition/frmMain.h"
+#include "controls/odometer.h"
 #include "acquisition/scan_cycle.h"
 #include "core/shared_state.h"
 #include "platform/host_services.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
+#include <QFormLayout>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <QLineEdit>
 #include <QTimer>
 #include <QWheelEvent>
@@ -203,4 +211,101 @@ void PauseWhenNoDisplayOpen()
     Shared.Paused = true;
     if (MainForm)
         MainForm->Timer1->stop();
+}
+
+QPushButton* MakeButton(const QString& name, const QString& caption)
+{
+    auto* button = new QPushButton(caption);
+    button->setObjectName(name);
+    button->setMinimumHeight(32);
+    return button;
+}
+
+QGroupBox* PickerFrame(const QString& caption, std::span<ChannelPicker* const> pickers)
+{
+    auto* box = new QGroupBox(caption);
+    auto* form = new QFormLayout(box);
+    for (size_t i = 0; i < pickers.size(); ++i)
+        form->addRow(QStringLiteral("Display %1").arg(i + 1), pickers[i]);
+    return box;
+}
+
+StatusArea StatusArea::Build(const QString& alarmName, const QString& soundName)
+{
+    StatusArea a;
+    a.widget = new QWidget;
+    a.grid = new QGridLayout(a.widget);
+    a.grid->setContentsMargins(0, 0, 0, 0);
+    a.grid->setHorizontalSpacing(16);
+
+    auto* alarmFrame = new QFrame;
+    alarmFrame->setFrameShape(QFrame::StyledPanel);
+    alarmFrame->setMinimumSize(140, 40);
+    a.alarm = MakeAlarmLabel(alarmName);
+    auto* alarmLayout = new QVBoxLayout(alarmFrame);
+    alarmLayout->setContentsMargins(2, 2, 2, 2);
+    alarmLayout->addWidget(a.alarm);
+
+    a.odometer = new Odometer;
+    a.odometer->setObjectName(QStringLiteral("Odometer1"));
+    a.odometer->setToolTip(QCoreApplication::translate("StatusArea", "Recorded samples"));
+    a.odometer->setMinimumSize(150, 36);
+    a.fullNote = MakeFullNote();
+
+    const auto label = [](const QString& name, const QString& text) {
+        auto* l = new QLabel(text);
+        l->setObjectName(name);
+        l->setFont(BoldFont(13));
+        return l;
+    };
+    a.date = label(QStringLiteral("Label16"), QString());
+    a.time = label(QStringLiteral("Label15"), QString());
+    a.scanCaption = label(QStringLiteral("Label7(5)"), QStringLiteral("Scan Rate"));
+    a.scanRate = label(QStringLiteral("Label17"), QString());
+
+    a.sound = new QCheckBox(QStringLiteral("Alarm Sound"));
+    a.sound->setObjectName(soundName);
+    QObject::connect(a.sound, &QCheckBox::toggled, a.sound, [](bool on) { Shared.AlarmSound = on; });
+    a.run = MakeButton(QStringLiteral("Command5"), QStringLiteral("RUN"));
+    a.run->setFont(BoldFont(12));
+    a.saveData = MakeButton(QStringLiteral("Command3"), QStringLiteral("Save Data"));
+    QObject::connect(a.saveData, &QPushButton::clicked, a.saveData, &SaveDataNow);
+
+    a.grid->addWidget(alarmFrame, 0, 0, 2, 1);
+    a.grid->addWidget(a.odometer, 0, 1, 2, 1);
+    a.grid->addWidget(a.fullNote, 2, 1);
+    a.grid->addWidget(a.date, 0, 2);
+    a.grid->addWidget(a.time, 1, 2);
+    a.grid->addWidget(a.scanCaption, 0, 3);
+    a.grid->addWidget(a.scanRate, 1, 3);
+    a.grid->addWidget(a.sound, 0, 4);
+    a.grid->addWidget(a.run, 0, 5);
+    a.grid->addWidget(a.saveData, 1, 5);
+    for (int column : {2, 3})
+        a.grid->setColumnStretch(column, 1);
+    return a;
+}
+
+void StatusArea::load() const
+{
+    scanRate->setText(QString::number(Shared.ScanRate) + QStringLiteral(" sec"));
+    odometer->settle();
+    sound->setChecked(Shared.AlarmSound);
+}
+
+void StatusArea::tick() const
+{
+    ShowDateTime(date, time);
+    sound->setChecked(Shared.AlarmSound);
+    if (MainForm)
+        MainForm->check_pause();
+    odometer->setCount(Shared.RecordCount);
+    ShowFullNote(fullNote);
+}
+
+void ShowDateTime(QLabel* date, QLabel* time)
+{
+    const QDateTime now = Host().now();
+    date->setText(now.toString(QStringLiteral("MM-dd-yyyy")));
+    time->setText(now.toString(QStringLiteral("HH:mm:ss")));
 }

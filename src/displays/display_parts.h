@@ -5,9 +5,14 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QString>
+#include <QTimer>
 #include <cstdint>
 #include <span>
 
+class Odometer;
+class QCheckBox;
+class QGridLayout;
+class QGroupBox;
 class QPushButton;
 
 // "Name(index)", the object name of one control of an indexed group.
@@ -79,3 +84,47 @@ void StartScanTimer();
 // After a live display cleared its open flag: with no live display left, recording pauses and the
 // scan timer stops.
 void PauseWhenNoDisplayOpen();
+
+// A push button of the live displays' button rows.
+QPushButton* MakeButton(const QString& name, const QString& caption);
+// A display's refresh or one-shot link-start timer, named for tests; it calls `tick` on `owner`.
+template <typename Owner>
+QTimer* MakeTimer(Owner* owner, const char* name, int ms, bool singleShot, void (Owner::*tick)())
+{
+    auto* timer = new QTimer(owner);
+    timer->setObjectName(QLatin1String(name));
+    timer->setInterval(ms);
+    timer->setSingleShot(singleShot);
+    QObject::connect(timer, &QTimer::timeout, owner, tick);
+    return timer;
+}
+// A frame of pickers labelled "Display 1", "Display 2", ...
+QGroupBox* PickerFrame(const QString& caption, std::span<ChannelPicker* const> pickers);
+
+// The row under the pages of the text and angular displays: alarm indicator, record counter with
+// its "full" note, date, time, scan rate, "Alarm Sound", "RUN" and "Save Data" (which records a
+// sample through SaveDataNow). The window connects "RUN" and adds its navigation buttons to the
+// grid's columns 6 and 7. Object names: the given alarm and sound names, "Odometer1", "Label16",
+// "Label15", "Label7(5)", "Label17", "Command5", "Command3".
+struct StatusArea {
+    QWidget* widget = nullptr;
+    QGridLayout* grid = nullptr;
+    QLabel* alarm = nullptr;
+    Odometer* odometer = nullptr;
+    QLabel* fullNote = nullptr;
+    QLabel* date = nullptr;
+    QLabel* time = nullptr;
+    QLabel* scanCaption = nullptr;
+    QLabel* scanRate = nullptr;
+    QCheckBox* sound = nullptr;
+    QPushButton* run = nullptr;
+    QPushButton* saveData = nullptr;
+
+    static StatusArea Build(const QString& alarmName, const QString& soundName);
+    // At load: the scan rate, the counter settled, the alarm sound box.
+    void load() const;
+    // Every tick: date, time, the alarm sound box, the RUN/PAUSE buttons, the counter and its note.
+    void tick() const;
+};
+// The date and time texts of the live displays ("04-01-2010", "17:05:09").
+void ShowDateTime(QLabel* date, QLabel* time);

@@ -14,10 +14,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFormLayout>
-#include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -84,18 +82,11 @@ frmAngularDisp::frmAngularDisp(QWidget* parent) : QWidget(parent, Qt::Window)
     buildControls();
     resize(960, 760);
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(RefreshMs);
-    connect(Timer1, &QTimer::timeout, this, &frmAngularDisp::Timer1_Timer);
-    Timer2 = new QTimer(this);
-    Timer2->setObjectName(QStringLiteral("Timer2"));
-    Timer2->setInterval(LinkStartMs);
-    Timer2->setSingleShot(true);
-    connect(Timer2, &QTimer::timeout, this, &frmAngularDisp::Timer2_Timer);
+    Timer1 = MakeTimer(this, "Timer1", RefreshMs, false, &frmAngularDisp::Timer1_Timer);
+    Timer2 = MakeTimer(this, "Timer2", LinkStartMs, true, &frmAngularDisp::Timer2_Timer);
 
     if (MainForm) {
-        MainForm->RegisterPauseButton(frmMain::Display::Angular, Command5);
+        MainForm->RegisterPauseButton(frmMain::Display::Angular, m_status.run);
         connect(MainForm, &frmMain::newDataFile, this, [this] {
             if (isVisible())
                 SelectTab(typeTab());
@@ -173,22 +164,15 @@ QWidget* frmAngularDisp::buildSetupPage()
 {
     auto* page = new QWidget;
     auto* grid = new QGridLayout(page);
-    const auto frame = [](const QString& caption, std::span<ChannelPicker* const> pickers) {
-        auto* box = new QGroupBox(caption);
-        auto* form = new QFormLayout(box);
-        for (size_t i = 0; i < pickers.size(); ++i)
-            form->addRow(QStringLiteral("Display %1").arg(i + 1), pickers[i]);
-        return box;
-    };
     for (int i = 0; i < 3; ++i)
         Combo1[size_t(i)] = new ChannelPicker(Indexed("Combo1", i), &Shared.AngChan2[size_t(i)]);
     for (int i = 0; i < 4; ++i)
         Combo2[size_t(i)] = new ChannelPicker(Indexed("Combo2", i), &Shared.AngChan4[size_t(i)]);
     m_pickers.assign(Combo1.begin(), Combo1.end());
     m_pickers.insert(m_pickers.end(), Combo2.begin(), Combo2.end());
-    grid->addWidget(frame(QStringLiteral("One  Display"), std::span(Combo1).first(1)), 0, 0);
-    grid->addWidget(frame(QStringLiteral("Two  Display"), std::span(Combo1).subspan(1)), 1, 0);
-    grid->addWidget(frame(QStringLiteral("Four Display "), Combo2), 2, 0);
+    grid->addWidget(PickerFrame(QStringLiteral("One  Display"), std::span(Combo1).first(1)), 0, 0);
+    grid->addWidget(PickerFrame(QStringLiteral("Two  Display"), std::span(Combo1).subspan(1)), 1, 0);
+    grid->addWidget(PickerFrame(QStringLiteral("Four Display "), Combo2), 2, 0);
 
     auto* setup = new QGroupBox(QStringLiteral("Display  Setup"));
     auto* form = new QFormLayout(setup);
@@ -226,74 +210,18 @@ QWidget* frmAngularDisp::buildSetupPage()
 
 QWidget* frmAngularDisp::buildStatusArea()
 {
-    auto* area = new QWidget;
-    auto* grid = new QGridLayout(area);
-    grid->setContentsMargins(0, 0, 0, 0);
-    grid->setHorizontalSpacing(16);
-
-    auto* alarmFrame = new QFrame;
-    alarmFrame->setFrameShape(QFrame::StyledPanel);
-    alarmFrame->setMinimumSize(140, 40);
-    Label8 = MakeAlarmLabel(QStringLiteral("Label8"));
-    auto* alarmLayout = new QVBoxLayout(alarmFrame);
-    alarmLayout->setContentsMargins(2, 2, 2, 2);
-    alarmLayout->addWidget(Label8);
-
-    Odometer1 = new Odometer;
-    Odometer1->setObjectName(QStringLiteral("Odometer1"));
-    Odometer1->setToolTip(tr("Recorded samples"));
-    Odometer1->setMinimumSize(150, 36);
-    m_fullNote = MakeFullNote();
-
-    const auto label = [](const QString& name, const QString& text) {
-        auto* l = new QLabel(text);
-        l->setObjectName(name);
-        l->setFont(BoldFont(13));
-        return l;
-    };
-    Label16 = label(QStringLiteral("Label16"), QString());
-    Label15 = label(QStringLiteral("Label15"), QString());
-    Label7_5 = label(QStringLiteral("Label7(5)"), QStringLiteral("Scan Rate"));
-    Label17 = label(QStringLiteral("Label17"), QString());
-
-    Check2 = new QCheckBox(QStringLiteral("Alarm Sound"));
-    Check2->setObjectName(QStringLiteral("Check2"));
-    connect(Check2, &QCheckBox::toggled, this, [](bool on) { Shared.AlarmSound = on; });
-
-    const auto button = [](const QString& name, const QString& text) {
-        auto* b = new QPushButton(text);
-        b->setObjectName(name);
-        b->setMinimumHeight(32);
-        return b;
-    };
-    Command5 = button(QStringLiteral("Command5"), QStringLiteral("RUN"));
-    Command5->setFont(BoldFont(12));
-    connect(Command5, &QPushButton::clicked, this, &frmAngularDisp::Command5_Click);
-    Command3 = button(QStringLiteral("Command3"), QStringLiteral("Save Data"));
-    connect(Command3, &QPushButton::clicked, this, &SaveDataNow);
-    Command6 = button(QStringLiteral("Command6"), QStringLiteral("Text Display"));
+    m_status = StatusArea::Build(QStringLiteral("Label8"), QStringLiteral("Check2"));
+    connect(m_status.run, &QPushButton::clicked, this, &frmAngularDisp::Command5_Click);
+    Command6 = MakeButton(QStringLiteral("Command6"), QStringLiteral("Text Display"));
     connect(Command6, &QPushButton::clicked, this, [] { Windows().Show(WindowId::TextDisp); });
-    cmd2[0] = button(QStringLiteral("cmd2(0)"), QStringLiteral("Chart Display"));
+    cmd2[0] = MakeButton(QStringLiteral("cmd2(0)"), QStringLiteral("Chart Display"));
     connect(cmd2[0], &QPushButton::clicked, this, [] { Windows().Show(WindowId::ChartDisp); });
-    cmdExit = button(QStringLiteral("cmdExit"), QStringLiteral("Exit"));
+    cmdExit = MakeButton(QStringLiteral("cmdExit"), QStringLiteral("Exit"));
     connect(cmdExit, &QPushButton::clicked, this, &QWidget::close);
-
-    grid->addWidget(alarmFrame, 0, 0, 2, 1);
-    grid->addWidget(Odometer1, 0, 1, 2, 1);
-    grid->addWidget(m_fullNote, 2, 1);
-    grid->addWidget(Label16, 0, 2);
-    grid->addWidget(Label15, 1, 2);
-    grid->addWidget(Label7_5, 0, 3);
-    grid->addWidget(Label17, 1, 3);
-    grid->addWidget(Check2, 0, 4);
-    grid->addWidget(Command5, 0, 5);
-    grid->addWidget(Command3, 1, 5);
-    grid->addWidget(Command6, 0, 6);
-    grid->addWidget(cmd2[0], 1, 6);
-    grid->addWidget(cmdExit, 1, 7);
-    for (int column : {2, 3})
-        grid->setColumnStretch(column, 1);
-    return area;
+    m_status.grid->addWidget(Command6, 0, 6);
+    m_status.grid->addWidget(cmd2[0], 1, 6);
+    m_status.grid->addWidget(cmdExit, 1, 7);
+    return m_status.widget;
 }
 
 void frmAngularDisp::showEvent(QShowEvent* event)
@@ -344,9 +272,7 @@ void frmAngularDisp::Form_Load()
     ShowChoicesAndSetGauges();
     UpDown1->setValue(1);
     ShowChanData(1);
-    Label17->setText(QString::number(Shared.ScanRate) + QStringLiteral(" sec"));
-    Odometer1->settle();
-    Check2->setChecked(Shared.AlarmSound);
+    m_status.load();
     if (Shared.AngTabSet) {
         SelectTab(Shared.AngTab);
     } else {
@@ -364,7 +290,7 @@ void frmAngularDisp::Form_Activate()
 {
     Shared.AngularDispOpen = true;
     Shared.Paused = false;
-    Odometer1->settle();
+    m_status.odometer->settle();
 }
 
 void frmAngularDisp::Form_Unload()
@@ -529,22 +455,15 @@ void frmAngularDisp::init232_4()
 
 void frmAngularDisp::Timer1_Timer()
 {
-    const QDateTime now = Host().now();
-    Label16->setText(now.toString(QStringLiteral("MM-dd-yyyy")));
-    Label15->setText(now.toString(QStringLiteral("HH:mm:ss")));
-    Check2->setChecked(Shared.AlarmSound);
     m_alarm = false;
-    if (MainForm)
-        MainForm->check_pause();
-    Odometer1->setCount(Shared.RecordCount);
-    ShowFullNote(m_fullNote);
+    m_status.tick();
 
     for (size_t i = 0; i < m_gauges.size(); ++i) {
         UpdateGauge(m_gauges[i]);
         if (i < 3)
             TestAlarm(*m_gauges[i].chosen);
     }
-    ShowAlarm(Label8, m_alarm ? m_alarmText : QString());
+    ShowAlarm(m_status.alarm, m_alarm ? m_alarmText : QString());
 }
 
 void frmAngularDisp::UpdateGauge(const Gauge& g)

@@ -21,6 +21,8 @@
 // "Save Data" are message boxes.
 //
 // Controls carry their program names as object names ("AGauge3(2)", "Text4(5)", "Command1", ...).
+#include "displays/display_parts.h"
+
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -101,24 +103,15 @@ class frmAngularDisp : public QWidget {
     QCheckBox* Check1 = nullptr;
     QPushButton* Command1 = nullptr;
 
-    QLabel* Label8 = nullptr;
-    Odometer* Odometer1 = nullptr;
-    QPushButton* Command3 = nullptr;
-    QCheckBox* Check2 = nullptr;
+    StatusArea m_status; // Label8, Odometer1, Check2, Command5 "RUN", Command3 "Save Data", ...
     QPushButton* Command6 = nullptr;
     std::array<QPushButton*, 1> cmd2{};
-    QPushButton* Command5 = nullptr;
     QPushButton* cmdExit = nullptr;
-    QLabel* Label16 = nullptr;
-    QLabel* Label15 = nullptr;
-    QLabel* Label7_5 = nullptr;
-    QLabel* Label17 = nullptr;
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
 
     std::vector<Gauge> m_gauges; // 0: one-gauge page; 1, 2: two-gauge page; 3..6: four-gauge page
     std::vector<ChannelPicker*> m_pickers;
-    QLabel* m_fullNote = nullptr;
     bool m_loaded = false;
     bool m_alarm = false; // the tick's alarm flag
     QString m_alarmText;

@@ -48,14 +48,8 @@ frmChartDisp::frmChartDisp(QWidget* parent) : QWidget(parent, Qt::Window)
     buildControls();
     resize(980, 600);
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    connect(Timer1, &QTimer::timeout, this, &frmChartDisp::Timer1_Timer);
-    Timer2 = new QTimer(this);
-    Timer2->setObjectName(QStringLiteral("Timer2"));
-    Timer2->setInterval(LinkStartMs);
-    Timer2->setSingleShot(true);
-    connect(Timer2, &QTimer::timeout, this, &frmChartDisp::Timer2_Timer);
+    Timer1 = MakeTimer(this, "Timer1", RefreshMs, false, &frmChartDisp::Timer1_Timer);
+    Timer2 = MakeTimer(this, "Timer2", LinkStartMs, true, &frmChartDisp::Timer2_Timer);
 
     if (MainForm) {
         MainForm->RegisterPauseButton(frmMain::Display::Chart, Command2);
@@ -77,12 +71,6 @@ void frmChartDisp::buildControls()
         l->setFont(BoldFont(points));
         return l;
     };
-    const auto button = [](const QString& name, const QString& text) {
-        auto* b = new QPushButton(text);
-        b->setObjectName(name);
-        b->setMinimumHeight(32);
-        return b;
-    };
 
     Strip1 = new StripChart;
     Strip1->setObjectName(QStringLiteral("Strip1"));
@@ -99,14 +87,15 @@ void frmChartDisp::buildControls()
     NumLED1->setObjectName(QStringLiteral("NumLED1"));
     NumLED1->setDigitCount(7);
     NumLED1->setMinimumSize(220, 60);
-    Label8 = new FitLabel(5, Qt::AlignLeft);
+    Label8 = new FitLabel(8, Qt::AlignRight);
     Label8->setObjectName(QStringLiteral("Label8"));
     Label8->setText(QStringLiteral("Lux"));
-    Label8->setMinimumWidth(70);
-    auto* readingRow = new QHBoxLayout(reading);
-    readingRow->addWidget(Label7);
-    readingRow->addWidget(NumLED1, 1);
-    readingRow->addWidget(Label8);
+    Label8->setMinimumSize(150, 30);
+    auto* readingGrid = new QGridLayout(reading);
+    readingGrid->addWidget(Label7, 0, 0);
+    readingGrid->addWidget(Label8, 0, 1);
+    readingGrid->addWidget(NumLED1, 1, 0, 1, 2);
+    readingGrid->setRowStretch(1, 1);
     Label5 = MakeAlarmLabel(QStringLiteral("Label5"));
     Label5->setMinimumHeight(36);
 
@@ -123,10 +112,10 @@ void frmChartDisp::buildControls()
         range->addWidget(caption, i, 0);
         range->addWidget(Text2[size_t(i)], i, 1);
     }
-    const std::array<QString, 3> captions{QStringLiteral("Set Y-Axis Min & Max"), QStringLiteral("Clear Chart"),
+    const std::array<QString, 3> captions{QStringLiteral("Set Y-Axis Min && Max"), QStringLiteral("Clear Chart"),
                                           QStringLiteral("Exit")};
     for (int i = 0; i < 3; ++i) {
-        Command1[size_t(i)] = button(Indexed("Command1", i), captions[size_t(i)]);
+        Command1[size_t(i)] = MakeButton(Indexed("Command1", i), captions[size_t(i)]);
         connect(Command1[size_t(i)], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
     }
     range->addWidget(Command1[0], 2, 0, 1, 2);
@@ -144,14 +133,14 @@ void frmChartDisp::buildControls()
     Label6 = label(QStringLiteral("Label6"), QString(), 11);
     Label6->setToolTip(tr("Data file"));
 
-    Command2 = button(QStringLiteral("Command2"), QStringLiteral("RUN"));
+    Command2 = MakeButton(QStringLiteral("Command2"), QStringLiteral("RUN"));
     Command2->setFont(BoldFont(12));
     connect(Command2, &QPushButton::clicked, this, &frmChartDisp::Command2_Click);
-    Command3 = button(QStringLiteral("Command3"), QStringLiteral("Save Data"));
+    Command3 = MakeButton(QStringLiteral("Command3"), QStringLiteral("Save Data"));
     connect(Command3, &QPushButton::clicked, this, &SaveDataNow);
     const std::array<QString, 2> navigation{QStringLiteral("Text Display"), QStringLiteral("Angular Display")};
     for (int i = 0; i < 2; ++i) {
-        cmd2[size_t(i)] = button(Indexed("cmd2", i), navigation[size_t(i)]);
+        cmd2[size_t(i)] = MakeButton(Indexed("cmd2", i), navigation[size_t(i)]);
         connect(cmd2[size_t(i)], &QPushButton::clicked, this, [this, i] { cmd2_Click(i); });
     }
 
@@ -229,7 +218,6 @@ void frmChartDisp::Form_Load()
     Text2[1]->setText(floatText(lower));
 
     Odometer1->settle();
-    Timer1->setInterval(RefreshMs);
     Timer1->start();
     Timer2->start();
     Label6->setText(Shared.DataFileName);
@@ -301,9 +289,7 @@ void frmChartDisp::Timer2_Timer()
 void frmChartDisp::Timer1_Timer()
 {
     const int c = ShownChannel(Shared.ChartDisplayChannel);
-    const QDateTime now = Host().now();
-    Label1->setText(now.toString(QStringLiteral("MM-dd-yyyy")));
-    Label4->setText(now.toString(QStringLiteral("HH:mm:ss")));
+    ShowDateTime(Label1, Label4);
     NumLED1->setDecimals(Shared.ChanDecimals[c]);
     Label8->setText(ChannelUnit(c));
     Odometer1->setCount(Shared.RecordCount);

@@ -3,22 +3,19 @@
 #include "acquisition/frmMain.h"
 #include "controls/led_panel.h"
 #include "controls/odometer.h"
-#include "displays/display_parts.h"
 #include "core/config_files.h"
 #include "core/shared_state.h"
+#include "displays/display_parts.h"
 #include "platform/host_services.h"
 #include "platform/window_registry_ui.h"
 
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFormLayout>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
@@ -52,18 +49,11 @@ frmTextDisp::frmTextDisp(QWidget* parent) : QWidget(parent, Qt::Window)
     buildControls();
     resize(1080, 720);
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(RefreshMs);
-    connect(Timer1, &QTimer::timeout, this, &frmTextDisp::Timer1_Timer);
-    Timer2 = new QTimer(this);
-    Timer2->setObjectName(QStringLiteral("Timer2"));
-    Timer2->setInterval(LinkStartMs);
-    Timer2->setSingleShot(true);
-    connect(Timer2, &QTimer::timeout, this, &frmTextDisp::Timer2_Timer);
+    Timer1 = MakeTimer(this, "Timer1", RefreshMs, false, &frmTextDisp::Timer1_Timer);
+    Timer2 = MakeTimer(this, "Timer2", LinkStartMs, true, &frmTextDisp::Timer2_Timer);
 
     if (MainForm) {
-        MainForm->RegisterPauseButton(frmMain::Display::Text, Command5);
+        MainForm->RegisterPauseButton(frmMain::Display::Text, m_status.run);
         connect(MainForm, &frmMain::newDataFile, this, [this] {
             if (isVisible())
                 SelectTab(typeTab());
@@ -169,13 +159,6 @@ QWidget* frmTextDisp::buildSetupPage()
 {
     auto* page = new QWidget;
     auto* grid = new QGridLayout(page);
-    const auto frame = [](const QString& caption, std::span<ChannelPicker* const> pickers) {
-        auto* box = new QGroupBox(caption);
-        auto* form = new QFormLayout(box);
-        for (size_t i = 0; i < pickers.size(); ++i)
-            form->addRow(QStringLiteral("Display %1").arg(i + 1), pickers[i]);
-        return box;
-    };
     Combo3 = new ChannelPicker(QStringLiteral("Combo3"), &Shared.TextChan1);
     for (int i = 0; i < 2; ++i)
         Combo1[i] = new ChannelPicker(Indexed("Combo1", i), &Shared.TextChan2[i]);
@@ -188,10 +171,10 @@ QWidget* frmTextDisp::buildSetupPage()
     m_pickers.insert(m_pickers.end(), Combo2.begin(), Combo2.end());
     m_pickers.insert(m_pickers.end(), Combo4.begin(), Combo4.end());
     const std::array<ChannelPicker*, 1> one{Combo3};
-    grid->addWidget(frame(QStringLiteral("One Channel Display"), one), 0, 0);
-    grid->addWidget(frame(QStringLiteral("Two Channel Display"), Combo1), 1, 0);
-    grid->addWidget(frame(QStringLiteral("4 Channel Display "), Combo2), 0, 1, 2, 1);
-    grid->addWidget(frame(QStringLiteral("6 Channel Display "), Combo4), 0, 2, 2, 1);
+    grid->addWidget(PickerFrame(QStringLiteral("One Channel Display"), one), 0, 0);
+    grid->addWidget(PickerFrame(QStringLiteral("Two Channel Display"), Combo1), 1, 0);
+    grid->addWidget(PickerFrame(QStringLiteral("4 Channel Display "), Combo2), 0, 1, 2, 1);
+    grid->addWidget(PickerFrame(QStringLiteral("6 Channel Display "), Combo4), 0, 2, 2, 1);
 
     Command1 = new QPushButton(QStringLiteral("Save"));
     Command1->setObjectName(QStringLiteral("Command1"));
@@ -203,75 +186,18 @@ QWidget* frmTextDisp::buildSetupPage()
 
 QWidget* frmTextDisp::buildStatusArea()
 {
-    auto* area = new QWidget;
-    auto* grid = new QGridLayout(area);
-    grid->setContentsMargins(0, 0, 0, 0);
-    grid->setHorizontalSpacing(16);
-
-    auto* alarmFrame = new QFrame;
-    alarmFrame->setFrameShape(QFrame::StyledPanel);
-    alarmFrame->setMinimumSize(140, 40);
-    Label11 = MakeAlarmLabel(QStringLiteral("Label11"));
-    auto* alarmLayout = new QVBoxLayout(alarmFrame);
-    alarmLayout->setContentsMargins(2, 2, 2, 2);
-    alarmLayout->addWidget(Label11);
-
-    Odometer1 = new Odometer;
-    Odometer1->setObjectName(QStringLiteral("Odometer1"));
-    Odometer1->setToolTip(tr("Recorded samples"));
-    Odometer1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-    Odometer1->setMinimumSize(150, 36);
-    m_fullNote = MakeFullNote();
-
-    const auto label = [](const QString& name, const QString& text) {
-        auto* l = new QLabel(text);
-        l->setObjectName(name);
-        l->setFont(BoldFont(13));
-        return l;
-    };
-    Label16 = label(QStringLiteral("Label16"), QString());
-    Label15 = label(QStringLiteral("Label15"), QString());
-    Label7_5 = label(QStringLiteral("Label7(5)"), QStringLiteral("Scan Rate"));
-    Label17 = label(QStringLiteral("Label17"), QString());
-
-    Check1 = new QCheckBox(QStringLiteral("Alarm Sound"));
-    Check1->setObjectName(QStringLiteral("Check1"));
-    connect(Check1, &QCheckBox::toggled, this, [](bool on) { Shared.AlarmSound = on; });
-
-    const auto button = [](const QString& name, const QString& text) {
-        auto* b = new QPushButton(text);
-        b->setObjectName(name);
-        b->setMinimumHeight(32);
-        return b;
-    };
-    Command5 = button(QStringLiteral("Command5"), QStringLiteral("RUN"));
-    Command5->setFont(BoldFont(12));
-    connect(Command5, &QPushButton::clicked, this, &frmTextDisp::Command5_Click);
-    Command3 = button(QStringLiteral("Command3"), QStringLiteral("Save Data"));
-    connect(Command3, &QPushButton::clicked, this, &frmTextDisp::Command3_Click);
+    m_status = StatusArea::Build(QStringLiteral("Label11"), QStringLiteral("Check1"));
+    connect(m_status.run, &QPushButton::clicked, this, &frmTextDisp::Command5_Click);
     const std::array<QString, 3> captions{QStringLiteral("Chart Display"), QStringLiteral("AngularDisplay"),
                                           QStringLiteral("Exit")};
     for (int i = 0; i < 3; ++i) {
-        cmd2[i] = button(Indexed("cmd2", i), captions[i]);
+        cmd2[i] = MakeButton(Indexed("cmd2", i), captions[i]);
         connect(cmd2[i], &QPushButton::clicked, this, [this, i] { cmd2_Click(i); });
     }
-
-    grid->addWidget(alarmFrame, 0, 0, 2, 1);
-    grid->addWidget(Odometer1, 0, 1, 2, 1);
-    grid->addWidget(m_fullNote, 2, 1);
-    grid->addWidget(Label16, 0, 2);
-    grid->addWidget(Label15, 1, 2);
-    grid->addWidget(Label7_5, 0, 3);
-    grid->addWidget(Label17, 1, 3);
-    grid->addWidget(Check1, 0, 4);
-    grid->addWidget(Command5, 0, 5);
-    grid->addWidget(Command3, 1, 5);
-    grid->addWidget(cmd2[0], 0, 6);
-    grid->addWidget(cmd2[1], 1, 6);
-    grid->addWidget(cmd2[2], 1, 7);
-    for (int column : {2, 3})
-        grid->setColumnStretch(column, 1);
-    return area;
+    m_status.grid->addWidget(cmd2[0], 0, 6);
+    m_status.grid->addWidget(cmd2[1], 1, 6);
+    m_status.grid->addWidget(cmd2[2], 1, 7);
+    return m_status.widget;
 }
 
 void frmTextDisp::showEvent(QShowEvent* event)
@@ -301,9 +227,7 @@ void frmTextDisp::Form_Load()
     for (ChannelPicker* picker : m_pickers)
         picker->fill();
 
-    Label17->setText(QString::number(Shared.ScanRate) + QStringLiteral(" sec"));
-    Odometer1->settle();
-    Check1->setChecked(Shared.AlarmSound);
+    m_status.load();
     ShowChannelChoices();
     setDigits(NumLED1, 6);
     setDigits(NumLED3, 6);
@@ -398,11 +322,6 @@ void frmTextDisp::Command1_Click()
     setDigits(NumLED3, 6);
 }
 
-void frmTextDisp::Command3_Click()
-{
-    SaveDataNow();
-}
-
 void frmTextDisp::Command5_Click()
 {
     Shared.Paused = !Shared.Paused;
@@ -439,15 +358,8 @@ void frmTextDisp::init232_3()
 
 void frmTextDisp::Timer1_Timer()
 {
-    const QDateTime now = Host().now();
-    Label16->setText(now.toString(QStringLiteral("MM-dd-yyyy")));
-    Label15->setText(now.toString(QStringLiteral("HH:mm:ss")));
-    Check1->setChecked(Shared.AlarmSound);
     m_alarm = false;
-    if (MainForm)
-        MainForm->check_pause();
-    Odometer1->setCount(Shared.RecordCount);
-    ShowFullNote(m_fullNote);
+    m_status.tick();
 
     for (size_t p = 0; p < m_pages.size(); ++p) {
         for (const Panel& panel : m_pages[p])
@@ -460,7 +372,7 @@ void frmTextDisp::Timer1_Timer()
         }
     }
 
-    ShowAlarm(Label11, m_alarm ? m_alarmText : QString());
+    ShowAlarm(m_status.alarm, m_alarm ? m_alarmText : QString());
 }
 
 void frmTextDisp::UpdatePanel(const Panel& panel)

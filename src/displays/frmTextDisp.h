@@ -19,6 +19,8 @@
 // panel. The only message boxes are the errors of "Save" and "Save Data".
 //
 // Controls carry their program names as object names ("NumLED2(0)", "Combo1(1)", "Command5", ...).
+#include "displays/display_parts.h"
+
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -82,7 +84,6 @@ class frmTextDisp : public QWidget {
     void SelectTab(int tab);
     void SSTab1_Click(int tab);
     void Command1_Click();
-    void Command3_Click();
     void Command5_Click();
     void cmd2_Click(int index);
     void Timer2_Timer();
@@ -118,16 +119,8 @@ class frmTextDisp : public QWidget {
     std::vector<ChannelPicker*> m_pickers;
     QPushButton* Command1 = nullptr;
 
-    QLabel* Label11 = nullptr;
-    Odometer* Odometer1 = nullptr;
-    QPushButton* Command3 = nullptr;
-    QCheckBox* Check1 = nullptr;
-    QPushButton* Command5 = nullptr;
+    StatusArea m_status; // Label11, Odometer1, Check1, Command5 "RUN", Command3 "Save Data", ...
     std::array<QPushButton*, 3> cmd2{};
-    QLabel* Label16 = nullptr;
-    QLabel* Label15 = nullptr;
-    QLabel* Label7_5 = nullptr;
-    QLabel* Label17 = nullptr;
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
 
@@ -136,5 +129,4 @@ class frmTextDisp : public QWidget {
     bool m_loaded = false;
     bool m_alarm = false; // the tick's alarm flag
     QString m_alarmText;
-    QLabel* m_fullNote = nullptr;
 };
