@@ -87,15 +87,16 @@ void frmChartDisp::buildControls()
     NumLED1->setObjectName(QStringLiteral("NumLED1"));
     NumLED1->setDigitCount(7);
     NumLED1->setMinimumSize(220, 60);
-    Label8 = new FitLabel(8, Qt::AlignRight);
+    Label8 = new FitLabel(6, Qt::AlignRight);
     Label8->setObjectName(QStringLiteral("Label8"));
     Label8->setText(QStringLiteral("Lux"));
-    Label8->setMinimumSize(150, 30);
+    Label8->setMinimumSize(100, 40);
     auto* readingGrid = new QGridLayout(reading);
     readingGrid->addWidget(Label7, 0, 0);
     readingGrid->addWidget(Label8, 0, 1);
     readingGrid->addWidget(NumLED1, 1, 0, 1, 2);
     readingGrid->setRowStretch(1, 1);
+    readingGrid->setColumnStretch(1, 1);
     Label5 = MakeAlarmLabel(QStringLiteral("Label5"));
     Label5->setMinimumHeight(36);
 
