@@ -176,6 +176,7 @@ QWidget* frmAngularDisp::buildSetupPage()
 
     auto* setup = new QGroupBox(QStringLiteral("Display  Setup"));
     auto* form = new QFormLayout(setup);
+    m_setupForm = form;
     UpDown1 = new QSpinBox;
     UpDown1->setObjectName(QStringLiteral("UpDown1"));
     UpDown1->setRange(1, 8);
@@ -194,9 +195,7 @@ QWidget* frmAngularDisp::buildSetupPage()
     for (int k : {0, 1, 2, 3, 4, DecimalsBox, 5, 6, ScaleBox})
         form->addRow(QLatin1String(BoxLabels[size_t(k)]), Text4[size_t(k)]);
     form->addRow(Check1);
-    auto* unitLabel = new QLabel(QLatin1String(BoxLabels[UnitBox]));
-    unitLabel->setObjectName(QStringLiteral("lblManualUnit"));
-    form->addRow(unitLabel, Text4[UnitBox]);
+    form->addRow(QLatin1String(BoxLabels[UnitBox]), Text4[UnitBox]);
     grid->addWidget(setup, 0, 1, 4, 1);
 
     Command1 = new QPushButton(QStringLiteral("Save"));
@@ -364,7 +363,12 @@ void frmAngularDisp::ShowChanData(int channel)
     Text4[DecimalsBox]->setText(QString::number(s.Decimals));
     Text4[UnitBox]->setText(manualUnitText(s.ManualUnit));
     Check1->setChecked(s.UnitAutoSense);
-    Text4[UnitBox]->setVisible(!s.UnitAutoSense);
+    showManualUnit(!s.UnitAutoSense);
+}
+
+void frmAngularDisp::showManualUnit(bool shown)
+{
+    m_setupForm->setRowVisible(Text4[UnitBox], shown);
 }
 
 void frmAngularDisp::CommitField(int box)
@@ -393,7 +397,7 @@ void frmAngularDisp::Check1_Click()
 {
     const bool ticked = Check1->isChecked();
     Shared.DispSetup[ShownChannel(UpDown1->value())].UnitAutoSense = ticked;
-    Text4[UnitBox]->setVisible(!ticked);
+    showManualUnit(!ticked);
 }
 
 void frmAngularDisp::Command1_Click()
@@ -422,7 +426,7 @@ void frmAngularDisp::Command1_Click()
             HostServices::Ok, HostServices::Icon::Warning);
 
     Check1->setChecked(Shared.DispSetup[c].UnitAutoSense);
-    Text4[UnitBox]->setVisible(!Shared.DispSetup[c].UnitAutoSense);
+    showManualUnit(!Shared.DispSetup[c].UnitAutoSense);
     for (ChannelPicker* picker : m_pickers)
         picker->keepShownChoice();
     QString error;

@@ -33,6 +33,7 @@ class ChannelPicker;
 class FitLabel;
 class Odometer;
 class QCheckBox;
+class QFormLayout;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -84,6 +85,8 @@ class frmAngularDisp : public QWidget {
     void SelectTab(int tab);
     void SSTab1_Click(int tab);
     void ShowChanData(int channel);
+    // "Manual Unit" and its box, shown while the unit is typed by hand.
+    void showManualUnit(bool shown);
     void CommitField(int box);
     void Check1_Click();
     void Command1_Click();
@@ -112,6 +115,7 @@ class frmAngularDisp : public QWidget {
 
     std::vector<Gauge> m_gauges; // 0: one-gauge page; 1, 2: two-gauge page; 3..6: four-gauge page
     std::vector<ChannelPicker*> m_pickers;
+    QFormLayout* m_setupForm = nullptr;
     bool m_loaded = false;
     bool m_alarm = false; // the tick's alarm flag
     QString m_alarmText;
