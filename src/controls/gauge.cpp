@@ -28,7 +28,6 @@ QString tickLabel(double value)
 AGauge::AGauge(QWidget* parent) : QWidget(parent)
 {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void AGauge::invalidate()
@@ -164,7 +163,7 @@ void AGauge::renderFace()
     const qreal ratio = devicePixelRatioF();
     m_face = QPixmap(size() * ratio);
     m_face.setDevicePixelRatio(ratio);
-    m_face.fill(palette().color(QPalette::Window));
+    m_face.fill(Qt::transparent); // the frame around the dial shows through
     QPainter p(&m_face);
     p.setRenderHint(QPainter::Antialiasing);
 
