@@ -203,7 +203,8 @@ QWidget* frmAngularDisp::buildSetupPage()
     connect(Command1, &QPushButton::clicked, this, &frmAngularDisp::Command1_Click);
     grid->addWidget(Command1, 3, 0, Qt::AlignLeft | Qt::AlignBottom);
     grid->setRowStretch(3, 1);
-    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(2, 1); // the boxes keep a readable width; the space goes to the right
+    setup->setMinimumWidth(380);
     return page;
 }
 
