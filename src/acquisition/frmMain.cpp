@@ -233,10 +233,12 @@ void frmMain::updateClock()
     Panels[2]->setText(now.time().toString(QStringLiteral("HH:mm:ss")));
     // A full data file records nothing more; the status bar says so until a new file is made.
     const bool full = DataFileFull();
-    if (full && sbStatusBar->currentMessage() != DataFileFullText())
-        sbStatusBar->showMessage(DataFileFullText());
-    else if (m_fullShown)
+    if (full) {
+        if (sbStatusBar->currentMessage() != DataFileFullText())
+            sbStatusBar->showMessage(DataFileFullText());
+    } else if (m_fullShown) {
         sbStatusBar->clearMessage();
+    }
     m_fullShown = full;
 }
 

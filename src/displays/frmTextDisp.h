@@ -16,7 +16,8 @@
 //
 // Out-of-range input never crashes the window: a channel choice outside 1..16 shows channel 1, a
 // unit code outside the unit table shows an empty unit, and decimals out of range are fitted by the
-// panel. The only message boxes are the errors of "Save" and "Save Data".
+// panel. The only message boxes are the errors of "Save" and "Save Data" (a full data file among
+// them, which the window also notes beside its record counter).
 //
 // Controls carry their program names as object names ("NumLED2(0)", "Combo1(1)", "Command5", ...).
 #include "displays/display_parts.h"
@@ -27,11 +28,7 @@
 #include <span>
 #include <vector>
 
-class ChannelPicker;
-class FitLabel;
 class NumLED;
-class Odometer;
-class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
