@@ -123,7 +123,11 @@ void ChannelPicker::fill()
 
 void ChannelPicker::showChoice()
 {
-    setEditText(QString::number(ShownChannel(*m_slot)));
+    // The list position follows the text, so the arrow keys step from the channel shown; channels
+    // 9 to 16 are on no item.
+    const QString text = QString::number(ShownChannel(*m_slot));
+    setCurrentIndex(findText(text));
+    setEditText(text);
 }
 
 void ChannelPicker::keepShownChoice()

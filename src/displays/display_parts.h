@@ -54,7 +54,8 @@ class ChannelPicker : public QComboBox {
     // A choice from the list stores the chosen channel into *slot.
     ChannelPicker(const QString& name, int16_t* slot);
     void fill();
-    // Shows the stored choice as the picker's text (channel 1 for a choice outside 1..16).
+    // Shows the stored choice as the picker's text (channel 1 for a choice outside 1..16) and
+    // selects the list item of that channel, if it has one.
     void showChoice();
     // A stored choice outside 1..16 becomes the channel 1 the picker shows, so "Save" writes
     // what the user sees.

@@ -89,14 +89,14 @@ class SharedPartsTest : public QObject {
         QVERIFY(checked >= (which == QLatin1String("text") ? 49 : 1));
     }
 
-    void wheelOverAPickerChangesNothing_data()
+    void pickerStoresWhatItShows_data()
     {
         QTest::addColumn<QString>("which");
         QTest::addColumn<QString>("picker");
         QTest::newRow("text") << "text" << "Combo1(0)";
         QTest::newRow("angular") << "angular" << "Combo2(1)";
     }
-    void wheelOverAPickerChangesNothing()
+    void pickerStoresWhatItShows()
     {
         QFETCH(QString, which);
         QFETCH(QString, picker);
@@ -113,6 +113,11 @@ class SharedPartsTest : public QObject {
         QCOMPARE(combo->currentText(), QStringLiteral("2"));
         QCOMPARE(Shared.TextChan2[0], int16_t(2));
         QCOMPARE(Shared.AngChan4[1], int16_t(2));
+
+        // The arrow keys step from the channel shown, not from a hidden list position.
+        QTest::keyClick(combo, Qt::Key_Down);
+        QCOMPARE(combo->currentText(), QStringLiteral("3"));
+        QCOMPARE(which == QLatin1String("text") ? Shared.TextChan2[0] : Shared.AngChan4[1], int16_t(3));
     }
 
     void choiceOutsideChannelsIsSavedAsShown_data()
