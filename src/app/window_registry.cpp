@@ -3,6 +3,8 @@
 #include "about/frmAbout.h"
 #include "acquisition/frmMain.h"
 #include "datafile/frmNewDB.h"
+#include "displays/frmAngularDisp.h"
+#include "displays/frmChartDisp.h"
 #include "displays/frmTextDisp.h"
 #include "setup/frmScanRate.h"
 
@@ -30,9 +32,9 @@ bool AppWindowRegistry::Exists(WindowId id) const
     case WindowId::TextDisp:
     case WindowId::NewDB:
     case WindowId::ScanRate:
-        return true;
     case WindowId::AngularDisp:
     case WindowId::ChartDisp:
+        return true;
     case WindowId::Select:
     case WindowId::Select16:
         break;
@@ -55,6 +57,12 @@ QWidget* AppWindowRegistry::create(WindowId id)
         break;
     case WindowId::ScanRate:
         w = new frmScanRate;
+        break;
+    case WindowId::AngularDisp:
+        w = new frmAngularDisp;
+        break;
+    case WindowId::ChartDisp:
+        w = new frmChartDisp;
         break;
     default:
         return nullptr;
