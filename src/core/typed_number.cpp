@@ -1,6 +1,8 @@
 #include "core/typed_number.h"
 
+#include <charconv>
 #include <cmath>
+#include <string>
 #include <limits>
 
 namespace {
@@ -44,19 +46,45 @@ qsizetype firstNonBlank(const QString& text)
         ++i;
     return i;
 }
-} // namespace
+struct Leading {
+    qsizetype length = 0; // 0: the text does not start with a number
+    double value = 0;     // +-HUGE_VAL beyond a double, 0 below its smallest magnitude
+};
 
-std::optional<double> LeadingNumber(const QString& text)
+Leading leadingNumber(const QString& text)
 {
     const qsizetype from = firstNonBlank(text);
     const qsizetype length = numberLength(text, from);
     if (length == 0)
+        return {};
+    // from_chars, not strtod or toDouble: it ignores the C locale's decimal comma and tells an
+    // overflow from an underflow.
+    const std::string number = text.mid(from, length).toStdString();
+    const char* begin = number.data() + (number[0] == '+' ? 1 : 0);
+    double value = 0;
+    if (std::from_chars(begin, number.data() + number.size(), value).ec == std::errc::result_out_of_range) {
+        const bool tiny = number.find("e-") != std::string::npos || number.find("E-") != std::string::npos;
+        value = tiny ? 0.0 : number[0] == '-' ? -HUGE_VAL : HUGE_VAL;
+    }
+    return {length, value};
+}
+} // namespace
+
+std::optional<double> LeadingNumber(const QString& text)
+{
+    const Leading number = leadingNumber(text);
+    if (number.length == 0 || !std::isfinite(number.value))
         return std::nullopt;
-    bool ok = false;
-    const double value = text.mid(from, length).toDouble(&ok);
-    if (!ok || !std::isfinite(value))
+    return number.value;
+}
+
+std::optional<qint64> TypedInteger(const QString& text, qint64 min, qint64 max)
+{
+    const double rounded = std::nearbyint(leadingNumber(text).value);
+    // Compared as doubles first: a huge value must not reach the integer conversion.
+    if (!(rounded >= double(min) && rounded <= double(max)))
         return std::nullopt;
-    return value;
+    return static_cast<qint64>(rounded);
 }
 
 std::optional<double> StrictNumber(const QString& text)
