@@ -4,6 +4,8 @@
 #include "acquisition/frmMain.h"
 #include "datafile/frmNewDB.h"
 #include "displays/frmTextDisp.h"
+#include "query/frmSelect.h"
+#include "query/frmSelect_16.h"
 
 namespace {
 size_t slot(WindowId id)
@@ -28,12 +30,12 @@ bool AppWindowRegistry::Exists(WindowId id) const
     case WindowId::About:
     case WindowId::TextDisp:
     case WindowId::NewDB:
+    case WindowId::Select:
+    case WindowId::Select16:
         return true;
     case WindowId::AngularDisp:
     case WindowId::ChartDisp:
     case WindowId::ScanRate:
-    case WindowId::Select:
-    case WindowId::Select16:
         break;
     }
     return false;
@@ -51,6 +53,12 @@ QWidget* AppWindowRegistry::create(WindowId id)
         break;
     case WindowId::NewDB:
         w = new frmNewDB;
+        break;
+    case WindowId::Select:
+        w = new frmSelect;
+        break;
+    case WindowId::Select16:
+        w = new frmSelect_16;
         break;
     default:
         return nullptr;
