@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <sqlite3.h>
@@ -70,6 +71,12 @@ int32_t TimeFromText(const char* p, int length)
             return h * 3600 + m * 60 + s;
     }
     const char* end = p + length;
+    // A number is a fraction of a day (the other way a date-time column can hold a time).
+    char* numberEnd = nullptr;
+    const QByteArray text(p, length);
+    const double fraction = std::strtod(text.constData(), &numberEnd);
+    if (length > 0 && numberEnd == text.constData() + length && std::isfinite(fraction))
+        return int32_t(std::llround((fraction - std::floor(fraction)) * DaySeconds) % DaySeconds);
     for (const char* q = p; q < end; ++q) {
         if (*q == ' ' || *q == 'T') {
             p = q + 1;
