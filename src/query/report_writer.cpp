@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <charconv>
+#include <string_view>
+
 namespace {
 
 constexpr int FieldWidth = 10;
@@ -23,6 +26,12 @@ QByteArray Encode(const QString& line)
     return bytes;
 }
 
+QLatin1StringView Blanks(qsizetype count)
+{
+    static const char blanks[] = "           ";
+    return QLatin1StringView(blanks, std::clamp<qsizetype>(count, 0, FieldWidth + 1));
+}
+
 struct ReportChannel {
     int number;
     int chan;
@@ -33,6 +42,17 @@ struct ReportChannel {
 
 QString ReportNumber(double value)
 {
+    // Fast path: a reading recorded with up to three decimals is already its shortest exact form.
+    char buffer[64];
+    const auto done = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+    if (done.ec == std::errc() && value != 0) {
+        const std::string_view shortest(buffer, size_t(done.ptr - buffer));
+        const size_t point = shortest.find('.');
+        if (point == std::string_view::npos)
+            return QString::fromLatin1(shortest.data(), qsizetype(shortest.size())) + QStringLiteral(".0");
+        if (shortest.size() - point - 1 <= 3)
+            return QString::fromLatin1(shortest.data(), qsizetype(shortest.size()));
+    }
     QString text = FormatNumber(value, QStringLiteral("###0.000"));
     qsizetype keep = text.size();
     while (keep > 0 && text[keep - 1] == QLatin1Char('0') && text[keep - 2] != QLatin1Char('.'))
@@ -77,7 +97,8 @@ bool WriteReport(const QueryResult& result, const QString& longDate, const QStri
                    QString(80, QLatin1Char('-')) + eol;
 
     QString failure;
-    QString line;
+    QDate lastDay;
+    QString dayText;
     for (int row = 0; row < result.rowCount() && failure.isEmpty(); ++row) {
         QString empty;
         if (result.isNull(row, date) || result.isNull(row, time))
@@ -92,13 +113,27 @@ bool WriteReport(const QueryResult& result, const QString& longDate, const QStri
             failure = QStringLiteral("Record %1 has no %2 value: the report stops before it.").arg(row + 1).arg(empty);
             break;
         }
-        line = result.date(row, date).toString(QStringLiteral("yyyy/MM/dd ")) +
-               result.time(row, time).toString(QStringLiteral("HH:mm:ss"));
-        for (const ReportChannel& c : channels) {
-            line += ReportNumber(result.reading(row, c.chan)).leftJustified(FieldWidth) + QLatin1Char(' ') +
-                    result.text(row, c.unit).leftJustified(FieldWidth, QLatin1Char(' '), true);
+        const QDate day = result.date(row, date);
+        if (day != lastDay) {
+            lastDay = day;
+            dayText = day.toString(QStringLiteral("yyyy/MM/dd "));
         }
-        text += line + eol;
+        const int seconds = result.seconds(row, time);
+        text += dayText;
+        const char clock[8] = {char('0' + seconds / 36000),      char('0' + seconds / 3600 % 10), ':',
+                               char('0' + seconds / 600 % 6),    char('0' + seconds / 60 % 10),   ':',
+                               char('0' + seconds % 60 / 10),    char('0' + seconds % 10)};
+        text += QLatin1StringView(clock, 8);
+        for (const ReportChannel& c : channels) {
+            const QString reading = ReportNumber(result.reading(row, c.chan));
+            text += reading;
+            text += Blanks(FieldWidth - reading.size());
+            text += QLatin1Char(' ');
+            const QString& unit = result.text(row, c.unit);
+            text += QStringView(unit).left(FieldWidth);
+            text += Blanks(FieldWidth - unit.size());
+        }
+        text += eol;
         if (text.size() > (1 << 20)) {
             file.write(Encode(text));
             text.clear();
