@@ -35,6 +35,14 @@ class QueryResult {
     QTime time(int row, int column) const { return QTime(0, 0).addSecs(seconds(row, column)); }
     double reading(int row, int column) const { return m_columns[size_t(column)].reals[size_t(row)]; }
     const QString& text(int row, int column) const; // Kind::Text; an empty text for null
+    // The distinct texts of the result, and where a Kind::Text cell's text stands among them
+    // (-1 for null): writers convert each distinct text once.
+    const QStringList& texts() const { return m_pool; }
+    int textIndex(int row, int column) const
+    {
+        const int32_t index = m_columns[size_t(column)].ints[size_t(row)];
+        return index == NullInt ? -1 : index;
+    }
 
     // The field as text: dates as dateFormat, times hh:mm:ss, readings in their shortest form,
     // null as an empty text.

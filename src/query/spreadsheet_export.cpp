@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <vector>
 #include <xlsxwriter.h>
 
 namespace {
@@ -50,6 +51,10 @@ bool WriteWorkbook(const QueryResult& result, const QString& path, QString* erro
     format_set_num_format(timeFormat, "hh:mm:ss");
     worksheet_set_column(sheet, 0, 5, 12, nullptr);
 
+    std::vector<QByteArray> texts;
+    texts.reserve(size_t(result.texts().size()));
+    for (const QString& text : result.texts())
+        texts.push_back(text.toUtf8());
     for (int column = 0; column < result.columnCount(); ++column)
         worksheet_write_string(sheet, 0, lxw_col_t(column), result.fieldNames()[column].toUtf8().constData(), nullptr);
     for (int row = 0; row < result.rowCount(); ++row) {
@@ -70,7 +75,8 @@ bool WriteWorkbook(const QueryResult& result, const QString& path, QString* erro
                 worksheet_write_number(sheet, r, c, result.reading(row, column), nullptr);
                 break;
             case QueryResult::Kind::Text:
-                worksheet_write_string(sheet, r, c, result.text(row, column).toUtf8().constData(), nullptr);
+                worksheet_write_string(sheet, r, c, texts[size_t(result.textIndex(row, column))].constData(),
+                                       nullptr);
                 break;
             }
         }
