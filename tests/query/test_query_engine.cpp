@@ -401,6 +401,28 @@ print(json.dumps({'v': list(csv.reader(open(sys.argv[1], encoding='utf-8', newli
                                             QJsonArray({"2010-04-02", "09:00:01", "", "'@x"})}));
     }
 
+    // Regression: a record count held in 16 bits stopped every result above 32,767 records.
+    void moreThan32767Records()
+    {
+        const QString file = MakeDataFile(m_dir.filePath("big.mdb"), 8, {});
+        SqliteCli(file, "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 39999) "
+                        "INSERT INTO DataRecord (\"date\",\"time\",\"chan 1\",\"unit 1\") SELECT "
+                        "date('2010-04-01', '+' || (i / 43200) || ' days'), time(i % 43200 * 2, 'unixepoch'), "
+                        "i % 100, 'V' FROM n");
+        const QueryResult r = Query(file, Select("[date],[time],[chan 1],[unit 1]", "2010/4/1", "2010/4/2"));
+        QCOMPARE(r.rowCount(), 40000);
+        QString error;
+        QVERIFY(WriteReport(r, "today", m_dir.filePath("big.txt"), &error));
+        QCOMPARE(FileBytes(m_dir.filePath("big.txt")).count("\r\n"), 40004);
+        QVERIFY(WriteWorkbook(r, m_dir.filePath("big.xlsx"), &error));
+        QCOMPARE(PythonReads("import json, sys, openpyxl\n"
+                             "ws = openpyxl.load_workbook(sys.argv[1], read_only=True).active\n"
+                             "print(json.dumps({'v': ws.max_row}))",
+                             m_dir.filePath("big.xlsx"))
+                     .toInt(),
+                 40001);
+    }
+
     void chartThinningKeepsPeaks()
     {
         QStringList rows;
