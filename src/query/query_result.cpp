@@ -156,7 +156,7 @@ class QueryReader {
         if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
             const double v = sqlite3_column_double(m_stmt, i);
             const double day = std::floor(v);
-            if (!std::isfinite(v))
+            if (!std::isfinite(v) || std::fabs(v) > 1e7)
                 return QueryResult::NullInt;
             if (kind == QueryResult::Kind::Date)
                 return int32_t(NumericDateEpoch + qint64(day));

@@ -10,6 +10,7 @@
 #include "query/query_model.h"
 
 #include <QWidget>
+#include <array>
 #include <functional>
 
 class QCheckBox;

@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <charconv>
+#include <cmath>
 #include <string_view>
 
 namespace {
@@ -45,7 +46,7 @@ QString ReportNumber(double value)
     // Fast path: a reading recorded with up to three decimals is already its shortest exact form.
     char buffer[64];
     const auto done = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
-    if (done.ec == std::errc() && value != 0) {
+    if (done.ec == std::errc() && value != 0 && std::isfinite(value)) {
         const std::string_view shortest(buffer, size_t(done.ptr - buffer));
         const size_t point = shortest.find('.');
         if (point == std::string_view::npos)
