@@ -25,11 +25,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDate>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QDate>
 #include <QPixmap>
+#include <QPushButton>
 #include <sqlite3.h>
 #include <xlsxwriter.h>
 
@@ -100,12 +100,21 @@ void Make(const QString& path)
     for (const QString& c : DataRecordColumns(Channels))
         names << QLatin1Char('"') + c + QLatin1Char('"'), marks << QStringLiteral("?");
     sqlite3_stmt* insert = nullptr;
-    const QByteArray sql =
-        QStringLiteral("INSERT INTO DataRecord (%1) VALUES (%2)").arg(names.join(','), marks.join(',')).toUtf8();
+    const QByteArray sql = QStringLiteral("INSERT INTO DataRecord (%1) VALUES (%2)")
+                               .arg(names.join(','), marks.join(','))
+                               .toUtf8();
     if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK ||
         sqlite3_prepare_v2(db, sql.constData(), -1, &insert, nullptr) != SQLITE_OK)
         Die("prepare");
-    const char* units[] = {"\xC2\xB0""C", "%RH", "V", "mA", "kPa", "Hz", "mV", "A"};
+    const char* units[] = {"\xC2\xB0"
+                           "C",
+                           "%RH",
+                           "V",
+                           "mA",
+                           "kPa",
+                           "Hz",
+                           "mV",
+                           "A"};
     const QDateTime start(QDate(2026, 12, 1), QTime(0, 0));
     for (int i = 0; i < Rows; ++i) {
         const QDateTime at = start.addSecs(2 * qint64(i));
@@ -114,7 +123,8 @@ void Make(const QString& path)
         sqlite3_bind_text(insert, 1, date.constData(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(insert, 2, time.constData(), -1, SQLITE_TRANSIENT);
         for (int c = 0; c < Channels; ++c) {
-            const double wave = 20 + 10 * c + 5 * std::sin(i / (300.0 + 37 * c)) + (i * 7919 + c * 104729) % 100 / 100.0;
+            const double wave =
+                20 + 10 * c + 5 * std::sin(i / (300.0 + 37 * c)) + (i * 7919 + c * 104729) % 100 / 100.0;
             sqlite3_bind_double(insert, 3 + 2 * c, std::round(wave * 1000) / 1000);
             sqlite3_bind_text(insert, 4 + 2 * c, units[c % 8], -1, SQLITE_STATIC);
         }
@@ -187,9 +197,11 @@ void BareExport(const QString& path, const QString& out)
         worksheet_write_datetime(sheet, lxw_row_t(r + 1), 0, &date, dateFormat);
         const unsigned char* t = sqlite3_column_text(stmt, 1);
         worksheet_write_number(sheet, lxw_row_t(r + 1), 1,
-                               (Digits(t, 2) * 3600 + Digits(t + 3, 2) * 60 + Digits(t + 6, 2)) / 86400.0, timeFormat);
+                               (Digits(t, 2) * 3600 + Digits(t + 3, 2) * 60 + Digits(t + 6, 2)) / 86400.0,
+                               timeFormat);
         for (int c = 2; c < columns; c += 2) {
-            worksheet_write_number(sheet, lxw_row_t(r + 1), lxw_col_t(c), sqlite3_column_double(stmt, c), nullptr);
+            worksheet_write_number(sheet, lxw_row_t(r + 1), lxw_col_t(c), sqlite3_column_double(stmt, c),
+                                   nullptr);
             worksheet_write_string(sheet, lxw_row_t(r + 1), lxw_col_t(c + 1),
                                    reinterpret_cast<const char*>(sqlite3_column_text(stmt, c + 1)), nullptr);
         }

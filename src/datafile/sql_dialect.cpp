@@ -53,8 +53,9 @@ bool TranslateStatement(const QString& statement, QString* translated, QString* 
         }
         const qsizetype end = statement.indexOf(QLatin1Char('#'), i + 1);
         if (end < 0)
-            return Fail(error, QStringLiteral("Syntax error in date in query expression '%1'.")
-                                   .arg(statement.mid(i)));
+            return Fail(
+                error,
+                QStringLiteral("Syntax error in date in query expression '%1'.").arg(statement.mid(i)));
         const QString literal = statement.mid(i, end - i + 1);
         const QString stored = StoredForm(literal.mid(1, literal.size() - 2));
         if (stored.isNull())

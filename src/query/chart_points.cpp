@@ -27,7 +27,8 @@ std::vector<double> ChartTimes(const QueryResult& result)
     return times;
 }
 
-QList<QPointF> ChartPoints(const QueryResult& result, const std::vector<double>& times, int column, int maxPoints)
+QList<QPointF> ChartPoints(const QueryResult& result, const std::vector<double>& times, int column,
+                           int maxPoints)
 {
     QList<QPointF> all;
     all.reserve(result.rowCount());

@@ -14,4 +14,5 @@ std::vector<double> ChartTimes(const QueryResult& result);
 // The points of one reading column. With more than maxPoints points, consecutive records are
 // taken in maxPoints / 2 runs and each run keeps its lowest and its highest point (in time order),
 // so a full file draws at once and every peak still shows at the chart's width.
-QList<QPointF> ChartPoints(const QueryResult& result, const std::vector<double>& times, int column, int maxPoints);
+QList<QPointF> ChartPoints(const QueryResult& result, const std::vector<double>& times, int column,
+                           int maxPoints);

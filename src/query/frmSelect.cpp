@@ -25,7 +25,8 @@ namespace {
 // The leading part of a text that reads as a number, 0 when there is none.
 double LeadingNumber(const QString& text)
 {
-    static const QRegularExpression number(QStringLiteral("^\\s*[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?"));
+    static const QRegularExpression number(
+        QStringLiteral("^\\s*[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?"));
     const auto m = number.match(text);
     return m.hasMatch() ? m.captured(0).trimmed().toDouble() : 0.0;
 }
@@ -37,9 +38,9 @@ bool DefaultPrinter(QWidget* parent, QPrinter* printer)
         printer->setPrinterName(info.printerName());
         return true;
     }
-    const QString file = QFileDialog::getSaveFileName(parent, QStringLiteral("Print Chart to PDF"),
-                                                      DataPath(QStringLiteral("chart.pdf")),
-                                                      QStringLiteral("PDF (*.pdf)"));
+    const QString file =
+        QFileDialog::getSaveFileName(parent, QStringLiteral("Print Chart to PDF"),
+                                     DataPath(QStringLiteral("chart.pdf")), QStringLiteral("PDF (*.pdf)"));
     if (file.isEmpty())
         return false;
     printer->setOutputFormat(QPrinter::PdfFormat);
@@ -149,15 +150,18 @@ void frmSelect::PrintChart()
     QPainter painter;
     const bool started = painter.begin(&printer);
     if (started) {
-        Chart2D1->Paint(&painter, printer.pageLayout().paintRectPixels(printer.resolution()).translated(
-                                      -printer.pageLayout().paintRectPixels(printer.resolution()).topLeft()));
+        Chart2D1->Paint(
+            &painter, printer.pageLayout()
+                          .paintRectPixels(printer.resolution())
+                          .translated(-printer.pageLayout().paintRectPixels(printer.resolution()).topLeft()));
         painter.end();
     }
     QApplication::restoreOverrideCursor();
     if (!started)
-        Host().message(QStringLiteral("The chart cannot be printed on %1.")
-                           .arg(printer.outputFileName().isEmpty() ? printer.printerName() : printer.outputFileName()),
-                       HostServices::Ok);
+        Host().message(
+            QStringLiteral("The chart cannot be printed on %1.")
+                .arg(printer.outputFileName().isEmpty() ? printer.printerName() : printer.outputFileName()),
+            HostServices::Ok);
 }
 
 void frmSelect::PrintData()

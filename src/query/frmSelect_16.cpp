@@ -22,7 +22,8 @@ frmSelect_16::frmSelect_16(QWidget* parent) : QueryWindow(16, 16, parent)
         b->hide();
 
     connect(Combo1, &QComboBox::currentIndexChanged, this, &frmSelect_16::Combo1_Click);
-    Combo1->addItems({QStringLiteral("  8 Channel"), QStringLiteral("  12 Channel"), QStringLiteral("  16 Channel")});
+    Combo1->addItems(
+        {QStringLiteral("  8 Channel"), QStringLiteral("  12 Channel"), QStringLiteral("  16 Channel")});
     Combo1->setCurrentIndex(1);
     resize(1000, 640);
 }

@@ -9,8 +9,8 @@
 #include <QLegend>
 #include <QLineSeries>
 #include <QPainter>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <cmath>
 
 namespace {

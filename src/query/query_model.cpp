@@ -53,11 +53,11 @@ QString StatisticsText(const QueryResult& result)
             continue;
         const ColumnStatistics s = Statistics(result, column);
         const QString name = result.fieldNames()[column];
-        parts << (s.count == 0 ? QStringLiteral("%1: no valid reading").arg(name)
-                               : QStringLiteral("%1: min %2  max %3  mean %4 (n %5)")
-                                     .arg(name, ReportNumber(s.minimum), ReportNumber(s.maximum),
-                                          ReportNumber(s.mean))
-                                     .arg(s.count));
+        parts << (s.count == 0
+                      ? QStringLiteral("%1: no valid reading").arg(name)
+                      : QStringLiteral("%1: min %2  max %3  mean %4 (n %5)")
+                            .arg(name, ReportNumber(s.minimum), ReportNumber(s.maximum), ReportNumber(s.mean))
+                            .arg(s.count));
     }
     return parts.join(QStringLiteral("   "));
 }

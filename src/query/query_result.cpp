@@ -43,7 +43,8 @@ int TakeNumber(const char*& p, const char* end, int maxDigits)
 // Julian day of a "YYYY-MM-DD" text (also with "/" and an ignored time part after it).
 int32_t DateFromText(const char* p, int length)
 {
-    if (length >= 10 && (p[4] == '-' || p[4] == '/') && p[7] == p[4] && (length == 10 || p[10] == ' ' || p[10] == 'T')) {
+    if (length >= 10 && (p[4] == '-' || p[4] == '/') && p[7] == p[4] &&
+        (length == 10 || p[10] == ' ' || p[10] == 'T')) {
         const QDate d(Digits(p, 4), Digits(p + 5, 2), Digits(p + 8, 2));
         if (d.isValid())
             return int32_t(d.toJulianDay());
@@ -59,7 +60,7 @@ int32_t DateFromText(const char* p, int length)
     const int d = TakeNumber(p, end, 2);
     const QDate date(y, m, d);
     return d >= 0 && (p == end || *p == ' ' || *p == 'T') && date.isValid() ? int32_t(date.toJulianDay())
-                                                                           : QueryResult::NullInt;
+                                                                            : QueryResult::NullInt;
 }
 
 // Seconds of the day of "HH:MM:SS", "H:MM", "HH:MM:SS.fff" or any of them after a date part.
@@ -173,7 +174,8 @@ class QueryReader {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i));
         const int length = sqlite3_column_bytes(m_stmt, i);
         auto& last = m_last[size_t(i)];
-        if (last.index >= 0 && last.bytes.size() == length && std::memcmp(last.bytes.constData(), text, size_t(length)) == 0)
+        if (last.index >= 0 && last.bytes.size() == length &&
+            std::memcmp(last.bytes.constData(), text, size_t(length)) == 0)
             return last.index;
         last.bytes = QByteArray(text, length);
         const QString value = QString::fromUtf8(last.bytes);
@@ -252,11 +254,13 @@ QString QueryResult::display(int row, int column, const QString& dateFormat) con
     return text(row, column);
 }
 
-QueryStatus RunQuery(const QString& databasePath, const QString& statement, QueryResult* result, QString* error)
+QueryStatus RunQuery(const QString& databasePath, const QString& statement, QueryResult* result,
+                     QString* error)
 {
     error->clear();
     if (!FileExists(databasePath)) {
-        *error = QStringLiteral("The data file \"%1\" does not exist.").arg(QDir::toNativeSeparators(databasePath));
+        *error = QStringLiteral("The data file \"%1\" does not exist.")
+                     .arg(QDir::toNativeSeparators(databasePath));
         return QueryStatus::Failed;
     }
     QString sql;
@@ -270,7 +274,8 @@ QueryStatus RunQuery(const QString& databasePath, const QString& statement, Quer
     const QByteArray path = QFileInfo(databasePath).absoluteFilePath().toUtf8();
     // The connection lives in this call on one thread: without SQLite's per-call mutex a full
     // file reads in about two thirds of the time.
-    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) ==
+        SQLITE_OK) {
         sqlite3_busy_timeout(db, 2000);
         const QByteArray text = sql.toUtf8();
         if (sqlite3_prepare_v2(db, text.constData(), int(text.size()), &stmt, nullptr) == SQLITE_OK) {

@@ -30,7 +30,7 @@ class QueryResult {
     int columnOf(const QString& name) const;
 
     bool isNull(int row, int column) const;
-    QDate date(int row, int column) const; // Kind::Date
+    QDate date(int row, int column) const;  // Kind::Date
     int seconds(int row, int column) const; // Kind::Time, seconds since midnight
     QTime time(int row, int column) const { return QTime(0, 0).addSecs(seconds(row, column)); }
     double reading(int row, int column) const { return m_columns[size_t(column)].reals[size_t(row)]; }

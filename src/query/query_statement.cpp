@@ -57,8 +57,8 @@ QDate ReadDate(const QString& text, const QLocale& locale)
     if (!date.isValid()) {
         date = locale.toDate(typed, QLocale::ShortFormat);
         // A two-digit year reads as 19yy; recorded data is of this century.
-        if (date.isValid() && date.year() < 2000 && !locale.dateFormat(QLocale::ShortFormat).contains(
-                                                        QLatin1String("yyyy")))
+        if (date.isValid() && date.year() < 2000 &&
+            !locale.dateFormat(QLocale::ShortFormat).contains(QLatin1String("yyyy")))
             date = date.addYears(100);
     }
     if (!date.isValid())
@@ -84,8 +84,8 @@ bool BuildStatement(const QuerySpec& spec, QString* statement, QString* error, c
     if (spec.timeCondition) {
         for (const QString& time : {spec.startTime, spec.endTime}) {
             if (!ReadTime(time))
-                return Fail(error, QStringLiteral("\"%1\" is not a time: type hh:mm, hh 0-23, mm 0-59.")
-                                       .arg(time));
+                return Fail(error,
+                            QStringLiteral("\"%1\" is not a time: type hh:mm, hh 0-23, mm 0-59.").arg(time));
         }
         condition += QStringLiteral(" AND [time] >= #%1 # And [time] <= #%2 #")
                          .arg(spec.startTime.trimmed(), spec.endTime.trimmed());

@@ -90,7 +90,8 @@ QueryWindow::QueryWindow(int boxes, int channelCount, QWidget* parent)
     }
     MaskEd1->setText(QStringLiteral("00:00"));
     MaskEd2->setText(QStringLiteral("23:59"));
-    Label5 = Named(new QLabel(QStringLiteral("hh:mm    hh(0-23) mm(0-59)"), frame2), QStringLiteral("Label5"));
+    Label5 =
+        Named(new QLabel(QStringLiteral("hh:mm    hh(0-23) mm(0-59)"), frame2), QStringLiteral("Label5"));
     inputs->addWidget(Check1, 2, 0, 1, 2);
     inputs->addWidget(Label1[2], 3, 0);
     inputs->addWidget(MaskEd1, 3, 1);
@@ -106,10 +107,12 @@ QueryWindow::QueryWindow(int boxes, int channelCount, QWidget* parent)
     cmdExportToExcel->setEnabled(false);
     Command2 = Named(new QPushButton(QStringLiteral("Show Chart"), frame3), QStringLiteral("Command2"));
     Command5 = Named(new QPushButton(QStringLiteral("Clear Chart"), frame3), QStringLiteral("Command5"));
-    Command3[0] = Named(new QPushButton(QStringLiteral("Print Chart"), frame3), QStringLiteral("Command3(0)"));
+    Command3[0] =
+        Named(new QPushButton(QStringLiteral("Print Chart"), frame3), QStringLiteral("Command3(0)"));
     Command3[1] = Named(new QPushButton(QStringLiteral("Print Data"), frame3), QStringLiteral("Command3(1)"));
     Command6 = Named(new QPushButton(QStringLiteral("Exit"), frame3), QStringLiteral("Command6"));
-    const QList<QPushButton*> order{Command1, cmdExportToExcel, Command2, Command5, Command3[0], Command3[1], Command6};
+    const QList<QPushButton*> order{Command1,    cmdExportToExcel, Command2, Command5,
+                                    Command3[0], Command3[1],      Command6};
     for (int i = 0; i < order.size(); ++i)
         buttons->addWidget(order[i], i / 2, i % 2);
 

@@ -111,7 +111,9 @@ bool WriteReport(const QueryResult& result, const QString& longDate, const QStri
                 empty = QStringLiteral("unit %1").arg(c.number);
         }
         if (!empty.isEmpty()) {
-            failure = QStringLiteral("Record %1 has no %2 value: the report stops before it.").arg(row + 1).arg(empty);
+            failure = QStringLiteral("Record %1 has no %2 value: the report stops before it.")
+                          .arg(row + 1)
+                          .arg(empty);
             break;
         }
         const QDate day = result.date(row, date);
@@ -121,9 +123,9 @@ bool WriteReport(const QueryResult& result, const QString& longDate, const QStri
         }
         const int seconds = result.seconds(row, time);
         text += dayText;
-        const char clock[8] = {char('0' + seconds / 36000),      char('0' + seconds / 3600 % 10), ':',
-                               char('0' + seconds / 600 % 6),    char('0' + seconds / 60 % 10),   ':',
-                               char('0' + seconds % 60 / 10),    char('0' + seconds % 10)};
+        const char clock[8] = {char('0' + seconds / 36000),   char('0' + seconds / 3600 % 10), ':',
+                               char('0' + seconds / 600 % 6), char('0' + seconds / 60 % 10),   ':',
+                               char('0' + seconds % 60 / 10), char('0' + seconds % 10)};
         text += QLatin1StringView(clock, 8);
         for (const ReportChannel& c : channels) {
             const QString reading = ReportNumber(result.reading(row, c.chan));

@@ -22,8 +22,8 @@ QString CsvText(QString text)
 {
     if (!text.isEmpty() && QStringLiteral("=+-@").contains(text[0]))
         text.prepend(QLatin1Char('\''));
-    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) || text.contains(QLatin1Char('\n')) ||
-        text.contains(QLatin1Char('\r')))
+    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) ||
+        text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')))
         text = QLatin1Char('"') + text.replace(QLatin1String("\""), QLatin1String("\"\"")) + QLatin1Char('"');
     return text;
 }
@@ -56,7 +56,8 @@ bool WriteWorkbook(const QueryResult& result, const QString& path, QString* erro
     for (const QString& text : result.texts())
         texts.push_back(text.toUtf8());
     for (int column = 0; column < result.columnCount(); ++column)
-        worksheet_write_string(sheet, 0, lxw_col_t(column), result.fieldNames()[column].toUtf8().constData(), nullptr);
+        worksheet_write_string(sheet, 0, lxw_col_t(column), result.fieldNames()[column].toUtf8().constData(),
+                               nullptr);
     for (int row = 0; row < result.rowCount(); ++row) {
         const auto r = lxw_row_t(row + 1);
         for (int column = 0; column < result.columnCount(); ++column) {
@@ -65,8 +66,8 @@ bool WriteWorkbook(const QueryResult& result, const QString& path, QString* erro
             const auto c = lxw_col_t(column);
             switch (result.kind(column)) {
             case QueryResult::Kind::Date:
-                worksheet_write_number(sheet, r, c, double(result.date(row, column).toJulianDay() - SerialDayZero),
-                                       dateFormat);
+                worksheet_write_number(
+                    sheet, r, c, double(result.date(row, column).toJulianDay() - SerialDayZero), dateFormat);
                 break;
             case QueryResult::Kind::Time:
                 worksheet_write_number(sheet, r, c, result.seconds(row, column) / DaySeconds, timeFormat);
@@ -128,7 +129,8 @@ QString NewWorkbookPath(QString* error)
 {
     QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/varnik-query-XXXXXX"));
     if (!folder.isValid()) {
-        *error = QStringLiteral("No temporary folder can be made for the workbook: %1").arg(folder.errorString());
+        *error =
+            QStringLiteral("No temporary folder can be made for the workbook: %1").arg(folder.errorString());
         return {};
     }
     folder.setAutoRemove(false);

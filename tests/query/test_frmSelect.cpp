@@ -160,11 +160,14 @@ class TestFrmSelect : public QObject {
         QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("queryErr");
-        QTest::newRow("no channel") << QList<int>{} << "2010-04-01" << "Please select any channel." << false;
-        QTest::newRow("end before start") << QList<int>{1} << "2010-04-03" << "No record matched the query." << true;
-        QTest::newRow("not a date") << QList<int>{1} << "someday" << "\"someday\" is not a date" << true;
-        QTest::newRow("channel the file lacks") << QList<int>{1, 8} << "2010-04-01" << "no such column: chan 8"
-                                                << true;
+        QTest::newRow("no channel") << QList<int>{} << "2010-04-01"
+                                    << "Please select any channel." << false;
+        QTest::newRow("end before start") << QList<int>{1} << "2010-04-03"
+                                          << "No record matched the query." << true;
+        QTest::newRow("not a date") << QList<int>{1} << "someday"
+                                    << "\"someday\" is not a date" << true;
+        QTest::newRow("channel the file lacks") << QList<int>{1, 8} << "2010-04-01"
+                                                << "no such column: chan 8" << true;
     }
     void failedQueries()
     {
@@ -210,8 +213,9 @@ class TestFrmSelect : public QObject {
         QFETCH(QString, fields);
         Start();
         QVERIFY(CreateDataFile(DataPath("wide.mdb"), 16));
-        SqliteCli(DataPath("wide.mdb"), "INSERT INTO DataRecord (\"date\",\"time\",\"chan 12\",\"unit 12\","
-                                        "\"chan 16\",\"unit 16\") VALUES ('2010-04-01','08:00:00',1,'V',2,'A')");
+        SqliteCli(DataPath("wide.mdb"),
+                  "INSERT INTO DataRecord (\"date\",\"time\",\"chan 12\",\"unit 12\","
+                  "\"chan 16\",\"unit 16\") VALUES ('2010-04-01','08:00:00',1,'V',2,'A')");
         auto w = Open<frmSelect_16>();
         QCOMPARE(w->Combo1->count(), 3);
         QCOMPARE(w->Combo1->itemText(1), QString("  12 Channel"));
@@ -229,7 +233,8 @@ class TestFrmSelect : public QObject {
             QCOMPARE(m_host->texts(), QStringList{"Please select any channel."});
             QVERIFY(w->Check2[11]->isChecked());
         } else {
-            QVERIFY2(w->RecordSource().startsWith("Select " + fields + " From"), qPrintable(w->RecordSource()));
+            QVERIFY2(w->RecordSource().startsWith("Select " + fields + " From"),
+                     qPrintable(w->RecordSource()));
             QCOMPARE(w->Label3->text(), QString("1"));
         }
     }

@@ -39,7 +39,8 @@ Run MeterQuery(const QStringList& args)
 QByteArray Hash(const QString& path)
 {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : "";
+    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256)
+                                       : "";
 }
 
 QByteArray Bytes(const QString& path)
@@ -52,11 +53,13 @@ QByteArray Bytes(const QString& path)
 QByteArray Cells(const QString& path)
 {
     QProcess python;
-    python.start("/usr/bin/python3", {"-c", "import sys, openpyxl\n"
-                                            "ws = openpyxl.load_workbook(sys.argv[1]).active\n"
-                                            "print([[repr(c.value) for c in r] for r in ws.iter_rows()])\n"
-                                            "print({k: (d.min, d.max, d.width) for k, d in ws.column_dimensions.items()})",
-                                      path});
+    python.start("/usr/bin/python3",
+                 {"-c",
+                  "import sys, openpyxl\n"
+                  "ws = openpyxl.load_workbook(sys.argv[1]).active\n"
+                  "print([[repr(c.value) for c in r] for r in ws.iter_rows()])\n"
+                  "print({k: (d.min, d.max, d.width) for k, d in ws.column_dimensions.items()})",
+                  path});
     python.waitForFinished(60000);
     return python.readAllStandardOutput();
 }
@@ -86,17 +89,23 @@ class TestMeterQuery : public QObject {
         const QString f = QDir(m_dir.path()).filePath("run.mdb");
         const QStringList range{"--from", "2010-04-01", "--to", "2010-04-02"};
         QTest::newRow("done") << QStringList{f, "--channels", "3,1"} + range << 0 << "Record No. 3";
-        QTest::newRow("time window") << QStringList{f, "--channels", "1", "--time", "08:00-17:30"} + range << 0
-                                     << "Record No. 2";
-        QTest::newRow("no record") << QStringList{f, "--channels", "1", "--from", "2010-04-03", "--to", "2010-04-02"}
+        QTest::newRow("time window") << QStringList{f, "--channels", "1", "--time", "08:00-17:30"} + range
+                                     << 0 << "Record No. 2";
+        QTest::newRow("no record") << QStringList{f,      "--channels", "1", "--from", "2010-04-03",
+                                                  "--to", "2010-04-02"}
                                    << 1 << "No record matched";
-        QTest::newRow("bad date") << QStringList{f, "--channels", "1", "--from", "2010-13-01", "--to", "2010-04-02"}
+        QTest::newRow("bad date") << QStringList{f,      "--channels", "1", "--from", "2010-13-01",
+                                                 "--to", "2010-04-02"}
                                   << 2 << "2010-13-01";
-        QTest::newRow("bad time") << QStringList{f, "--channels", "1", "--time", "8-17"} + range << 2 << "8-17";
+        QTest::newRow("bad time") << QStringList{f, "--channels", "1", "--time", "8-17"} + range << 2
+                                  << "8-17";
         QTest::newRow("bad channel") << QStringList{f, "--channels", "1,x"} + range << 2 << "\"x\"";
-        QTest::newRow("channel the file lacks") << QStringList{f, "--channels", "9"} + range << 2 << "8 channels";
-        QTest::newRow("missing file") << QStringList{f + ".gone", "--channels", "1"} + range << 2 << "does not exist";
-        QTest::newRow("missing option") << QStringList{f, "--channels", "1", "--from", "2010-04-01"} << 2 << "--to";
+        QTest::newRow("channel the file lacks")
+            << QStringList{f, "--channels", "9"} + range << 2 << "8 channels";
+        QTest::newRow("missing file")
+            << QStringList{f + ".gone", "--channels", "1"} + range << 2 << "does not exist";
+        QTest::newRow("missing option")
+            << QStringList{f, "--channels", "1", "--from", "2010-04-01"} << 2 << "--to";
     }
     void exitCodes()
     {
@@ -121,8 +130,8 @@ class TestMeterQuery : public QObject {
     void sameOutputsAsTheWindow()
     {
         const Run r = MeterQuery({m_file, "--from", "2010-04-01", "--to", "2010-04-02", "--channels", "1,3",
-                                  "--report", m_dir.filePath("tool.txt"), "--xlsx", m_dir.filePath("tool.xlsx"),
-                                  "--csv", m_dir.filePath("tool.csv")});
+                                  "--report", m_dir.filePath("tool.txt"), "--xlsx",
+                                  m_dir.filePath("tool.xlsx"), "--csv", m_dir.filePath("tool.csv")});
         QCOMPARE(r.code, 0);
 
         FakeHost host;

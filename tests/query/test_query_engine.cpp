@@ -66,9 +66,9 @@ class TestQueryEngine : public QObject {
         QTest::addColumn<QList<int>>("channels");
         QTest::addColumn<bool>("timeCondition");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("channels 2 and 5") << QList<int>{2, 5} << false
-                                          << Select("[date],[time],[chan 2],[unit 2],[chan 5],[unit 5]",
-                                                    "2010/4/1", "2010/4/2");
+        QTest::newRow("channels 2 and 5")
+            << QList<int>{2, 5} << false
+            << Select("[date],[time],[chan 2],[unit 2],[chan 5],[unit 5]", "2010/4/1", "2010/4/2");
         QTest::newRow("1 and 3 with a time window")
             << QList<int>{1, 3} << true
             << Select("[date],[time],[chan 1],[unit 1],[chan 3],[unit 3]", "2010/4/1", "2010/4/2",
@@ -91,12 +91,16 @@ class TestQueryEngine : public QObject {
     {
         QTest::addColumn<QuerySpec>("spec");
         QTest::addColumn<QString>("mentions");
-        QTest::newRow("no channel") << QuerySpec{{}, "2010-04-01", "2010-04-01", false, {}, {}} << NoChannelMessage;
-        QTest::newRow("not a date") << QuerySpec{{1}, "yesterday", "2010-04-01", false, {}, {}} << "\"yesterday\"";
-        QTest::newRow("no such day") << QuerySpec{{1}, "2010-02-30", "2010-04-01", false, {}, {}} << "2010-02-30";
-        QTest::newRow("incomplete time") << QuerySpec{{1}, "2010-04-01", "2010-04-01", true, "08:", "17:30"}
-                                         << "\"08:\"";
-        QTest::newRow("hour 24") << QuerySpec{{1}, "2010-04-01", "2010-04-01", true, "08:00", "24:00"} << "24:00";
+        QTest::newRow("no channel") << QuerySpec{{}, "2010-04-01", "2010-04-01", false, {}, {}}
+                                    << NoChannelMessage;
+        QTest::newRow("not a date") << QuerySpec{{1}, "yesterday", "2010-04-01", false, {}, {}}
+                                    << "\"yesterday\"";
+        QTest::newRow("no such day") << QuerySpec{{1}, "2010-02-30", "2010-04-01", false, {}, {}}
+                                     << "2010-02-30";
+        QTest::newRow("incomplete time")
+            << QuerySpec{{1}, "2010-04-01", "2010-04-01", true, "08:", "17:30"} << "\"08:\"";
+        QTest::newRow("hour 24") << QuerySpec{{1}, "2010-04-01", "2010-04-01", true, "08:00", "24:00"}
+                                 << "24:00";
     }
     void statementRefusal()
     {
@@ -110,7 +114,8 @@ class TestQueryEngine : public QObject {
     void timesIgnoredWithoutTimeCondition()
     {
         QString statement, error;
-        QVERIFY(BuildStatement({{1}, "2010-04-01", "2010-04-01", false, "__:__", "99:99"}, &statement, &error));
+        QVERIFY(
+            BuildStatement({{1}, "2010-04-01", "2010-04-01", false, "__:__", "99:99"}, &statement, &error));
         QVERIFY(!statement.contains(" AND [time]"));
     }
 
@@ -119,12 +124,18 @@ class TestQueryEngine : public QObject {
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QDate>("expected");
-        QTest::newRow("US short") << "en_US" << "4/1/2010" << QDate(2010, 4, 1);
-        QTest::newRow("US two-digit year") << "en_US" << "4/1/10" << QDate(2010, 4, 1);
-        QTest::newRow("German short") << "de_DE" << "01.04.2010" << QDate(2010, 4, 1);
-        QTest::newRow("ISO anywhere") << "de_DE" << "2010-04-01" << QDate(2010, 4, 1);
-        QTest::newRow("year/month/day") << "en_US" << "2010/4/1" << QDate(2010, 4, 1);
-        QTest::newRow("not a date") << "en_US" << "13/45/2010" << QDate();
+        QTest::newRow("US short") << "en_US"
+                                  << "4/1/2010" << QDate(2010, 4, 1);
+        QTest::newRow("US two-digit year") << "en_US"
+                                           << "4/1/10" << QDate(2010, 4, 1);
+        QTest::newRow("German short") << "de_DE"
+                                      << "01.04.2010" << QDate(2010, 4, 1);
+        QTest::newRow("ISO anywhere") << "de_DE"
+                                      << "2010-04-01" << QDate(2010, 4, 1);
+        QTest::newRow("year/month/day") << "en_US"
+                                        << "2010/4/1" << QDate(2010, 4, 1);
+        QTest::newRow("not a date") << "en_US"
+                                    << "13/45/2010" << QDate();
     }
     void readDate()
     {
@@ -151,10 +162,14 @@ class TestQueryEngine : public QObject {
                                << "[date] >= '2010-04-01' And [date] <= '2010-12-31'";
         QTest::newRow("times gain seconds") << "[time] >= #8:00 # And [time] <= #17:30 #"
                                             << "[time] >= '08:00:00' And [time] <= '17:30:00'";
-        QTest::newRow("# in a name or a text") << "[a#b] = '#x#'" << "[a#b] = '#x#'";
-        QTest::newRow("no such day") << "[date] >= #2010/2/30 #" << "";
-        QTest::newRow("unclosed") << "[date] >= #2010/2/3" << "";
-        QTest::newRow("not a literal") << "[date] >= #soon#" << "";
+        QTest::newRow("# in a name or a text") << "[a#b] = '#x#'"
+                                               << "[a#b] = '#x#'";
+        QTest::newRow("no such day") << "[date] >= #2010/2/30 #"
+                                     << "";
+        QTest::newRow("unclosed") << "[date] >= #2010/2/3"
+                                  << "";
+        QTest::newRow("not a literal") << "[date] >= #soon#"
+                                       << "";
     }
     void dialect()
     {
@@ -176,10 +191,12 @@ class TestQueryEngine : public QObject {
         QTest::addColumn<QString>("time");
         QTest::addColumn<QList<double>>("readings");
         const QString window = " AND [time] >= #08:00 # And [time] <= #17:30 #";
-        QTest::newRow("window on every day") << "2010/4/1" << "2010/4/3" << window << QList<double>{2, 3, 6, 7};
-        QTest::newRow("one day") << "2010/4/2" << "2010/4/2" << QString() << QList<double>{5, 6};
-        QTest::newRow("whole range") << "2010/4/1" << "2010/4/4" << QString()
-                                     << QList<double>{1, 2, 3, 4, 5, 6, 7, 8};
+        QTest::newRow("window on every day") << "2010/4/1"
+                                             << "2010/4/3" << window << QList<double>{2, 3, 6, 7};
+        QTest::newRow("one day") << "2010/4/2"
+                                 << "2010/4/2" << QString() << QList<double>{5, 6};
+        QTest::newRow("whole range") << "2010/4/1"
+                                     << "2010/4/4" << QString() << QList<double>{1, 2, 3, 4, 5, 6, 7, 8};
     }
     void queryRows()
     {
@@ -201,12 +218,16 @@ class TestQueryEngine : public QObject {
         QTest::addColumn<QString>("fields");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("mentions");
-        QTest::newRow("end before start") << "window.mdb" << "[date],[time],[chan 1],[unit 1]"
-                                          << int(QueryStatus::NoRecord) << NoRecordMessage;
-        QTest::newRow("column the file lacks") << "window.mdb" << "[date],[time],[chan 9],[unit 9]"
-                                               << int(QueryStatus::Failed) << "chan 9";
-        QTest::newRow("missing file") << "none.mdb" << "[date]" << int(QueryStatus::Failed) << "does not exist";
-        QTest::newRow("not a database") << "text.mdb" << "[date]" << int(QueryStatus::Failed) << "not a database";
+        QTest::newRow("end before start")
+            << "window.mdb"
+            << "[date],[time],[chan 1],[unit 1]" << int(QueryStatus::NoRecord) << NoRecordMessage;
+        QTest::newRow("column the file lacks")
+            << "window.mdb"
+            << "[date],[time],[chan 9],[unit 9]" << int(QueryStatus::Failed) << "chan 9";
+        QTest::newRow("missing file") << "none.mdb"
+                                      << "[date]" << int(QueryStatus::Failed) << "does not exist";
+        QTest::newRow("not a database") << "text.mdb"
+                                        << "[date]" << int(QueryStatus::Failed) << "not a database";
     }
     void queryFailures()
     {
@@ -221,7 +242,8 @@ class TestQueryEngine : public QObject {
         text.close();
         QueryResult result;
         QString error;
-        QCOMPARE(int(RunQuery(m_dir.filePath(file), Select(fields, "2010/4/3", "2010/4/1"), &result, &error)), status);
+        QCOMPARE(int(RunQuery(m_dir.filePath(file), Select(fields, "2010/4/3", "2010/4/1"), &result, &error)),
+                 status);
         QVERIFY2(error.contains(mentions), qPrintable(error));
         QCOMPARE(result.rowCount(), 0);
     }
@@ -230,11 +252,11 @@ class TestQueryEngine : public QObject {
     // read-only file and dropped what the stored value held.
     void queryNeverWritesAndReadsOddTimes()
     {
-        const QString file = MakeDataFile(m_dir.filePath("odd.mdb"), 8,
-                                          {"'2010-04-01','2010-04-01 08:30:05.250',1,'V'",
-                                           "'2010-04-01',0.75,2,'V'", "'2010-04-01','9:05',3,'V'",
-                                           "'2010-04-01',NULL,NULL,NULL"},
-                                          1);
+        const QString file =
+            MakeDataFile(m_dir.filePath("odd.mdb"), 8,
+                         {"'2010-04-01','2010-04-01 08:30:05.250',1,'V'", "'2010-04-01',0.75,2,'V'",
+                          "'2010-04-01','9:05',3,'V'", "'2010-04-01',NULL,NULL,NULL"},
+                         1);
         QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
         const QByteArray before = FileBytes(file);
         const QueryResult r = Query(file, Select("[date],[time],[chan 1],[unit 1]", "2010/4/1", "2010/4/1"));
@@ -261,10 +283,11 @@ class TestQueryEngine : public QObject {
 
     void statisticsSkipNullAndInvalidMarker()
     {
-        const QString file = MakeDataFile(m_dir.filePath("stats.mdb"), 8,
-                                          {"'2010-04-01','08:00:00',1.5,'V'", "'2010-04-01','08:00:01',NULL,'V'",
-                                           "'2010-04-01','08:00:02',999999,'V'", "'2010-04-01','08:00:03',-2.5,'V'"},
-                                          1);
+        const QString file =
+            MakeDataFile(m_dir.filePath("stats.mdb"), 8,
+                         {"'2010-04-01','08:00:00',1.5,'V'", "'2010-04-01','08:00:01',NULL,'V'",
+                          "'2010-04-01','08:00:02',999999,'V'", "'2010-04-01','08:00:03',-2.5,'V'"},
+                         1);
         const QueryResult r = Query(file, Select("[date],[time],[chan 1],[unit 1]", "2010/4/1", "2010/4/1"));
         const ColumnStatistics s = Statistics(r, 2);
         QCOMPARE(s.count, 2);
@@ -298,11 +321,12 @@ class TestQueryEngine : public QObject {
         QTest::addColumn<QStringList>("rows");
         QTest::addColumn<QString>("fields");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("two channels") << QStringList{"'2010-04-01','08:30:05',23.5,'°C',NULL,NULL,101.25,'%RH'",
-                                                     "'2010-04-01','17:30:00',0,'V',NULL,NULL,-0.5,'    '",
-                                                     "'2010-04-02','09:00:00',12,'V',NULL,NULL,3.14159,'A'"}
-                                      << "[date],[time],[chan 1],[unit 1],[chan 3],[unit 3]"
-                                      << "report_two_channels.txt";
+        QTest::newRow("two channels")
+            << QStringList{"'2010-04-01','08:30:05',23.5,'°C',NULL,NULL,101.25,'%RH'",
+                           "'2010-04-01','17:30:00',0,'V',NULL,NULL,-0.5,'    '",
+                           "'2010-04-02','09:00:00',12,'V',NULL,NULL,3.14159,'A'"}
+            << "[date],[time],[chan 1],[unit 1],[chan 3],[unit 3]"
+            << "report_two_channels.txt";
         QStringList longRow(11, "NULL,NULL");
         QTest::newRow("long reading, long unit")
             << QStringList{"'2010-04-01','08:00:00'," + longRow.join(',') + ",1234567.125,'123456789012'",
@@ -316,7 +340,8 @@ class TestQueryEngine : public QObject {
         QFETCH(QString, fields);
         QFETCH(QString, expected);
         const bool wide = fields.contains("12");
-        const QString file = MakeDataFile(m_dir.filePath(expected + ".mdb"), wide ? 12 : 8, rows, wide ? 12 : 3);
+        const QString file =
+            MakeDataFile(m_dir.filePath(expected + ".mdb"), wide ? 12 : 8, rows, wide ? 12 : 3);
         const QueryResult r = Query(file, Select(fields, "2010/4/1", "2010/4/2"));
         QString error;
         const QString out = m_dir.filePath(expected);
@@ -381,10 +406,11 @@ print(json.dumps({'v': {'cells': cells, 'rows': rows, 'cols': cols,
 
     void csvReadBack()
     {
-        const QString file = MakeDataFile(m_dir.filePath("csv.mdb"), 8,
-                                          {"'2010-04-01','08:30:05',23.5,'°C'", "'2010-04-01','17:30:00',-0.25,'-x'",
-                                           "'2010-04-02','09:00:00',1e-7,'a,\"b'", "'2010-04-02','09:00:01',NULL,'@x'"},
-                                          1);
+        const QString file =
+            MakeDataFile(m_dir.filePath("csv.mdb"), 8,
+                         {"'2010-04-01','08:30:05',23.5,'°C'", "'2010-04-01','17:30:00',-0.25,'-x'",
+                          "'2010-04-02','09:00:00',1e-7,'a,\"b'", "'2010-04-02','09:00:01',NULL,'@x'"},
+                         1);
         const QueryResult r = Query(file, Select("[date],[time],[chan 1],[unit 1]", "2010/4/1", "2010/4/2"));
         QString error;
         const QString out = m_dir.filePath("out.csv");
@@ -405,10 +431,11 @@ print(json.dumps({'v': list(csv.reader(open(sys.argv[1], encoding='utf-8', newli
     void moreThan32767Records()
     {
         const QString file = MakeDataFile(m_dir.filePath("big.mdb"), 8, {});
-        SqliteCli(file, "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 39999) "
-                        "INSERT INTO DataRecord (\"date\",\"time\",\"chan 1\",\"unit 1\") SELECT "
-                        "date('2010-04-01', '+' || (i / 43200) || ' days'), time(i % 43200 * 2, 'unixepoch'), "
-                        "i % 100, 'V' FROM n");
+        SqliteCli(file,
+                  "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 39999) "
+                  "INSERT INTO DataRecord (\"date\",\"time\",\"chan 1\",\"unit 1\") SELECT "
+                  "date('2010-04-01', '+' || (i / 43200) || ' days'), time(i % 43200 * 2, 'unixepoch'), "
+                  "i % 100, 'V' FROM n");
         const QueryResult r = Query(file, Select("[date],[time],[chan 1],[unit 1]", "2010/4/1", "2010/4/2"));
         QCOMPARE(r.rowCount(), 40000);
         QString error;
@@ -429,7 +456,9 @@ print(json.dumps({'v': list(csv.reader(open(sys.argv[1], encoding='utf-8', newli
         for (int i = 0; i < 2000; ++i)
             rows << QStringLiteral("'2010-04-01','%1',%2,'V'")
                         .arg(QTime(0, 0).addSecs(i * 10).toString("HH:mm:ss"))
-                        .arg(i == 1234 ? 500 : i == 1432 ? -500 : i % 7);
+                        .arg(i == 1234   ? 500
+                             : i == 1432 ? -500
+                                         : i % 7);
         const QString file = MakeDataFile(m_dir.filePath("chart.mdb"), 8, rows, 1);
         const QueryResult r = Query(file, Select("[date],[time],[chan 1],[unit 1]", "2010/4/1", "2010/4/1"));
         const auto times = ChartTimes(r);

@@ -55,17 +55,21 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("meter-query"));
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Query a data file; write the report, a workbook or CSV."));
+    parser.setApplicationDescription(
+        QStringLiteral("Query a data file; write the report, a workbook or CSV."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("DATAFILE"), QStringLiteral("the data file (.mdb)"));
-    const QCommandLineOption from(QStringLiteral("from"), QStringLiteral("first date"), QStringLiteral("DATE"));
+    const QCommandLineOption from(QStringLiteral("from"), QStringLiteral("first date"),
+                                  QStringLiteral("DATE"));
     const QCommandLineOption to(QStringLiteral("to"), QStringLiteral("last date"), QStringLiteral("DATE"));
     const QCommandLineOption time(QStringLiteral("time"), QStringLiteral("time of day window"),
                                   QStringLiteral("HH:MM-HH:MM"));
     const QCommandLineOption channels(QStringLiteral("channels"), QStringLiteral("channels, like 1,3,12"),
                                       QStringLiteral("LIST"));
-    const QCommandLineOption report(QStringLiteral("report"), QStringLiteral("write the report"), QStringLiteral("FILE"));
-    const QCommandLineOption xlsx(QStringLiteral("xlsx"), QStringLiteral("write a workbook"), QStringLiteral("FILE"));
+    const QCommandLineOption report(QStringLiteral("report"), QStringLiteral("write the report"),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption xlsx(QStringLiteral("xlsx"), QStringLiteral("write a workbook"),
+                                  QStringLiteral("FILE"));
     const QCommandLineOption csv(QStringLiteral("csv"), QStringLiteral("write CSV"), QStringLiteral("FILE"));
     parser.addOptions({from, to, time, channels, report, xlsx, csv});
     if (!parser.parse(app.arguments()))
@@ -87,7 +91,8 @@ int main(int argc, char** argv)
         if (!ReadDate(date).isValid())
             return Complain(QStringLiteral("\"%1\" is not a date").arg(date), BadArguments);
     if (parser.isSet(time)) {
-        static const QRegularExpression window(QStringLiteral("^\\s*(\\d{1,2}:\\d{2})\\s*-\\s*(\\d{1,2}:\\d{2})\\s*$"));
+        static const QRegularExpression window(
+            QStringLiteral("^\\s*(\\d{1,2}:\\d{2})\\s*-\\s*(\\d{1,2}:\\d{2})\\s*$"));
         const auto m = window.match(parser.value(time));
         if (!m.hasMatch())
             return Complain(QStringLiteral("\"%1\" is not a time window HH:MM-HH:MM").arg(parser.value(time)),
