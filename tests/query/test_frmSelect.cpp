@@ -24,7 +24,15 @@
 #include <memory>
 
 namespace {
-const QString Today = QStringLiteral("2026-12-07");
+// A desktop where nothing opens a file.
+class NoViewerHost : public FakeHost {
+  public:
+    bool shellOpen(const QString& path) override
+    {
+        opened.append(path);
+        return false;
+    }
+};
 } // namespace
 
 class TestFrmSelect : public QObject {
@@ -35,9 +43,10 @@ class TestFrmSelect : public QObject {
     std::unique_ptr<frmMain> m_main;
 
     // The program runs on data.mdb (8 channels, two days); the scan timer runs when `scanning`.
-    void Start(bool scanning = false)
+    void Start(bool scanning = false, bool viewer = true)
     {
-        m_host = std::make_unique<FakeHost>();
+        m_host.reset();
+        m_host = viewer ? std::make_unique<FakeHost>() : std::make_unique<NoViewerHost>();
         m_dir = std::make_unique<QTemporaryDir>();
         Shared = SharedState{};
         Shared.AppPath = m_dir->path();
@@ -271,6 +280,18 @@ class TestFrmSelect : public QObject {
             QDir(QFileInfo(path).path()).removeRecursively();
         }
         QVERIFY(m_host->shown.isEmpty());
+    }
+
+    void exportWithoutSpreadsheetProgramSaysWhere()
+    {
+        Start(false, false);
+        auto w = Open<frmSelect>();
+        Ask(w.get(), {1});
+        QTest::mouseClick(w->cmdExportToExcel, Qt::LeftButton);
+        QCOMPARE(m_host->opened.size(), 1);
+        QCOMPARE(m_host->shown.size(), 1);
+        QVERIFY(m_host->shown[0].text.endsWith(QDir::toNativeSeparators(m_host->opened[0])));
+        QDir(QFileInfo(m_host->opened[0]).path()).removeRecursively();
     }
 
     void chartShowClearAndSetup()
