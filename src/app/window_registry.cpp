@@ -7,6 +7,8 @@
 #include "displays/frmChartDisp.h"
 #include "displays/frmTextDisp.h"
 #include "setup/frmScanRate.h"
+#include "query/frmSelect.h"
+#include "query/frmSelect_16.h"
 
 namespace {
 size_t slot(WindowId id)
@@ -34,10 +36,9 @@ bool AppWindowRegistry::Exists(WindowId id) const
     case WindowId::ScanRate:
     case WindowId::AngularDisp:
     case WindowId::ChartDisp:
-        return true;
     case WindowId::Select:
     case WindowId::Select16:
-        break;
+        return true;
     }
     return false;
 }
@@ -63,6 +64,12 @@ QWidget* AppWindowRegistry::create(WindowId id)
         break;
     case WindowId::ChartDisp:
         w = new frmChartDisp;
+        break;
+    case WindowId::Select:
+        w = new frmSelect;
+        break;
+    case WindowId::Select16:
+        w = new frmSelect_16;
         break;
     default:
         return nullptr;
