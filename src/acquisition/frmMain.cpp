@@ -238,6 +238,15 @@ void frmMain::updateClock()
     const QDateTime now = Host().now();
     Panels[1]->setText(QLocale().toString(now.date(), QLocale::ShortFormat));
     Panels[2]->setText(now.time().toString(QStringLiteral("HH:mm:ss")));
+    // A full data file records nothing more; the status bar says so until a new file is made.
+    const bool full = DataFileFull();
+    if (full) {
+        if (sbStatusBar->currentMessage() != DataFileFullText())
+            sbStatusBar->showMessage(DataFileFullText());
+    } else if (m_fullShown) {
+        sbStatusBar->clearMessage();
+    }
+    m_fullShown = full;
 }
 
 void frmMain::loadDataFile()

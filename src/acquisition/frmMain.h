@@ -122,6 +122,7 @@ class frmMain : public QMainWindow {
     std::unique_ptr<ScanCycle> m_scan;
     SerialLink* m_link = nullptr;
     bool m_closing = false;
+    bool m_fullShown = false;
 };
 
 // The main window of the running program (set by its constructor, cleared when it is destroyed).

@@ -131,3 +131,16 @@ PauseLook CurrentPauseLook()
         return {QStringLiteral("PAUSE"), OpaqueRgb(255, 0, 0)};
     return {QStringLiteral("RUN"), OpaqueRgb(128, 255, 128)};
 }
+
+bool DataFileFull()
+{
+    return Shared.RecordCount >= Shared.MaxRecords;
+}
+
+QString DataFileFullText()
+{
+    return QStringLiteral("The data file %1 is full: it holds the most rows allowed (%2). Nothing more is "
+                          "recorded until a new data file is created.")
+        .arg(Shared.DataFileName)
+        .arg(Shared.MaxRecords);
+}

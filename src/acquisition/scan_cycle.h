@@ -45,3 +45,9 @@ struct PauseLook {
 };
 // "PAUSE" on red while Shared.Paused, else "RUN" on light green.
 PauseLook CurrentPauseLook();
+
+// True when RecordCount has reached MaxRecords: the data file is full and neither the tick nor
+// savedata records another row until a new data file is created.
+bool DataFileFull();
+// What the program says of a full data file (status bar, "Save Data").
+QString DataFileFullText();

@@ -3,8 +3,12 @@
 #include "about/frmAbout.h"
 #include "acquisition/frmMain.h"
 #include "datafile/frmNewDB.h"
+#include "displays/frmAngularDisp.h"
+#include "displays/frmChartDisp.h"
 #include "displays/frmTextDisp.h"
 #include "setup/frmScanRate.h"
+#include "query/frmSelect.h"
+#include "query/frmSelect_16.h"
 
 namespace {
 size_t slot(WindowId id)
@@ -30,12 +34,11 @@ bool AppWindowRegistry::Exists(WindowId id) const
     case WindowId::TextDisp:
     case WindowId::NewDB:
     case WindowId::ScanRate:
-        return true;
     case WindowId::AngularDisp:
     case WindowId::ChartDisp:
     case WindowId::Select:
     case WindowId::Select16:
-        break;
+        return true;
     }
     return false;
 }
@@ -55,6 +58,18 @@ QWidget* AppWindowRegistry::create(WindowId id)
         break;
     case WindowId::ScanRate:
         w = new frmScanRate;
+        break;
+    case WindowId::AngularDisp:
+        w = new frmAngularDisp;
+        break;
+    case WindowId::ChartDisp:
+        w = new frmChartDisp;
+        break;
+    case WindowId::Select:
+        w = new frmSelect;
+        break;
+    case WindowId::Select16:
+        w = new frmSelect_16;
         break;
     default:
         return nullptr;

@@ -5,19 +5,17 @@
 #include "controls/odometer.h"
 #include "core/config_files.h"
 #include "core/shared_state.h"
+#include "displays/display_parts.h"
 #include "platform/host_services.h"
 #include "platform/window_registry_ui.h"
 
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFormLayout>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
@@ -29,17 +27,6 @@ constexpr int RefreshMs = 200;
 constexpr int LinkStartMs = 100;
 const QColor BezelText(225, 225, 215);
 
-QString indexed(const char* name, int index)
-{
-    return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index);
-}
-
-// A choice outside 1..16 can only come from a hand-edited dispchan.dat; it shows channel 1.
-int shownChannel(int chosen)
-{
-    return chosen >= 1 && chosen <= MaxChannel ? chosen : 1;
-}
-
 // The page a display type from the system setup opens on; a type outside the setup's 0..6 (a
 // hand-edited default.txt) opens the 1-panel page.
 int typeTab()
@@ -48,65 +35,10 @@ int typeTab()
     return type >= 0 && type <= 6 ? type + 1 : 1;
 }
 
-QString unitText(int code)
-{
-    return code >= 0 && code <= MaxUnitCode ? Shared.UnitName[code] : QString();
-}
-
-// A label whose font follows its size, so channel numbers and units grow with the LED panels.
-// It sizes the font for `chars` characters, not for its text, so a new text never relayouts.
-class FitLabel : public QLabel {
-  public:
-    FitLabel(int chars, Qt::Alignment align) : m_chars(chars)
-    {
-        setAlignment(align | Qt::AlignVCenter);
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-        setMinimumSize(12, 12);
-    }
-
-  protected:
-    void resizeEvent(QResizeEvent* event) override
-    {
-        QLabel::resizeEvent(event);
-        const int px = std::clamp(int(std::min(height() * 0.45, width() / (m_chars * 0.62))), 9, 160);
-        if (font().pixelSize() != px) {
-            QFont f = font();
-            f.setPixelSize(px);
-            setFont(f);
-        }
-    }
-
-  private:
-    int m_chars;
-};
-
-// An editable picker whose channel changes only by a choice from its list. A combo box on its own
-// also "activates" the matching item when typed text loses focus; that link is cut here, so text
-// typed and left stores nothing.
-QComboBox* makePicker(const QString& name)
-{
-    auto* combo = new QComboBox;
-    combo->setObjectName(name);
-    combo->setEditable(true);
-    combo->setInsertPolicy(QComboBox::NoInsert);
-    combo->setCompleter(nullptr);
-    QObject::disconnect(combo->lineEdit(), &QLineEdit::editingFinished, combo, nullptr);
-    combo->setEditText(QStringLiteral("0"));
-    return combo;
-}
-
 void setDigits(std::span<NumLED* const> leds, int count)
 {
     for (NumLED* led : leds)
         led->setDigitCount(count);
-}
-
-QFont boldFont(int pointSize)
-{
-    QFont f;
-    f.setPointSize(pointSize);
-    f.setBold(true);
-    return f;
 }
 } // namespace
 
@@ -117,18 +49,11 @@ frmTextDisp::frmTextDisp(QWidget* parent) : QWidget(parent, Qt::Window)
     buildControls();
     resize(1080, 720);
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(RefreshMs);
-    connect(Timer1, &QTimer::timeout, this, &frmTextDisp::Timer1_Timer);
-    Timer2 = new QTimer(this);
-    Timer2->setObjectName(QStringLiteral("Timer2"));
-    Timer2->setInterval(LinkStartMs);
-    Timer2->setSingleShot(true);
-    connect(Timer2, &QTimer::timeout, this, &frmTextDisp::Timer2_Timer);
+    Timer1 = MakeTimer(this, "Timer1", RefreshMs, false, &frmTextDisp::Timer1_Timer);
+    Timer2 = MakeTimer(this, "Timer2", LinkStartMs, true, &frmTextDisp::Timer2_Timer);
 
     if (MainForm) {
-        MainForm->RegisterPauseButton(frmMain::Display::Text, Command5);
+        MainForm->RegisterPauseButton(frmMain::Display::Text, m_status.run);
         connect(MainForm, &frmMain::newDataFile, this, [this] {
             if (isVisible())
                 SelectTab(typeTab());
@@ -209,11 +134,12 @@ QWidget* frmTextDisp::buildPanelPage(const PageNames& names, std::span<NumLED*> 
         bezel->setPalette(palette);
 
         leds[i] = new NumLED;
-        leds[i]->setObjectName(indexed(names.led, index));
+        leds[i]->setObjectName(Indexed(names.led, index));
         numbers[i] = new FitLabel(2, Qt::AlignRight);
-        numbers[i]->setObjectName(indexed(names.number, index));
-        units[i] = new FitLabel(5, Qt::AlignLeft);
-        units[i]->setObjectName(indexed(names.unit, index));
+        numbers[i]->setObjectName(Indexed(names.number, index));
+        auto* unit = new FitLabel(5, Qt::AlignLeft);
+        unit->setObjectName(Indexed(names.unit, index));
+        units[i] = unit;
         if (chosen.empty())
             numbers[i]->setText(QString::number(i + 1));
 
@@ -224,7 +150,7 @@ QWidget* frmTextDisp::buildPanelPage(const PageNames& names, std::span<NumLED*> 
         row->addWidget(units[i], 2);
         // Channel numbers run down the first column, then down the next.
         grid->addWidget(bezel, i % rows, i / rows);
-        page.push_back({leds[i], units[i], chosen.empty() ? nullptr : chosen[i], i + 1});
+        page.push_back({leds[i], unit, chosen.empty() ? nullptr : chosen[i], i + 1});
     }
     return widget;
 }
@@ -233,37 +159,22 @@ QWidget* frmTextDisp::buildSetupPage()
 {
     auto* page = new QWidget;
     auto* grid = new QGridLayout(page);
-    const auto frame = [](const QString& caption, std::span<QComboBox* const> pickers) {
-        auto* box = new QGroupBox(caption);
-        auto* form = new QFormLayout(box);
-        for (size_t i = 0; i < pickers.size(); ++i)
-            form->addRow(QStringLiteral("Display %1").arg(i + 1), pickers[i]);
-        return box;
-    };
-    const auto connectPicker = [this](QComboBox* combo, int16_t* slot) {
-        connect(combo, &QComboBox::activated, this,
-                [combo, slot](int index) { *slot = int16_t(combo->itemText(index).toShort()); });
-    };
-
-    Combo3 = makePicker(QStringLiteral("Combo3"));
-    connectPicker(Combo3, &Shared.TextChan1);
-    for (int i = 0; i < 2; ++i) {
-        Combo1[i] = makePicker(indexed("Combo1", i));
-        connectPicker(Combo1[i], &Shared.TextChan2[i]);
-    }
-    for (int i = 0; i < 4; ++i) {
-        Combo2[i] = makePicker(indexed("Combo2", i));
-        connectPicker(Combo2[i], &Shared.TextChan4[i]);
-    }
-    for (int i = 0; i < 6; ++i) {
-        Combo4[i] = makePicker(indexed("Combo4", i));
-        connectPicker(Combo4[i], &Shared.TextChan6[i]);
-    }
-    const std::array<QComboBox*, 1> one{Combo3};
-    grid->addWidget(frame(QStringLiteral("One Channel Display"), one), 0, 0);
-    grid->addWidget(frame(QStringLiteral("Two Channel Display"), Combo1), 1, 0);
-    grid->addWidget(frame(QStringLiteral("4 Channel Display "), Combo2), 0, 1, 2, 1);
-    grid->addWidget(frame(QStringLiteral("6 Channel Display "), Combo4), 0, 2, 2, 1);
+    Combo3 = new ChannelPicker(QStringLiteral("Combo3"), &Shared.TextChan1);
+    for (int i = 0; i < 2; ++i)
+        Combo1[i] = new ChannelPicker(Indexed("Combo1", i), &Shared.TextChan2[i]);
+    for (int i = 0; i < 4; ++i)
+        Combo2[i] = new ChannelPicker(Indexed("Combo2", i), &Shared.TextChan4[i]);
+    for (int i = 0; i < 6; ++i)
+        Combo4[i] = new ChannelPicker(Indexed("Combo4", i), &Shared.TextChan6[i]);
+    m_pickers = {Combo3};
+    m_pickers.insert(m_pickers.end(), Combo1.begin(), Combo1.end());
+    m_pickers.insert(m_pickers.end(), Combo2.begin(), Combo2.end());
+    m_pickers.insert(m_pickers.end(), Combo4.begin(), Combo4.end());
+    const std::array<ChannelPicker*, 1> one{Combo3};
+    grid->addWidget(PickerFrame(QStringLiteral("One Channel Display"), one), 0, 0);
+    grid->addWidget(PickerFrame(QStringLiteral("Two Channel Display"), Combo1), 1, 0);
+    grid->addWidget(PickerFrame(QStringLiteral("4 Channel Display "), Combo2), 0, 1, 2, 1);
+    grid->addWidget(PickerFrame(QStringLiteral("6 Channel Display "), Combo4), 0, 2, 2, 1);
 
     Command1 = new QPushButton(QStringLiteral("Save"));
     Command1->setObjectName(QStringLiteral("Command1"));
@@ -275,83 +186,18 @@ QWidget* frmTextDisp::buildSetupPage()
 
 QWidget* frmTextDisp::buildStatusArea()
 {
-    auto* area = new QWidget;
-    auto* grid = new QGridLayout(area);
-    grid->setContentsMargins(0, 0, 0, 0);
-    grid->setHorizontalSpacing(16);
-
-    auto* alarmFrame = new QFrame;
-    alarmFrame->setFrameShape(QFrame::StyledPanel);
-    alarmFrame->setMinimumSize(140, 40);
-    Label11 = new QLabel(QStringLiteral("High !!!"));
-    Label11->setObjectName(QStringLiteral("Label11"));
-    Label11->setAlignment(Qt::AlignCenter);
-    Label11->setFont(boldFont(14));
-    Label11->setAutoFillBackground(true);
-    QPalette alarmColours = Label11->palette();
-    alarmColours.setColor(QPalette::Window, QColor(255, 0, 0));
-    alarmColours.setColor(QPalette::WindowText, Qt::white);
-    Label11->setPalette(alarmColours);
-    // Shown only while a watched channel is out of band; hidden until the first tick decides.
-    Label11->hide();
-    auto* alarmLayout = new QVBoxLayout(alarmFrame);
-    alarmLayout->setContentsMargins(2, 2, 2, 2);
-    alarmLayout->addWidget(Label11);
-
-    Odometer1 = new Odometer;
-    Odometer1->setObjectName(QStringLiteral("Odometer1"));
-    Odometer1->setToolTip(tr("Recorded samples"));
-    Odometer1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-    Odometer1->setMinimumSize(150, 36);
-
-    const auto label = [](const QString& name, const QString& text) {
-        auto* l = new QLabel(text);
-        l->setObjectName(name);
-        l->setFont(boldFont(13));
-        return l;
-    };
-    Label16 = label(QStringLiteral("Label16"), QString());
-    Label15 = label(QStringLiteral("Label15"), QString());
-    Label7_5 = label(QStringLiteral("Label7(5)"), QStringLiteral("Scan Rate"));
-    Label17 = label(QStringLiteral("Label17"), QString());
-
-    Check1 = new QCheckBox(QStringLiteral("Alarm Sound"));
-    Check1->setObjectName(QStringLiteral("Check1"));
-    connect(Check1, &QCheckBox::toggled, this, [](bool on) { Shared.AlarmSound = on; });
-
-    const auto button = [](const QString& name, const QString& text) {
-        auto* b = new QPushButton(text);
-        b->setObjectName(name);
-        b->setMinimumHeight(32);
-        return b;
-    };
-    Command5 = button(QStringLiteral("Command5"), QStringLiteral("RUN"));
-    Command5->setFont(boldFont(12));
-    connect(Command5, &QPushButton::clicked, this, &frmTextDisp::Command5_Click);
-    Command3 = button(QStringLiteral("Command3"), QStringLiteral("Save Data"));
-    connect(Command3, &QPushButton::clicked, this, &frmTextDisp::Command3_Click);
+    m_status = StatusArea::Build(QStringLiteral("Label11"), QStringLiteral("Check1"));
+    connect(m_status.run, &QPushButton::clicked, this, &frmTextDisp::Command5_Click);
     const std::array<QString, 3> captions{QStringLiteral("Chart Display"), QStringLiteral("AngularDisplay"),
                                           QStringLiteral("Exit")};
     for (int i = 0; i < 3; ++i) {
-        cmd2[i] = button(indexed("cmd2", i), captions[i]);
+        cmd2[i] = MakeButton(Indexed("cmd2", i), captions[i]);
         connect(cmd2[i], &QPushButton::clicked, this, [this, i] { cmd2_Click(i); });
     }
-
-    grid->addWidget(alarmFrame, 0, 0, 2, 1);
-    grid->addWidget(Odometer1, 0, 1, 2, 1);
-    grid->addWidget(Label16, 0, 2);
-    grid->addWidget(Label15, 1, 2);
-    grid->addWidget(Label7_5, 0, 3);
-    grid->addWidget(Label17, 1, 3);
-    grid->addWidget(Check1, 0, 4);
-    grid->addWidget(Command5, 0, 5);
-    grid->addWidget(Command3, 1, 5);
-    grid->addWidget(cmd2[0], 0, 6);
-    grid->addWidget(cmd2[1], 1, 6);
-    grid->addWidget(cmd2[2], 1, 7);
-    for (int column : {2, 3})
-        grid->setColumnStretch(column, 1);
-    return area;
+    m_status.grid->addWidget(cmd2[0], 0, 6);
+    m_status.grid->addWidget(cmd2[1], 1, 6);
+    m_status.grid->addWidget(cmd2[2], 1, 7);
+    return m_status.widget;
 }
 
 void frmTextDisp::showEvent(QShowEvent* event)
@@ -378,21 +224,10 @@ void frmTextDisp::closeEvent(QCloseEvent* event)
 void frmTextDisp::Form_Load()
 {
     m_loaded = true;
-    QStringList items;
-    for (int n = 1; n <= 8; ++n)
-        items.append(QString::number(n));
-    std::vector<QComboBox*> pickers{Combo3};
-    pickers.insert(pickers.end(), Combo1.begin(), Combo1.end());
-    pickers.insert(pickers.end(), Combo2.begin(), Combo2.end());
-    pickers.insert(pickers.end(), Combo4.begin(), Combo4.end());
-    for (QComboBox* combo : pickers) {
-        combo->clear();
-        combo->addItems(items);
-    }
+    for (ChannelPicker* picker : m_pickers)
+        picker->fill();
 
-    Label17->setText(QString::number(Shared.ScanRate) + QStringLiteral(" sec"));
-    Odometer1->settle();
-    Check1->setChecked(Shared.AlarmSound);
+    m_status.load();
     ShowChannelChoices();
     setDigits(NumLED1, 6);
     setDigits(NumLED3, 6);
@@ -404,8 +239,7 @@ void frmTextDisp::Form_Load()
         Shared.TextTabSet = true;
     }
 
-    if (MainForm && !MainForm->Timer1->isActive())
-        MainForm->Timer1->start();
+    StartScanTimer();
     Timer1->start();
     Timer2->start();
     cmd2[0]->setEnabled(Windows().Exists(WindowId::ChartDisp));
@@ -424,31 +258,21 @@ void frmTextDisp::Form_Unload()
     Timer1->stop();
     Timer2->stop();
     Shared.TextDispOpen = false;
-    if (!Shared.ChartDispOpen && !Shared.AngularDispOpen) {
-        Shared.Paused = true;
-        if (MainForm)
-            MainForm->Timer1->stop();
-    }
+    PauseWhenNoDisplayOpen();
 }
 
 void frmTextDisp::ShowChannelChoices()
 {
-    const auto show = [](QComboBox* combo, QLabel* label, int16_t chosen) {
-        const QString text = QString::number(shownChannel(chosen));
-        if (combo)
-            combo->setEditText(text);
-        if (label)
-            label->setText(text);
-    };
-    show(Combo3, Label9[0], Shared.TextChan1);
-    for (int i = 0; i < 2; ++i) {
-        show(nullptr, Label9[i + 1], Shared.TextChan2[i]);
-        show(Combo1[i], nullptr, Shared.TextChan2[i]);
-    }
+    for (ChannelPicker* picker : m_pickers)
+        picker->showChoice();
+    const auto show = [](QLabel* label, int16_t chosen) { label->setText(QString::number(ShownChannel(chosen))); };
+    show(Label9[0], Shared.TextChan1);
+    for (int i = 0; i < 2; ++i)
+        show(Label9[i + 1], Shared.TextChan2[i]);
     for (int i = 0; i < 4; ++i)
-        show(Combo2[i], Label7[i], Shared.TextChan4[i]);
+        show(Label7[i], Shared.TextChan4[i]);
     for (int i = 0; i < 6; ++i)
-        show(Combo4[i], Label10[i], Shared.TextChan6[i]);
+        show(Label10[i], Shared.TextChan6[i]);
 }
 
 void frmTextDisp::SelectTab(int tab)
@@ -488,22 +312,14 @@ void frmTextDisp::SSTab1_Click(int tab)
 
 void frmTextDisp::Command1_Click()
 {
+    for (ChannelPicker* picker : m_pickers)
+        picker->keepShownChoice();
     QString error;
     if (!SaveDisplayChannels(&error))
         Host().message(error, HostServices::Ok, HostServices::Icon::Critical);
     ShowChannelChoices();
     setDigits(NumLED1, 6);
     setDigits(NumLED3, 6);
-}
-
-void frmTextDisp::Command3_Click()
-{
-    if (!MainForm)
-        return;
-    QString error;
-    if (!MainForm->savedata(&error))
-        Host().message(error.isEmpty() ? tr("The sample could not be recorded.") : error, HostServices::Ok,
-                       HostServices::Icon::Critical);
 }
 
 void frmTextDisp::Command5_Click()
@@ -542,14 +358,8 @@ void frmTextDisp::init232_3()
 
 void frmTextDisp::Timer1_Timer()
 {
-    const QDateTime now = Host().now();
-    Label16->setText(now.toString(QStringLiteral("MM-dd-yyyy")));
-    Label15->setText(now.toString(QStringLiteral("HH:mm:ss")));
-    Check1->setChecked(Shared.AlarmSound);
     m_alarm = false;
-    if (MainForm)
-        MainForm->check_pause();
-    Odometer1->setCount(Shared.RecordCount);
+    m_status.tick();
 
     for (size_t p = 0; p < m_pages.size(); ++p) {
         for (const Panel& panel : m_pages[p])
@@ -562,21 +372,15 @@ void frmTextDisp::Timer1_Timer()
         }
     }
 
-    if (m_alarm) {
-        Label11->setText(m_alarmText);
-        Label11->show();
-    } else {
-        Label11->hide();
-        Label11->clear();
-    }
+    ShowAlarm(m_status.alarm, m_alarm ? m_alarmText : QString());
 }
 
 void frmTextDisp::UpdatePanel(const Panel& panel)
 {
-    const int c = panel.chosen ? shownChannel(*panel.chosen) : panel.fixed;
+    const int c = panel.chosen ? ShownChannel(*panel.chosen) : panel.fixed;
     const DispSetupRecord& setup = Shared.DispSetup[c];
     if (setup.UnitAutoSense) {
-        panel.unit->setText(unitText(Shared.ChanUnit[c]));
+        panel.unit->setText(UnitText(Shared.ChanUnit[c]));
         panel.led->setDecimals(Shared.ChanDecimals[c]);
         panel.led->setManualMarker(false);
     } else {
@@ -589,7 +393,7 @@ void frmTextDisp::UpdatePanel(const Panel& panel)
 
 void frmTextDisp::TestAlarm(int channel)
 {
-    const int c = shownChannel(channel);
+    const int c = ShownChannel(channel);
     const double value = Shared.ChanValue[c];
     const DispSetupRecord& setup = Shared.DispSetup[c];
     const bool high = value > setup.HighWarning;

@@ -16,9 +16,12 @@
 //
 // Out-of-range input never crashes the window: a channel choice outside 1..16 shows channel 1, a
 // unit code outside the unit table shows an empty unit, and decimals out of range are fitted by the
-// panel. The only message boxes are the errors of "Save" and "Save Data".
+// panel. The only message boxes are the errors of "Save" and "Save Data" (a full data file among
+// them, which the window also notes beside its record counter).
 //
 // Controls carry their program names as object names ("NumLED2(0)", "Combo1(1)", "Command5", ...).
+#include "displays/display_parts.h"
+
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -26,8 +29,6 @@
 #include <vector>
 
 class NumLED;
-class Odometer;
-class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -53,7 +54,7 @@ class frmTextDisp : public QWidget {
     // One LED panel: where its channel comes from (a stored choice, else a fixed channel).
     struct Panel {
         NumLED* led;
-        QLabel* unit;
+        FitLabel* unit;
         const int16_t* chosen;
         int fixed;
     };
@@ -80,7 +81,6 @@ class frmTextDisp : public QWidget {
     void SelectTab(int tab);
     void SSTab1_Click(int tab);
     void Command1_Click();
-    void Command3_Click();
     void Command5_Click();
     void cmd2_Click(int index);
     void Timer2_Timer();
@@ -109,22 +109,15 @@ class frmTextDisp : public QWidget {
     std::array<QLabel*, 16> Label_17{};
     std::array<QLabel*, 16> Label_16{};
 
-    QComboBox* Combo3 = nullptr;
-    std::array<QComboBox*, 2> Combo1{};
-    std::array<QComboBox*, 4> Combo2{};
-    std::array<QComboBox*, 6> Combo4{};
+    ChannelPicker* Combo3 = nullptr;
+    std::array<ChannelPicker*, 2> Combo1{};
+    std::array<ChannelPicker*, 4> Combo2{};
+    std::array<ChannelPicker*, 6> Combo4{};
+    std::vector<ChannelPicker*> m_pickers;
     QPushButton* Command1 = nullptr;
 
-    QLabel* Label11 = nullptr;
-    Odometer* Odometer1 = nullptr;
-    QPushButton* Command3 = nullptr;
-    QCheckBox* Check1 = nullptr;
-    QPushButton* Command5 = nullptr;
+    StatusArea m_status; // Label11, Odometer1, Check1, Command5 "RUN", Command3 "Save Data", ...
     std::array<QPushButton*, 3> cmd2{};
-    QLabel* Label16 = nullptr;
-    QLabel* Label15 = nullptr;
-    QLabel* Label7_5 = nullptr;
-    QLabel* Label17 = nullptr;
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
 

@@ -2,7 +2,7 @@
 
 #include "acquisition/frmMain.h"
 #include "core/config_files.h"
-#include "core/number_format.h"
+#include "core/typed_number.h"
 #include "core/shared_state.h"
 #include "platform/center_form_ui.h"
 #include "platform/host_services.h"

@@ -1,4 +1,5 @@
 #include "core/number_format.h"
+#include "core/typed_number.h"
 #include "test_registry.h"
 
 #include <QTest>

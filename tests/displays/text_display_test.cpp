@@ -5,7 +5,7 @@
 #include "core/config_files.h"
 #include "core/shared_state.h"
 #include "displays/frmTextDisp.h"
-#include "fake_host.h"
+#include "display_fixture.h"
 #include "platform/window_registry_ui.h"
 #include "test_registry.h"
 
@@ -25,14 +25,6 @@
 #include <memory>
 
 namespace {
-template <typename T> T* child(QWidget* w, const QString& name)
-{
-    T* found = w->findChild<T*>(name);
-    if (!found)
-        qFatal("no control %s", qPrintable(name));
-    return found;
-}
-
 void chooseFromList(QComboBox* combo, const QString& item)
 {
     combo->showPopup();
@@ -54,20 +46,12 @@ class ChartOnlyRegistry : public WindowRegistry {
     bool Exists(WindowId id) const override { return id == WindowId::ChartDisp; }
     QList<WindowId> shown;
 };
-
-void setBand(int channel, double low, double high)
-{
-    Shared.DispSetup[channel].LowWarning = low;
-    Shared.DispSetup[channel].HighWarning = high;
-}
 } // namespace
 
 class TextDisplayTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<FakeHost> host;
-    std::unique_ptr<QTemporaryDir> folder;
-    std::unique_ptr<frmMain> main;
+    DisplayFixture fx;
     QPointer<frmTextDisp> window;
 
     frmTextDisp* open()
@@ -83,31 +67,18 @@ class TextDisplayTest : public QObject {
   private slots:
     void init()
     {
-        Shared = SharedState{};
-        host = std::make_unique<FakeHost>();
-        folder = std::make_unique<QTemporaryDir>();
-        QDir(folder->path()).mkdir(QStringLiteral("data"));
-        Shared.AppPath = folder->path();
-        Shared.ScanRate = 10;
-        Shared.DataFileName = QStringLiteral("Test.mdb");
+        fx.setUp();
         Shared.TextChan1 = 1;
         Shared.TextChan2 = {1, 2};
         for (int i = 0; i < 8; ++i) {
             Shared.TextChan4[i] = int16_t(i + 1);
             Shared.TextChan6[i] = int16_t(i + 1);
         }
-        Shared.AngChan2 = {1, 1, 2};
-        Shared.AngChan4 = {1, 2, 3, 4};
-        for (int c = 1; c <= MaxChannel; ++c)
-            setBand(c, -100, 100);
-        main = std::make_unique<frmMain>();
     }
     void cleanup()
     {
         delete window;
-        main.reset();
-        host.reset();
-        folder.reset();
+        fx.tearDown();
     }
 
     void opensOnTheSetupPageType_data()
@@ -148,7 +119,7 @@ class TextDisplayTest : public QObject {
         Shared.TextTab = 5;
         window->show();
         QCOMPARE(child<QTabWidget>(window, "SSTab1")->currentIndex(), 5);
-        QVERIFY(main->Timer1->isActive());
+        QVERIFY(fx.main->Timer1->isActive());
     }
 
     void newDataFileSelectsTheConfiguredPage()
@@ -156,7 +127,7 @@ class TextDisplayTest : public QObject {
         Shared.TextDisplayType = 1;
         open();
         child<QTabWidget>(window, "SSTab1")->setCurrentIndex(6);
-        main->AnnounceNewDataFile();
+        fx.main->AnnounceNewDataFile();
         QCOMPARE(child<QTabWidget>(window, "SSTab1")->currentIndex(), 2);
     }
 
@@ -179,7 +150,7 @@ class TextDisplayTest : public QObject {
         QString error;
         QVERIFY2(LoadDisplayChannels(&error), qPrintable(error));
         QCOMPARE(Shared.TextChan2[0], int16_t(2));
-        QVERIFY(host->shown.isEmpty());
+        QVERIFY(fx.host->shown.isEmpty());
     }
 
     void chosenChannelShowsAtNextTickLabelAfterSave()
@@ -243,7 +214,7 @@ class TextDisplayTest : public QObject {
         open();
         Shared.Paused = paused;
         window->Timer1_Timer();
-        QCOMPARE(host->beeps, beeps);
+        QCOMPARE(fx.host->beeps, beeps);
         QCOMPARE(label("Label11")->text(), shown);
         QCOMPARE(label("Label11")->isVisible(), !shown.isEmpty());
         QCOMPARE(child<QCheckBox>(window, "Check1")->isChecked(), sound);
@@ -262,9 +233,9 @@ class TextDisplayTest : public QObject {
         open();
         Shared.Paused = false;
         window->Timer1_Timer();
-        QCOMPARE(host->beeps, 3);
+        QCOMPARE(fx.host->beeps, 3);
         window->Timer1_Timer();
-        QCOMPARE(host->beeps, 6);
+        QCOMPARE(fx.host->beeps, 6);
     }
 
     void pagesOfFourAndMoreNeverAlarm()
@@ -273,7 +244,7 @@ class TextDisplayTest : public QObject {
         open();
         Shared.Paused = false;
         window->Timer1_Timer();
-        QCOMPARE(host->beeps, 0);
+        QCOMPARE(fx.host->beeps, 0);
         QVERIFY(label("Label11")->isHidden());
         QCOMPARE(led("NumLED4(6)")->value(), 1e6);
     }
@@ -315,7 +286,7 @@ class TextDisplayTest : public QObject {
         open();
         QCOMPARE(label("Label17")->text(), QStringLiteral("10 sec"));
         QCOMPARE(label("Label7(5)")->text(), QStringLiteral("Scan Rate"));
-        host->clock = QDateTime(QDate(2026, 3, 4), QTime(17, 5, 9));
+        fx.host->clock = QDateTime(QDate(2026, 3, 4), QTime(17, 5, 9));
         window->Timer1_Timer();
         QCOMPARE(label("Label16")->text(), QStringLiteral("03-04-2026"));
         QCOMPARE(label("Label15")->text(), QStringLiteral("17:05:09"));
@@ -330,11 +301,11 @@ class TextDisplayTest : public QObject {
     {
         Shared.TextChan1 = 4;
         open();
-        QVERIFY(QDir(folder->path() + "/data").removeRecursively());
+        QVERIFY(QDir(fx.folder->path() + "/data").removeRecursively());
         chooseFromList(child<QComboBox>(window, "Combo3"), "6");
         QTest::mouseClick(child<QPushButton>(window, "Command1"), Qt::LeftButton);
-        QCOMPARE(host->shown.size(), 1);
-        QVERIFY2(host->shown[0].text.contains("dispchan.dat"), qPrintable(host->shown[0].text));
+        QCOMPARE(fx.host->shown.size(), 1);
+        QVERIFY2(fx.host->shown[0].text.contains("dispchan.dat"), qPrintable(fx.host->shown[0].text));
         QCOMPARE(label("Label9(0)")->text(), QStringLiteral("6"));
     }
 
@@ -359,13 +330,13 @@ class TextDisplayTest : public QObject {
     void closingLastDisplayStopsTheScanTimer()
     {
         open();
-        QVERIFY(main->Timer1->isActive());
+        QVERIFY(fx.main->Timer1->isActive());
         QVERIFY(child<QTimer>(window, "Timer1")->isActive());
         Shared.TextDispOpen = true;
         window->close();
         QVERIFY(!Shared.TextDispOpen);
         QVERIFY(Shared.Paused);
-        QVERIFY(!main->Timer1->isActive());
+        QVERIFY(!fx.main->Timer1->isActive());
     }
 
     void closingBesideAnotherDisplayKeepsRecording()
@@ -376,7 +347,7 @@ class TextDisplayTest : public QObject {
         child<QPushButton>(window, "cmd2(2)")->click();
         QVERIFY(!Shared.TextDispOpen);
         QVERIFY(!Shared.Paused);
-        QVERIFY(main->Timer1->isActive());
+        QVERIFY(fx.main->Timer1->isActive());
     }
 
     void navigationOffersOnlyDisplaysThatExist()
@@ -395,12 +366,12 @@ class TextDisplayTest : public QObject {
     void saveDataFailureIsShown()
     {
         open();
-        main->Data1->Unbind(); // no data file: the row cannot be written
+        fx.main->Data1->Unbind(); // no data file: the row cannot be written
         QString expected;
-        QVERIFY(!main->savedata(&expected));
-        host->shown.clear();
+        QVERIFY(!fx.main->savedata(&expected));
+        fx.host->shown.clear();
         QTest::mouseClick(child<QPushButton>(window, "Command3"), Qt::LeftButton);
-        QCOMPARE(host->texts(), QStringList{expected});
+        QCOMPARE(fx.host->texts(), QStringList{expected});
     }
 };
 

@@ -1,0 +1,65 @@
+#pragma once
+// The query chart of the 8-channel query window (Chart2D1): a header title, a chart with a time
+// X axis ("HH:mm:ss"), a Y axis and a right-hand Y2 axis that repeats it, a legend, and a footer
+// title, in the window's fixed colours. One line series per channel, named "chan N", drawn from
+// the query result's column of that name; a full file is thinned to what the width can show.
+// The window owns the ChartShown flag; this widget only holds the series.
+#include "query/query_result.h"
+
+#include <QFrame>
+
+class QChart;
+class QChartView;
+class QDateTimeAxis;
+class QLabel;
+class QPainter;
+class QValueAxis;
+
+class QueryChart : public QFrame {
+    Q_OBJECT
+  public:
+    explicit QueryChart(QWidget* parent = nullptr);
+
+    // Titles, colours, legend and borders as the window sets them at load.
+    void SetupChart();
+
+    // Adds one series "chan N" per channel, in the order given, from the result. A channel whose
+    // column the result lacks (checked after the query ran) is skipped and named in the returned
+    // list of messages.
+    QStringList AddSeries(const QueryResult& result, const QList<int>& channels);
+    void ClearSeries();
+    QStringList SeriesNames() const;
+    // Points of a series as drawn (after thinning).
+    int PointCount(const QString& name) const;
+
+    void SetTitles(const QString& header, const QString& footer);
+    QString Header() const;
+    QString Footer() const;
+    // The Y range; Y2 follows it. A range set here stays when series are added later.
+    void SetYRange(double minimum, double maximum);
+    double YMin() const;
+    double YMax() const;
+    // Major grid spacing of Y (from Y-min) and of X, in the axis's units (milliseconds for X).
+    void SetYGridSpacing(double spacing);
+    double YGridSpacing() const;
+    void SetXGridSpacing(double spacing);
+    // The X axis's current range, in milliseconds since the epoch.
+    double XMin() const;
+    double XMax() const;
+    int XTickCount() const;
+
+    // Draws the whole chart, titles included, scaled into `target` (a printer's page).
+    void Paint(QPainter* painter, const QRectF& target);
+
+  private:
+    void FitAxes();
+
+    QLabel* m_header = nullptr;
+    QLabel* m_footer = nullptr;
+    QChart* m_chart = nullptr;
+    QChartView* m_view = nullptr;
+    QDateTimeAxis* m_x = nullptr;
+    QValueAxis* m_y = nullptr;
+    QValueAxis* m_y2 = nullptr;
+    bool m_yFixed = false;
+};

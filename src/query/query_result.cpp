@@ -1,0 +1,319 @@
+#include "query/query_result.h"
+
+#include "core/number_format.h"
+#include "core/shared_state.h"
+#include "datafile/data_file.h"
+#include "datafile/sql_dialect.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <sqlite3.h>
+
+const QString NoRecordMessage = QStringLiteral("No record matched the query.");
+
+namespace {
+
+constexpr int DaySeconds = 24 * 60 * 60;
+// Day 0 of the numeric date form some writers store: 1899-12-30.
+const qint64 NumericDateEpoch = QDate(1899, 12, 30).toJulianDay();
+
+int Digits(const char* p, int n)
+{
+    int v = 0;
+    for (int i = 0; i < n; ++i) {
+        if (p[i] < '0' || p[i] > '9')
+            return -1;
+        v = v * 10 + (p[i] - '0');
+    }
+    return v;
+}
+
+// Reads the leading number of at most maxDigits digits at *p and moves past it; -1 when none.
+int TakeNumber(const char*& p, const char* end, int maxDigits)
+{
+    int v = 0, n = 0;
+    while (p < end && n < maxDigits && *p >= '0' && *p <= '9')
+        v = v * 10 + (*p++ - '0'), ++n;
+    return n ? v : -1;
+}
+
+// Julian day of a "YYYY-MM-DD" text (also with "/" and an ignored time part after it).
+int32_t DateFromText(const char* p, int length)
+{
+    if (length >= 10 && (p[4] == '-' || p[4] == '/') && p[7] == p[4] &&
+        (length == 10 || p[10] == ' ' || p[10] == 'T')) {
+        const QDate d(Digits(p, 4), Digits(p + 5, 2), Digits(p + 8, 2));
+        if (d.isValid())
+            return int32_t(d.toJulianDay());
+    }
+    const char* end = p + length;
+    const int y = TakeNumber(p, end, 4);
+    if (y < 0 || p == end || (*p != '-' && *p != '/'))
+        return QueryResult::NullInt;
+    const char sep = *p++;
+    const int m = TakeNumber(p, end, 2);
+    if (m < 0 || p == end || *p++ != sep)
+        return QueryResult::NullInt;
+    const int d = TakeNumber(p, end, 2);
+    const QDate date(y, m, d);
+    return d >= 0 && (p == end || *p == ' ' || *p == 'T') && date.isValid() ? int32_t(date.toJulianDay())
+                                                                            : QueryResult::NullInt;
+}
+
+// Seconds of the day of "HH:MM:SS", "H:MM", "HH:MM:SS.fff" or any of them after a date part.
+int32_t TimeFromText(const char* p, int length)
+{
+    if (length == 8 && p[2] == ':' && p[5] == ':') {
+        const int h = Digits(p, 2), m = Digits(p + 3, 2), s = Digits(p + 6, 2);
+        if (h >= 0 && h < 24 && m >= 0 && m < 60 && s >= 0 && s < 60)
+            return h * 3600 + m * 60 + s;
+    }
+    const char* end = p + length;
+    // A number is a fraction of a day (the other way a date-time column can hold a time).
+    char* numberEnd = nullptr;
+    const QByteArray text(p, length);
+    const double fraction = std::strtod(text.constData(), &numberEnd);
+    if (length > 0 && numberEnd == text.constData() + length && std::isfinite(fraction))
+        return int32_t(std::llround((fraction - std::floor(fraction)) * DaySeconds) % DaySeconds);
+    for (const char* q = p; q < end; ++q) {
+        if (*q == ' ' || *q == 'T') {
+            p = q + 1;
+            break;
+        }
+    }
+    const int h = TakeNumber(p, end, 2);
+    if (h < 0 || h > 23 || p == end || *p++ != ':')
+        return QueryResult::NullInt;
+    const int m = TakeNumber(p, end, 2);
+    int s = 0;
+    if (p < end && *p == ':') {
+        ++p;
+        s = TakeNumber(p, end, 2);
+    }
+    if (p < end && *p == '.')
+        for (++p; p < end && *p >= '0' && *p <= '9'; ++p) {
+        }
+    if (m < 0 || m > 59 || s < 0 || s > 59 || p != end)
+        return QueryResult::NullInt;
+    return h * 3600 + m * 60 + s;
+}
+
+} // namespace
+
+// Fills a QueryResult from a prepared statement; the friend that knows its storage.
+class QueryReader {
+  public:
+    QueryReader(sqlite3_stmt* statement, QueryResult* result) : m_stmt(statement), m_result(result)
+    {
+        const int columns = sqlite3_column_count(statement);
+        m_result->m_columns.resize(size_t(columns));
+        m_last.resize(size_t(columns));
+        for (int i = 0; i < columns; ++i) {
+            const QString name = QString::fromUtf8(sqlite3_column_name(statement, i));
+            m_result->m_names.append(name);
+            auto& column = m_result->m_columns[size_t(i)];
+            const QString lower = name.toLower();
+            if (lower == QLatin1String("date"))
+                column.kind = QueryResult::Kind::Date;
+            else if (lower == QLatin1String("time"))
+                column.kind = QueryResult::Kind::Time;
+            else if (lower.startsWith(QLatin1String("chan ")))
+                column.kind = QueryResult::Kind::Reading;
+            if (lower.startsWith(QLatin1String("chan ")) || lower.startsWith(QLatin1String("unit ")))
+                column.channel = lower.mid(5).toInt();
+        }
+    }
+
+    // Appends the current row; false with *error naming the record for an unreadable date or time.
+    bool Take(QString* error)
+    {
+        const int row = m_result->m_rows;
+        for (int i = 0; i < int(m_result->m_columns.size()); ++i) {
+            auto& column = m_result->m_columns[size_t(i)];
+            const int type = sqlite3_column_type(m_stmt, i);
+            if (column.kind == QueryResult::Kind::Reading) {
+                column.reals.push_back(type == SQLITE_NULL ? std::numeric_limits<double>::quiet_NaN()
+                                                           : sqlite3_column_double(m_stmt, i));
+                continue;
+            }
+            int32_t value = QueryResult::NullInt;
+            if (type != SQLITE_NULL) {
+                value = column.kind == QueryResult::Kind::Text ? Intern(i) : Moment(column.kind, i, type);
+                if (value == QueryResult::NullInt)
+                    return Unreadable(row, i, error);
+            }
+            column.ints.push_back(value);
+        }
+        ++m_result->m_rows;
+        return true;
+    }
+
+  private:
+    int32_t Moment(QueryResult::Kind kind, int i, int type)
+    {
+        if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
+            const double v = sqlite3_column_double(m_stmt, i);
+            const double day = std::floor(v);
+            if (!std::isfinite(v) || std::fabs(v) > 1e7)
+                return QueryResult::NullInt;
+            if (kind == QueryResult::Kind::Date)
+                return int32_t(NumericDateEpoch + qint64(day));
+            return int32_t(std::llround((v - day) * DaySeconds) % DaySeconds);
+        }
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i));
+        const int length = sqlite3_column_bytes(m_stmt, i);
+        return kind == QueryResult::Kind::Date ? DateFromText(text, length) : TimeFromText(text, length);
+    }
+
+    // Units change seldom down a column: the last text of each column is kept to skip the lookup.
+    int32_t Intern(int i)
+    {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i));
+        const int length = sqlite3_column_bytes(m_stmt, i);
+        auto& last = m_last[size_t(i)];
+        if (last.index >= 0 && last.bytes.size() == length &&
+            std::memcmp(last.bytes.constData(), text, size_t(length)) == 0)
+            return last.index;
+        last.bytes = QByteArray(text, length);
+        const QString value = QString::fromUtf8(last.bytes);
+        last.index = int32_t(m_result->m_pool.indexOf(value));
+        if (last.index < 0) {
+            last.index = int32_t(m_result->m_pool.size());
+            m_result->m_pool.append(value);
+        }
+        return last.index;
+    }
+
+    bool Unreadable(int row, int i, QString* error)
+    {
+        *error = QStringLiteral("Record %1: the %2 \"%3\" cannot be read.")
+                     .arg(row + 1)
+                     .arg(m_result->m_names[i],
+                          QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i))));
+        return false;
+    }
+
+    struct LastText {
+        QByteArray bytes;
+        int32_t index = -1;
+    };
+    sqlite3_stmt* m_stmt;
+    QueryResult* m_result;
+    std::vector<LastText> m_last;
+};
+
+int QueryResult::columnOf(const QString& name) const
+{
+    for (int i = 0; i < m_names.size(); ++i)
+        if (m_names[i].compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+bool QueryResult::isNull(int row, int column) const
+{
+    const Column& c = m_columns[size_t(column)];
+    return c.kind == Kind::Reading ? std::isnan(c.reals[size_t(row)]) : c.ints[size_t(row)] == NullInt;
+}
+
+QDate QueryResult::date(int row, int column) const
+{
+    const int32_t day = m_columns[size_t(column)].ints[size_t(row)];
+    return day == NullInt ? QDate() : QDate::fromJulianDay(day);
+}
+
+int QueryResult::seconds(int row, int column) const
+{
+    return m_columns[size_t(column)].ints[size_t(row)];
+}
+
+const QString& QueryResult::text(int row, int column) const
+{
+    static const QString empty;
+    const int32_t index = m_columns[size_t(column)].ints[size_t(row)];
+    return index == NullInt ? empty : m_pool[index];
+}
+
+QString QueryResult::display(int row, int column, const QString& dateFormat) const
+{
+    if (isNull(row, column))
+        return {};
+    switch (kind(column)) {
+    case Kind::Date:
+        return date(row, column).toString(dateFormat);
+    case Kind::Time:
+        return time(row, column).toString(QStringLiteral("HH:mm:ss"));
+    case Kind::Reading:
+        return FormatNumber(reading(row, column), QString());
+    case Kind::Text:
+        break;
+    }
+    return text(row, column);
+}
+
+QueryStatus RunQuery(const QString& databasePath, const QString& statement, QueryResult* result,
+                     QString* error)
+{
+    error->clear();
+    if (!FileExists(databasePath)) {
+        *error = QStringLiteral("The data file \"%1\" does not exist.")
+                     .arg(QDir::toNativeSeparators(databasePath));
+        return QueryStatus::Failed;
+    }
+    QString sql;
+    if (!TranslateStatement(statement, &sql, error))
+        return QueryStatus::Failed;
+
+    sqlite3* db = nullptr;
+    sqlite3_stmt* stmt = nullptr;
+    QueryResult fresh;
+    QueryStatus status = QueryStatus::Failed;
+    const QByteArray path = QFileInfo(databasePath).absoluteFilePath().toUtf8();
+    // The connection lives in this call on one thread: without SQLite's per-call mutex a full
+    // file reads in about two thirds of the time.
+    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_busy_timeout(db, 2000);
+        const QByteArray text = sql.toUtf8();
+        if (sqlite3_prepare_v2(db, text.constData(), int(text.size()), &stmt, nullptr) == SQLITE_OK) {
+            QueryReader reader(stmt, &fresh);
+            int step = SQLITE_ROW;
+            bool readable = true;
+            while (readable && (step = sqlite3_step(stmt)) == SQLITE_ROW)
+                readable = reader.Take(error);
+            if (readable && step == SQLITE_DONE)
+                status = fresh.rowCount() > 0 ? QueryStatus::Done : QueryStatus::NoRecord;
+        }
+    }
+    if (status == QueryStatus::Failed && error->isEmpty())
+        *error = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("out of memory");
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    if (status == QueryStatus::NoRecord)
+        *error = NoRecordMessage;
+    if (status == QueryStatus::Done)
+        *result = std::move(fresh);
+    return status;
+}
+
+ColumnStatistics Statistics(const QueryResult& result, int column)
+{
+    ColumnStatistics s;
+    double sum = 0;
+    for (int row = 0; row < result.rowCount(); ++row) {
+        const double v = result.reading(row, column);
+        if (std::isnan(v) || v == InvalidReading)
+            continue;
+        if (s.count == 0 || v < s.minimum)
+            s.minimum = v;
+        if (s.count == 0 || v > s.maximum)
+            s.maximum = v;
+        sum += v;
+        ++s.count;
+    }
+    s.mean = s.count ? sum / s.count : 0;
+    return s;
+}

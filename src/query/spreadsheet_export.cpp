@@ -1,0 +1,138 @@
+#include "query/spreadsheet_export.h"
+
+#include "core/number_format.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <vector>
+#include <xlsxwriter.h>
+
+namespace {
+
+constexpr double DaySeconds = 24 * 60 * 60;
+const qint64 SerialDayZero = QDate(1899, 12, 30).toJulianDay();
+
+QString Shown(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+QString CsvText(QString text)
+{
+    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text[0]))
+        text.prepend(QLatin1Char('\''));
+    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) ||
+        text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')))
+        text = QLatin1Char('"') + text.replace(QLatin1String("\""), QLatin1String("\"\"")) + QLatin1Char('"');
+    return text;
+}
+
+} // namespace
+
+bool WriteWorkbook(const QueryResult& result, const QString& path, QString* error)
+{
+    if (result.rowCount() + 1 > int(LXW_ROW_MAX) || result.columnCount() > int(LXW_COL_MAX)) {
+        *error = QStringLiteral("%1 records do not fit on one worksheet.").arg(result.rowCount());
+        return false;
+    }
+    const QByteArray file = QFile::encodeName(path);
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
+    lxw_workbook* workbook = workbook_new_opt(file.constData(), &options);
+    if (!workbook) {
+        *error = QStringLiteral("The workbook \"%1\" cannot be made.").arg(Shown(path));
+        return false;
+    }
+    lxw_worksheet* sheet = workbook_add_worksheet(workbook, "Sheet1");
+    lxw_format* dateFormat = workbook_add_format(workbook);
+    format_set_num_format(dateFormat, "yyyy-mm-dd");
+    lxw_format* timeFormat = workbook_add_format(workbook);
+    format_set_num_format(timeFormat, "hh:mm:ss");
+    worksheet_set_column(sheet, 0, 5, 12, nullptr);
+
+    std::vector<QByteArray> texts;
+    texts.reserve(size_t(result.texts().size()));
+    for (const QString& text : result.texts())
+        texts.push_back(text.toUtf8());
+    for (int column = 0; column < result.columnCount(); ++column)
+        worksheet_write_string(sheet, 0, lxw_col_t(column), result.fieldNames()[column].toUtf8().constData(),
+                               nullptr);
+    for (int row = 0; row < result.rowCount(); ++row) {
+        const auto r = lxw_row_t(row + 1);
+        for (int column = 0; column < result.columnCount(); ++column) {
+            if (result.isNull(row, column))
+                continue;
+            const auto c = lxw_col_t(column);
+            switch (result.kind(column)) {
+            case QueryResult::Kind::Date:
+                worksheet_write_number(
+                    sheet, r, c, double(result.date(row, column).toJulianDay() - SerialDayZero), dateFormat);
+                break;
+            case QueryResult::Kind::Time:
+                worksheet_write_number(sheet, r, c, result.seconds(row, column) / DaySeconds, timeFormat);
+                break;
+            case QueryResult::Kind::Reading:
+                worksheet_write_number(sheet, r, c, result.reading(row, column), nullptr);
+                break;
+            case QueryResult::Kind::Text:
+                worksheet_write_string(sheet, r, c, texts[size_t(result.textIndex(row, column))].constData(),
+                                       nullptr);
+                break;
+            }
+        }
+    }
+    const lxw_error closed = workbook_close(workbook);
+    if (closed != LXW_NO_ERROR) {
+        *error = QStringLiteral("The workbook \"%1\" cannot be written: %2")
+                     .arg(Shown(path), QString::fromUtf8(lxw_strerror(closed)));
+        return false;
+    }
+    return true;
+}
+
+bool WriteCsv(const QueryResult& result, const QString& path, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        *error = QStringLiteral("The file \"%1\" cannot be written: %2").arg(Shown(path), file.errorString());
+        return false;
+    }
+    QStringList header;
+    for (const QString& name : result.fieldNames())
+        header << CsvText(name);
+    QString text = header.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    const QString isoDate = QStringLiteral("yyyy-MM-dd");
+    for (int row = 0; row < result.rowCount(); ++row) {
+        for (int column = 0; column < result.columnCount(); ++column) {
+            if (column > 0)
+                text += QLatin1Char(',');
+            const bool isText = result.kind(column) == QueryResult::Kind::Text;
+            const QString value = result.display(row, column, isoDate);
+            text += isText ? CsvText(value) : value;
+        }
+        text += QStringLiteral("\r\n");
+        if (text.size() > (1 << 20)) {
+            file.write(text.toUtf8());
+            text.clear();
+        }
+    }
+    file.write(text.toUtf8());
+    if (!file.flush() || file.error() != QFileDevice::NoError) {
+        *error = QStringLiteral("The file \"%1\" cannot be written: %2").arg(Shown(path), file.errorString());
+        return false;
+    }
+    return true;
+}
+
+QString NewWorkbookPath(QString* error)
+{
+    QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/varnik-query-XXXXXX"));
+    if (!folder.isValid()) {
+        *error =
+            QStringLiteral("No temporary folder can be made for the workbook: %1").arg(folder.errorString());
+        return {};
+    }
+    folder.setAutoRemove(false);
+    return folder.filePath(QStringLiteral("Query.xlsx"));
+}

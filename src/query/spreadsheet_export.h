@@ -1,0 +1,22 @@
+#pragma once
+// A query result as a spreadsheet, for the query windows' "Export Data To Excel" and for
+// meter-query --xlsx / --csv, which write the very same cells.
+//
+// Workbook (.xlsx, written in constant-memory mode so a full file needs little memory): field
+// names in row 1, records from row 2 in result order; dates and times as date-time cells,
+// readings as numbers, units as text, null as an empty cell; columns A to F 12 wide.
+//
+// CSV (UTF-8, CR LF): the field names as a header row, dates YYYY-MM-DD, times HH:MM:SS,
+// readings as plain numbers, null as an empty field. A text that starts with =, +, - or @ gets a
+// leading ' so that a spreadsheet does not run it as a formula; fields with a comma, a quote or a
+// line end are quoted.
+//
+// Both return false with a description naming the file when it cannot be written.
+#include "query/query_result.h"
+
+bool WriteWorkbook(const QueryResult& result, const QString& path, QString* error);
+bool WriteCsv(const QueryResult& result, const QString& path, QString* error);
+
+// A path for a new workbook in a fresh temporary folder (kept after the program ends, so the
+// spreadsheet program can still read it); a null string and *error when no folder can be made.
+QString NewWorkbookPath(QString* error);

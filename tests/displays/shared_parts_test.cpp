@@ -1,0 +1,169 @@
+// What the three live displays share: unit labels, channel pickers, the full data file.
+#include "acquisition/scan_cycle.h"
+#include "core/config_files.h"
+#include "displays/display_parts.h"
+#include "displays/frmAngularDisp.h"
+#include "displays/frmChartDisp.h"
+#include "displays/frmTextDisp.h"
+#include "display_fixture.h"
+#include "test_registry.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QWheelEvent>
+
+namespace {
+void tick(QWidget* w)
+{
+    if (auto* text = qobject_cast<frmTextDisp*>(w))
+        text->Timer1_Timer();
+    else if (auto* angular = qobject_cast<frmAngularDisp*>(w))
+        angular->Timer1_Timer();
+    else
+        qobject_cast<frmChartDisp*>(w)->Timer1_Timer();
+}
+} // namespace
+
+class SharedPartsTest : public QObject {
+    Q_OBJECT
+
+    DisplayFixture fx;
+    QPointer<QWidget> window;
+
+    QWidget* open(const QString& which)
+    {
+        if (which == QLatin1String("text"))
+            window = new frmTextDisp;
+        else if (which == QLatin1String("angular"))
+            window = new frmAngularDisp;
+        else
+            window = new frmChartDisp;
+        window->show();
+        return window;
+    }
+    static void addDisplays()
+    {
+        QTest::addColumn<QString>("which");
+        for (const char* which : {"text", "angular", "chart"})
+            QTest::newRow(which) << which;
+    }
+
+  private slots:
+    void init() { fx.setUp(); }
+    void cleanup()
+    {
+        delete window;
+        fx.tearDown();
+    }
+
+    void unitsOfTenCharactersShowInFull_data() { addDisplays(); }
+    void unitsOfTenCharactersShowInFull()
+    {
+        QFETCH(QString, which);
+        const QString unit = QStringLiteral("CO2 ppm WW");
+        for (int c = 1; c <= MaxChannel; ++c) {
+            Shared.DispSetup[c].UnitAutoSense = false;
+            Shared.DispSetup[c].ManualUnit = unit;
+        }
+        open(which);
+        tick(window);
+        auto* tabs = window->findChild<QTabWidget*>(QStringLiteral("SSTab1"));
+        int checked = 0;
+        for (int tab = tabs ? 1 : 0; tab < (tabs ? tabs->count() : 1); ++tab) {
+            if (tabs)
+                tabs->setCurrentIndex(tab);
+            QCoreApplication::processEvents();
+            for (QLabel* label : window->findChildren<QLabel*>()) {
+                if (label->text() != unit || !label->isVisible())
+                    continue;
+                ++checked;
+                auto* fit = dynamic_cast<FitLabel*>(label);
+                QVERIFY2(fit && fit->textFits(), qPrintable(label->objectName()));
+            }
+        }
+        QVERIFY(checked >= (which == QLatin1String("text") ? 49 : 1));
+    }
+
+    void pickerStoresWhatItShows_data()
+    {
+        QTest::addColumn<QString>("which");
+        QTest::addColumn<QString>("picker");
+        QTest::newRow("text") << "text" << "Combo1(0)";
+        QTest::newRow("angular") << "angular" << "Combo2(1)";
+    }
+    void pickerStoresWhatItShows()
+    {
+        QFETCH(QString, which);
+        QFETCH(QString, picker);
+        Shared.TextChan2[0] = 2;
+        Shared.AngChan4[1] = 2;
+        open(which);
+        auto* combo = child<QComboBox>(window, picker);
+        QCOMPARE(combo->currentText(), QStringLiteral("2"));
+        for (int notch = 0; notch < 2; ++notch) {
+            QWheelEvent wheel(QPointF(5, 5), combo->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(combo, &wheel);
+        }
+        QCOMPARE(combo->currentText(), QStringLiteral("2"));
+        QCOMPARE(Shared.TextChan2[0], int16_t(2));
+        QCOMPARE(Shared.AngChan4[1], int16_t(2));
+
+        // The arrow keys step from the channel shown, not from a hidden list position.
+        QTest::keyClick(combo, Qt::Key_Down);
+        QCOMPARE(combo->currentText(), QStringLiteral("3"));
+        QCOMPARE(which == QLatin1String("text") ? Shared.TextChan2[0] : Shared.AngChan4[1], int16_t(3));
+    }
+
+    void choiceOutsideChannelsIsSavedAsShown_data()
+    {
+        QTest::addColumn<QString>("which");
+        QTest::newRow("text") << "text";
+        QTest::newRow("angular") << "angular";
+    }
+    void choiceOutsideChannelsIsSavedAsShown()
+    {
+        QFETCH(QString, which);
+        Shared.TextChan1 = 40;
+        Shared.AngChan4[2] = -3;
+        open(which);
+        QCOMPARE(child<QComboBox>(window, which == QLatin1String("text") ? "Combo3" : "Combo2(2)")->currentText(),
+                 QStringLiteral("1"));
+        child<QPushButton>(window, "Command1")->click();
+        Shared.TextChan1 = 7;
+        Shared.AngChan4[2] = 7;
+        QString error;
+        QVERIFY2(LoadDisplayChannels(&error), qPrintable(error));
+        QCOMPARE(which == QLatin1String("text") ? Shared.TextChan1 : Shared.AngChan4[2], int16_t(1));
+    }
+
+    void fullDataFileIsSaid_data() { addDisplays(); }
+    void fullDataFileIsSaid()
+    {
+        QFETCH(QString, which);
+        Shared.MaxRecords = 3;
+        Shared.RecordCount = 2;
+        open(which);
+        tick(window);
+        QVERIFY(child<QLabel>(window, "lblFileFull")->isHidden());
+        QVERIFY(fx.main->savedata());
+        QVERIFY(DataFileFull());
+        tick(window);
+        QVERIFY(child<QLabel>(window, "lblFileFull")->isVisible());
+        fx.host->shown.clear();
+        child<QPushButton>(window, "Command3")->click();
+        QCOMPARE(fx.host->texts(), QStringList{DataFileFullText()});
+        QCOMPARE(Shared.RecordCount, 3);
+        QTRY_COMPARE(fx.main->statusBar()->currentMessage(), DataFileFullText());
+        Shared.RecordCount = 0; // a new data file
+        QTRY_COMPARE(fx.main->statusBar()->currentMessage(), QString());
+    }
+};
+
+VARNIK_TEST_CLASS(SharedPartsTest)
+#include "shared_parts_test.moc"

@@ -1,0 +1,163 @@
+#include "acquisition/frmMain.h"
+#include "core/shared_state.h"
+#include "fake_host.h"
+#include "query/frmSelect.h"
+#include "query/report_writer.h"
+#include "query_fixture.h"
+#include "test_registry.h"
+
+#include <QCheckBox>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Run {
+    int code = -1;
+    QStringList out;
+    QString err;
+};
+
+Run MeterQuery(const QStringList& args)
+{
+    QProcess p;
+    p.start(VARNIK_BINARY_DIR "/meter-query", args);
+    Run r;
+    if (!p.waitForFinished(60000))
+        return r;
+    r.code = p.exitCode();
+    r.out = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QByteArray Hash(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256)
+                                       : "";
+}
+
+QByteArray Bytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Every cell of a workbook's first sheet, as openpyxl reads it.
+QByteArray Cells(const QString& path)
+{
+    QProcess python;
+    python.start("/usr/bin/python3",
+                 {"-c",
+                  "import sys, openpyxl\n"
+                  "ws = openpyxl.load_workbook(sys.argv[1]).active\n"
+                  "print([[repr(c.value) for c in r] for r in ws.iter_rows()])\n"
+                  "print({k: (d.min, d.max, d.width) for k, d in ws.column_dimensions.items()})",
+                  path});
+    python.waitForFinished(60000);
+    return python.readAllStandardOutput();
+}
+
+} // namespace
+
+class TestMeterQuery : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_file;
+
+  private slots:
+    void initTestCase()
+    {
+        m_file = MakeDataFile(m_dir.filePath("run.mdb"), 8,
+                              {"'2010-04-01','08:30:05',23.5,'C',NULL,NULL,101.25,'%RH'",
+                               "'2010-04-01','17:30:20',24,'C',NULL,NULL,99,'=SUM(A1)'",
+                               "'2010-04-02','09:00:00',25,'C',NULL,NULL,98.5,'%RH'"},
+                              3);
+    }
+
+    void exitCodes_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says"); // on standard error, or the second output line for 0
+        const QString f = QDir(m_dir.path()).filePath("run.mdb");
+        const QStringList range{"--from", "2010-04-01", "--to", "2010-04-02"};
+        QTest::newRow("done") << QStringList{f, "--channels", "3,1"} + range << 0 << "Record No. 3";
+        QTest::newRow("time window") << QStringList{f, "--channels", "1", "--time", "08:00-17:30"} + range
+                                     << 0 << "Record No. 2";
+        QTest::newRow("no record") << QStringList{f,      "--channels", "1", "--from", "2010-04-03",
+                                                  "--to", "2010-04-02"}
+                                   << 1 << "No record matched";
+        QTest::newRow("bad date") << QStringList{f,      "--channels", "1", "--from", "2010-13-01",
+                                                 "--to", "2010-04-02"}
+                                  << 2 << "2010-13-01";
+        QTest::newRow("bad time") << QStringList{f, "--channels", "1", "--time", "8-17"} + range << 2
+                                  << "8-17";
+        QTest::newRow("bad channel") << QStringList{f, "--channels", "1,x"} + range << 2 << "\"x\"";
+        QTest::newRow("channel the file lacks")
+            << QStringList{f, "--channels", "9"} + range << 2 << "8 channels";
+        QTest::newRow("missing file")
+            << QStringList{f + ".gone", "--channels", "1"} + range << 2 << "does not exist";
+        QTest::newRow("missing option")
+            << QStringList{f, "--channels", "1", "--from", "2010-04-01"} << 2 << "--to";
+    }
+    void exitCodes()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        const QByteArray before = Hash(m_file);
+        const Run r = MeterQuery(args);
+        QCOMPARE(r.code, code);
+        if (code == 0) {
+            QCOMPARE(r.out.size(), 2);
+            QVERIFY(r.out[0].startsWith("Select [date],[time],[chan 1],[unit 1]"));
+            QCOMPARE(r.out[1], says);
+        } else {
+            QCOMPARE(r.err.count('\n'), 1);
+            QVERIFY2(r.err.contains(says), qPrintable(r.err));
+        }
+        QCOMPARE(Hash(m_file), before);
+    }
+
+    // The tool and the query window write the same report and the same workbook for one query.
+    void sameOutputsAsTheWindow()
+    {
+        const Run r = MeterQuery({m_file, "--from", "2010-04-01", "--to", "2010-04-02", "--channels", "1,3",
+                                  "--report", m_dir.filePath("tool.txt"), "--xlsx",
+                                  m_dir.filePath("tool.xlsx"), "--csv", m_dir.filePath("tool.csv")});
+        QCOMPARE(r.code, 0);
+
+        FakeHost host;
+        Shared = SharedState{};
+        Shared.AppPath = m_dir.path();
+        QDir(m_dir.path()).mkpath("data");
+        QFile::copy(m_file, DataPath("run.mdb"));
+        Shared.DataFileName = "run.mdb";
+        host.clock = QDateTime::currentDateTime();
+        frmSelect w;
+        w.show();
+        w.Check2[0]->setChecked(true);
+        w.Check2[2]->setChecked(true);
+        w.Text1[0]->setText("2010-04-01");
+        w.Text1[1]->setText("2010-04-02");
+        QTest::mouseClick(w.Command3[1], Qt::LeftButton);
+        QTest::mouseClick(w.cmdExportToExcel, Qt::LeftButton);
+        QCOMPARE(host.opened.size(), 2);
+        QCOMPARE(w.RecordSource(), r.out[0]);
+        QCOMPARE(Bytes(m_dir.filePath("tool.txt")), Bytes(DataPath("report.txt")));
+        QCOMPARE(Cells(m_dir.filePath("tool.xlsx")), Cells(host.opened[1]));
+        QVERIFY(Cells(host.opened[1]).contains("'=SUM(A1)'"));
+        QDir(QFileInfo(host.opened[1]).path()).removeRecursively();
+        QVERIFY(Bytes(m_dir.filePath("tool.csv")).contains("2010-04-01,17:30:20,24,C,99,'=SUM(A1)\r\n"));
+    }
+};
+
+VARNIK_TEST_CLASS(TestMeterQuery)
+#include "test_meter_query.moc"
