@@ -10,9 +10,9 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh help2man dpkg-dev file
 build=${BUILD_DIR:-build-package}
 # The package needs the programs, their man pages and the icons, not the tests and the benchmarks.
+rm -f "$build"/varnik_*.deb
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVARNIK_SANITIZE=OFF -DVARNIK_PACKAGE=ON \
   -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target varnik_man_pages varnik_icons
-rm -f "$build"/varnik_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 ls "$PWD/$build"/varnik_*.deb
