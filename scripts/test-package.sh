@@ -64,11 +64,12 @@ fail() {
 step() { echo "== $*"; }
 now_ms() { date +%s%3N; }
 in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
-# As the ordinary user "tester" (numeric ids: the names live in the root's /etc/passwd).
+# As the ordinary user "tester" (numeric ids: the names live in the root's /etc/passwd); run
+# through exec, so a background job's process id is the program's own.
 as_tester() {
-  chroot --userspec="$tester_uid:$tester_gid" --groups="$dialout_gid" "$root" /usr/bin/env -i \
+  exec chroot --userspec="$tester_uid:$tester_gid" --groups="$dialout_gid" "$root" /usr/bin/env -i \
     HOME=/home/tester USER=tester LOGNAME=tester PATH=/usr/bin:/bin LANG=C.UTF-8 \
-    XDG_RUNTIME_DIR=/tmp/runtime-tester "$@"
+    XDG_RUNTIME_DIR=/tmp/runtime-tester ${DISPLAY:+DISPLAY=$DISPLAY} "$@"
 }
 # The checksums of every file below the given folders of the root (those that exist), one a line.
 sums() {
@@ -135,31 +136,31 @@ for f in unit2.dat display.dat default.txt dispchan.dat Data1.mdb; do
 done
 [ "$(stat -c %u "$root/$user_data/Data1.mdb")" = "$tester_uid" ] || fail "the data file does not belong to tester"
 [ "$(rows "$root/$user_data/Data1.mdb")" = 0 ] || fail "a new data file with rows"
-version=$(as_tester /usr/bin/Varnik350 --version)
+version=$( (as_tester /usr/bin/Varnik350 --version))
 grep -qx "Data folder: /home/tester/.local/share/Varnik350/data" <<<"$version" ||
   fail "--version does not name the per-user folder: $version"
 
 if [ -n "${SCREENSHOT:-}" ]; then
   step "screenshot into $SCREENSHOT"
-  as_tester env DISPLAY="$DISPLAY" VARNIK_SPLASH_MS=0 /usr/bin/Varnik350 &
+  (as_tester VARNIK_SPLASH_MS=0 /usr/bin/Varnik350) &
   bg_pids+=($!)
-  timeout 60 xdotool search --sync --onlyvisible --name "^Varnik Measurement system$" >/dev/null
-  sleep 1
-  import -window root "$SCREENSHOT"
+  window=$(timeout 60 xdotool search --sync --onlyvisible --name "^Varnik Measurement system$" | head -n1)
+  sleep 1 # the first paint
+  import -window "$window" "$SCREENSHOT"
   kill "${bg_pids[-1]}"
   wait "${bg_pids[-1]}" 2>/dev/null || true
 fi
 
 if [ -x "$root/usr/bin/meter-record" ]; then
   step "meter-sim and meter-record, as user tester"
-  as_tester /bin/sh -c '
+  (as_tester /bin/sh -c '
     meter-sim --link /tmp/meter --channels 8 >/tmp/sim.out &
     sim=$!
     i=0; while [ ! -e /tmp/meter ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
     timeout --preserve-status -s TERM 6 meter-record --device /tmp/meter --scan-rate 1
     status=$?
     kill $sim; wait $sim
-    exit $status' >"$work/record.log" 2>&1 || { cat "$work/record.log"; fail "meter-record as tester"; }
+    exit $status') >"$work/record.log" 2>&1 || { cat "$work/record.log"; fail "meter-record as tester"; }
   tester_rows=$(rows "$root/$user_data/Data1.mdb")
   [ "$tester_rows" -ge 3 ] || { cat "$work/record.log"; fail "meter-record wrote $tester_rows rows in 6 s"; }
 
