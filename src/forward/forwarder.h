@@ -118,5 +118,6 @@ class Forwarder : public QObject {
     ForwardOptions m_options;
     ForwardTarget m_target;
     ForwardStatus m_status;
+    quint64 m_generation = 0;
     std::unique_ptr<Worker> m_worker;
 };
