@@ -1,3 +1,5 @@
+#include "acquisition/frmMain.h"
+#include "core/shared_state.h"
 #include "datafile/data_file.h"
 #include "fake_host.h"
 #include "forward/forwarder.h"
@@ -5,7 +7,7 @@
 #include "sqlite_cli.h"
 #include "test_registry.h"
 
-#include <QSignalSpy>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -205,33 +207,31 @@ class TestForwarder : public QObject {
         QCOMPARE(m_server.PsqlValue(QStringLiteral("SELECT to_regclass('readings') IS NULL")), QStringLiteral("t"));
     }
 
-    void twoStationsShareOneTable()
+    // Two stations with files of the same name; and the program and a meter-forward run sending
+    // one file at once, where the rows the other sent first are skipped, none doubled, none lost.
+    void twoForwardersIntoOneTable_data()
     {
-        QTemporaryDir other;
-        const QString a = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 16, 300);
-        const QString b = FilledFile(other.filePath(QStringLiteral("Data1.mdb")), 8, 200);
-        Forwarder first(QuickOptions(64));
-        Forwarder second(QuickOptions(64));
-        QVERIFY(first.Start({a, m_server.Url(), QStringLiteral("bench-a")}));
-        QVERIFY(second.Start({b, m_server.Url(), QStringLiteral("bench-b")}));
-        QTRY_COMPARE_WITH_TIMEOUT(first.Status().state, State::UpToDate, 60000);
-        QTRY_COMPARE_WITH_TIMEOUT(second.Status().state, State::UpToDate, 60000);
-        QCOMPARE(Summary(m_server, QStringLiteral("bench-a")), Expected(300, 16));
-        QCOMPARE(Summary(m_server, QStringLiteral("bench-b")), Expected(200, 8));
+        QTest::addColumn<QString>("secondStation");
+        QTest::addColumn<bool>("sameFile");
+        QTest::newRow("two stations, files of the same name") << "bench-b" << false;
+        QTest::newRow("one file sent twice at once") << "bench" << true;
     }
-
-    // The program and a meter-forward run over the same file at once: the rows the other sent
-    // first are skipped, none is doubled and none lost.
-    void twoForwardersOfOneFileSendEveryRowOnce()
+    void twoForwardersIntoOneTable()
     {
-        const QString file = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 16, 3000);
+        QFETCH(QString, secondStation);
+        QFETCH(bool, sameFile);
+        QTemporaryDir other;
+        const QString a = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 16, 3000);
+        const QString b = sameFile ? a : FilledFile(other.filePath(QStringLiteral("Data1.mdb")), 8, 2000);
         Forwarder first(QuickOptions(50));
         Forwarder second(QuickOptions(50));
-        QVERIFY(first.Start({file, m_server.Url(), QStringLiteral("bench")}));
-        QVERIFY(second.Start({file, m_server.Url(), QStringLiteral("bench")}));
+        QVERIFY(first.Start({a, m_server.Url(), QStringLiteral("bench")}));
+        QVERIFY(second.Start({b, m_server.Url(), secondStation}));
         QTRY_COMPARE_WITH_TIMEOUT(first.Status().state, State::UpToDate, 60000);
         QTRY_COMPARE_WITH_TIMEOUT(second.Status().state, State::UpToDate, 60000);
         QCOMPARE(Summary(m_server, QStringLiteral("bench")), Expected(3000, 16));
+        if (!sameFile)
+            QCOMPARE(Summary(m_server, secondStation), Expected(2000, 8));
     }
 
     void badUrlsAreRefusedAtStart_data()
@@ -321,6 +321,40 @@ class TestForwarder : public QObject {
                                        ? QStringLiteral("lab-7")
                                        : DefaultStation()),
                      Expected(40, 8));
+    }
+
+    void mainWindowShowsTheForwarding_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("no central database") << "" << "";
+        QTest::newRow("not a URI") << "lab" << "The central database URL \"lab\" is not a connection URI.";
+        QTest::newRow("the server") << "URL" << "Central database: up to date";
+    }
+    void mainWindowShowsTheForwarding()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, shown);
+        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("data")));
+        Shared = SharedState{};
+        Shared.AppPath = m_dir->path();
+        Shared.DataFileName = QStringLiteral("Data1.mdb");
+        FilledFile(DataPath(Shared.DataFileName), 8, 3);
+        m_host.settings.insert(QStringLiteral("Forward/URL"), url == QLatin1String("URL") ? m_server.Url() : url);
+        m_host.settings.insert(QStringLiteral("Forward/Station"), QStringLiteral("desk"));
+        frmMain w;
+        const auto* label = w.findChild<QLabel*>(QStringLiteral("lblForward"));
+        QVERIFY(label);
+        QCOMPARE(label->isHidden(), shown.isEmpty());
+        if (shown.isEmpty())
+            return;
+        QTRY_VERIFY2(label->toolTip().startsWith(shown), qPrintable(label->toolTip()));
+        if (url != QLatin1String("URL"))
+            return;
+        QCOMPARE(Summary(m_server, QStringLiteral("desk")), Expected(3, 8));
+        QVERIFY(w.savedata());
+        QTRY_COMPARE(m_server.PsqlValue(QStringLiteral("SELECT count(DISTINCT row_id) FROM readings")),
+                     QStringLiteral("4"));
     }
 
   private:
