@@ -694,8 +694,9 @@ bool CheckForwardUrl(const QString& url, QString* error)
     return false;
 }
 
-QString ForwardStatusText(const ForwardStatus& status)
+QString ForwardStatusText(const ForwardStatus& status, bool withReason)
 {
+    const QString reason = withReason && !status.message.isEmpty() ? QStringLiteral(": ") + status.message : QString();
     const QString waiting = status.waitingRows == 1 ? QStringLiteral("1 row waits")
                                                     : QStringLiteral("%1 rows wait").arg(status.waitingRows);
     switch (status.state) {
@@ -708,11 +709,10 @@ QString ForwardStatusText(const ForwardStatus& status)
     case ForwardStatus::State::UpToDate:
         return QStringLiteral("Central database: up to date");
     case ForwardStatus::State::Unreachable:
-        return QStringLiteral("Central database unreachable since %1, %2: %3")
-            .arg(status.unreachableSince.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), waiting,
-                 status.message);
+        return QStringLiteral("Central database unreachable since %1, %2%3")
+            .arg(status.unreachableSince.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), waiting, reason);
     case ForwardStatus::State::DataFileError:
-        return QStringLiteral("Central database: the data file cannot be read, %1: %2").arg(waiting, status.message);
+        return QStringLiteral("Central database: the data file cannot be read, %1%2").arg(waiting, reason);
     }
     return QString();
 }

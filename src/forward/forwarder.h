@@ -53,8 +53,9 @@ struct ForwardStatus {
 };
 Q_DECLARE_METATYPE(ForwardStatus)
 
-// One line for a status bar or a log: state, since when unreachable, rows waiting, the reason.
-QString ForwardStatusText(const ForwardStatus& status);
+// One line for a log or a tooltip: state, since when unreachable, rows waiting and, unless
+// withReason is false (a status bar panel), the reason.
+QString ForwardStatusText(const ForwardStatus& status, bool withReason = true);
 
 // Tuning; the defaults are what the program and the tools use.
 struct ForwardOptions {
