@@ -223,6 +223,7 @@ void frmMain::buildStatusBar()
     sbStatusBar->addWidget(Panels[0], 1);
     lblForward = new QLabel(sbStatusBar);
     lblForward->setObjectName(QStringLiteral("lblForward"));
+    lblForward->setMinimumWidth(120); // may shrink rather than widen the window; the tooltip has all
     lblForward->hide();
     sbStatusBar->addPermanentWidget(lblForward);
     sbStatusBar->addPermanentWidget(Panels[1]);
@@ -300,7 +301,7 @@ void frmMain::startForwarding()
     if (!m_forward) {
         m_forward = new Forwarder({}, this);
         connect(m_forward, &Forwarder::StatusChanged, lblForward, [this](const ForwardStatus& status) {
-            showForwardStatus(ForwardStatusText(status, false), ForwardStatusText(status));
+            showForwardStatus(ForwardStatusText(status, true), ForwardStatusText(status));
         });
     }
     lblForward->show();
