@@ -17,6 +17,7 @@
 #include <charconv>
 #include <cmath>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -570,20 +571,16 @@ class Server {
 
 // ---- one pass -------------------------------------------------------------------------------------
 
-// What a pass knows across passes: the server connection, the reader of the file, and the
-// highest row id the server was last seen to hold (-1: not yet known).
-struct PassContext {
-    explicit PassContext(const ForwardTarget& t, Interrupter* interrupter)
-        : target(t), server(interrupter), rows(t.dataFile, t.station)
-    {
-    }
+// What a pass knows of one file across passes: the reader of the file, and the highest row id the
+// server was last seen to hold for it (-1: not yet known).
+struct FileContext {
+    explicit FileContext(const ForwardTarget& t) : target(t), rows(t.dataFile, t.station) {}
     ForwardTarget target;
-    Server server;
     LocalRows rows;
     qint64 serverRowId = -1;
 };
 
-ForwardPass RunPass(PassContext& context, const ForwardOptions& options,
+ForwardPass RunPass(Server& server, FileContext& context, const ForwardOptions& options,
                     const std::function<void(qint64, qint64)>& progress, const std::function<bool()>& stop)
 {
     ForwardPass pass;
@@ -598,7 +595,7 @@ ForwardPass RunPass(PassContext& context, const ForwardOptions& options,
         pass.message = message;
         pass.serverRowId = std::max<qint64>(context.serverRowId, 0);
         if (outcome == ForwardPass::Outcome::Unreachable) {
-            context.server.Close();
+            server.Close();
             waiting();
         }
         return pass;
@@ -610,18 +607,18 @@ ForwardPass RunPass(PassContext& context, const ForwardOptions& options,
     const QString fileName = QFileInfo(context.target.dataFile).fileName();
     // A connection kept from an earlier pass may have been closed by the server meanwhile: one
     // fresh attempt before the outage counts.
-    const bool reused = context.server.IsOpen();
+    const bool reused = server.IsOpen();
     for (int attempt = reused ? 0 : 1; attempt < 2; ++attempt) {
-        if (!context.server.IsOpen() &&
-            !context.server.Connect(context.target.url, options.connectTimeoutMs, stop, &error))
+        if (!server.IsOpen() &&
+            !server.Connect(context.target.url, options.connectTimeoutMs, stop, &error))
             return end(ForwardPass::Outcome::Unreachable, error);
         qint64 rowId = 0;
-        if (context.server.EnsureTable(&error) &&
-            context.server.HighestRowId(context.target.station, fileName, &rowId, &error)) {
+        if (server.EnsureTable(&error) &&
+            server.HighestRowId(context.target.station, fileName, &rowId, &error)) {
             context.serverRowId = rowId;
             break;
         }
-        context.server.Close();
+        server.Close();
         if (attempt == 1)
             return end(ForwardPass::Outcome::Unreachable, error);
     }
@@ -649,10 +646,10 @@ ForwardPass RunPass(PassContext& context, const ForwardOptions& options,
             return end(ForwardPass::Outcome::DataFileError, error);
         if (got == 0)
             break;
-        if (!context.server.BeginBatch(&error))
+        if (!server.BeginBatch(&error))
             return end(ForwardPass::Outcome::Unreachable, error);
         for (;;) {
-            if (!context.server.PutBatch(chunk, &error))
+            if (!server.PutBatch(chunk, &error))
                 return end(ForwardPass::Outcome::Unreachable, error);
             lines.append(chunk);
             rows += got;
@@ -661,13 +658,13 @@ ForwardPass RunPass(PassContext& context, const ForwardOptions& options,
             asked = std::min(ChunkRows, batchRows - rows);
             chunk.clear();
             if (!context.rows.ReadChunk(last, asked, &chunk, &last, &got, &error)) {
-                context.server.AbandonBatch();
+                server.AbandonBatch();
                 return end(ForwardPass::Outcome::DataFileError, error);
             }
             if (got == 0)
                 break;
         }
-        if (!context.server.FinishBatch(lines, &error))
+        if (!server.FinishBatch(lines, &error))
             return end(ForwardPass::Outcome::Unreachable, error);
         context.serverRowId = last;
         pass.sentRows += rows;
@@ -760,17 +757,24 @@ ForwardPass ForwardOnce(const ForwardTarget& target, const ForwardOptions& optio
     QString error;
     if (!CheckForwardUrl(target.url, &error))
         return {ForwardPass::Outcome::Unreachable, 0, 0, 0, error};
-    PassContext context(Completed(target), nullptr);
-    return RunPass(context, options, progress, stop);
+    Server server(nullptr);
+    FileContext file(Completed(target));
+    return RunPass(server, file, options, progress, stop);
 }
 
 // ---- the thread -----------------------------------------------------------------------------------
 
 class Forwarder::Worker {
   public:
-    Worker(Forwarder* owner, const ForwardTarget& target, const ForwardOptions& options)
-        : m_owner(owner), m_generation(owner->m_generation), m_options(options), m_context(target, &m_interrupter)
+    Worker(Forwarder* owner, const ForwardTarget& target, const QStringList& earlier, const ForwardOptions& options)
+        : m_owner(owner), m_generation(owner->m_generation), m_options(options), m_server(&m_interrupter),
+          m_context(target)
     {
+        for (const QString& file : earlier) {
+            ForwardTarget before = target;
+            before.dataFile = file;
+            m_earlier.push_back(std::make_unique<FileContext>(before));
+        }
         m_thread = std::thread([this] { Run(); });
     }
     ~Worker()
@@ -809,6 +813,40 @@ class Forwarder::Worker {
         m_wake.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_stop || (wakeOnRow && m_rowPending); });
     }
 
+    // The rows of an earlier file are all on the server, or the file is gone.
+    void PostFinished(const QString& file)
+    {
+        QMetaObject::invokeMethod(
+            m_owner,
+            [owner = m_owner, generation = m_generation, file] {
+                if (owner->m_generation == generation)
+                    owner->m_earlier.removeAll(file);
+            },
+            Qt::QueuedConnection);
+    }
+
+    // Earlier files first, in order; their rows went before the current file's. A pass over the
+    // current file runs only when they are done.
+    ForwardPass RunPasses(const std::function<void(qint64, qint64)>& progress)
+    {
+        const auto stop = [this] { return Stopping(); };
+        while (!m_earlier.empty()) {
+            FileContext& earlier = *m_earlier.front();
+            ForwardPass pass = RunPass(m_server, earlier, m_options, progress, stop);
+            const bool gone = pass.outcome == ForwardPass::Outcome::DataFileError && !FileExists(earlier.target.dataFile);
+            if (pass.outcome != ForwardPass::Outcome::Complete && !gone) {
+                qint64 current = 0;
+                QString ignored;
+                if (m_context.rows.CountAbove(std::max<qint64>(m_context.serverRowId, 0), &current, &ignored))
+                    pass.waitingRows += current;
+                return pass;
+            }
+            PostFinished(earlier.target.dataFile);
+            m_earlier.pop_front();
+        }
+        return RunPass(m_server, m_context, m_options, progress, stop);
+    }
+
     void Post(ForwardStatus status)
     {
         status.sentRows = m_sent;
@@ -832,8 +870,10 @@ class Forwarder::Worker {
                 std::lock_guard lock(m_mutex);
                 m_rowPending = false;
             }
-            const qint64 sentBefore = m_sent;
+            qint64 sentBefore = m_sent;
             auto progress = [&](qint64 done, qint64 total) {
+                if (done == 0)
+                    sentBefore = m_sent;
                 m_sent = sentBefore + done;
                 // Catching up is worth a state of its own; the one new row of a recorder that is
                 // up to date is not.
@@ -842,7 +882,7 @@ class Forwarder::Worker {
                     Post({State::Sending, {}, total - done, 0, {}});
                 }
             };
-            const ForwardPass pass = RunPass(m_context, m_options, progress, [this] { return Stopping(); });
+            const ForwardPass pass = RunPasses(progress);
             switch (pass.outcome) {
             case ForwardPass::Outcome::Stopped:
                 return;
@@ -867,7 +907,9 @@ class Forwarder::Worker {
     quint64 m_generation;
     ForwardOptions m_options;
     Interrupter m_interrupter;
-    PassContext m_context;
+    Server m_server;
+    std::deque<std::unique_ptr<FileContext>> m_earlier;
+    FileContext m_context;
     qint64 m_sent = 0;
     std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -895,13 +937,21 @@ bool Forwarder::Start(const ForwardTarget& target, QString* error)
     }
     if (!CheckForwardUrl(target.url, error))
         return false;
+    const ForwardTarget next = Completed(target);
+    // Another file to the same place (a new data file, a rotation): what the server still lacks of
+    // the earlier file goes first. Another server or station starts afresh.
+    if (!m_worker || next.url != m_target.url || next.station != m_target.station)
+        m_earlier.clear();
+    else if (next.dataFile != m_target.dataFile && !m_earlier.contains(m_target.dataFile))
+        m_earlier.append(m_target.dataFile);
+    m_earlier.removeAll(next.dataFile);
     m_worker.reset();
     ++m_generation;
-    m_target = Completed(target);
+    m_target = next;
     ForwardStatus connecting;
     connecting.state = ForwardStatus::State::Connecting;
     publish(connecting);
-    m_worker = std::make_unique<Worker>(this, m_target, m_options);
+    m_worker = std::make_unique<Worker>(this, m_target, m_earlier, m_options);
     return true;
 }
 
@@ -911,6 +961,7 @@ void Forwarder::Stop()
         return;
     m_worker.reset();
     ++m_generation;
+    m_earlier.clear();
     publish(ForwardStatus());
 }
 

@@ -19,6 +19,7 @@
 #include <QMetaType>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -97,8 +98,10 @@ class Forwarder : public QObject {
     Forwarder& operator=(const Forwarder&) = delete;
 
     // Starts (or restarts, for another data file or server) forwarding the rows of target.dataFile.
-    // False with *error, and nothing started, for an unparsable URL or an empty data file path.
-    // An unreachable server or a missing file is no error here: the status says so and it retries.
+    // When only the data file changes (a new file, a rotation), the rows of the earlier files that
+    // the server still lacks are sent first. False with *error, and nothing changed, for an
+    // unparsable URL or an empty data file path. An unreachable server or a missing file is no
+    // error here: the status says so and it retries.
     bool Start(const ForwardTarget& target, QString* error = nullptr);
     void Stop();
     bool IsRunning() const;
@@ -119,6 +122,7 @@ class Forwarder : public QObject {
 
     ForwardOptions m_options;
     ForwardTarget m_target;
+    QStringList m_earlier; // files whose rows may not all be on the server yet, oldest first
     ForwardStatus m_status;
     quint64 m_generation = 0;
     std::unique_ptr<Worker> m_worker;

@@ -45,14 +45,14 @@ QString FilledFile(const QString& path, int channels, int rows)
 
 // readings of one station: count, distinct (row, channel), lowest and highest row, and how many
 // differ from what FilledFile wrote.
-QString Summary(PgServer& server, const QString& station)
+QString Summary(PgServer& server, const QString& station, const QString& dataFile = QStringLiteral("%"))
 {
     return server.PsqlValue(
         QStringLiteral("SELECT count(*), count(DISTINCT (row_id, channel)), min(row_id), max(row_id),"
                        " count(*) FILTER (WHERE value IS DISTINCT FROM row_id*100 + channel + 0.25"
                        "   OR recorded_at IS DISTINCT FROM '2026-12-07'::timestamp + make_interval(secs => row_id % 86400))"
-                       " FROM readings WHERE station = '%1'")
-            .arg(station));
+                       " FROM readings WHERE station = '%1' AND data_file LIKE '%2'")
+            .arg(station, dataFile));
 }
 
 QString Expected(int rows, int channels)
@@ -194,6 +194,24 @@ class TestForwarder : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::UpToDate, 60000);
         QCOMPARE(forwarder.Status().waitingRows, qint64(0));
         QCOMPARE(Summary(m_server, QStringLiteral("bench")), Expected(15, 8));
+    }
+
+    // A new data file (or a rotation) while the server is down: the rows of the earlier file that
+    // the server lacked are not left behind.
+    void anEarlierFileIsFinishedAfterASwitch()
+    {
+        const QString first = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 8, 40);
+        const QString second = FilledFile(m_dir->filePath(QStringLiteral("Data1_002.mdb")), 12, 30);
+        QVERIFY(m_server.Stop());
+        Forwarder forwarder(QuickOptions(16));
+        QVERIFY(forwarder.Start({first, m_server.Url(), QStringLiteral("bench")}));
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::Unreachable, 30000);
+        QVERIFY(forwarder.Start({second, m_server.Url(), QStringLiteral("bench")}));
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().waitingRows, qint64(70), 30000);
+        QVERIFY(m_server.Start());
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::UpToDate, 60000);
+        QCOMPARE(Summary(m_server, QStringLiteral("bench"), QStringLiteral("Data1.mdb")), Expected(40, 8));
+        QCOMPARE(Summary(m_server, QStringLiteral("bench"), QStringLiteral("Data1_002.mdb")), Expected(30, 12));
     }
 
     void refusedLoginKeepsEveryRowWaiting()
