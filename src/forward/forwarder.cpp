@@ -196,6 +196,29 @@ class LocalRows {
         return true;
     }
 
+    // When row rowId was recorded, as the server keeps it (empty when unknown); *exists false when
+    // the file has no such row.
+    bool RecordedAt(qint64 rowId, QByteArray* recordedAt, bool* exists, QString* error)
+    {
+        if (!Open(error))
+            return false;
+        ReadOnlyFile file(m_path);
+        if (!file.IsOpen())
+            return Fail(error, file.Error());
+        QSqlQuery query(file.Database());
+        query.prepare(QStringLiteral("SELECT \"date\", \"time\" FROM %1 WHERE rowid = ?").arg(RecordTable));
+        query.addBindValue(rowId);
+        if (!query.exec())
+            return Fail(error, EngineText(query.lastError()));
+        *exists = query.next();
+        recordedAt->clear();
+        if (*exists)
+            AppendTimestamp(*recordedAt, query.value(0), query.value(1));
+        if (*recordedAt == "\\N")
+            recordedAt->clear();
+        return true;
+    }
+
     bool CountAbove(qint64 rowId, qint64* count, QString* error)
     {
         if (!Open(error))
@@ -438,18 +461,23 @@ class Server {
         return m_tableChecked = true;
     }
 
-    bool HighestRowId(const QString& station, const QString& dataFile, qint64* rowId, QString* error)
+    // The highest row id held for the station and file (0: none) and when that row was recorded
+    // (YYYY-MM-DD HH:MM:SS, empty when unknown).
+    bool HighestRow(const QString& station, const QString& dataFile, qint64* rowId, QByteArray* recordedAt,
+                    QString* error)
     {
         const QByteArray s = station.toUtf8();
         const QByteArray f = dataFile.toUtf8();
         const char* params[] = {s.constData(), f.constData()};
         PgResult result(PQexecParams(m_conn,
-                                     "SELECT coalesce(max(row_id), 0) FROM readings"
-                                     " WHERE station = $1 AND data_file = $2",
+                                     "SELECT row_id, to_char(recorded_at, 'YYYY-MM-DD HH24:MI:SS') FROM readings"
+                                     " WHERE station = $1 AND data_file = $2 ORDER BY row_id DESC LIMIT 1",
                                      2, nullptr, params, nullptr, nullptr, 0));
         if (result.Status() != PGRES_TUPLES_OK)
             return Fail(error, PgError(m_conn));
-        *rowId = QByteArray(PQgetvalue(result.get(), 0, 0)).toLongLong();
+        const bool any = PQntuples(result.get()) > 0;
+        *rowId = any ? QByteArray(PQgetvalue(result.get(), 0, 0)).toLongLong() : 0;
+        *recordedAt = any ? QByteArray(PQgetvalue(result.get(), 0, 1)) : QByteArray();
         return true;
     }
 
@@ -613,9 +641,27 @@ ForwardPass RunPass(Server& server, FileContext& context, const ForwardOptions& 
             !server.Connect(context.target.url, options.connectTimeoutMs, stop, &error))
             return end(ForwardPass::Outcome::Unreachable, error);
         qint64 rowId = 0;
+        QByteArray serverTime;
         if (server.EnsureTable(&error) &&
-            server.HighestRowId(context.target.station, fileName, &rowId, &error)) {
+            server.HighestRow(context.target.station, fileName, &rowId, &serverTime, &error)) {
             context.serverRowId = rowId;
+            // The server's rows must be this file's: a new file under an old name (or a second PC
+            // under the same station name) would otherwise have its first rows skipped and the
+            // rest mixed with the other file's.
+            QByteArray localTime;
+            bool exists = false;
+            if (rowId > 0 && !context.rows.RecordedAt(rowId, &localTime, &exists, &error))
+                return end(ForwardPass::Outcome::DataFileError, error);
+            if (rowId > 0 && (!exists || localTime != serverTime))
+                return end(ForwardPass::Outcome::DataFileError,
+                           QStringLiteral("The central database holds rows of another %1 for station %2 (its row "
+                                          "%3 was recorded at %4; here %5). Give this file another name, or this "
+                                          "station another name.")
+                               .arg(fileName, context.target.station)
+                               .arg(rowId)
+                               .arg(QString::fromLatin1(serverTime.isEmpty() ? "an unknown time" : serverTime),
+                                    exists ? QString::fromLatin1(localTime.isEmpty() ? "at an unknown time" : "at " + localTime)
+                                           : QStringLiteral("the file has no such row")));
             break;
         }
         server.Close();
@@ -833,8 +879,9 @@ class Forwarder::Worker {
         while (!m_earlier.empty()) {
             FileContext& earlier = *m_earlier.front();
             ForwardPass pass = RunPass(m_server, earlier, m_options, progress, stop);
-            const bool gone = pass.outcome == ForwardPass::Outcome::DataFileError && !FileExists(earlier.target.dataFile);
-            if (pass.outcome != ForwardPass::Outcome::Complete && !gone) {
+            // An earlier file that cannot be read (gone, or not the server's) is left to meter-forward
+            // rather than holding back the current one.
+            if (pass.outcome != ForwardPass::Outcome::Complete && pass.outcome != ForwardPass::Outcome::DataFileError) {
                 qint64 current = 0;
                 QString ignored;
                 if (m_context.rows.CountAbove(std::max<qint64>(m_context.serverRowId, 0), &current, &ignored))

@@ -9,7 +9,8 @@
 // row_id the row's id in that file. The table and an index by station and time are created when
 // missing. Each pass asks the server for the highest row_id it holds for this station and file and
 // sends the local rows above it in id order, in batches, each batch one transaction: every row
-// arrives exactly once whatever fails when.
+// arrives exactly once whatever fails when. A file whose row at that id was recorded at another
+// time than the server's is another file under the same name: it is refused (DataFileError).
 //
 // Used by the program (settings group "Forward", keys "URL" and "Station"), by meter-record
 // (--forward URL --station NAME) and by meter-forward (a one-shot pass over a file recorded earlier).

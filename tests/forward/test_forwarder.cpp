@@ -214,6 +214,24 @@ class TestForwarder : public QObject {
         QCOMPARE(Summary(m_server, QStringLiteral("bench"), QStringLiteral("Data1_002.mdb")), Expected(30, 12));
     }
 
+    // A new file under the name of one already forwarded (the old one deleted, or a second PC
+    // under the same station name): nothing of it is mixed into the other file's rows.
+    void anotherFileUnderAForwardedNameIsRefused()
+    {
+        QTemporaryDir other;
+        const QString first = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 8, 10);
+        const QString second = FilledFile(other.filePath(QStringLiteral("Data1.mdb")), 8, 25);
+        SqliteCli(second, QStringLiteral("UPDATE DataRecord SET \"date\" = '2026-12-08'"));
+        QCOMPARE(ForwardOnce({first, m_server.Url(), QStringLiteral("bench")}).outcome, ForwardPass::Outcome::Complete);
+        const ForwardPass pass = ForwardOnce({second, m_server.Url(), QStringLiteral("bench")});
+        QCOMPARE(pass.outcome, ForwardPass::Outcome::DataFileError);
+        QVERIFY2(pass.message.startsWith(QStringLiteral(
+                     "The central database holds rows of another Data1.mdb for station bench (its row 10 was "
+                     "recorded at 2026-12-07 00:00:10; here at 2026-12-08 00:00:10).")),
+                 qPrintable(pass.message));
+        QCOMPARE(Summary(m_server, QStringLiteral("bench")), Expected(10, 8));
+    }
+
     void refusedLoginKeepsEveryRowWaiting()
     {
         const QString file = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 8, 7);
