@@ -200,39 +200,21 @@ class LocalRows {
     // the file has no such row.
     bool RecordedAt(qint64 rowId, QByteArray* recordedAt, bool* exists, QString* error)
     {
-        if (!Open(error))
-            return false;
-        ReadOnlyFile file(m_path);
-        if (!file.IsOpen())
-            return Fail(error, file.Error());
-        QSqlQuery query(file.Database());
-        query.prepare(QStringLiteral("SELECT \"date\", \"time\" FROM %1 WHERE rowid = ?").arg(RecordTable));
-        query.addBindValue(rowId);
-        if (!query.exec())
-            return Fail(error, EngineText(query.lastError()));
-        *exists = query.next();
-        recordedAt->clear();
-        if (*exists)
-            AppendTimestamp(*recordedAt, query.value(0), query.value(1));
-        if (*recordedAt == "\\N")
-            recordedAt->clear();
-        return true;
+        return Select(QStringLiteral("SELECT \"date\", \"time\" FROM %1 WHERE rowid = ?").arg(RecordTable), {rowId}, error,
+                      [&](QSqlQuery& query) {
+                          *exists = query.next();
+                          recordedAt->clear();
+                          if (*exists)
+                              AppendTimestamp(*recordedAt, query.value(0), query.value(1));
+                          if (*recordedAt == "\\N")
+                              recordedAt->clear();
+                      });
     }
 
     bool CountAbove(qint64 rowId, qint64* count, QString* error)
     {
-        if (!Open(error))
-            return false;
-        ReadOnlyFile file(m_path);
-        if (!file.IsOpen())
-            return Fail(error, file.Error());
-        QSqlQuery query(file.Database());
-        query.prepare(QStringLiteral("SELECT count(*) FROM %1 WHERE rowid > ?").arg(RecordTable));
-        query.addBindValue(rowId);
-        if (!query.exec() || !query.next())
-            return Fail(error, EngineText(query.lastError()));
-        *count = query.value(0).toLongLong();
-        return true;
+        return Select(QStringLiteral("SELECT count(*) FROM %1 WHERE rowid > ?").arg(RecordTable), {rowId}, error,
+                      [&](QSqlQuery& query) { *count = query.next() ? query.value(0).toLongLong() : 0; });
     }
 
     // Appends the COPY lines of up to `limit` rows with ids above `after` under one short open of
@@ -243,48 +225,40 @@ class LocalRows {
         *last = after;
         if (!Open(error))
             return false;
-        ReadOnlyFile file(m_path);
-        if (!file.IsOpen())
-            return Fail(error, file.Error());
-        QSqlQuery query(file.Database());
-        query.setForwardOnly(true);
-        if (!query.prepare(m_select))
-            return Fail(error, EngineText(query.lastError()));
-        query.addBindValue(after);
-        query.addBindValue(limit);
-        if (!query.exec())
-            return Fail(error, EngineText(query.lastError()));
-        QByteArray head;
-        while (query.next()) {
-            const qint64 id = query.value(0).toLongLong();
-            head = m_prefix;
-            AppendNumber(head, id);
-            head.append('\t');
-            AppendTimestamp(head, query.value(1), query.value(2));
-            head.append('\t');
-            for (int channel = 1; channel <= m_channels; ++channel) {
-                out->append(head);
-                AppendNumber(*out, channel);
-                out->append('\t');
-                AppendValue(*out, query.value(1 + 2 * channel));
-                out->append('\t');
-                const QVariant unit = query.value(2 + 2 * channel);
-                if (unit.isNull())
-                    out->append("\\N");
-                else
-                    AppendEscaped(*out, unit.toString());
-                out->append('\n');
-            }
-            *last = id;
-            ++*rows;
-        }
-        if (query.lastError().isValid())
-            return Fail(error, EngineText(query.lastError()));
-        return true;
+        return Select(m_select, {after, limit}, error, [&](QSqlQuery& query) {
+            QByteArray head;
+            while (query.next())
+                AppendRow(query, head, out, last, rows);
+        });
     }
 
-
   private:
+    // The COPY lines of one row of the result, one a channel.
+    void AppendRow(const QSqlQuery& query, QByteArray& head, QByteArray* out, qint64* last, int* rows) const
+    {
+        const qint64 id = query.value(0).toLongLong();
+        head = m_prefix;
+        AppendNumber(head, id);
+        head.append('\t');
+        AppendTimestamp(head, query.value(1), query.value(2));
+        head.append('\t');
+        for (int channel = 1; channel <= m_channels; ++channel) {
+            out->append(head);
+            AppendNumber(*out, channel);
+            out->append('\t');
+            AppendValue(*out, query.value(1 + 2 * channel));
+            out->append('\t');
+            const QVariant unit = query.value(2 + 2 * channel);
+            if (unit.isNull())
+                out->append("\\N");
+            else
+                AppendEscaped(*out, unit.toString());
+            out->append('\n');
+        }
+        *last = id;
+        ++*rows;
+    }
+
     static QByteArray Prefix(const QString& station, const QString& fileName)
     {
         QByteArray prefix;
@@ -300,6 +274,29 @@ class LocalRows {
         if (error)
             *error = text;
         return false;
+    }
+
+    // One statement under one short open of the file; read() steps through its result.
+    bool Select(const QString& sql, const QVariantList& bound, QString* error,
+                const std::function<void(QSqlQuery&)>& read)
+    {
+        if (!Open(error))
+            return false;
+        ReadOnlyFile file(m_path);
+        if (!file.IsOpen())
+            return Fail(error, file.Error());
+        QSqlQuery query(file.Database());
+        query.setForwardOnly(true);
+        if (!query.prepare(sql))
+            return Fail(error, EngineText(query.lastError()));
+        for (const QVariant& value : bound)
+            query.addBindValue(value);
+        if (!query.exec())
+            return Fail(error, EngineText(query.lastError()));
+        read(query);
+        if (query.lastError().isValid())
+            return Fail(error, EngineText(query.lastError()));
+        return true;
     }
 
     QString m_path;
