@@ -6,10 +6,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QRegularExpression>
 #include <QSysInfo>
 
 #include <algorithm>
@@ -106,12 +106,22 @@ void AppendEscaped(QByteArray& out, const QString& text)
     const QByteArray utf8 = text.toUtf8();
     for (const char c : utf8) {
         switch (c) {
-        case '\\': out.append("\\\\"); break;
-        case '\t': out.append("\\t"); break;
-        case '\n': out.append("\\n"); break;
-        case '\r': out.append("\\r"); break;
-        case '\0': break; // a PostgreSQL text cannot hold it
-        default: out.append(c);
+        case '\\':
+            out.append("\\\\");
+            break;
+        case '\t':
+            out.append("\\t");
+            break;
+        case '\n':
+            out.append("\\n");
+            break;
+        case '\r':
+            out.append("\\r");
+            break;
+        case '\0':
+            break; // a PostgreSQL text cannot hold it
+        default:
+            out.append(c);
         }
     }
 }
@@ -200,8 +210,8 @@ class LocalRows {
     // the file has no such row.
     bool RecordedAt(qint64 rowId, QByteArray* recordedAt, bool* exists, QString* error)
     {
-        return Select(QStringLiteral("SELECT \"date\", \"time\" FROM %1 WHERE rowid = ?").arg(RecordTable), {rowId}, error,
-                      [&](QSqlQuery& query) {
+        return Select(QStringLiteral("SELECT \"date\", \"time\" FROM %1 WHERE rowid = ?").arg(RecordTable),
+                      {rowId}, error, [&](QSqlQuery& query) {
                           *exists = query.next();
                           recordedAt->clear();
                           if (*exists)
@@ -213,7 +223,8 @@ class LocalRows {
 
     bool CountAbove(qint64 rowId, qint64* count, QString* error)
     {
-        return Select(QStringLiteral("SELECT count(*) FROM %1 WHERE rowid > ?").arg(RecordTable), {rowId}, error,
+        return Select(QStringLiteral("SELECT count(*) FROM %1 WHERE rowid > ?").arg(RecordTable), {rowId},
+                      error,
                       [&](QSqlQuery& query) { *count = query.next() ? query.value(0).toLongLong() : 0; });
     }
 
@@ -370,7 +381,9 @@ class PgResult {
     PGresult* m_result;
 };
 
-void IgnoreNotice(void*, const char*) {}
+void IgnoreNotice(void*, const char*)
+{
+}
 
 const char* const CopyColumns = "(station, data_file, row_id, recorded_at, channel, value, unit)";
 
@@ -399,8 +412,13 @@ class Server {
         Close();
         const QByteArray target = url.toUtf8();
         // Keywords before "dbname" are defaults the URL may override; the encoding after it is ours.
-        const char* keys[] = {"fallback_application_name", "keepalives_idle", "keepalives_interval",
-                              "keepalives_count", "dbname", "client_encoding", nullptr};
+        const char* keys[] = {"fallback_application_name",
+                              "keepalives_idle",
+                              "keepalives_interval",
+                              "keepalives_count",
+                              "dbname",
+                              "client_encoding",
+                              nullptr};
         const char* values[] = {"varnik-forward", "20", "5", "3", target.constData(), "UTF8", nullptr};
         m_conn = PQconnectStartParams(keys, values, 1);
         if (!m_conn)
@@ -422,7 +440,8 @@ class Server {
             }
             if (clock.elapsed() > timeoutMs) {
                 Close();
-                return Fail(error, QStringLiteral("No answer from the server within %1 s.").arg(timeoutMs / 1000));
+                return Fail(error,
+                            QStringLiteral("No answer from the server within %1 s.").arg(timeoutMs / 1000));
             }
             WaitForSocket(polled == PGRES_POLLING_READING, 100);
             polled = PQconnectPoll(m_conn);
@@ -466,10 +485,11 @@ class Server {
         const QByteArray s = station.toUtf8();
         const QByteArray f = dataFile.toUtf8();
         const char* params[] = {s.constData(), f.constData()};
-        PgResult result(PQexecParams(m_conn,
-                                     "SELECT row_id, to_char(recorded_at, 'YYYY-MM-DD HH24:MI:SS') FROM readings"
-                                     " WHERE station = $1 AND data_file = $2 ORDER BY row_id DESC LIMIT 1",
-                                     2, nullptr, params, nullptr, nullptr, 0));
+        PgResult result(
+            PQexecParams(m_conn,
+                         "SELECT row_id, to_char(recorded_at, 'YYYY-MM-DD HH24:MI:SS') FROM readings"
+                         " WHERE station = $1 AND data_file = $2 ORDER BY row_id DESC LIMIT 1",
+                         2, nullptr, params, nullptr, nullptr, 0));
         if (result.Status() != PGRES_TUPLES_OK)
             return Fail(error, PgError(m_conn));
         const bool any = PQntuples(result.get()) > 0;
@@ -502,9 +522,10 @@ class Server {
         if (sqlState != QLatin1String("23505"))
             return false;
         if (BeginCopy(true, error) && PutBatch(lines, error) && EndCopy(nullptr, error) &&
-            Command("INSERT INTO readings SELECT station, data_file, row_id, recorded_at, channel, value, unit"
-                    " FROM forward_batch ON CONFLICT DO NOTHING; COMMIT",
-                    error))
+            Command(
+                "INSERT INTO readings SELECT station, data_file, row_id, recorded_at, channel, value, unit"
+                " FROM forward_batch ON CONFLICT DO NOTHING; COMMIT",
+                error))
             return true;
         Rollback();
         return false;
@@ -634,8 +655,7 @@ ForwardPass RunPass(Server& server, FileContext& context, const ForwardOptions& 
     // fresh attempt before the outage counts.
     const bool reused = server.IsOpen();
     for (int attempt = reused ? 0 : 1; attempt < 2; ++attempt) {
-        if (!server.IsOpen() &&
-            !server.Connect(context.target.url, options.connectTimeoutMs, stop, &error))
+        if (!server.IsOpen() && !server.Connect(context.target.url, options.connectTimeoutMs, stop, &error))
             return end(ForwardPass::Outcome::Unreachable, error);
         qint64 rowId = 0;
         QByteArray serverTime;
@@ -650,15 +670,17 @@ ForwardPass RunPass(Server& server, FileContext& context, const ForwardOptions& 
             if (rowId > 0 && !context.rows.RecordedAt(rowId, &localTime, &exists, &error))
                 return end(ForwardPass::Outcome::DataFileError, error);
             if (rowId > 0 && (!exists || localTime != serverTime))
-                return end(ForwardPass::Outcome::DataFileError,
-                           QStringLiteral("The central database holds rows of another %1 for station %2 (its row "
-                                          "%3 was recorded at %4; here %5). Give this file another name, or this "
-                                          "station another name.")
-                               .arg(fileName, context.target.station)
-                               .arg(rowId)
-                               .arg(QString::fromLatin1(serverTime.isEmpty() ? "an unknown time" : serverTime),
-                                    exists ? QString::fromLatin1(localTime.isEmpty() ? "at an unknown time" : "at " + localTime)
-                                           : QStringLiteral("the file has no such row")));
+                return end(
+                    ForwardPass::Outcome::DataFileError,
+                    QStringLiteral("The central database holds rows of another %1 for station %2 (its row "
+                                   "%3 was recorded at %4; here %5). Give this file another name, or this "
+                                   "station another name.")
+                        .arg(fileName, context.target.station)
+                        .arg(rowId)
+                        .arg(QString::fromLatin1(serverTime.isEmpty() ? "an unknown time" : serverTime),
+                             exists ? QString::fromLatin1(localTime.isEmpty() ? "at an unknown time"
+                                                                              : "at " + localTime)
+                                    : QStringLiteral("the file has no such row")));
             break;
         }
         server.Close();
@@ -741,10 +763,12 @@ bool CheckForwardUrl(const QString& url, QString* error)
             *error = QStringLiteral("No central database URL is given.") + hint;
         return false;
     }
-    const bool uri = url.startsWith(QLatin1String("postgresql://")) || url.startsWith(QLatin1String("postgres://"));
+    const bool uri =
+        url.startsWith(QLatin1String("postgresql://")) || url.startsWith(QLatin1String("postgres://"));
     if (!uri && !url.contains(QLatin1Char('='))) {
         if (error)
-            *error = QStringLiteral("The central database URL \"%1\" is not a connection URI.").arg(WithoutPassword(url)) +
+            *error = QStringLiteral("The central database URL \"%1\" is not a connection URI.")
+                         .arg(WithoutPassword(url)) +
                      hint;
         return false;
     }
@@ -756,7 +780,8 @@ bool CheckForwardUrl(const QString& url, QString* error)
     }
     if (error)
         *error = QStringLiteral("The central database URL is not valid: %1.")
-                     .arg(message ? WithoutPassword(OneLine(QString::fromUtf8(message))) : QStringLiteral("out of memory")) +
+                     .arg(message ? WithoutPassword(OneLine(QString::fromUtf8(message)))
+                                  : QStringLiteral("out of memory")) +
                  hint;
     PQfreemem(message);
     return false;
@@ -768,23 +793,32 @@ QString ForwardStatusText(const ForwardStatus& status, bool brief)
                                                     : QStringLiteral("%1 rows wait").arg(status.waitingRows);
     if (brief) {
         switch (status.state) {
-        case ForwardStatus::State::Stopped: return QStringLiteral("DB: off");
-        case ForwardStatus::State::Connecting: return QStringLiteral("DB: connecting");
-        case ForwardStatus::State::Sending: return QStringLiteral("DB: sending, %1").arg(waiting);
-        case ForwardStatus::State::UpToDate: return QStringLiteral("DB: up to date");
+        case ForwardStatus::State::Stopped:
+            return QStringLiteral("DB: off");
+        case ForwardStatus::State::Connecting:
+            return QStringLiteral("DB: connecting");
+        case ForwardStatus::State::Sending:
+            return QStringLiteral("DB: sending, %1").arg(waiting);
+        case ForwardStatus::State::UpToDate:
+            return QStringLiteral("DB: up to date");
         case ForwardStatus::State::Unreachable:
             return QStringLiteral("DB down since %1, %2")
                 .arg(status.unreachableSince.toString(QStringLiteral("HH:mm:ss")), waiting);
-        case ForwardStatus::State::DataFileError: return QStringLiteral("DB: data file unreadable, %1").arg(waiting);
+        case ForwardStatus::State::DataFileError:
+            return QStringLiteral("DB: data file unreadable, %1").arg(waiting);
         }
         return QString();
     }
     const QString reason = status.message.isEmpty() ? QString() : QStringLiteral(": ") + status.message;
     switch (status.state) {
-    case ForwardStatus::State::Stopped: return QStringLiteral("Central database: off");
-    case ForwardStatus::State::Connecting: return QStringLiteral("Central database: connecting, %1").arg(waiting);
-    case ForwardStatus::State::Sending: return QStringLiteral("Central database: sending, %1").arg(waiting);
-    case ForwardStatus::State::UpToDate: return QStringLiteral("Central database: up to date");
+    case ForwardStatus::State::Stopped:
+        return QStringLiteral("Central database: off");
+    case ForwardStatus::State::Connecting:
+        return QStringLiteral("Central database: connecting, %1").arg(waiting);
+    case ForwardStatus::State::Sending:
+        return QStringLiteral("Central database: sending, %1").arg(waiting);
+    case ForwardStatus::State::UpToDate:
+        return QStringLiteral("Central database: up to date");
     case ForwardStatus::State::Unreachable:
         return QStringLiteral("Central database unreachable since %1, %2%3")
             .arg(status.unreachableSince.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), waiting, reason);
@@ -795,7 +829,8 @@ QString ForwardStatusText(const ForwardStatus& status, bool brief)
 }
 
 ForwardPass ForwardOnce(const ForwardTarget& target, const ForwardOptions& options,
-                        const std::function<void(qint64, qint64)>& progress, const std::function<bool()>& stop)
+                        const std::function<void(qint64, qint64)>& progress,
+                        const std::function<bool()>& stop)
 {
     QString error;
     if (!CheckForwardUrl(target.url, &error))
@@ -809,7 +844,8 @@ ForwardPass ForwardOnce(const ForwardTarget& target, const ForwardOptions& optio
 
 class Forwarder::Worker {
   public:
-    Worker(Forwarder* owner, const ForwardTarget& target, const QStringList& earlier, const ForwardOptions& options)
+    Worker(Forwarder* owner, const ForwardTarget& target, const QStringList& earlier,
+           const ForwardOptions& options)
         : m_owner(owner), m_generation(owner->m_generation), m_options(options), m_server(&m_interrupter),
           m_context(target)
     {
@@ -853,7 +889,8 @@ class Forwarder::Worker {
     void Wait(int ms, bool wakeOnRow)
     {
         std::unique_lock lock(m_mutex);
-        m_wake.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_stop || (wakeOnRow && m_rowPending); });
+        m_wake.wait_for(lock, std::chrono::milliseconds(ms),
+                        [&] { return m_stop || (wakeOnRow && m_rowPending); });
     }
 
     // The rows of an earlier file are all on the server, or the file is gone.
@@ -878,7 +915,8 @@ class Forwarder::Worker {
             ForwardPass pass = RunPass(m_server, earlier, m_options, progress, stop);
             // An earlier file that cannot be read (gone, or not the server's) is left to meter-forward
             // rather than holding back the current one.
-            if (pass.outcome != ForwardPass::Outcome::Complete && pass.outcome != ForwardPass::Outcome::DataFileError) {
+            if (pass.outcome != ForwardPass::Outcome::Complete &&
+                pass.outcome != ForwardPass::Outcome::DataFileError) {
                 qint64 current = 0;
                 QString ignored;
                 if (m_context.rows.CountAbove(std::max<qint64>(m_context.serverRowId, 0), &current, &ignored))
@@ -938,7 +976,8 @@ class Forwarder::Worker {
                 break;
             case ForwardPass::Outcome::Unreachable:
             case ForwardPass::Outcome::DataFileError:
-                shown = pass.outcome == ForwardPass::Outcome::Unreachable ? State::Unreachable : State::DataFileError;
+                shown = pass.outcome == ForwardPass::Outcome::Unreachable ? State::Unreachable
+                                                                          : State::DataFileError;
                 Post({shown, {}, pass.waitingRows, 0, pass.message});
                 Wait(delay, false);
                 delay = std::min(delay * 2, std::max(delay, m_options.maxRetryMs));
@@ -1041,8 +1080,10 @@ void Forwarder::publish(const ForwardStatus& status)
 {
     ForwardStatus next = status;
     if (next.state == ForwardStatus::State::Unreachable)
-        next.unreachableSince = m_status.unreachableSince.isValid() ? m_status.unreachableSince : Host().now();
-    else if (next.state == ForwardStatus::State::Connecting || next.state == ForwardStatus::State::DataFileError)
+        next.unreachableSince =
+            m_status.unreachableSince.isValid() ? m_status.unreachableSince : Host().now();
+    else if (next.state == ForwardStatus::State::Connecting ||
+             next.state == ForwardStatus::State::DataFileError)
         next.unreachableSince = m_status.unreachableSince;
     if (next.state == m_status.state && next.unreachableSince == m_status.unreachableSince &&
         next.waitingRows == m_status.waitingRows && next.sentRows == m_status.sentRows &&

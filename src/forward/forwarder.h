@@ -62,10 +62,10 @@ QString ForwardStatusText(const ForwardStatus& status, bool brief = false);
 
 // Tuning; the defaults are what the program and the tools use.
 struct ForwardOptions {
-    int batchRows = 4096;     // recorded rows per transaction
-    int firstRetryMs = 1000;  // first wait after a failure; doubles up to maxRetryMs
+    int batchRows = 4096;    // recorded rows per transaction
+    int firstRetryMs = 1000; // first wait after a failure; doubles up to maxRetryMs
     int maxRetryMs = 30000;
-    int pollMs = 10000;       // looks for new local rows this often even without RowRecorded()
+    int pollMs = 10000; // looks for new local rows this often even without RowRecorded()
     int connectTimeoutMs = 10000;
 };
 
