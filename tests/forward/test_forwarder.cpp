@@ -159,7 +159,7 @@ class TestForwarder : public QObject {
 
     void serverStoppedInTheMiddleOfABacklog()
     {
-        constexpr int rows = 6000;
+        constexpr int rows = 10000;
         const QString file = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 16, rows);
         Forwarder forwarder(QuickOptions(20));
         bool stopped = false;
