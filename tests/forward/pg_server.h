@@ -133,6 +133,7 @@ class PgServer {
     {
         QProcess process;
         process.setProcessChannelMode(QProcess::MergedChannels);
+        process.setWorkingDirectory(m_dir.path()); // the postgres user may not enter the test's own
         const QString program = QLatin1String(Bin) + tool;
         if (geteuid() == 0)
             process.start(
