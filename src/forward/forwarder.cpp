@@ -640,10 +640,10 @@ ForwardPass RunPass(Server& server, FileContext& context, const ForwardOptions& 
         pass.outcome = (stop && stop()) ? ForwardPass::Outcome::Stopped : outcome;
         pass.message = message;
         pass.serverRowId = std::max<qint64>(context.serverRowId, 0);
-        if (outcome == ForwardPass::Outcome::Unreachable) {
+        if (outcome == ForwardPass::Outcome::Unreachable)
             server.Close();
+        if (outcome != ForwardPass::Outcome::Complete && outcome != ForwardPass::Outcome::Stopped)
             waiting();
-        }
         return pass;
     };
 
@@ -661,7 +661,6 @@ ForwardPass RunPass(Server& server, FileContext& context, const ForwardOptions& 
         QByteArray serverTime;
         if (server.EnsureTable(&error) &&
             server.HighestRow(context.target.station, fileName, &rowId, &serverTime, &error)) {
-            context.serverRowId = rowId;
             // The server's rows must be this file's: a new file under an old name (or a second PC
             // under the same station name) would otherwise have its first rows skipped and the
             // rest mixed with the other file's.
@@ -669,7 +668,9 @@ ForwardPass RunPass(Server& server, FileContext& context, const ForwardOptions& 
             bool exists = false;
             if (rowId > 0 && !context.rows.RecordedAt(rowId, &localTime, &exists, &error))
                 return end(ForwardPass::Outcome::DataFileError, error);
-            if (rowId > 0 && (!exists || localTime != serverTime))
+            const bool another = rowId > 0 && (!exists || localTime != serverTime);
+            context.serverRowId = another ? -1 : rowId; // none of the server's rows is this file's
+            if (another)
                 return end(
                     ForwardPass::Outcome::DataFileError,
                     QStringLiteral("The central database holds rows of another %1 for station %2 (its row "
@@ -805,7 +806,7 @@ QString ForwardStatusText(const ForwardStatus& status, bool brief)
             return QStringLiteral("DB down since %1, %2")
                 .arg(status.unreachableSince.toString(QStringLiteral("HH:mm:ss")), waiting);
         case ForwardStatus::State::DataFileError:
-            return QStringLiteral("DB: data file unreadable, %1").arg(waiting);
+            return QStringLiteral("DB: data file refused, %1").arg(waiting);
         }
         return QString();
     }
@@ -823,7 +824,7 @@ QString ForwardStatusText(const ForwardStatus& status, bool brief)
         return QStringLiteral("Central database unreachable since %1, %2%3")
             .arg(status.unreachableSince.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), waiting, reason);
     case ForwardStatus::State::DataFileError:
-        return QStringLiteral("Central database: the data file cannot be read, %1%2").arg(waiting, reason);
+        return QStringLiteral("Central database: the data file is not forwarded, %1%2").arg(waiting, reason);
     }
     return QString();
 }

@@ -45,7 +45,8 @@ struct ForwardStatus {
         Sending,       // connected, rows going in
         UpToDate,      // the server held every local row at the end of the last pass
         Unreachable,   // server down, login refused or connection lost: retrying with back-off
-        DataFileError, // the local data file cannot be read: retrying with back-off
+        DataFileError, // the data file cannot be read, or the server holds rows of another file
+                       // of its name: retrying with back-off
     };
     State state = State::Stopped;
     QDateTime unreachableSince; // start of the current outage (host clock); null while reachable

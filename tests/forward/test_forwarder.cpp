@@ -245,6 +245,7 @@ class TestForwarder : public QObject {
                  ForwardPass::Outcome::Complete);
         const ForwardPass pass = ForwardOnce({second, m_server.Url(), QStringLiteral("bench")});
         QCOMPARE(pass.outcome, ForwardPass::Outcome::DataFileError);
+        QCOMPARE(pass.waitingRows, qint64(25));
         QVERIFY2(pass.message.startsWith(QStringLiteral(
                      "The central database holds rows of another Data1.mdb for station bench (its row 10 was "
                      "recorded at 2026-12-07 00:00:10; here at 2026-12-08 00:00:10).")),
