@@ -11,6 +11,7 @@ packages=(
   valgrind
   xdotool libx11-dev libxdamage-dev
   qt6-multimedia-dev
+  libpq-dev postgresql
 )
 missing=()
 for p in "${packages[@]}"; do
