@@ -10,6 +10,7 @@ packages=(
   xvfb xauth imagemagick fonts-dejavu-core
   valgrind
   xdotool libx11-dev libxdamage-dev
+  libpq-dev postgresql
 )
 missing=()
 for p in "${packages[@]}"; do
