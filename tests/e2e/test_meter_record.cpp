@@ -1,6 +1,7 @@
 // meter-record end to end, with meter-sim on a pseudo-terminal: the rows it records, its stop on a
 // signal, its recovery from a silent or vanished meter, the lock against a second recorder, a full
 // data file and its command line. The watchdog is shortened through VARNIK_WATCHDOG_MS.
+#include "../forward/pg_server.h"
 #include "datafile/data_file.h"
 #include "sqlite_cli.h"
 #include "test_registry.h"
@@ -272,6 +273,46 @@ class TestMeterRecord : public QObject {
         QCOMPARE(QDir(folder.dir()).entryList({"*.mdb"}).size(), rowsPerFile.size());
     }
 
+    // Rows go to the central database as they are recorded; while the server is down recording
+    // goes on, and the rows of the outage arrive when it is back, each exactly once.
+    void forwardsRowsThroughAnOutage()
+    {
+        PgServer server;
+        QVERIFY2(server.IsRunning(), qPrintable(server.Error()));
+        RecordFolder folder;
+        auto sim = StartSim(folder);
+        QVERIFY(sim);
+        Run recorder(QStringLiteral("meter-record"),
+                     Recorder(folder, {"--verbose", "--forward", server.Url(), "--station", "lab-1"}),
+                     folder.dir());
+        const QString state = QStringLiteral("forwarding Data1.mdb: Central database");
+        QVERIFY2(recorder.waitFor(state, 2), qPrintable(recorder.output()));
+        QVERIFY(recorder.lines.first().contains(QStringLiteral("as station lab-1")));
+        QVERIFY(!recorder.output().contains(QStringLiteral("secret")));
+        const QString rowsOnServer =
+            QStringLiteral("SELECT count(DISTINCT row_id) FROM readings WHERE station = 'lab-1'");
+        QTRY_VERIFY_WITH_TIMEOUT(server.PsqlValue(rowsOnServer).toInt() >= 1, 20000);
+
+        QVERIFY(server.Stop());
+        QVERIFY2(recorder.waitFor(QStringLiteral("unreachable since")), qPrintable(recorder.output()));
+        const int rowsAtOutage = recorder.lines.filter(QStringLiteral(" row ")).size();
+        QVERIFY(recorder.waitFor(QStringLiteral(" row "), rowsAtOutage + 2));
+        QVERIFY(server.Start());
+        QVERIFY2(recorder.waitFor(state, 4, 40000), qPrintable(recorder.output()));
+        QVERIFY(!recorder.lines.filter(state).last().contains(QStringLiteral("unreachable")));
+        QTRY_VERIFY_WITH_TIMEOUT(server.PsqlValue(rowsOnServer).toInt() >= rowsAtOutage + 2, 40000);
+
+        QVERIFY(recorder.signalAndWait(SIGTERM));
+        QCOMPARE(recorder.process.exitCode(), 0);
+        // Whole rows of 16 readings, none twice (row ids are the file's), none beyond the file.
+        const int recorded = SqliteRowCount(folder.path(QStringLiteral("Data1.mdb")));
+        QCOMPARE(server.PsqlValue(
+                     QStringLiteral("SELECT count(*) = 16 * count(DISTINCT row_id) AND max(row_id) <= %1 "
+                                    "FROM readings")
+                         .arg(recorded)),
+                 QStringLiteral("t"));
+    }
+
     void badArgumentsExit2_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -284,6 +325,7 @@ class TestMeterRecord : public QObject {
         QTest::newRow("unknown option") << QStringList{"--speed", "9600"} << "speed";
         QTest::newRow("stray argument") << QStringList{"Data1.mdb"} << "Data1.mdb";
         QTest::newRow("station without forward") << QStringList{"--station", "lab"} << "--station";
+        QTest::newRow("forward URL not a URI") << QStringList{"--forward", "pg-server"} << "--forward";
         QTest::newRow("missing data folder")
             << QStringList{"--data-dir", "/nonexistent/x"} << "/nonexistent/x";
         QTest::newRow("configuration missing") << QStringList{"--data-dir", "EMPTY"} << "unit2.dat";

@@ -6,6 +6,7 @@
 #include "core/config_files.h"
 #include "core/shared_state.h"
 #include "core/startup.h"
+#include "forward/forwarder.h"
 #include "meter-sim/stop_signals.h"
 #include "platform/host_services.h"
 #include "record_options.h"
@@ -62,8 +63,8 @@ int main(int argc, char** argv)
         return 0;
     }
     const meterrecord::RecordOptions& options = parsed.options;
-    if (!options.forwardUrl.isEmpty())
-        return Usage(QStringLiteral("--forward: this build has no forwarding"));
+    if (QString why; !options.forwardUrl.isEmpty() && !CheckForwardUrl(options.forwardUrl, &why))
+        return Usage(QStringLiteral("--forward: %1").arg(why));
 
     quint32 silenceLimitMs = 15000;
     if (const QByteArray watchdog = qgetenv("VARNIK_WATCHDOG_MS"); !watchdog.isEmpty()) {

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QUrl>
 #include <algorithm>
 #include <cstdio>
 
@@ -25,6 +26,21 @@ void Print(std::FILE* stream, const QString& text)
 QString Shown(const QString& path)
 {
     return QDir::toNativeSeparators(path);
+}
+
+// The central database as a log may show it: a URI without its password; a key=value string not
+// at all, since it may hold one anywhere.
+QString ShownUrl(const QString& url)
+{
+    const QUrl uri(url);
+    return uri.scheme().startsWith(QLatin1String("postgres")) ? uri.toString(QUrl::RemovePassword)
+                                                              : QStringLiteral("the configured database");
+}
+
+// Sending and up to date alternate with every row; a log line is due only when the phase changes.
+int Phase(ForwardStatus::State state)
+{
+    return state == ForwardStatus::State::UpToDate ? int(ForwardStatus::State::Sending) : int(state);
 }
 
 } // namespace
@@ -83,8 +99,14 @@ int Recorder::Start()
             .arg(Shared.RecordCount)
             .arg(Shared.ScanRate)
             .arg(Shared.MaxRecords)
-            .arg(m_options.rotate ? QStringLiteral(", rotating when full") : QString()));
+            .arg(m_options.rotate ? QStringLiteral(", rotating when full") : QString()) +
+        (m_options.forwardUrl.isEmpty()
+             ? QString()
+             : QStringLiteral(", forwarding to %1 as station %2")
+                   .arg(ShownUrl(m_options.forwardUrl),
+                        m_options.station.isEmpty() ? DefaultStation() : m_options.station)));
     m_running = true;
+    StartForwarding();
     m_link.Start232();
     m_timer.start();
     return -1;
@@ -103,6 +125,45 @@ void Recorder::Stop(const QString& why)
                 .arg(m_data.RowCount()));
     m_running = false;
     m_data.Unbind();
+    if (m_forward)
+        m_forward->Stop();
+}
+
+void Recorder::StartForwarding()
+{
+    if (m_options.forwardUrl.isEmpty())
+        return;
+    if (m_forward) {
+        // The file left behind keeps its forwarder until the server holds every row of it.
+        Forwarder* left = m_forward;
+        disconnect(left, nullptr, this, nullptr);
+        connect(left, &Forwarder::StatusChanged, left, [left](const ForwardStatus& status) {
+            if (status.state == ForwardStatus::State::UpToDate)
+                left->deleteLater();
+        });
+        left->RowRecorded();
+        // Up to date already, it may never change state again: once a pass has surely run after
+        // the file's last row, an up-to-date status is final.
+        QTimer::singleShot(3 * ForwardOptions{}.pollMs, left, [left] {
+            if (left->Status().state == ForwardStatus::State::UpToDate)
+                left->deleteLater();
+        });
+    }
+    m_forward = new Forwarder({}, this);
+    m_forwardPhase = -1;
+    connect(m_forward, &Forwarder::StatusChanged, this, &Recorder::ReportForwarding);
+    QString error;
+    if (!m_forward->Start({m_data.DatabaseName(), m_options.forwardUrl, m_options.station}, &error))
+        Say(QStringLiteral("forwarding: %1").arg(error));
+}
+
+void Recorder::ReportForwarding(const ForwardStatus& status)
+{
+    if (Phase(status.state) == m_forwardPhase)
+        return;
+    m_forwardPhase = Phase(status.state);
+    Say(QStringLiteral("forwarding %1: %2")
+            .arg(QFileInfo(m_forward->Target().dataFile).fileName(), ForwardStatusText(status)));
 }
 
 bool Recorder::UseFile(const QString& name, int channelsIfMissing, QString* error)
@@ -146,6 +207,8 @@ bool Recorder::MoveOnFromFullFile()
     Say(QStringLiteral("data file %1 is full: recording goes on in %2 (%3 rows)")
             .arg(full, Shown(m_data.DatabaseName()))
             .arg(Shared.RecordCount));
+    if (m_running)
+        StartForwarding();
     return true;
 }
 
@@ -175,8 +238,8 @@ void Recorder::Tick()
                     .arg(Shared.DataFileName)
                     .arg(Shared.RecordCount)
                     .arg(Shared.MaxRecords));
-        if (OnRowRecorded)
-            OnRowRecorded(m_data.DatabaseName());
+        if (m_forward)
+            m_forward->RowRecorded();
         if (IsFull())
             HandleFull();
         break;

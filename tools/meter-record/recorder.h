@@ -7,15 +7,18 @@
 // The data file's rows count towards the row limit; a full file ends recording with exit code 3,
 // or with rotate goes on in the next numbered file. Stop prints the closing line and lets go of
 // the port and the data file (and its lock).
+// With a forwarding URL the rows of the file being recorded are forwarded as they are written, and
+// a file left full keeps its own forwarder until the server holds all of its rows; each change of
+// the forwarding state is one line.
 #include "acquisition/frame_receiver.h"
 #include "acquisition/scan_cycle.h"
 #include "acquisition/serial_link.h"
 #include "datafile/data_file.h"
+#include "forward/forwarder.h"
 #include "record_options.h"
 
 #include <QObject>
 #include <QTimer>
-#include <functional>
 
 class QtSerialControl;
 
@@ -37,8 +40,6 @@ class Recorder : public QObject {
     void Stop(const QString& why);
 
     SerialLink& Link() { return m_link; }
-    // Called after every recorded row with the data file it went into (hook for forwarding).
-    std::function<void(const QString& dataFilePath)> OnRowRecorded;
 
   signals:
     // Recording ended by itself (the data file is full and not rotated): the exit code.
@@ -53,6 +54,8 @@ class Recorder : public QObject {
     void HandleFull();
     void ReportLink(SerialLink::Event event, const QString& detail);
     QString RowText(const DataRow& row) const;
+    void StartForwarding();
+    void ReportForwarding(const ForwardStatus& status);
 
     RecordOptions m_options;
     QtSerialControl* m_port;
@@ -64,6 +67,8 @@ class Recorder : public QObject {
     qint64 m_rowsThisRun = 0;
     QString m_lastFailure;
     bool m_running = false;
+    Forwarder* m_forward = nullptr; // the file being recorded; files left full drain on their own
+    int m_forwardPhase = -1;        // the state last reported, see ReportForwarding
 };
 
 } // namespace meterrecord
