@@ -106,7 +106,6 @@ int Recorder::Start()
                    .arg(ShownUrl(m_options.forwardUrl),
                         m_options.station.isEmpty() ? DefaultStation() : m_options.station)));
     m_running = true;
-    StartForwarding();
     m_link.Start232();
     m_timer.start();
     return -1;
@@ -182,6 +181,9 @@ bool Recorder::UseFile(const QString& name, int channelsIfMissing, QString* erro
     // The rows already in the file count, so a restarted recorder does not grow it past the limit.
     Shared.RecordCount = int32_t(std::min<qint64>(rows, Shared.MaxRecords));
     m_scan.FieldCount = m_data.FieldCount();
+    // Every file bound gets forwarded, a full one passed over too: it may hold rows that an
+    // earlier run could not send.
+    StartForwarding();
     return true;
 }
 
@@ -207,8 +209,6 @@ bool Recorder::MoveOnFromFullFile()
     Say(QStringLiteral("data file %1 is full: recording goes on in %2 (%3 rows)")
             .arg(full, Shown(m_data.DatabaseName()))
             .arg(Shared.RecordCount));
-    if (m_running)
-        StartForwarding();
     return true;
 }
 
