@@ -128,9 +128,9 @@ void Recorder::Stop(const QString& why)
         m_forward->Stop();
 }
 
-void Recorder::StartForwarding()
+void Recorder::StartForwarding(const QString& dataFile)
 {
-    if (m_options.forwardUrl.isEmpty())
+    if (m_options.forwardUrl.isEmpty() || !m_data.IsBound())
         return;
     if (m_forward) {
         // The file left behind keeps its forwarder until the server holds every row of it.
@@ -152,7 +152,7 @@ void Recorder::StartForwarding()
     m_forwardPhase = -1;
     connect(m_forward, &Forwarder::StatusChanged, this, &Recorder::ReportForwarding);
     QString error;
-    if (!m_forward->Start({m_data.DatabaseName(), m_options.forwardUrl, m_options.station}, &error))
+    if (!m_forward->Start({dataFile, m_options.forwardUrl, m_options.station}, &error))
         Say(QStringLiteral("forwarding: %1").arg(error));
 }
 
@@ -182,8 +182,9 @@ bool Recorder::UseFile(const QString& name, int channelsIfMissing, QString* erro
     Shared.RecordCount = int32_t(std::min<qint64>(rows, Shared.MaxRecords));
     m_scan.FieldCount = m_data.FieldCount();
     // Every file bound gets forwarded, a full one passed over too: it may hold rows that an
-    // earlier run could not send.
-    StartForwarding();
+    // earlier run could not send. Queued, so that the lines about the file come first.
+    QMetaObject::invokeMethod(
+        this, [this, path = m_data.DatabaseName()] { StartForwarding(path); }, Qt::QueuedConnection);
     return true;
 }
 

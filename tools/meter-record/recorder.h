@@ -54,7 +54,7 @@ class Recorder : public QObject {
     void HandleFull();
     void ReportLink(SerialLink::Event event, const QString& detail);
     QString RowText(const DataRow& row) const;
-    void StartForwarding();
+    void StartForwarding(const QString& dataFile);
     void ReportForwarding(const ForwardStatus& status);
 
     RecordOptions m_options;
