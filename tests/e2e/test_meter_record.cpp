@@ -1,6 +1,7 @@
 // meter-record end to end, with meter-sim on a pseudo-terminal: the rows it records, its stop on a
-// signal, its recovery from a silent or vanished meter, the lock against a second recorder, a full
-// data file and its command line. The watchdog is shortened through VARNIK_WATCHDOG_MS.
+// signal, the lock against a second recorder, its recovery from a silent or vanished meter, a full
+// data file, forwarding through a server outage and its command line. The watchdog is shortened
+// through VARNIK_WATCHDOG_MS.
 #include "../forward/pg_server.h"
 #include "datafile/data_file.h"
 #include "sqlite_cli.h"
@@ -142,6 +143,19 @@ class TestMeterRecord : public QObject {
         auto sim = StartSim(folder);
         QVERIFY(sim);
         Run recorder(QStringLiteral("meter-record"), Recorder(folder, {"--verbose"}), folder.dir());
+        QVERIFY2(recorder.waitFor(QStringLiteral("row 2:")), qPrintable(recorder.output()));
+
+        // A second recorder of the same file is refused, naming the first, and writes nothing:
+        // the file holds what the first one stated.
+        Run second(QStringLiteral("meter-record"), Recorder(folder), folder.dir());
+        QVERIFY(second.finish());
+        QCOMPARE(second.process.exitCode(), 1);
+        QVERIFY(second.lines.isEmpty());
+        const QString refusal = QString::fromUtf8(second.process.readAllStandardError());
+        QVERIFY2(
+            refusal.contains(QStringLiteral("meter-record (process %1)").arg(recorder.process.processId())),
+            qPrintable(refusal));
+
         QVERIFY2(recorder.waitFor(QStringLiteral("row 3:")), qPrintable(recorder.output()));
         QVERIFY(recorder.signalAndWait(signal));
         QCOMPARE(recorder.process.exitStatus(), QProcess::NormalExit);
@@ -203,26 +217,6 @@ class TestMeterRecord : public QObject {
         QVERIFY(recorder.signalAndWait(SIGTERM));
         QCOMPARE(recorder.process.exitCode(), 0);
         QCOMPARE(SqliteRowCount(folder.path(QStringLiteral("Data1.mdb"))), StatedRows(recorder.output()));
-    }
-
-    void secondRecorderIsRefusedAndWritesNothing()
-    {
-        RecordFolder folder;
-        auto sim = StartSim(folder);
-        QVERIFY(sim);
-        Run first(QStringLiteral("meter-record"), Recorder(folder), folder.dir());
-        QVERIFY2(first.waitFor(QStringLiteral("frames arriving")), qPrintable(first.output()));
-
-        Run second(QStringLiteral("meter-record"), Recorder(folder, {"--scan-rate", "1"}), folder.dir());
-        QVERIFY(second.finish());
-        QCOMPARE(second.process.exitCode(), 1);
-        QVERIFY(second.lines.isEmpty());
-        const QString refusal = QString::fromUtf8(second.process.readAllStandardError());
-        QVERIFY2(refusal.contains(QStringLiteral("meter-record (process %1)").arg(first.process.processId())),
-                 qPrintable(refusal));
-
-        QVERIFY(first.signalAndWait(SIGTERM));
-        QCOMPARE(SqliteRowCount(folder.path(QStringLiteral("Data1.mdb"))), StatedRows(first.output()));
     }
 
     void fullDataFile_data()
