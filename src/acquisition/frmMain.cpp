@@ -224,6 +224,7 @@ void frmMain::buildStatusBar()
     sbStatusBar->addWidget(Panels[0], 1);
     lblForward = new QLabel(sbStatusBar);
     lblForward->setObjectName(QStringLiteral("lblForward"));
+    lblForward->setMinimumWidth(120); // may shrink rather than widen the window; the tooltip has all
     lblForward->hide();
     sbStatusBar->addPermanentWidget(lblForward);
     sbStatusBar->addPermanentWidget(Panels[1]);
@@ -300,23 +301,24 @@ void frmMain::startForwarding()
     }
     if (!m_forward) {
         m_forward = new Forwarder({}, this);
-        connect(m_forward, &Forwarder::StatusChanged, lblForward,
-                [this](const ForwardStatus& status) { showForwardStatus(ForwardStatusText(status)); });
+        connect(m_forward, &Forwarder::StatusChanged, lblForward, [this](const ForwardStatus& status) {
+            showForwardStatus(ForwardStatusText(status, true), ForwardStatusText(status));
+        });
     }
     lblForward->show();
     QString error;
     const QString station = Host().setting(group, QStringLiteral("Station"), QString()).trimmed();
     if (!m_forward->Start({Data1->DatabaseName(), url, station}, &error)) {
         m_forward->Stop();
-        showForwardStatus(error);
+        showForwardStatus(error, error);
     }
 }
 
-void frmMain::showForwardStatus(const QString& text)
+void frmMain::showForwardStatus(const QString& text, const QString& details)
 {
-    // The reason may be long: the panel shows what fits, the tooltip all of it.
-    lblForward->setText(lblForward->fontMetrics().elidedText(text, Qt::ElideRight, 480));
-    lblForward->setToolTip(text);
+    // A long text would widen the window: the panel shows what fits, the tooltip all of it.
+    lblForward->setText(lblForward->fontMetrics().elidedText(text, Qt::ElideRight, 400));
+    lblForward->setToolTip(details);
 }
 
 void frmMain::applyIdentity()

@@ -92,7 +92,7 @@ class frmMain : public QMainWindow {
     void savePlacement();
     // Forwards the data file's rows to the central database while settings "Forward"/"URL" is set.
     void startForwarding();
-    void showForwardStatus(const QString& text);
+    void showForwardStatus(const QString& text, const QString& details);
 
     QLabel* Image1 = nullptr;
     QLabel* Label1 = nullptr;

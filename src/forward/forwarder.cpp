@@ -211,47 +211,14 @@ class LocalRows {
         return true;
     }
 
-    // Appends the COPY lines of up to `limit` rows with ids above `after`; *last is the last id read.
-    bool Read(qint64 after, int limit, QByteArray* out, qint64* last, int* rows, QString* error)
+    // Appends the COPY lines of up to `limit` rows with ids above `after` under one short open of
+    // the file; *last is the last id read (after, when none), *rows how many.
+    bool ReadChunk(qint64 after, int limit, QByteArray* out, qint64* last, int* rows, QString* error)
     {
         *rows = 0;
         *last = after;
         if (!Open(error))
             return false;
-        while (*rows < limit) {
-            const int want = std::min(ChunkRows, limit - *rows);
-            int got = 0;
-            if (!ReadChunk(*last, want, out, last, &got, error))
-                return false;
-            *rows += got;
-            if (got < want)
-                break;
-        }
-        return true;
-    }
-
-    int Channels() const { return m_channels; }
-
-  private:
-    static QByteArray Prefix(const QString& station, const QString& fileName)
-    {
-        QByteArray prefix;
-        AppendEscaped(prefix, station);
-        prefix.append('\t');
-        AppendEscaped(prefix, fileName);
-        prefix.append('\t');
-        return prefix;
-    }
-
-    static bool Fail(QString* error, const QString& text)
-    {
-        if (error)
-            *error = text;
-        return false;
-    }
-
-    bool ReadChunk(qint64 after, int limit, QByteArray* out, qint64* last, int* rows, QString* error)
-    {
         ReadOnlyFile file(m_path);
         if (!file.IsOpen())
             return Fail(error, file.Error());
@@ -290,6 +257,25 @@ class LocalRows {
         if (query.lastError().isValid())
             return Fail(error, EngineText(query.lastError()));
         return true;
+    }
+
+
+  private:
+    static QByteArray Prefix(const QString& station, const QString& fileName)
+    {
+        QByteArray prefix;
+        AppendEscaped(prefix, station);
+        prefix.append('\t');
+        AppendEscaped(prefix, fileName);
+        prefix.append('\t');
+        return prefix;
+    }
+
+    static bool Fail(QString* error, const QString& text)
+    {
+        if (error)
+            *error = text;
+        return false;
     }
 
     QString m_path;
@@ -466,24 +452,45 @@ class Server {
         return true;
     }
 
-    // One batch, one transaction. Straight COPY into the table is the fast way; when some of the
-    // rows are there already (another forwarder of the same file got in first), the batch goes
-    // again through a temporary table and only the missing rows are added.
-    bool SendBatch(const QByteArray& lines, QString* error)
+    // One batch, one transaction: BeginBatch, PutBatch for each piece as it is read (the server
+    // works on one piece while the next is read), FinishBatch with all of them. Straight COPY into
+    // the table is the fast way; when some of the rows are there already (another forwarder of the
+    // same file got in first), the batch goes again through a temporary table and only the missing
+    // rows are added.
+    bool BeginBatch(QString* error) { return BeginCopy(false, error); }
+    bool PutBatch(const QByteArray& lines, QString* error)
     {
-        QString conflict;
-        if (Copy("readings", lines, &conflict, error))
+        constexpr qsizetype Piece = 1 << 20;
+        for (qsizetype at = 0; at < lines.size(); at += Piece) {
+            if (PQputCopyData(m_conn, lines.constData() + at, int(std::min(Piece, lines.size() - at))) != 1)
+                return Fail(error, PgError(m_conn));
+        }
+        return true;
+    }
+    bool FinishBatch(const QByteArray& lines, QString* error)
+    {
+        QString sqlState;
+        if (EndCopy(&sqlState, error) && Command("COMMIT", error))
             return true;
         Rollback();
-        if (conflict != QLatin1String("23505"))
+        if (sqlState != QLatin1String("23505"))
             return false;
-        if (Copy("forward_batch", lines, nullptr, error) &&
+        if (BeginCopy(true, error) && PutBatch(lines, error) && EndCopy(nullptr, error) &&
             Command("INSERT INTO readings SELECT station, data_file, row_id, recorded_at, channel, value, unit"
                     " FROM forward_batch ON CONFLICT DO NOTHING; COMMIT",
                     error))
             return true;
         Rollback();
         return false;
+    }
+    void AbandonBatch()
+    {
+        if (!IsOpen())
+            return;
+        if (PQputCopyEnd(m_conn, "the batch was abandoned") == 1)
+            while (PGresult* raw = PQgetResult(m_conn))
+                PQclear(raw);
+        Rollback();
     }
 
   private:
@@ -522,28 +529,26 @@ class Server {
             PgResult(PQexec(m_conn, "ROLLBACK"));
     }
 
-    // BEGIN, COPY the lines into table and, for the readings table, COMMIT. *sqlState gets the
-    // COPY's SQLSTATE when the server refused it.
-    bool Copy(const char* table, const QByteArray& lines, QString* sqlState, QString* error)
+    // BEGIN and COPY into the table, or into a temporary one for the batch.
+    bool BeginCopy(bool throughTemporary, QString* error)
     {
-        const bool direct = qstrcmp(table, "readings") == 0;
-        const QByteArray begin =
-            direct ? QByteArray("BEGIN")
-                   : QByteArray("BEGIN; CREATE TEMP TABLE IF NOT EXISTS forward_batch"
-                                " (LIKE readings) ON COMMIT DELETE ROWS");
-        if (!Command(begin.constData(), error))
+        const char* begin = throughTemporary ? "BEGIN; CREATE TEMP TABLE IF NOT EXISTS forward_batch"
+                                               " (LIKE readings) ON COMMIT DELETE ROWS"
+                                             : "BEGIN";
+        if (!Command(begin, error))
             return false;
-        {
-            const QByteArray copy = QByteArray("COPY ") + table + ' ' + CopyColumns + " FROM STDIN";
-            PgResult started(PQexec(m_conn, copy.constData()));
-            if (started.Status() != PGRES_COPY_IN)
-                return Fail(error, PgError(m_conn));
-        }
-        constexpr qsizetype Piece = 1 << 20;
-        bool sent = true;
-        for (qsizetype at = 0; sent && at < lines.size(); at += Piece)
-            sent = PQputCopyData(m_conn, lines.constData() + at, int(std::min(Piece, lines.size() - at))) == 1;
-        if (PQputCopyEnd(m_conn, sent ? nullptr : "the client could not send the batch") != 1)
+        const QByteArray copy = QByteArray("COPY ") + (throughTemporary ? "forward_batch " : "readings ") +
+                                CopyColumns + " FROM STDIN";
+        PgResult started(PQexec(m_conn, copy.constData()));
+        if (started.Status() != PGRES_COPY_IN)
+            return Fail(error, PgError(m_conn));
+        return true;
+    }
+
+    // Ends the COPY; *sqlState gets its SQLSTATE when the server refused the rows.
+    bool EndCopy(QString* sqlState, QString* error)
+    {
+        if (PQputCopyEnd(m_conn, nullptr) != 1)
             return Fail(error, PgError(m_conn));
         bool copied = true;
         while (PGresult* raw = PQgetResult(m_conn)) {
@@ -555,9 +560,7 @@ class Server {
                 Fail(error, OneLine(QString::fromUtf8(PQresultErrorMessage(raw))));
             }
         }
-        if (!copied || !sent)
-            return sent ? false : Fail(error, PgError(m_conn));
-        return !direct || Command("COMMIT", error);
+        return copied;
     }
 
     Interrupter* m_interrupter;
@@ -629,17 +632,42 @@ ForwardPass RunPass(PassContext& context, const ForwardOptions& options,
     if (progress)
         progress(0, total);
     QByteArray lines;
+    QByteArray chunk;
+    const int batchRows = std::max(1, options.batchRows);
     for (;;) {
         if (stop && stop())
             return end(ForwardPass::Outcome::Stopped, QString());
-        lines.clear();
-        qint64 last = 0;
+        // The first piece is read before the transaction starts, so that a pass with nothing to
+        // send costs the server nothing.
+        qint64 last = context.serverRowId;
         int rows = 0;
-        if (!context.rows.Read(context.serverRowId, std::max(1, options.batchRows), &lines, &last, &rows, &error))
+        int got = 0;
+        lines.clear();
+        chunk.clear();
+        int asked = std::min(ChunkRows, batchRows);
+        if (!context.rows.ReadChunk(last, asked, &chunk, &last, &got, &error))
             return end(ForwardPass::Outcome::DataFileError, error);
-        if (rows == 0)
+        if (got == 0)
             break;
-        if (!context.server.SendBatch(lines, &error))
+        if (!context.server.BeginBatch(&error))
+            return end(ForwardPass::Outcome::Unreachable, error);
+        for (;;) {
+            if (!context.server.PutBatch(chunk, &error))
+                return end(ForwardPass::Outcome::Unreachable, error);
+            lines.append(chunk);
+            rows += got;
+            if (got < asked || rows >= batchRows) // the file has no more, or the batch is full
+                break;
+            asked = std::min(ChunkRows, batchRows - rows);
+            chunk.clear();
+            if (!context.rows.ReadChunk(last, asked, &chunk, &last, &got, &error)) {
+                context.server.AbandonBatch();
+                return end(ForwardPass::Outcome::DataFileError, error);
+            }
+            if (got == 0)
+                break;
+        }
+        if (!context.server.FinishBatch(lines, &error))
             return end(ForwardPass::Outcome::Unreachable, error);
         context.serverRowId = last;
         pass.sentRows += rows;
@@ -694,25 +722,34 @@ bool CheckForwardUrl(const QString& url, QString* error)
     return false;
 }
 
-QString ForwardStatusText(const ForwardStatus& status)
+QString ForwardStatusText(const ForwardStatus& status, bool brief)
 {
     const QString waiting = status.waitingRows == 1 ? QStringLiteral("1 row waits")
                                                     : QStringLiteral("%1 rows wait").arg(status.waitingRows);
+    if (brief) {
+        switch (status.state) {
+        case ForwardStatus::State::Stopped: return QStringLiteral("DB: off");
+        case ForwardStatus::State::Connecting: return QStringLiteral("DB: connecting");
+        case ForwardStatus::State::Sending: return QStringLiteral("DB: sending, %1").arg(waiting);
+        case ForwardStatus::State::UpToDate: return QStringLiteral("DB: up to date");
+        case ForwardStatus::State::Unreachable:
+            return QStringLiteral("DB down since %1, %2")
+                .arg(status.unreachableSince.toString(QStringLiteral("HH:mm:ss")), waiting);
+        case ForwardStatus::State::DataFileError: return QStringLiteral("DB: data file unreadable, %1").arg(waiting);
+        }
+        return QString();
+    }
+    const QString reason = status.message.isEmpty() ? QString() : QStringLiteral(": ") + status.message;
     switch (status.state) {
-    case ForwardStatus::State::Stopped:
-        return QStringLiteral("Central database: off");
-    case ForwardStatus::State::Connecting:
-        return QStringLiteral("Central database: connecting, %1").arg(waiting);
-    case ForwardStatus::State::Sending:
-        return QStringLiteral("Central database: sending, %1").arg(waiting);
-    case ForwardStatus::State::UpToDate:
-        return QStringLiteral("Central database: up to date");
+    case ForwardStatus::State::Stopped: return QStringLiteral("Central database: off");
+    case ForwardStatus::State::Connecting: return QStringLiteral("Central database: connecting, %1").arg(waiting);
+    case ForwardStatus::State::Sending: return QStringLiteral("Central database: sending, %1").arg(waiting);
+    case ForwardStatus::State::UpToDate: return QStringLiteral("Central database: up to date");
     case ForwardStatus::State::Unreachable:
-        return QStringLiteral("Central database unreachable since %1, %2: %3")
-            .arg(status.unreachableSince.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), waiting,
-                 status.message);
+        return QStringLiteral("Central database unreachable since %1, %2%3")
+            .arg(status.unreachableSince.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), waiting, reason);
     case ForwardStatus::State::DataFileError:
-        return QStringLiteral("Central database: the data file cannot be read, %1: %2").arg(waiting, status.message);
+        return QStringLiteral("Central database: the data file cannot be read, %1%2").arg(waiting, reason);
     }
     return QString();
 }

@@ -53,8 +53,10 @@ struct ForwardStatus {
 };
 Q_DECLARE_METATYPE(ForwardStatus)
 
-// One line for a status bar or a log: state, since when unreachable, rows waiting, the reason.
-QString ForwardStatusText(const ForwardStatus& status);
+// One line for a log or a tooltip: state, since when unreachable, rows waiting, the reason. The
+// brief form, for a status bar panel ("DB down since 10:32:05, 21 rows wait"), leaves out the
+// reason and the date of the outage.
+QString ForwardStatusText(const ForwardStatus& status, bool brief = false);
 
 // Tuning; the defaults are what the program and the tools use.
 struct ForwardOptions {

@@ -188,6 +188,7 @@ class TestForwarder : public QObject {
         QVERIFY2(ForwardStatusText(forwarder.Status())
                      .startsWith(QStringLiteral("Central database unreachable since 2026-12-07 10:00:00, 5 rows wait: ")),
                  qPrintable(ForwardStatusText(forwarder.Status())));
+        QCOMPARE(ForwardStatusText(forwarder.Status(), true), QStringLiteral("DB down since 10:00:00, 5 rows wait"));
 
         QVERIFY(m_server.Start());
         QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::UpToDate, 60000);
@@ -326,15 +327,18 @@ class TestForwarder : public QObject {
     void mainWindowShowsTheForwarding_data()
     {
         QTest::addColumn<QString>("url");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("no central database") << "" << "";
-        QTest::newRow("not a URI") << "lab" << "The central database URL \"lab\" is not a connection URI.";
-        QTest::newRow("the server") << "URL" << "Central database: up to date";
+        QTest::addColumn<QString>("panel");
+        QTest::addColumn<QString>("tooltip");
+        QTest::newRow("no central database") << "" << "" << "";
+        QTest::newRow("not a URI") << "lab" << "The central database URL \"lab\" is not"
+                                   << "The central database URL \"lab\" is not a connection URI. Expected";
+        QTest::newRow("the server") << "URL" << "DB: up to date" << "Central database: up to date";
     }
     void mainWindowShowsTheForwarding()
     {
         QFETCH(QString, url);
-        QFETCH(QString, shown);
+        QFETCH(QString, panel);
+        QFETCH(QString, tooltip);
         QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("data")));
         Shared = SharedState{};
         Shared.AppPath = m_dir->path();
@@ -345,10 +349,11 @@ class TestForwarder : public QObject {
         frmMain w;
         const auto* label = w.findChild<QLabel*>(QStringLiteral("lblForward"));
         QVERIFY(label);
-        QCOMPARE(label->isHidden(), shown.isEmpty());
-        if (shown.isEmpty())
+        QCOMPARE(label->isHidden(), url.isEmpty());
+        if (url.isEmpty())
             return;
-        QTRY_VERIFY2(label->toolTip().startsWith(shown), qPrintable(label->toolTip()));
+        QTRY_VERIFY2(label->toolTip().startsWith(tooltip), qPrintable(label->toolTip()));
+        QVERIFY2(label->text().startsWith(panel), qPrintable(label->text()));
         if (url != QLatin1String("URL"))
             return;
         QCOMPARE(Summary(m_server, QStringLiteral("desk")), Expected(3, 8));
