@@ -6,6 +6,7 @@
 #include "acquisition/serial_link.h"
 #include "core/config_files.h"
 #include "core/shared_state.h"
+#include "core/startup.h"
 #include "datafile/data_file.h"
 #include "forward/forwarder.h"
 #include "platform/center_form_ui.h"
@@ -90,7 +91,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     const QRect placement = PlacementToPixels(ReadPlacement());
     move(placement.topLeft());
     resize(placement.size());
-    Shared.BaudRate = storedNumber(QStringLiteral("BaudRate"), 9600).value_or(9600);
+    Shared.BaudRate = StoredBaudRate();
     mnuHelpAbout->setText(QStringLiteral("About ") + Shared.ExeTitle);
     loadDataFile();
     applyIdentity();

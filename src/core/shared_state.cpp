@@ -6,6 +6,8 @@ SharedState Shared;
 
 QString DataPath(const QString& fileName)
 {
+    if (!Shared.DataFolder.isEmpty())
+        return Shared.DataFolder + QLatin1Char('/') + fileName;
     return Shared.AppPath + QStringLiteral("/data/") + fileName;
 }
 

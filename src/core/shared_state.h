@@ -92,11 +92,14 @@ struct SharedState {
 
     // Folder that holds the executable; configuration and data files lie in its "data" folder.
     QString AppPath;
+    // Another folder for the configuration and data files (the recorder's --data-dir); empty =
+    // AppPath's "data" folder.
+    QString DataFolder;
 };
 
 extern SharedState Shared;
 
-// Full path of a file in the data folder: AppPath + "/data/" + name.
+// Full path of a file in the data folder: AppPath + "/data/" + name, or DataFolder + "/" + name.
 QString DataPath(const QString& fileName);
 
 // Empty when `name` names a file in the data folder itself; otherwise the message that refuses it
