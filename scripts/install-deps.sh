@@ -11,6 +11,7 @@ packages=(
   valgrind
   xdotool libx11-dev libxdamage-dev
   qt6-multimedia-dev
+  libpq-dev postgresql
 )
 # Packages that only one script needs (packaging, the installed-package test) come as arguments.
 packages+=("$@")

@@ -6,7 +6,9 @@
 #include "acquisition/serial_link.h"
 #include "core/config_files.h"
 #include "core/shared_state.h"
+#include "core/startup.h"
 #include "datafile/data_file.h"
+#include "forward/forwarder.h"
 #include "platform/center_form_ui.h"
 #include "platform/host_services.h"
 #include "platform/serial_control.h"
@@ -75,7 +77,12 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     m_scan = std::make_unique<ScanCycle>(*Data1);
     m_scan->CheckLink = [this] { m_link->CheckLink(); };
     m_link->OnDeclined = [this] { CloseProgram(); };
-    connect(Timer1, &QTimer::timeout, this, [this] { m_scan->Timer1_Timer(); });
+    connect(Timer1, &QTimer::timeout, this, [this] {
+        const auto recorded = Shared.RecordCount;
+        m_scan->Timer1_Timer();
+        if (m_forward && Shared.RecordCount != recorded)
+            m_forward->RowRecorded();
+    });
 
     buildCentralArea();
     buildMenus();
@@ -84,7 +91,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     const QRect placement = PlacementToPixels(ReadPlacement());
     move(placement.topLeft());
     resize(placement.size());
-    Shared.BaudRate = storedNumber(QStringLiteral("BaudRate"), 9600).value_or(9600);
+    Shared.BaudRate = StoredBaudRate();
     mnuHelpAbout->setText(QStringLiteral("About ") + Shared.ExeTitle);
     loadDataFile();
     applyIdentity();
@@ -222,6 +229,11 @@ void frmMain::buildStatusBar()
     sbStatusBar->addWidget(Panels[0], 1);
     // A long message is cut at the window's edge (its tool tip holds it all), never widens it.
     Panels[0]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lblForward = new QLabel(sbStatusBar);
+    lblForward->setObjectName(QStringLiteral("lblForward"));
+    lblForward->setMinimumWidth(120); // may shrink rather than widen the window; the tooltip has all
+    lblForward->hide();
+    sbStatusBar->addPermanentWidget(lblForward);
     sbStatusBar->addPermanentWidget(Panels[1]);
     sbStatusBar->addPermanentWidget(Panels[2]);
     setStatusBar(sbStatusBar);
@@ -298,7 +310,40 @@ bool frmMain::BindDataFile(QString* error)
     FieldCount = Data1->FieldCount();
     m_scan->FieldCount = FieldCount;
     Panels[0]->clear(); // a message about an earlier file no longer holds
+    startForwarding();
     return true;
+}
+
+void frmMain::startForwarding()
+{
+    const QString group = QStringLiteral("Forward");
+    const QString url = Host().setting(group, QStringLiteral("URL"), QString()).trimmed();
+    if (url.isEmpty()) {
+        if (m_forward)
+            m_forward->Stop();
+        lblForward->hide();
+        return;
+    }
+    if (!m_forward) {
+        m_forward = new Forwarder({}, this);
+        connect(m_forward, &Forwarder::StatusChanged, lblForward, [this](const ForwardStatus& status) {
+            showForwardStatus(ForwardStatusText(status, true), ForwardStatusText(status));
+        });
+    }
+    lblForward->show();
+    QString error;
+    const QString station = Host().setting(group, QStringLiteral("Station"), QString()).trimmed();
+    if (!m_forward->Start({Data1->DatabaseName(), url, station}, &error)) {
+        m_forward->Stop();
+        showForwardStatus(error, error);
+    }
+}
+
+void frmMain::showForwardStatus(const QString& text, const QString& details)
+{
+    // A long text would widen the window: the panel shows what fits, the tooltip all of it.
+    lblForward->setText(lblForward->fontMetrics().elidedText(text, Qt::ElideRight, 400));
+    lblForward->setToolTip(details);
 }
 
 void frmMain::applyIdentity()
@@ -317,7 +362,10 @@ void frmMain::Start232()
 
 bool frmMain::savedata(QString* error)
 {
-    return m_scan->savedata(error);
+    const bool saved = m_scan->savedata(error);
+    if (saved && m_forward)
+        m_forward->RowRecorded();
+    return saved;
 }
 
 void frmMain::RegisterPauseButton(Display owner, QAbstractButton* button)

@@ -17,6 +17,7 @@
 #include <memory>
 
 class DataFile;
+class Forwarder;
 class FrameReceiver;
 class QAction;
 class QLabel;
@@ -91,6 +92,9 @@ class frmMain : public QMainWindow {
     void loadDataFile();
     void applyIdentity();
     void savePlacement();
+    // Forwards the data file's rows to the central database while settings "Forward"/"URL" is set.
+    void startForwarding();
+    void showForwardStatus(const QString& text, const QString& details);
 
     QLabel* Image1 = nullptr;
     QLabel* Label1 = nullptr;
@@ -98,6 +102,8 @@ class frmMain : public QMainWindow {
     QPushButton* Command1 = nullptr;
     QStatusBar* sbStatusBar = nullptr;
     std::array<QLabel*, 3> Panels{};
+    QLabel* lblForward = nullptr; // forwarding status; hidden while nothing is forwarded
+    Forwarder* m_forward = nullptr;
     QTimer* m_clock = nullptr;
 
     QMenu* mnuSetup = nullptr;

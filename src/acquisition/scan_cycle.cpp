@@ -5,6 +5,7 @@
 #include "platform/host_services.h"
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -83,16 +84,19 @@ ScanCycle::ScanCycle(DataFile& Data1) : m_data(Data1)
 bool ScanCycle::WriteRow(const QDateTime& now, QString* error)
 {
     DataRow row;
-    return BuildRow(FieldCount / 2, now, &row, error) && m_data.AppendRow(row, error);
+    if (!BuildRow(FieldCount / 2, now, &row, error) || !m_data.AppendRow(row, error))
+        return false;
+    m_lastRow = std::move(row);
+    return true;
 }
 
-void ScanCycle::Timer1_Timer()
+ScanCycle::Tick ScanCycle::Timer1_Timer()
 {
     if (CheckLink)
         CheckLink();
     if (!Shared.DataReceived)
-        return;
-    if (!Shared.TextDispOpen && !Shared.ChartDispOpen && !Shared.AngularDispOpen)
+        return Tick::Idle;
+    if (!Unattended && !Shared.TextDispOpen && !Shared.ChartDispOpen && !Shared.AngularDispOpen)
         Shared.Paused = true;
 
     const QDateTime now = Host().now();
@@ -102,16 +106,16 @@ void ScanCycle::Timer1_Timer()
     // A clock set back would otherwise hold every row until it caught up again.
     if (elapsed < 0) {
         LastScanTime = now;
-        return;
+        return Tick::Idle;
     }
     if (elapsed < Shared.ScanRate)
-        return;
+        return Tick::Idle;
     LastScanTime = now;
     if (Shared.Paused || !m_data.IsBound())
-        return;
+        return Tick::Idle;
     if (!CountRecord())
-        return;
-    WriteRow(now, nullptr);
+        return Tick::Full;
+    return WriteRow(now, &m_lastError) ? Tick::Recorded : Tick::Failed;
 }
 
 bool ScanCycle::savedata(QString* error)

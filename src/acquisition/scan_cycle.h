@@ -21,7 +21,10 @@ class ScanCycle {
     // Runs first in every tick: the serial link watchdog.
     std::function<void()> CheckLink;
 
-    void Timer1_Timer();
+    // What a tick did: Recorded wrote LastRow(); Full refused a due row because RecordCount
+    // reached MaxRecords; Failed could not build or write it (the reason in LastError).
+    enum class Tick { Idle, Recorded, Full, Failed };
+    Tick Timer1_Timer();
     // Records one row at once with every channel of the file, whatever the pause state, the link
     // or the scan interval. True also when the file is full (RecordCount at MaxRecords), which
     // writes nothing, as the tick does; false and *error when the row cannot be built or written.
@@ -29,11 +32,18 @@ class ScanCycle {
 
     QDateTime LastScanTime; // null until the first tick that sees data
     int16_t FieldCount = 0;
+    // The unattended recorder has no live displays: recording then never pauses for want of one.
+    bool Unattended = false;
+
+    const DataRow& LastRow() const { return m_lastRow; }
+    const QString& LastError() const { return m_lastError; }
 
   private:
     bool WriteRow(const QDateTime& now, QString* error);
 
     DataFile& m_data;
+    DataRow m_lastRow;
+    QString m_lastError;
 };
 
 // What the RUN/PAUSE buttons of the open displays show. QRgb is QtGui's 0xAARRGGBB colour type,

@@ -8,7 +8,6 @@
 #include <limits>
 
 namespace {
-constexpr quint32 SilenceLimitMs = 15000;
 constexpr int16_t SilentTicksBeforeAsking = 3;
 } // namespace
 
@@ -28,7 +27,17 @@ void SerialLink::SCI_Init()
     receiver.Reset();
     if (MSComm1.PortOpen())
         return;
+    if (recovery == Recovery::Reconnect) {
+        Reopen(Host().tickCount());
+        return;
+    }
+    if (!PrimePort())
+        Host().message(MSComm1.ErrorDescription(), HostServices::Ok, HostServices::Icon::None,
+                       HostServices::Ok);
+}
 
+bool SerialLink::PrimePort()
+{
     ApplyPortSettings();
     // Opening, flushing and reopening once more clears whatever the line delivered before.
     bool ok = MSComm1.SetPortOpen(true);
@@ -36,23 +45,85 @@ void SerialLink::SCI_Init()
         MSComm1.Input();
         ok = MSComm1.SetPortOpen(false) && MSComm1.SetPortOpen(true);
     }
-    if (!ok)
-        Host().message(MSComm1.ErrorDescription(), HostServices::Ok, HostServices::Icon::None,
-                       HostServices::Ok);
+    return ok;
 }
 
-void SerialLink::CheckLink()
+void SerialLink::Reopen(quint32 now)
 {
-    const quint32 silence = Host().tickCount() - LastRxTick; // wraps with the tick counter
+    receiver.Reset();
+    MSComm1.SetPortOpen(false);
+    if (!PrimePort()) {
+        MSComm1.SetPortOpen(false);
+        down = true;
+        retryAt = now + RetryMs;
+        const QString failure = MSComm1.ErrorDescription();
+        if (failure != lastFailure) {
+            lastFailure = failure;
+            Report(Event::OpenFailed, failure);
+        }
+        return;
+    }
+    if (down)
+        Report(Event::Opened);
+    down = false;
+    lastFailure.clear();
+    waiting = true;
+    // A fresh opening gets a whole silence period before it counts as silent.
+    LastRxTick = now;
+    MissedChecks = 0;
+}
+
+void SerialLink::CheckReconnecting()
+{
+    const quint32 now = Host().tickCount();
+    if (!MSComm1.PortOpen()) {
+        Shared.DataReceived = false;
+        if (!down) {
+            down = true;
+            retryAt = now;
+            Report(Event::Lost, MSComm1.ErrorDescription());
+        }
+        if (qint32(now - retryAt) >= 0)
+            Reopen(now);
+        return;
+    }
+    if (!SilentLongEnough(now))
+        return;
+    // A meter that stays quiet gets its port reprimed every silence period, reported once.
+    if (!silent) {
+        silent = true;
+        Report(Event::Silent, QString::number((now - LastRxTick) / 1000));
+    }
+    Reopen(now);
+}
+
+bool SerialLink::SilentLongEnough(quint32 now)
+{
+    const quint32 silence = now - LastRxTick; // wraps with the tick counter
     if (silence <= SilenceLimitMs) {
         MissedChecks = 0;
-        return;
+        return false;
     }
     // Ticks keep coming while the question is up; the count must not wrap into the quiet range.
     if (MissedChecks < std::numeric_limits<int16_t>::max())
         ++MissedChecks;
     Shared.DataReceived = false;
-    if (MissedChecks <= SilentTicksBeforeAsking || asking)
+    return MissedChecks > SilentTicksBeforeAsking;
+}
+
+void SerialLink::Report(Event event, const QString& detail)
+{
+    if (OnEvent)
+        OnEvent(event, detail);
+}
+
+void SerialLink::CheckLink()
+{
+    if (recovery == Recovery::Reconnect) {
+        CheckReconnecting();
+        return;
+    }
+    if (!SilentLongEnough(Host().tickCount()) || asking)
         return;
 
     if (MSComm1.PortOpen())
@@ -83,6 +154,11 @@ void SerialLink::MSComm1_OnComm()
         return;
     Shared.DataReceived = true;
     LastRxTick = Host().tickCount();
+    if (recovery == Recovery::Reconnect && waiting) {
+        waiting = false;
+        silent = false;
+        Report(Event::Flowing);
+    }
     receiver.Receive(MSComm1.Input());
 }
 

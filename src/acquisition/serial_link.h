@@ -1,14 +1,20 @@
 #pragma once
 // The engine half of the main window's serial handling: priming the port, the receive handler and
-// the link watchdog. The main window owns the control, the receiver and this link.
+// the link watchdog. The main window owns the control, the receiver and this link; the unattended
+// recorder owns its own with the Reconnect recovery.
 //
 // Start232 is what the live displays call to get data flowing. SCI_Init reports open errors in a
 // box with the control's error description and returns. CheckLink runs first in every scan tick:
-// after four silent ticks in a row (more than 15000 ms since the last receive notification) it
-// closes the port and asks whether to continue; Yes reopens the port at the configured baud rate
-// (reopen errors stay silent: the question comes back after another 15 s), No calls OnDeclined.
+// after four silent ticks in a row (more than SilenceLimitMs since the last receive notification)
+// it closes the port and asks whether to continue; Yes reopens the port at the configured baud rate
+// (reopen errors stay silent: the question comes back after another silence), No calls OnDeclined.
 // Ticks that arrive while the question is up never raise a second one.
+//
+// With the Reconnect recovery nothing is asked and no box is shown: the same silence closes and
+// reprimes the port at once, a port that cannot be opened or that the system closed (a device
+// pulled) is tried again every RetryMs, and every change of the link's state goes to OnEvent.
 #include <QObject>
+#include <QString>
 #include <functional>
 
 class SerialControl;
@@ -28,10 +34,33 @@ class SerialLink : public QObject {
     quint32 LastRxTick = 0;           // tick of the last receive notification; 0 = never
     int16_t MissedChecks = 0;
 
+    enum class Recovery { AskUser, Reconnect };
+    Recovery recovery = Recovery::AskUser;
+    quint32 SilenceLimitMs = 15000;
+    quint32 RetryMs = 5000;
+
+    // Reconnect only. Opened: the port is open (again). OpenFailed: it cannot be opened, with the
+    // reason; reported again only when the reason changes. Lost: the system closed an open port.
+    // Silent: no frames for longer than SilenceLimitMs, the port is being reopened; reported once
+    // per silence. Flowing: the first bytes after an opening or a silence.
+    enum class Event { Opened, OpenFailed, Lost, Silent, Flowing };
+    std::function<void(Event, const QString& detail)> OnEvent;
+
   private:
     void ApplyPortSettings();
+    bool PrimePort();
+    void Reopen(quint32 now);
+    void CheckReconnecting();
+    // Counts one watchdog tick; true from the fourth silent tick in a row on.
+    bool SilentLongEnough(quint32 now);
+    void Report(Event event, const QString& detail = QString());
 
     SerialControl& MSComm1;
     FrameReceiver& receiver;
     bool asking = false; // the disconnection question is up
+    bool down = true;    // Reconnect: the port is not open and is being tried
+    bool waiting = true; // Reconnect: no bytes since the last opening or silence
+    bool silent = false; // Reconnect: this silence has been reported
+    quint32 retryAt = 0; // Reconnect: tick of the next attempt while down
+    QString lastFailure; // Reconnect: the open failure last reported
 };

@@ -3,6 +3,7 @@
 #include "core/config_files.h"
 #include "core/data_folder.h"
 #include "core/shared_state.h"
+#include "platform/host_services.h"
 
 #include <QFileInfo>
 
@@ -36,4 +37,14 @@ bool StartupEngine(const QString& executablePath, QString* error)
     Shared.DecimalFormat[3] = QStringLiteral("###0.000");
     Shared.ChartValue = 0;
     return true;
+}
+
+int32_t StoredBaudRate()
+{
+    bool ok = false;
+    const int value = Host()
+                          .setting(QStringLiteral("Settings"), QStringLiteral("BaudRate"), QString())
+                          .trimmed()
+                          .toInt(&ok);
+    return ok ? value : 9600;
 }

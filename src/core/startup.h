@@ -3,6 +3,7 @@
 // values of the shared state, the configuration files and the number formats. The window half
 // (splash, main window, the wait) lives in app/.
 #include <QString>
+#include <cstdint>
 
 // Sets GenericIdentity, ExeTitle, VersionText and ProductText from the executable's file name
 // without its extension: exactly "Varnik350" (letter case included) is the branded identity, any
@@ -14,3 +15,7 @@ void SetIdentity(const QString& executablePath);
 // DecimalFormat(0..3) and ChartValue. Returns false with LoadConfiguration's message when a
 // configuration file cannot be read; start-up then shows the message and ends.
 bool StartupEngine(const QString& executablePath, QString* error);
+
+// The baud rate kept in the settings store (group "Settings", key "BaudRate"); 9600 when the
+// store has none or a value that is not a whole number.
+int32_t StoredBaudRate();

@@ -206,6 +206,13 @@ DataFile::~DataFile()
 
 bool DataFile::Bind(const QString& databasePath, QString* error)
 {
+    // The file bound now keeps its lock; any other file is locked before it is even read.
+    const QString canonical = QFileInfo(databasePath).canonicalFilePath();
+    const bool same = m_bound && !canonical.isEmpty() && canonical == QFileInfo(m_path).canonicalFilePath();
+    DataFileLock lock;
+    if (!same && !lock.Acquire(databasePath, error))
+        return false;
+
     const int columns = ProbeColumns(databasePath, RecordTable, error);
     if (columns < 0)
         return false;
@@ -229,7 +236,10 @@ bool DataFile::Bind(const QString& databasePath, QString* error)
                                    .arg(Shown(databasePath), EngineText(query.lastError())));
     }
 
+    if (same)
+        lock = std::move(m_lock);
     Unbind();
+    m_lock = std::move(lock);
     m_connection = writer.Release();
     m_path = databasePath;
     m_fieldCount = int16_t(columns - 2);
@@ -250,6 +260,7 @@ void DataFile::Unbind()
     m_path.clear();
     m_fieldCount = 0;
     m_bound = false;
+    m_lock.Release();
 }
 
 bool DataFile::IsBound() const
@@ -265,6 +276,18 @@ QString DataFile::DatabaseName() const
 int16_t DataFile::FieldCount() const
 {
     return m_fieldCount;
+}
+
+qint64 DataFile::RowCount(QString* error) const
+{
+    if (!m_bound)
+        return Fail(error, QStringLiteral("No data file is open.")), -1;
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    if (!query.exec(QStringLiteral("SELECT count(*) FROM %1").arg(RecordTable)) || !query.next())
+        return Fail(error, QStringLiteral("Cannot count the rows of the data file \"%1\": %2")
+                               .arg(Shown(m_path), EngineText(query.lastError()))),
+               -1;
+    return query.value(0).toLongLong();
 }
 
 bool DataFile::AppendRow(const DataRow& row, QString* error)

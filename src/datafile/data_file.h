@@ -9,6 +9,8 @@
 // file; nothing here shows a message. A file that is missing, is not a SQLite database or has no
 // DataRecord table is an error and is never modified: probes open it read-only and never create
 // a missing file.
+#include "datafile/data_file_lock.h"
+
 #include <QDate>
 #include <QList>
 #include <QString>
@@ -47,7 +49,7 @@ struct DataRow {
 // The main window's data binding (Data1). Each instance has its own SQLite connection, opened
 // read-write on an existing file only, with every row committed as its own transaction and synced
 // (rollback journal, synchronous=FULL): a row is on disk, whole or not at all, when AppendRow
-// returns.
+// returns. A bound file is locked for recording (data_file_lock.h) until it is unbound.
 class DataFile {
   public:
     DataFile();
@@ -55,14 +57,18 @@ class DataFile {
     DataFile(const DataFile&) = delete;
     DataFile& operator=(const DataFile&) = delete;
 
-    // Checks the file read-only first; only a SQLite file with a DataRecord table gets bound.
-    // On failure nothing changes: an unbound object stays unbound, a bound one keeps its file.
+    // Takes the file's lock, then checks the file read-only; only a SQLite file with a DataRecord
+    // table gets bound. A file that another process (or another binding) records into is refused
+    // with a text naming the holder, and is not read. On failure nothing changes: an unbound
+    // object stays unbound, a bound one keeps its file and its lock.
     bool Bind(const QString& databasePath, QString* error = nullptr);
     void Unbind();
     bool IsBound() const;
     QString DatabaseName() const;
     // Columns of DataRecord minus 2 (twice the channel count); 0 when unbound.
     int16_t FieldCount() const;
+    // Rows in DataRecord; -1 and *error when unbound or the engine fails.
+    qint64 RowCount(QString* error = nullptr) const;
     // Appends one row as one transaction; false and *error when unbound, the row is malformed
     // (no valid date or time, unit and reading counts differ) or the engine refuses it.
     bool AppendRow(const DataRow& row, QString* error = nullptr);
@@ -74,5 +80,6 @@ class DataFile {
     QString m_path;
     int16_t m_fieldCount = 0;
     bool m_bound = false;
+    DataFileLock m_lock;
     std::map<int, std::unique_ptr<QSqlQuery>> m_inserts; // prepared INSERT by channel count
 };

@@ -8,6 +8,7 @@
 #include "test_registry.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
@@ -390,6 +391,24 @@ class TestMainWindow : public QObject {
         QVERIFY(!w.savedata(&error));
         QCOMPARE(Shared.RecordCount, 0);
         QCOMPARE(readAll(path), before);
+    }
+
+    // Another recorder holds the data file: the program names it and records nothing.
+    void fileHeldByAnotherRecorderLeavesRecordingOff()
+    {
+        const QString path = DataPath(Shared.DataFileName);
+        QVERIFY(CreateDataFile(path, 8));
+        DataFile recorder;
+        QVERIFY(recorder.Bind(path));
+        frmMain w;
+        QCOMPARE(m_host->shown.size(), 1);
+        const QString text = m_host->shown.first().text;
+        QVERIFY2(text.contains(QStringLiteral("is being recorded by %1 (process %2)")
+                                   .arg(QCoreApplication::applicationName())
+                                   .arg(QCoreApplication::applicationPid())),
+                 qPrintable(text));
+        QVERIFY(!w.Data1->IsBound());
+        QCOMPARE(panelText(w, 1), QStringLiteral("Recording off: no usable data file."));
     }
 
     void failedRebindKeepsTheCurrentFile()

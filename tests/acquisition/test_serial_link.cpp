@@ -1,10 +1,10 @@
-#include "pty_pair.h"
 #include "acquisition/frame_receiver.h"
 #include "acquisition/serial_link.h"
 #include "core/shared_state.h"
 #include "fake_host.h"
 #include "meter_frames.h"
 #include "platform/serial_control.h"
+#include "pty_pair.h"
 #include "test_registry.h"
 
 #include <QTest>
@@ -16,7 +16,7 @@ class FakeSerialControl : public SerialControl {
     bool PortOpen() const override { return open; }
     bool SetPortOpen(bool wanted) override
     {
-        if (wanted && failOpenNumber == ++openAttempts) {
+        if (wanted && (failOpenNumber == ++openAttempts || refuse)) {
             log.append("open failed");
             return false;
         }
@@ -42,6 +42,7 @@ class FakeSerialControl : public SerialControl {
     bool open = false;
     int openAttempts = 0;
     int failOpenNumber = 0; // the attempt (1, 2, ...) that fails; 0 = none
+    bool refuse = false;    // every attempt fails (the device is gone)
     QString error = QStringLiteral("COM3: serial device /dev/ttyS2 not found");
     QByteArray waiting;
     QStringList log;
@@ -63,6 +64,17 @@ void BaudRateRows()
 }
 
 const QString Question = QStringLiteral("Comm. Port Disconnected!\r\nDo you want to continue ?");
+
+// The unattended link's events as "Name" or "Name: detail".
+void RecordEvents(SerialLink& link, QStringList& events)
+{
+    link.recovery = SerialLink::Recovery::Reconnect;
+    link.OnEvent = [&events](SerialLink::Event event, const QString& detail) {
+        static const char* const names[] = {"Opened", "OpenFailed", "Lost", "Silent", "Flowing"};
+        const QString name = QLatin1String(names[int(event)]);
+        events.append(detail.isEmpty() ? name : name + ": " + detail);
+    };
+}
 } // namespace
 
 class TestSerialLink : public QObject {
@@ -301,6 +313,71 @@ class TestSerialLink : public QObject {
         rig.silentTicks(1);
         QCOMPARE(rig.host.texts(), QStringList({Question, Question}));
         QCOMPARE(rig.declined, 1);
+    }
+
+    // Unattended, a silent meter's port is reprimed every silence period without a question, and
+    // the silence is reported once, until frames flow again.
+    void reconnectReprimesASilentPortWithoutAsking()
+    {
+        Rig rig;
+        QStringList events;
+        RecordEvents(rig.link, events);
+        rig.link.Start232();
+        rig.port.deliver(Frame('1'));
+        QCOMPARE(events, QStringList({"Opened", "Flowing"}));
+
+        const int silencePeriod = 15000 / 200 + 4; // past the limit, then the fourth silent tick
+        const QStringList reprime{"close", "open 9600,N,8,1", "input", "close", "open 9600,N,8,1"};
+        for (int period = 0; period < 2; ++period) {
+            rig.port.log.clear();
+            rig.silentTicks(silencePeriod - 1);
+            QVERIFY(rig.port.log.isEmpty());
+            QVERIFY(!Shared.DataReceived);
+            rig.silentTicks(1);
+            QCOMPARE(rig.port.log, reprime);
+        }
+        QCOMPARE(events, QStringList({"Opened", "Flowing", "Silent: 15"}));
+        rig.port.deliver(Frame('2'));
+        QCOMPARE(events, QStringList({"Opened", "Flowing", "Silent: 15", "Flowing"}));
+        QVERIFY(rig.host.shown.isEmpty());
+        QCOMPARE(rig.frames.size(), 2);
+    }
+
+    // A device missing at the start, or closed by the system while open, is tried again every
+    // RetryMs until it opens; the same failure is reported once.
+    void reconnectRetriesAClosedPort_data()
+    {
+        QTest::addColumn<bool>("lostWhileOpen");
+        QTest::addColumn<QStringList>("events");
+        const QString reason = QStringLiteral("COM3: serial device /dev/ttyS2 not found");
+        QTest::newRow("missing at start") << false << QStringList{"OpenFailed: " + reason};
+        QTest::newRow("lost while open")
+            << true << QStringList{"Opened", "Lost: " + reason, "OpenFailed: " + reason};
+    }
+    void reconnectRetriesAClosedPort()
+    {
+        QFETCH(bool, lostWhileOpen);
+        QFETCH(QStringList, events);
+        Rig rig;
+        QStringList seen;
+        RecordEvents(rig.link, seen);
+        rig.port.refuse = !lostWhileOpen;
+        rig.link.Start232();
+        if (lostWhileOpen) {
+            rig.port.open = false;
+            rig.port.refuse = true;
+        }
+        const int attempts = rig.port.openAttempts;
+        rig.silentTicks(5 * 5000 / 200);
+        QCOMPARE(rig.port.openAttempts - attempts, 5);
+        QCOMPARE(seen.mid(0, events.size()), events);
+
+        rig.port.refuse = false;
+        rig.silentTicks(5000 / 200);
+        QVERIFY(rig.port.PortOpen());
+        QCOMPARE(seen, events + QStringList{"Opened"});
+        QVERIFY(rig.host.shown.isEmpty());
+        QCOMPARE(rig.declined, 0);
     }
 };
 

@@ -8,6 +8,8 @@
 #include "sqlite_cli.h"
 #include "test_registry.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QSqlDatabase>
@@ -18,6 +20,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <memory>
 
 #include <poll.h>
 #include <signal.h>
@@ -198,5 +201,91 @@ class TestCrashSafety : public QObject {
     }
 };
 
+// One recorder per data file: a second binding, in this process or another, is refused with the
+// holder named and leaves the file untouched; a released or killed holder's lock is taken over.
+class TestDataFileLock : public QObject {
+    Q_OBJECT
+  private slots:
+    void heldFileIsRefusedNamingTheHolder_data()
+    {
+        QTest::addColumn<bool>("inChild");
+        QTest::newRow("another binding in this process") << false;
+        QTest::newRow("another process, then killed") << true;
+    }
+    void heldFileIsRefusedNamingTheHolder()
+    {
+        QFETCH(bool, inChild);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("held.mdb"));
+        QVERIFY(CreateDataFile(path, 8));
+        auto holder = std::make_unique<DataFile>();
+        int readyFd = -1;
+        pid_t holderPid = getpid();
+        if (inChild) {
+            holderPid = ForkReporter(&readyFd, [&path](int fd) {
+                DataFile data;
+                const char ok = data.Bind(path) ? 1 : 0;
+                if (write(fd, &ok, 1) == 1)
+                    pause();
+            });
+            QVERIFY(holderPid > 0);
+            char ok = 0;
+            QCOMPARE(read(readyFd, &ok, 1), ssize_t(1));
+            close(readyFd);
+            QCOMPARE(ok, char(1));
+        } else {
+            QVERIFY(holder->Bind(path));
+            QVERIFY(holder->AppendRow({QDate(2026, 12, 7), QTime(10, 0), {1.0}, {QStringLiteral("V")}}));
+        }
+        const QByteArray before = FileBytes(path);
+
+        DataFile second;
+        QString error;
+        QVERIFY(!second.Bind(path, &error));
+        const QString named =
+            QStringLiteral("%1 (process %2)").arg(QCoreApplication::applicationName()).arg(holderPid);
+        QVERIFY2(error.contains(named) && error.contains(QStringLiteral("held.mdb")), qPrintable(error));
+        QVERIFY(!second.IsBound());
+        QCOMPARE(FileBytes(path), before);
+
+        if (inChild) {
+            kill(holderPid, SIGKILL);
+            waitpid(holderPid, nullptr, 0);
+            QVERIFY(QFileInfo::exists(DataFileLockPath(path))); // left behind by the killed holder
+        } else {
+            holder->Unbind();
+        }
+        QVERIFY2(second.Bind(path, &error), qPrintable(error));
+        QVERIFY(!holder->Bind(path));
+    }
+
+    void rebindingKeepsTheLockAndAnotherFileReleasesIt()
+    {
+        QTemporaryDir dir;
+        const QString a = dir.filePath(QStringLiteral("a.mdb"));
+        const QString b = dir.filePath(QStringLiteral("b.mdb"));
+        QVERIFY(CreateDataFile(a, 8));
+        QVERIFY(CreateDataFile(b, 8));
+        DataFile data;
+        DataFile other;
+        QVERIFY(data.Bind(a));
+        QVERIFY(data.Bind(a));
+        QVERIFY(!other.Bind(a));
+        QVERIFY(!data.Bind(dir.filePath(QStringLiteral("missing.mdb"))));
+        QVERIFY(!other.Bind(a)); // a refused binding keeps the file it had, lock included
+        QVERIFY(data.Bind(b));
+        QVERIFY(other.Bind(a));
+        QVERIFY(!QFileInfo::exists(DataFileLockPath(dir.filePath(QStringLiteral("missing.mdb")))));
+    }
+
+  private:
+    static QByteArray FileBytes(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+};
+
 VARNIK_TEST_CLASS(TestCrashSafety)
+VARNIK_TEST_CLASS(TestDataFileLock)
 #include "test_crash_safety.moc"

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# CPU and memory of meter-record over a run with meter-sim at the full 9600-baud frame rate:
+# 16 channels, a row every second. Release build in build-release; the run's folder is removed.
+#
+#   bench/meter-record/run.sh [SECONDS] [-- more meter-record options]     (default 600 s)
+#
+# Prints the recorder's CPU time (user and system) as a share of one core over the run, its peak
+# and final resident memory (VmHWM, VmRSS), the rows recorded, and the simulator's CPU beside it.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+seconds=${1:-600}
+shift || true
+[ "${1:-}" = "--" ] && shift
+more=("$@")
+
+cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVARNIK_SANITIZE=OFF >/dev/null
+cmake --build build-release -j2 --target meter-record meter-sim varnik_data >/dev/null
+bin=$PWD/build-release
+
+run=$(mktemp -d)
+trap 'kill $sim $rec 2>/dev/null || true; rm -rf "$run"' EXIT
+cp "$bin"/data/{unit2.dat,display.dat,dispchan.dat} "$run"/
+printf '"Comm. Port ",1\r\n"Data File Name","Bench.mdb"\r\n"System Scan Rate",1\r\n"Max Record data",65535\r\n"Text Display type",0\r\n"Angular Display Channel",0\r\n"Chart Display Channel",1\r\n"Format 01 and Special Meter",0\r\n' >"$run/default.txt"
+export XDG_CONFIG_HOME=$run/config
+
+"$bin"/meter-sim --channels 16 --link "$run/meter" >"$run/sim.out" &
+sim=$!
+while [ ! -e "$run/meter" ]; do sleep 0.1; done
+"$bin"/meter-record --data-dir "$run" --device "$run/meter" --channels 16 "${more[@]}" >"$run/record.out" &
+rec=$!
+
+ticks=$(getconf CLK_TCK)
+cpu() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+sleep 2 # start-up is not part of the steady state
+rec0=$(cpu $rec) sim0=$(cpu $sim) t0=$(date +%s.%N)
+sleep "$seconds"
+rec1=$(cpu $rec) sim1=$(cpu $sim) t1=$(date +%s.%N)
+hwm=$(awk '/VmHWM/ {print $2}' "/proc/$rec/status")
+rss=$(awk '/VmRSS/ {print $2}' "/proc/$rec/status")
+kill -TERM $rec
+wait $rec || true
+kill -TERM $sim
+wait $sim || true
+
+elapsed=$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.1f", b - a}')
+share() { awk -v a="$1" -v b="$2" -v t="$ticks" -v s="$elapsed" 'BEGIN {printf "%.3f", 100 * (b - a) / t / s}'; }
+rows=$(sqlite3 "$run/Bench.mdb" 'select count(*) from DataRecord')
+echo "run:            $elapsed s measured (after 2 s of start-up)"
+echo "meter-record:   CPU $(share $rec0 $rec1) % of one core; resident peak $((hwm / 1024)) MiB ($hwm kB), at the end $((rss / 1024)) MiB"
+echo "meter-sim:      CPU $(share $sim0 $sim1) % of one core"
+echo "rows recorded:  $rows"
+echo "first lines of the recorder's output:"
+head -n 4 "$run/record.out"
+tail -n 2 "$run/record.out"

@@ -1,0 +1,344 @@
+// meter-record end to end, with meter-sim on a pseudo-terminal: the rows it records, its stop on a
+// signal, the lock against a second recorder, its recovery from a silent or vanished meter, a full
+// data file, forwarding through a server outage and its command line. The watchdog is shortened
+// through VARNIK_WATCHDOG_MS.
+#include "../forward/pg_server.h"
+#include "datafile/data_file.h"
+#include "sqlite_cli.h"
+#include "test_registry.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <memory>
+
+namespace {
+
+// A program folder for the recorder: the shipped configuration with our scan rate and row limit,
+// and a settings store of its own.
+class RecordFolder {
+  public:
+    explicit RecordFolder(int maxRecords = 65535)
+    {
+        for (const char* name : {"unit2.dat", "display.dat", "dispchan.dat"})
+            QFile::copy(QStringLiteral(VARNIK_SOURCE_DIR "/data/") + QLatin1String(name), path(name));
+        QFile defaults(path("default.txt"));
+        if (defaults.open(QIODevice::WriteOnly))
+            defaults.write(
+                QStringLiteral("\"Comm. Port \",1\r\n\"Data File Name\",\"Data1.mdb\"\r\n"
+                               "\"System Scan Rate\",1\r\n\"Max Record data\",%1\r\n"
+                               "\"Text Display type\",0\r\n\"Angular Display Channel\",0\r\n"
+                               "\"Chart Display Channel\",1\r\n\"Format 01 and Special Meter\",0\r\n")
+                    .arg(maxRecords)
+                    .toLatin1());
+    }
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString dir() const { return m_dir.path(); }
+    QString device() const { return path(QStringLiteral("meter")); }
+
+  private:
+    QTemporaryDir m_dir;
+};
+
+// A child process whose standard output is read line by line.
+class Run {
+  public:
+    Run(const QString& program, const QStringList& arguments, const QString& configHome)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+        env.insert(QStringLiteral("VARNIK_WATCHDOG_MS"), QStringLiteral("1000"));
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(VARNIK_BINARY_DIR "/") + program, arguments);
+    }
+    ~Run()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+
+    // Waits for an output line containing `text`, the `count`th such line; false on timeout.
+    bool waitFor(const QString& text, int count = 1, int timeoutMs = 20000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        for (;;) {
+            while (process.canReadLine())
+                lines << QString::fromUtf8(process.readLine()).trimmed();
+            if (lines.filter(text).size() >= count)
+                return true;
+            const int left = timeoutMs - int(clock.elapsed());
+            if (left <= 0 || process.state() == QProcess::NotRunning)
+                return false;
+            process.waitForReadyRead(left);
+        }
+    }
+    bool signalAndWait(int signal)
+    {
+        ::kill(pid_t(process.processId()), signal);
+        return finish();
+    }
+    bool finish()
+    {
+        const bool done = process.waitForFinished(20000);
+        while (process.canReadLine())
+            lines << QString::fromUtf8(process.readLine()).trimmed();
+        return done;
+    }
+    QString output() const { return lines.join(QLatin1Char('\n')); }
+
+    QProcess process;
+    QStringList lines;
+};
+
+QStringList Recorder(const RecordFolder& folder, const QStringList& more = {})
+{
+    return QStringList{"--data-dir", folder.dir(), "--device", folder.device(), "--channels", "16"} + more;
+}
+
+std::unique_ptr<Run> StartSim(const RecordFolder& folder, const QStringList& more = {})
+{
+    auto sim = std::make_unique<Run>(QStringLiteral("meter-sim"),
+                                     QStringList{"--channels", "16", "--link", folder.device()} + more,
+                                     folder.dir());
+    return sim->waitFor(QStringLiteral("/dev/")) ? std::move(sim) : nullptr;
+}
+
+// The row count the closing line states.
+int StatedRows(const QString& output)
+{
+    static const QRegularExpression holds(QStringLiteral("holds (\\d+) rows"));
+    const auto matches = holds.globalMatch(output);
+    int rows = -1;
+    for (auto it = matches; it.hasNext();)
+        rows = it.next().captured(1).toInt();
+    return rows;
+}
+
+} // namespace
+
+class TestMeterRecord : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void recordsUntilSignalled_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+    }
+    void recordsUntilSignalled()
+    {
+        QFETCH(int, signal);
+        RecordFolder folder;
+        auto sim = StartSim(folder);
+        QVERIFY(sim);
+        Run recorder(QStringLiteral("meter-record"), Recorder(folder, {"--verbose"}), folder.dir());
+        QVERIFY2(recorder.waitFor(QStringLiteral("row 2:")), qPrintable(recorder.output()));
+
+        // A second recorder of the same file is refused, naming the first, and writes nothing:
+        // the file holds what the first one stated.
+        Run second(QStringLiteral("meter-record"), Recorder(folder), folder.dir());
+        QVERIFY(second.finish());
+        QCOMPARE(second.process.exitCode(), 1);
+        QVERIFY(second.lines.isEmpty());
+        const QString refusal = QString::fromUtf8(second.process.readAllStandardError());
+        QVERIFY2(
+            refusal.contains(QStringLiteral("meter-record (process %1)").arg(recorder.process.processId())),
+            qPrintable(refusal));
+
+        QVERIFY2(recorder.waitFor(QStringLiteral("row 3:")), qPrintable(recorder.output()));
+        QVERIFY(recorder.signalAndWait(signal));
+        QCOMPARE(recorder.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(recorder.process.exitCode(), 0);
+
+        const QString first = recorder.lines.first();
+        for (const QString& part :
+             {QStringLiteral("recording: device ") + folder.device(), QStringLiteral("9600 baud"),
+              QStringLiteral("Data1.mdb (16 channels, 0 rows)"), QStringLiteral("scan rate 1 s"),
+              QStringLiteral("row limit 65535")})
+            QVERIFY2(first.contains(part), qPrintable(first));
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d "))
+                    .match(first)
+                    .hasMatch());
+        QVERIFY2(recorder.lines.last().contains(QStringLiteral("stopped")), qPrintable(recorder.output()));
+
+        // Every row the recorder stated is whole in the file, and the lock is gone with it.
+        const QString file = folder.path(QStringLiteral("Data1.mdb"));
+        const int rows = StatedRows(recorder.output());
+        QVERIFY(rows >= 3);
+        QCOMPARE(SqliteRowCount(file), rows);
+        QCOMPARE(recorder.lines.filter(QRegularExpression(QStringLiteral(" row \\d+: "))).size(), rows);
+        QCOMPARE(SqliteCli(file, QStringLiteral("PRAGMA integrity_check")), QStringList{"ok"});
+        QCOMPARE(SqliteCli(file, QStringLiteral("SELECT count(*) FROM DataRecord WHERE \"unit 16\" IS NULL")),
+                 QStringList{"0"});
+        QVERIFY(!QFile::exists(DataFileLockPath(file)));
+    }
+
+    // The meter falls silent (the simulator pauses) or vanishes (the simulator ends and a new
+    // one starts on the same link): the recorder says so, reconnects by itself and records on.
+    void reconnectsToTheMeter_data()
+    {
+        QTest::addColumn<bool>("vanish");
+        QTest::addColumn<QString>("noticed");
+        QTest::newRow("silent meter") << false << QStringLiteral("no frames for");
+        QTest::newRow("meter gone and back") << true << QStringLiteral("cannot be opened");
+    }
+    void reconnectsToTheMeter()
+    {
+        QFETCH(bool, vanish);
+        QFETCH(QString, noticed);
+        RecordFolder folder;
+        auto sim =
+            StartSim(folder, vanish ? QStringList{} : QStringList{"--silence-after", "3", "--silence", "3"});
+        QVERIFY(sim);
+        Run recorder(QStringLiteral("meter-record"), Recorder(folder, {"--verbose"}), folder.dir());
+        QVERIFY2(recorder.waitFor(QStringLiteral("row 1:")), qPrintable(recorder.output()));
+        if (vanish) {
+            QVERIFY(sim->signalAndWait(SIGTERM));
+            QVERIFY2(recorder.waitFor(QStringLiteral("cannot be opened")), qPrintable(recorder.output()));
+            sim = StartSim(folder);
+            QVERIFY(sim);
+            QVERIFY2(recorder.waitFor(QStringLiteral("port open"), 2), qPrintable(recorder.output()));
+        }
+        QVERIFY2(recorder.waitFor(noticed), qPrintable(recorder.output()));
+        QVERIFY2(recorder.waitFor(QStringLiteral("frames arriving"), 2), qPrintable(recorder.output()));
+        const int rowsBefore = recorder.lines.filter(QStringLiteral(" row ")).size();
+        QVERIFY2(recorder.waitFor(QStringLiteral(" row "), rowsBefore + 2), qPrintable(recorder.output()));
+        QVERIFY(recorder.signalAndWait(SIGTERM));
+        QCOMPARE(recorder.process.exitCode(), 0);
+        QCOMPARE(SqliteRowCount(folder.path(QStringLiteral("Data1.mdb"))), StatedRows(recorder.output()));
+    }
+
+    void fullDataFile_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("rowsBefore");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("rowsPerFile");
+        QTest::newRow("fills up, exit 3") << QStringList{} << 0 << 3 << QStringList{"Data1.mdb=2"};
+        QTest::newRow("full at start, nothing written")
+            << QStringList{} << 2 << 3 << QStringList{"Data1.mdb=2"};
+        QTest::newRow("rotates") << QStringList{"--rotate"} << 1 << 0
+                                 << QStringList{"Data1.mdb=2", "Data1_002.mdb=2", "Data1_003.mdb"};
+    }
+    void fullDataFile()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, rowsBefore);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, rowsPerFile);
+        RecordFolder folder(2);
+        const QString first = folder.path(QStringLiteral("Data1.mdb"));
+        QVERIFY(CreateDataFile(first, 16));
+        for (int i = 0; i < rowsBefore; ++i)
+            SqliteCli(first, QStringLiteral(
+                                 "INSERT INTO DataRecord (date, time) VALUES ('2026-12-07', '09:00:00')"));
+        auto sim = StartSim(folder);
+        QVERIFY(sim);
+
+        Run recorder(QStringLiteral("meter-record"), Recorder(folder, arguments), folder.dir());
+        if (exitCode == 0) {
+            QVERIFY2(recorder.waitFor(QStringLiteral("Data1_003.mdb")), qPrintable(recorder.output()));
+            QVERIFY(recorder.signalAndWait(SIGTERM));
+        } else {
+            QVERIFY(recorder.finish());
+            QVERIFY2(QString::fromUtf8(recorder.process.readAllStandardError())
+                         .contains(QStringLiteral("is full")),
+                     qPrintable(recorder.output()));
+        }
+        QCOMPARE(recorder.process.exitCode(), exitCode);
+        for (const QString& expected : rowsPerFile) {
+            const QStringList parts = expected.split(QLatin1Char('='));
+            const QString file = folder.path(parts[0]);
+            QCOMPARE(CountTableFields(file, QStringLiteral("DataRecord")), int16_t(34));
+            if (parts.size() > 1)
+                QCOMPARE(SqliteRowCount(file), parts[1].toInt());
+        }
+        QCOMPARE(QDir(folder.dir()).entryList({"*.mdb"}).size(), rowsPerFile.size());
+    }
+
+    // Rows go to the central database as they are recorded; while the server is down recording
+    // goes on, and the rows of the outage arrive when it is back, each exactly once.
+    void forwardsRowsThroughAnOutage()
+    {
+        PgServer server;
+        QVERIFY2(server.IsRunning(), qPrintable(server.Error()));
+        RecordFolder folder;
+        auto sim = StartSim(folder);
+        QVERIFY(sim);
+        Run recorder(QStringLiteral("meter-record"),
+                     Recorder(folder, {"--verbose", "--forward", server.Url(), "--station", "lab-1"}),
+                     folder.dir());
+        const QString state = QStringLiteral("forwarding Data1.mdb: Central database");
+        QVERIFY2(recorder.waitFor(state, 2), qPrintable(recorder.output()));
+        QVERIFY(recorder.lines.first().contains(QStringLiteral("as station lab-1")));
+        QVERIFY(!recorder.output().contains(QStringLiteral("secret")));
+        const QString rowsOnServer =
+            QStringLiteral("SELECT count(DISTINCT row_id) FROM readings WHERE station = 'lab-1'");
+        QTRY_VERIFY_WITH_TIMEOUT(server.PsqlValue(rowsOnServer).toInt() >= 1, 20000);
+
+        QVERIFY(server.Stop());
+        QVERIFY2(recorder.waitFor(QStringLiteral("unreachable since")), qPrintable(recorder.output()));
+        const int rowsAtOutage = recorder.lines.filter(QStringLiteral(" row ")).size();
+        QVERIFY(recorder.waitFor(QStringLiteral(" row "), rowsAtOutage + 2));
+        QVERIFY(server.Start());
+        QVERIFY2(recorder.waitFor(state, 4, 40000), qPrintable(recorder.output()));
+        QVERIFY(!recorder.lines.filter(state).last().contains(QStringLiteral("unreachable")));
+        QTRY_VERIFY_WITH_TIMEOUT(server.PsqlValue(rowsOnServer).toInt() >= rowsAtOutage + 2, 40000);
+
+        QVERIFY(recorder.signalAndWait(SIGTERM));
+        QCOMPARE(recorder.process.exitCode(), 0);
+        // Whole rows of 16 readings, none twice (row ids are the file's), none beyond the file.
+        const int recorded = SqliteRowCount(folder.path(QStringLiteral("Data1.mdb")));
+        QCOMPARE(server.PsqlValue(
+                     QStringLiteral("SELECT count(*) = 16 * count(DISTINCT row_id) AND max(row_id) <= %1 "
+                                    "FROM readings")
+                         .arg(recorded)),
+                 QStringLiteral("t"));
+    }
+
+    void badArgumentsExit2_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("baud 4800") << QStringList{"--baud", "4800"} << "--baud";
+        QTest::newRow("scan rate 0") << QStringList{"--scan-rate", "0"} << "--scan-rate";
+        QTest::newRow("scan rate not a number") << QStringList{"--scan-rate", "fast"} << "--scan-rate";
+        QTest::newRow("10 channels") << QStringList{"--channels", "10"} << "--channels";
+        QTest::newRow("data file in a folder") << QStringList{"--data-file", "../x.mdb"} << "--data-file";
+        QTest::newRow("unknown option") << QStringList{"--speed", "9600"} << "speed";
+        QTest::newRow("stray argument") << QStringList{"Data1.mdb"} << "Data1.mdb";
+        QTest::newRow("station without forward") << QStringList{"--station", "lab"} << "--station";
+        QTest::newRow("forward URL not a URI") << QStringList{"--forward", "pg-server"} << "--forward";
+        QTest::newRow("missing data folder")
+            << QStringList{"--data-dir", "/nonexistent/x"} << "/nonexistent/x";
+        QTest::newRow("configuration missing") << QStringList{"--data-dir", "EMPTY"} << "unit2.dat";
+    }
+    void badArgumentsExit2()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, named);
+        QTemporaryDir empty;
+        arguments.replaceInStrings(QStringLiteral("EMPTY"), empty.path());
+        Run recorder(QStringLiteral("meter-record"), arguments, empty.path());
+        QVERIFY(recorder.finish());
+        QCOMPARE(recorder.process.exitCode(), 2);
+        const QString error = QString::fromUtf8(recorder.process.readAllStandardError()).trimmed();
+        QVERIFY2(!error.contains(QLatin1Char('\n')) && error.contains(named), qPrintable(error));
+        QVERIFY(recorder.lines.isEmpty());
+        QVERIFY(QDir(empty.path()).entryList({"*.mdb"}).isEmpty());
+    }
+};
+
+VARNIK_TEST_CLASS(TestMeterRecord)
+#include "test_meter_record.moc"

@@ -1,0 +1,449 @@
+#include "acquisition/frmMain.h"
+#include "core/shared_state.h"
+#include "datafile/data_file.h"
+#include "fake_host.h"
+#include "forward/forwarder.h"
+#include "pg_server.h"
+#include "sqlite_cli.h"
+#include "test_registry.h"
+
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+using State = ForwardStatus::State;
+
+// Quick retries, so that a test sees the server come back within a poll or two.
+ForwardOptions QuickOptions(int batchRows = 100)
+{
+    ForwardOptions options;
+    options.batchRows = batchRows;
+    options.firstRetryMs = 50;
+    options.maxRetryMs = 200;
+    return options;
+}
+
+// Row i (its id) reads i*100 + channel + 0.25 on every channel, recorded on 2026-12-07 at i seconds
+// past midnight.
+QString FilledFile(const QString& path, int channels, int rows)
+{
+    if (!CreateDataFile(path, channels))
+        return {};
+    QStringList values;
+    for (int c = 1; c <= channels; ++c)
+        values << QStringLiteral("i*100 + %1 + 0.25, 'V'").arg(c);
+    if (rows > 0)
+        SqliteCli(path,
+                  QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < %1) "
+                                 "INSERT INTO DataRecord SELECT '2026-12-07', time(i % 86400, 'unixepoch'), "
+                                 "%2 FROM n")
+                      .arg(rows)
+                      .arg(values.join(QStringLiteral(", "))));
+    return path;
+}
+
+// readings of one station: count, distinct (row, channel), lowest and highest row, and how many
+// differ from what FilledFile wrote.
+QString Summary(PgServer& server, const QString& station, const QString& dataFile = QStringLiteral("%"))
+{
+    return server.PsqlValue(
+        QStringLiteral("SELECT count(*), count(DISTINCT (row_id, channel)), min(row_id), max(row_id),"
+                       " count(*) FILTER (WHERE value IS DISTINCT FROM row_id*100 + channel + 0.25"
+                       "   OR recorded_at IS DISTINCT FROM '2026-12-07'::timestamp + make_interval(secs => "
+                       "row_id % 86400))"
+                       " FROM readings WHERE station = '%1' AND data_file LIKE '%2'")
+            .arg(station, dataFile));
+}
+
+QString Expected(int rows, int channels)
+{
+    return QStringLiteral("%1|%1|%2|%3|0")
+        .arg(rows * channels)
+        .arg(rows > 0 ? QString::number(1) : QString(), rows > 0 ? QString::number(rows) : QString());
+}
+
+} // namespace
+
+class TestForwarder : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() { QVERIFY2(m_server.IsValid(), qPrintable(m_server.Error())); }
+
+    void init()
+    {
+        if (!m_server.IsRunning())
+            QVERIFY2(m_server.Start(), qPrintable(m_server.Error()));
+        m_server.Psql(QStringLiteral("DROP TABLE IF EXISTS readings"));
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_host.clock = QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0));
+    }
+
+    void forwardsFromEmpty_data()
+    {
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("no rows yet") << 8 << 0;
+        QTest::newRow("one row") << 12 << 1;
+        QTest::newRow("several batches, the last one short") << 16 << 2345;
+    }
+    void forwardsFromEmpty()
+    {
+        QFETCH(int, channels);
+        QFETCH(int, rows);
+        const QString file = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), channels, rows);
+        Forwarder forwarder(QuickOptions(1000));
+        QVERIFY(forwarder.Start({file, m_server.Url(), QStringLiteral("bench")}));
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::UpToDate, 60000);
+        QCOMPARE(forwarder.Status().sentRows, qint64(rows));
+        QCOMPARE(Summary(m_server, QStringLiteral("bench")), Expected(rows, channels));
+        QCOMPARE(m_server.PsqlValue(QStringLiteral("SELECT DISTINCT data_file || '/' || unit FROM readings")),
+                 rows ? QStringLiteral("Data1.mdb/V") : QString());
+        QCOMPARE(m_server.PsqlValue(QStringLiteral("SELECT indexdef FROM pg_indexes WHERE indexname = "
+                                                   "'readings_station_time'")),
+                 QStringLiteral("CREATE INDEX readings_station_time ON public.readings USING btree (station, "
+                                "recorded_at)"));
+    }
+
+    // Texts that the COPY format must escape, readings that are not plain numbers, a row of
+    // fewer channels than the file, and a row whose date no server would take: all arrive as they
+    // are (NULL where there is nothing), and none holds back the rows behind it.
+    void cellsArriveAsRecorded_data()
+    {
+        QTest::addColumn<QString>("chan");
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<QString>("expected"); // value | unit | recorded_at as psql shows them
+        const QString day = QStringLiteral("'2026-12-07'");
+        QTest::newRow("tab, newline, backslash")
+            << "1.5"
+            << "'a\tb\nc\\d'" << day << "1.5|a\tb\nc\\d|2026-12-07 10:00:00";
+        QTest::newRow("non-ASCII unit") << "-0.001"
+                                        << "'µA °C'" << day << "-0.001|µA °C|2026-12-07 10:00:00";
+        QTest::newRow("invalid-reading marker") << "999999"
+                                                << "'    '" << day << "999999|    |2026-12-07 10:00:00";
+        QTest::newRow("shortest round trip") << "0.1"
+                                             << "'V'" << day << "0.1|V|2026-12-07 10:00:00";
+        QTest::newRow("empty cells") << "NULL"
+                                     << "NULL" << day << "||2026-12-07 10:00:00";
+        QTest::newRow("text in a reading") << "'n/a'"
+                                           << "'V'" << day << "|V|2026-12-07 10:00:00";
+        QTest::newRow("date no server takes") << "2"
+                                              << "'V'"
+                                              << "'2026-13-45'"
+                                              << "2|V|";
+    }
+    void cellsArriveAsRecorded()
+    {
+        QFETCH(QString, chan);
+        QFETCH(QString, unit);
+        QFETCH(QString, date);
+        QFETCH(QString, expected);
+        const QString file = FilledFile(m_dir->filePath(QStringLiteral("cells.mdb")), 8, 0);
+        SqliteCli(file,
+                  QStringLiteral("INSERT INTO DataRecord (\"date\", \"time\", \"chan 1\", \"unit 1\") VALUES "
+                                 "(%1, '10:00:00', %2, %3); INSERT INTO DataRecord (\"date\", \"time\") "
+                                 "VALUES ('2026-12-07', '10:00:01')")
+                      .arg(date, chan, unit));
+        Forwarder forwarder(QuickOptions());
+        QVERIFY(forwarder.Start({file, m_server.Url(), QStringLiteral("bench")}));
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::UpToDate, 30000);
+        QCOMPARE(m_server
+                     .Psql(QStringLiteral("SELECT value, unit, recorded_at FROM readings WHERE row_id = 1 "
+                                          "AND channel = 1"))
+                     .join(QLatin1Char('\n')),
+                 expected);
+        QCOMPARE(m_server.PsqlValue(QStringLiteral("SELECT count(*) FROM readings")), QStringLiteral("16"));
+    }
+
+    void serverStoppedInTheMiddleOfABacklog()
+    {
+        constexpr int rows = 10000;
+        const QString file = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 16, rows);
+        Forwarder forwarder(QuickOptions(20));
+        bool stopped = false;
+        connect(&forwarder, &Forwarder::StatusChanged, this, [&](const ForwardStatus& status) {
+            if (!stopped && status.sentRows >= 200) {
+                stopped = true;
+                QVERIFY(m_server.Stop());
+            }
+        });
+        QVERIFY(forwarder.Start({file, m_server.Url(), QStringLiteral("bench")}));
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::Unreachable, 60000);
+        const ForwardStatus down = forwarder.Status();
+        QVERIFY2(down.waitingRows > 0 && down.waitingRows < rows, qPrintable(ForwardStatusText(down)));
+        QCOMPARE(down.unreachableSince, m_host.clock);
+        QVERIFY(m_server.Start());
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::UpToDate, 120000);
+        QCOMPARE(forwarder.Status().unreachableSince, QDateTime());
+        QCOMPARE(Summary(m_server, QStringLiteral("bench")), Expected(rows, 16));
+    }
+
+    void rowsRecordedWhileTheServerIsDownArriveLater()
+    {
+        const QString file = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 8, 10);
+        Forwarder forwarder(QuickOptions());
+        QVERIFY(forwarder.Start({file, m_server.Url(), QStringLiteral("bench")}));
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::UpToDate, 30000);
+        QVERIFY(m_server.Stop());
+
+        DataFile recorder;
+        QVERIFY(recorder.Bind(file));
+        for (int i = 11; i <= 15; ++i) {
+            QList<double> chan;
+            for (int c = 1; c <= 8; ++c)
+                chan << i * 100 + c + 0.25;
+            QVERIFY(recorder.AppendRow(
+                {QDate(2026, 12, 7), QTime(0, 0, i), chan, QStringList(8, QStringLiteral("V"))}));
+            forwarder.RowRecorded();
+            if (i == 11)
+                QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::Unreachable, 30000);
+        }
+        QTRY_COMPARE(forwarder.Status().waitingRows, qint64(5));
+        QVERIFY2(ForwardStatusText(forwarder.Status())
+                     .startsWith(QStringLiteral(
+                         "Central database unreachable since 2026-12-07 10:00:00, 5 rows wait: ")),
+                 qPrintable(ForwardStatusText(forwarder.Status())));
+        QCOMPARE(ForwardStatusText(forwarder.Status(), true),
+                 QStringLiteral("DB down since 10:00:00, 5 rows wait"));
+
+        QVERIFY(m_server.Start());
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::UpToDate, 60000);
+        QCOMPARE(forwarder.Status().waitingRows, qint64(0));
+        QCOMPARE(Summary(m_server, QStringLiteral("bench")), Expected(15, 8));
+    }
+
+    // A new data file (or a rotation) while the server is down: the rows of the earlier file that
+    // the server lacked are not left behind.
+    void anEarlierFileIsFinishedAfterASwitch()
+    {
+        const QString first = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 8, 40);
+        const QString second = FilledFile(m_dir->filePath(QStringLiteral("Data1_002.mdb")), 12, 30);
+        QVERIFY(m_server.Stop());
+        Forwarder forwarder(QuickOptions(16));
+        QVERIFY(forwarder.Start({first, m_server.Url(), QStringLiteral("bench")}));
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::Unreachable, 30000);
+        QVERIFY(forwarder.Start({second, m_server.Url(), QStringLiteral("bench")}));
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().waitingRows, qint64(70), 30000);
+        QVERIFY(m_server.Start());
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::UpToDate, 60000);
+        QCOMPARE(Summary(m_server, QStringLiteral("bench"), QStringLiteral("Data1.mdb")), Expected(40, 8));
+        QCOMPARE(Summary(m_server, QStringLiteral("bench"), QStringLiteral("Data1_002.mdb")),
+                 Expected(30, 12));
+    }
+
+    // A new file under the name of one already forwarded (the old one deleted, or a second PC
+    // under the same station name): nothing of it is mixed into the other file's rows.
+    void anotherFileUnderAForwardedNameIsRefused()
+    {
+        QTemporaryDir other;
+        const QString first = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 8, 10);
+        const QString second = FilledFile(other.filePath(QStringLiteral("Data1.mdb")), 8, 25);
+        SqliteCli(second, QStringLiteral("UPDATE DataRecord SET \"date\" = '2026-12-08'"));
+        QCOMPARE(ForwardOnce({first, m_server.Url(), QStringLiteral("bench")}).outcome,
+                 ForwardPass::Outcome::Complete);
+        const ForwardPass pass = ForwardOnce({second, m_server.Url(), QStringLiteral("bench")});
+        QCOMPARE(pass.outcome, ForwardPass::Outcome::DataFileError);
+        QCOMPARE(pass.waitingRows, qint64(25));
+        QVERIFY2(pass.message.startsWith(QStringLiteral(
+                     "The central database holds rows of another Data1.mdb for station bench (its row 10 was "
+                     "recorded at 2026-12-07 00:00:10; here at 2026-12-08 00:00:10).")),
+                 qPrintable(pass.message));
+        QCOMPARE(Summary(m_server, QStringLiteral("bench")), Expected(10, 8));
+    }
+
+    void refusedLoginKeepsEveryRowWaiting()
+    {
+        const QString file = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 8, 7);
+        Forwarder forwarder(QuickOptions());
+        QVERIFY(forwarder.Start({file, m_server.Url(QStringLiteral("wrong")), QStringLiteral("bench")}));
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::Unreachable, 30000);
+        QCOMPARE(forwarder.Status().waitingRows, qint64(7));
+        QVERIFY2(forwarder.Status().message.contains(QStringLiteral("password authentication failed")),
+                 qPrintable(forwarder.Status().message));
+        QCOMPARE(m_server.PsqlValue(QStringLiteral("SELECT to_regclass('readings') IS NULL")),
+                 QStringLiteral("t"));
+    }
+
+    // Two stations with files of the same name; and the program and a meter-forward run sending
+    // one file at once, where the rows the other sent first are skipped, none doubled, none lost.
+    void twoForwardersIntoOneTable_data()
+    {
+        QTest::addColumn<QString>("secondStation");
+        QTest::addColumn<bool>("sameFile");
+        QTest::newRow("two stations, files of the same name") << "bench-b" << false;
+        QTest::newRow("one file sent twice at once") << "bench" << true;
+    }
+    void twoForwardersIntoOneTable()
+    {
+        QFETCH(QString, secondStation);
+        QFETCH(bool, sameFile);
+        QTemporaryDir other;
+        const QString a = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 16, 3000);
+        const QString b = sameFile ? a : FilledFile(other.filePath(QStringLiteral("Data1.mdb")), 8, 2000);
+        Forwarder first(QuickOptions(50));
+        Forwarder second(QuickOptions(50));
+        QVERIFY(first.Start({a, m_server.Url(), QStringLiteral("bench")}));
+        QVERIFY(second.Start({b, m_server.Url(), secondStation}));
+        QTRY_COMPARE_WITH_TIMEOUT(first.Status().state, State::UpToDate, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(second.Status().state, State::UpToDate, 60000);
+        QCOMPARE(Summary(m_server, QStringLiteral("bench")), Expected(3000, 16));
+        if (!sameFile)
+            QCOMPARE(Summary(m_server, secondStation), Expected(2000, 8));
+    }
+
+    void badUrlsAreRefusedAtStart_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("empty") << ""
+                               << "No central database URL is given.";
+        QTest::newRow("plain word") << "lab"
+                                    << "is not a connection URI";
+        QTest::newRow("another scheme") << "mysql://db/lab"
+                                        << "is not a connection URI";
+        QTest::newRow("unknown parameter") << "postgresql://db/lab?colour=red"
+                                           << "invalid URI query parameter";
+        QTest::newRow("open bracket") << "postgresql://[::1/lab"
+                                      << "IPv6 host address";
+        QTest::newRow("password starred out") << "postgresql://u:hunter2@[::1/lab"
+                                              << "postgresql://u:****@[::1/lab";
+        QTest::newRow("keywords") << "password='hunter2' colour=red"
+                                  << "invalid connection option \"colour\"";
+    }
+    void badUrlsAreRefusedAtStart()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, says);
+        Forwarder forwarder;
+        QString error;
+        QVERIFY(!forwarder.Start({m_dir->filePath(QStringLiteral("Data1.mdb")), url, QString()}, &error));
+        QVERIFY2(error.contains(says) &&
+                     error.contains(QStringLiteral("postgresql://user@host:5432/database")),
+                 qPrintable(error));
+        QVERIFY(!error.contains(QStringLiteral("hunter2")));
+        QVERIFY(!forwarder.IsRunning());
+        QCOMPARE(forwarder.Status().state, State::Stopped);
+    }
+
+    // Placeholders in the arguments: FILE a data file of 40 rows, TEXT a file that is no data
+    // file, URL the server, REFUSED the server with a wrong password, CLOSED a port without one.
+    void meterForwardExitCodes_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("runs");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        const QString to = QStringLiteral("--to");
+        QTest::newRow("no arguments") << QStringList() << 1 << 2 << "no data file given";
+        QTest::newRow("no server") << QStringList{"FILE"} << 1 << 2 << "no central database given";
+        QTest::newRow("not a URI") << QStringList{"FILE", to, "lab"} << 1 << 2 << "not a connection URI";
+        QTest::newRow("unknown option")
+            << QStringList{"FILE", to, "URL", "--fast"} << 1 << 2 << "unknown option --fast";
+        QTest::newRow("two files") << QStringList{"FILE", "FILE", to, "URL"} << 1 << 2
+                                   << "one data file at a time";
+        QTest::newRow("missing file")
+            << QStringList{"none.mdb", to, "URL"} << 1 << 2 << "no data file none.mdb";
+        QTest::newRow("not a data file") << QStringList{"TEXT", to, "URL"} << 1 << 2 << "not a database";
+        QTest::newRow("nothing listening")
+            << QStringList{"FILE", "--to=CLOSED"} << 1 << 1 << "could not be reached";
+        QTest::newRow("refused login")
+            << QStringList{"FILE", to, "REFUSED"} << 1 << 1 << "password authentication failed";
+        QTest::newRow("every row sent") << QStringList{"FILE", to, "URL", "--station", "lab-7"} << 1 << 0
+                                        << "40 of 40 rows sent (100%)\nThe central database holds every row "
+                                           "of Data1.mdb for station lab-7 (40 "
+                                           "rows, 40 sent now).";
+        QTest::newRow("again: nothing to send")
+            << QStringList{"FILE", to, "URL", "--station=lab-7"} << 2 << 0 << "(40 rows, 0 sent now)";
+        QTest::newRow("station defaults to the host name")
+            << QStringList{"FILE", to, "URL"} << 1 << 0 << "for station " + DefaultStation() + " (40 rows";
+    }
+    void meterForwardExitCodes()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, runs);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        const QString file = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 8, 40);
+        QFile text(m_dir->filePath(QStringLiteral("notes.mdb")));
+        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not a data file\n") > 0);
+        text.close();
+        const QMap<QString, QString> values{
+            {QStringLiteral("FILE"), file},
+            {QStringLiteral("TEXT"), text.fileName()},
+            {QStringLiteral("URL"), m_server.Url()},
+            {QStringLiteral("--to=CLOSED"),
+             QStringLiteral("--to=postgresql://postgres@127.0.0.1:%1/postgres").arg(PgServer::FreePort())},
+            {QStringLiteral("REFUSED"), m_server.Url(QStringLiteral("wrong"))}};
+        for (QString& argument : arguments)
+            argument = values.value(argument, argument);
+        QProcess tool;
+        tool.setWorkingDirectory(m_dir->path());
+        for (int run = 0; run < runs; ++run) {
+            tool.start(QStringLiteral(VARNIK_BINARY_DIR "/meter-forward"), arguments);
+            QVERIFY(tool.waitForFinished(120000));
+        }
+        const QString output = QString::fromUtf8(tool.readAllStandardOutput() + tool.readAllStandardError());
+        QVERIFY2(output.contains(says), qPrintable(output));
+        QCOMPARE(tool.exitCode(), code);
+        if (code == 0)
+            QCOMPARE(Summary(m_server, arguments.contains(QStringLiteral("lab-7")) ||
+                                               arguments.contains(QStringLiteral("--station=lab-7"))
+                                           ? QStringLiteral("lab-7")
+                                           : DefaultStation()),
+                     Expected(40, 8));
+    }
+
+    void mainWindowShowsTheForwarding_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("panel");
+        QTest::addColumn<QString>("tooltip");
+        QTest::newRow("no central database") << ""
+                                             << ""
+                                             << "";
+        QTest::newRow("not a URI") << "lab"
+                                   << "The central database URL \"lab\" is not"
+                                   << "The central database URL \"lab\" is not a connection URI. Expected";
+        QTest::newRow("the server") << "URL"
+                                    << "DB: up to date"
+                                    << "Central database: up to date";
+    }
+    void mainWindowShowsTheForwarding()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, panel);
+        QFETCH(QString, tooltip);
+        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("data")));
+        Shared = SharedState{};
+        Shared.AppPath = m_dir->path();
+        Shared.DataFileName = QStringLiteral("Data1.mdb");
+        FilledFile(DataPath(Shared.DataFileName), 8, 3);
+        m_host.settings.insert(QStringLiteral("Forward/URL"),
+                               url == QLatin1String("URL") ? m_server.Url() : url);
+        m_host.settings.insert(QStringLiteral("Forward/Station"), QStringLiteral("desk"));
+        frmMain w;
+        const auto* label = w.findChild<QLabel*>(QStringLiteral("lblForward"));
+        QVERIFY(label);
+        QCOMPARE(label->isHidden(), url.isEmpty());
+        if (url.isEmpty())
+            return;
+        QTRY_VERIFY2(label->toolTip().startsWith(tooltip), qPrintable(label->toolTip()));
+        QVERIFY2(label->text().startsWith(panel), qPrintable(label->text()));
+        if (url != QLatin1String("URL"))
+            return;
+        QCOMPARE(Summary(m_server, QStringLiteral("desk")), Expected(3, 8));
+        QVERIFY(w.savedata());
+        QTRY_COMPARE(m_server.PsqlValue(QStringLiteral("SELECT count(DISTINCT row_id) FROM readings")),
+                     QStringLiteral("4"));
+    }
+
+  private:
+    FakeHost m_host;
+    PgServer m_server;
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+VARNIK_TEST_CLASS(TestForwarder)
+#include "test_forwarder.moc"

@@ -1,0 +1,130 @@
+// meter-record: records the meter's readings into a data file without a window, for running as a
+// service. Exit codes: 0 stopped by SIGTERM or SIGINT, 1 recording could not start (data file in
+// use or unusable), 2 bad arguments or configuration, 3 data file full.
+// Environment: VARNIK_WATCHDOG_MS (100..600000) shortens or lengthens the 15 s silence limit, for
+// tests.
+#include "core/config_files.h"
+#include "core/shared_state.h"
+#include "core/startup.h"
+#include "forward/forwarder.h"
+#include "meter-sim/stop_signals.h"
+#include "platform/host_services.h"
+#include "record_options.h"
+#include "recorder.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+// The recorder's host: no boxes (a message becomes a line), --device as the mapping of every port
+// number, and the user's settings are only read, never written.
+class RecorderHost : public CoreHostServices {
+  public:
+    explicit RecorderHost(const QString& device) : m_device(device) {}
+    Button message(const QString& text, Buttons, Icon, Button defaultButton) override
+    {
+        meterrecord::Say(text);
+        return defaultButton;
+    }
+    QString setting(const QString& group, const QString& key, const QString& defaultValue) override
+    {
+        if (!m_device.isEmpty() && group == QLatin1String("Ports"))
+            return m_device;
+        return CoreHostServices::setting(group, key, defaultValue);
+    }
+    void setSetting(const QString&, const QString&, const QString&) override {}
+
+  private:
+    QString m_device;
+};
+
+int Usage(const QString& message)
+{
+    std::fprintf(stderr, "meter-record: %s\n", qPrintable(message));
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const meterrecord::ParsedOptions parsed = meterrecord::ParseRecordOptions(QCoreApplication::arguments());
+    if (!parsed.error.isEmpty())
+        return Usage(parsed.error + " (see --help)");
+    if (parsed.helpRequested) {
+        std::fputs(qPrintable(parsed.helpText), stdout);
+        return 0;
+    }
+    const meterrecord::RecordOptions& options = parsed.options;
+    if (QString why; !options.forwardUrl.isEmpty() && !CheckForwardUrl(options.forwardUrl, &why))
+        return Usage(QStringLiteral("--forward: %1").arg(why));
+
+    quint32 silenceLimitMs = 15000;
+    if (const QByteArray watchdog = qgetenv("VARNIK_WATCHDOG_MS"); !watchdog.isEmpty()) {
+        bool ok = false;
+        silenceLimitMs = watchdog.toUInt(&ok);
+        if (!ok || silenceLimitMs < 100 || silenceLimitMs > 600000)
+            return Usage(
+                QStringLiteral("VARNIK_WATCHDOG_MS wants milliseconds from 100 to 600000, not \"%1\"")
+                    .arg(QString::fromLocal8Bit(watchdog)));
+    }
+
+    RecorderHost host(options.device);
+    SetHost(&host);
+    struct HostReset {
+        ~HostReset() { SetHost(nullptr); }
+    } hostReset;
+
+    if (!options.dataDir.isEmpty()) {
+        const QFileInfo dir(options.dataDir);
+        if (!dir.isDir())
+            return Usage(QStringLiteral("--data-dir: no folder \"%1\"")
+                             .arg(QDir::toNativeSeparators(options.dataDir)));
+        Shared.DataFolder = dir.absoluteFilePath();
+    }
+    QString error;
+    if (!StartupEngine(QCoreApplication::applicationFilePath(), &error))
+        return Usage(error);
+    Shared.BaudRate = options.baud ? *options.baud : StoredBaudRate();
+    if (!options.dataFile.isEmpty())
+        Shared.DataFileName = options.dataFile;
+    if (options.scanRate)
+        Shared.ScanRate = int16_t(*options.scanRate);
+    if (Shared.MaxRecords < 1)
+        return Usage(QStringLiteral("the row limit in %1 is %2; recording needs at least 1")
+                         .arg(QDir::toNativeSeparators(DataPath(QStringLiteral("default.txt"))))
+                         .arg(Shared.MaxRecords));
+    if (Shared.ScanRate < 0)
+        return Usage(QStringLiteral("the scan rate in %1 is %2 s")
+                         .arg(QDir::toNativeSeparators(DataPath(QStringLiteral("default.txt"))))
+                         .arg(Shared.ScanRate));
+
+    const int stopFd = metersim::InstallStopSignals(&error);
+    if (stopFd < 0) {
+        meterrecord::Complain(error);
+        return 1;
+    }
+
+    meterrecord::Recorder recorder(options);
+    recorder.Link().SilenceLimitMs = silenceLimitMs;
+    recorder.Link().RetryMs = std::min<quint32>(recorder.Link().RetryMs, silenceLimitMs);
+    const int early = recorder.Start();
+    if (early >= 0)
+        return early;
+
+    // A stop request is handled between ticks, so the row being written is always completed.
+    QSocketNotifier stop(stopFd, QSocketNotifier::Read);
+    QObject::connect(&stop, &QSocketNotifier::activated, &app, [&recorder] {
+        recorder.Stop(QStringLiteral("signal"));
+        QCoreApplication::exit(0);
+    });
+    QObject::connect(&recorder, &meterrecord::Recorder::finished, &app, &QCoreApplication::exit);
+    return QCoreApplication::exec();
+}

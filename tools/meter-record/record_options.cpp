@@ -1,0 +1,131 @@
+#include "record_options.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
+namespace meterrecord {
+
+namespace {
+
+const QString Ending = QStringLiteral(".mdb");
+
+QString WithEnding(const QString& name)
+{
+    return name.endsWith(Ending, Qt::CaseInsensitive) ? name : name + Ending;
+}
+
+} // namespace
+
+ParsedOptions ParseRecordOptions(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Records the meter's readings into a data file without a window, as the program does while a "
+        "live display is open: one row every scan rate seconds, up to the row limit. Configuration "
+        "from the data folder (default.txt, display.dat, unit2.dat) and the settings store (Ports, "
+        "BaudRate). Ends cleanly on SIGTERM or SIGINT (exit 0); exit 1 when recording cannot start "
+        "(data file in use or unusable), 2 on bad arguments or configuration, 3 when the data file is "
+        "full.");
+    parser.addOption(QCommandLineOption({"h", "help"}, "Show this help."));
+    const auto valued = [](const char* name, const char* text, const char* value) {
+        return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(text),
+                                  QString::fromLatin1(value));
+    };
+    parser.addOptions({
+        valued("data-dir", "Folder of the configuration and data files (default: data beside the program).",
+               "DIR"),
+        valued("device", "Serial device of the meter (default: the settings store's Ports mapping).", "PATH"),
+        valued("baud", "Line speed, 2400 or 9600 (default: the settings store's BaudRate).", "BAUD"),
+        valued("data-file", "Data file in the data folder (default: the one in default.txt).", "NAME"),
+        valued("scan-rate", "Seconds between rows, 1 to 32767 (default: default.txt).", "S"),
+        valued("channels", "Channels of a data file created because it is missing: 8, 12 or 16 (default 8).",
+               "N"),
+        QCommandLineOption("rotate", "When the data file is full, go on in NAME_002.mdb, NAME_003.mdb, ..."),
+        QCommandLineOption("verbose", "Print every recorded row."),
+        valued("forward", "Also send every row to this PostgreSQL database (connection URI).", "URL"),
+        valued("station", "Station name for the forwarded rows (default: the host name).", "NAME"),
+    });
+
+    ParsedOptions parsed;
+    if (!parser.parse(arguments)) {
+        parsed.error = parser.errorText();
+        return parsed;
+    }
+    if (parser.isSet("help")) {
+        parsed.helpRequested = true;
+        parsed.helpText = parser.helpText();
+        return parsed;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        parsed.error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
+        return parsed;
+    }
+
+    RecordOptions& o = parsed.options;
+    QString& error = parsed.error;
+    const auto choice = [&](const char* name, std::initializer_list<int> allowed, auto assign) {
+        if (!error.isEmpty() || !parser.isSet(name))
+            return;
+        bool ok = false;
+        const int value = parser.value(name).toInt(&ok);
+        if (ok && std::find(allowed.begin(), allowed.end(), value) != allowed.end()) {
+            assign(value);
+            return;
+        }
+        QStringList names;
+        for (int a : allowed)
+            names << QString::number(a);
+        error = QStringLiteral("--%1 wants %2, not \"%3\"")
+                    .arg(QLatin1String(name), names.join(QStringLiteral(" or ")), parser.value(name));
+    };
+    choice("baud", {2400, 9600}, [&](int v) { o.baud = v; });
+    choice("channels", {8, 12, 16}, [&](int v) { o.newFileChannels = v; });
+    if (error.isEmpty() && parser.isSet("scan-rate")) {
+        bool ok = false;
+        const int value = parser.value("scan-rate").toInt(&ok);
+        if (!ok || value < 1 || value > 32767)
+            error = QStringLiteral("--scan-rate wants whole seconds from 1 to 32767, not \"%1\"")
+                        .arg(parser.value("scan-rate"));
+        else
+            o.scanRate = value;
+    }
+    const auto text = [&](const char* name, QString& target) {
+        if (!error.isEmpty() || !parser.isSet(name))
+            return;
+        target = parser.value(name);
+        if (target.trimmed().isEmpty())
+            error = QStringLiteral("--%1 wants a value").arg(QLatin1String(name));
+    };
+    text("data-dir", o.dataDir);
+    text("device", o.device);
+    text("data-file", o.dataFile);
+    text("forward", o.forwardUrl);
+    text("station", o.station);
+    if (error.isEmpty() && !o.dataFile.isEmpty()) {
+        // A data file lies in the data folder; a name with folders would record elsewhere.
+        if (o.dataFile.contains(QLatin1Char('/')) || o.dataFile.contains(QLatin1Char('\\')))
+            error =
+                QStringLiteral("--data-file wants a file name without folders, not \"%1\"").arg(o.dataFile);
+        else
+            o.dataFile = WithEnding(o.dataFile);
+    }
+    if (error.isEmpty() && !o.station.isEmpty() && o.forwardUrl.isEmpty())
+        error = QStringLiteral("--station goes with --forward");
+    o.rotate = parser.isSet("rotate");
+    o.verbose = parser.isSet("verbose");
+    return parsed;
+}
+
+QString NextDataFileName(const QString& name)
+{
+    QString stem = name.endsWith(Ending, Qt::CaseInsensitive) ? name.chopped(Ending.size()) : name;
+    static const QRegularExpression numbered(QStringLiteral("^(.*)_(\\d{3,})$"));
+    int number = 2;
+    if (const QRegularExpressionMatch m = numbered.match(stem); m.hasMatch()) {
+        stem = m.captured(1);
+        number = m.captured(2).toInt() + 1;
+    }
+    return QStringLiteral("%1_%2%3").arg(stem).arg(number, 3, 10, QLatin1Char('0')).arg(Ending);
+}
+
+} // namespace meterrecord

@@ -1,0 +1,74 @@
+#pragma once
+// The unattended recorder: the program's serial link, receiver and scan cycle, ticked every 200 ms
+// by a timer of its own, with the Reconnect recovery (no question box) and no displays (recording
+// never pauses). Every line it prints goes through Say (standard output, with a timestamp).
+//
+// Start binds the data file (created when missing), prints the start line and opens the port.
+// The data file's rows count towards the row limit; a full file ends recording with exit code 3,
+// or with rotate goes on in the next numbered file. Stop prints the closing line and lets go of
+// the port and the data file (and its lock).
+// With a forwarding URL the rows of the file being recorded are forwarded as they are written, and
+// a file left full keeps its own forwarder until the server holds all of its rows; each change of
+// the forwarding state is one line.
+#include "acquisition/frame_receiver.h"
+#include "acquisition/scan_cycle.h"
+#include "acquisition/serial_link.h"
+#include "datafile/data_file.h"
+#include "forward/forwarder.h"
+#include "record_options.h"
+
+#include <QObject>
+#include <QTimer>
+
+class QtSerialControl;
+
+namespace meterrecord {
+
+// One line on standard output (or standard error), "yyyy-MM-dd HH:mm:ss text", flushed at once.
+void Say(const QString& text);
+void Complain(const QString& text);
+
+class Recorder : public QObject {
+    Q_OBJECT
+  public:
+    explicit Recorder(const RecordOptions& options, QObject* parent = nullptr);
+    ~Recorder() override;
+
+    // -1 when recording runs; otherwise the exit code (1: the data file cannot be used, 3: full),
+    // after a line saying why.
+    int Start();
+    void Stop(const QString& why);
+
+    SerialLink& Link() { return m_link; }
+
+  signals:
+    // Recording ended by itself (the data file is full and not rotated): the exit code.
+    void finished(int exitCode);
+
+  private:
+    void Tick();
+    bool UseFile(const QString& name, int channelsIfMissing, QString* error);
+    bool IsFull() const;
+    // Rotates until a data file with room is bound; false (and a line) when that fails.
+    bool MoveOnFromFullFile();
+    void HandleFull();
+    void ReportLink(SerialLink::Event event, const QString& detail);
+    QString RowText(const DataRow& row) const;
+    void StartForwarding(const QString& dataFile);
+    void ReportForwarding(const ForwardStatus& status);
+
+    RecordOptions m_options;
+    QtSerialControl* m_port;
+    FrameReceiver m_receiver;
+    SerialLink m_link;
+    DataFile m_data;
+    ScanCycle m_scan{m_data};
+    QTimer m_timer;
+    qint64 m_rowsThisRun = 0;
+    QString m_lastFailure;
+    bool m_running = false;
+    Forwarder* m_forward = nullptr; // the file being recorded; files left full drain on their own
+    int m_forwardPhase = -1;        // the state last reported, see ReportForwarding
+};
+
+} // namespace meterrecord
