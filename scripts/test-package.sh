@@ -15,7 +15,8 @@
 #
 #   scripts/test-package.sh [PACKAGE.deb]
 #   MIRROR=URL (default http://deb.debian.org/debian)   KEEP_ROOT=1 keeps the root for a look
-#   SCREENSHOT=FILE.png also takes a screenshot of the installed program's main window
+#   SCREENSHOT=FILE.png also takes screenshots of the installed program's main window (FILE.png)
+#                       and of its System Info window (FILE-sysinfo.png)
 #   APT_CACHE=DIR keeps the downloaded packages between runs (then apt install does not download)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -147,6 +148,13 @@ if [ -n "${SCREENSHOT:-}" ]; then
   window=$(timeout 60 xdotool search --sync --onlyvisible --name "^Varnik Measurement system$" | head -n1)
   sleep 1 # the first paint
   import -window "$window" "$SCREENSHOT"
+  # About > System Info names the data folder in use.
+  xdotool windowfocus --sync "$window" key alt+h Return
+  about=$(timeout 30 xdotool search --sync --onlyvisible --name "^About Varnik350.exe$" | head -n1)
+  xdotool windowfocus --sync "$about" key alt+s
+  info=$(timeout 30 xdotool search --sync --onlyvisible --name "^System Information$" | head -n1)
+  sleep 1
+  import -window "$info" "${SCREENSHOT%.png}-sysinfo.png"
   kill "${bg_pids[-1]}"
   wait "${bg_pids[-1]}" 2>/dev/null || true
 fi
@@ -213,7 +221,7 @@ echo
 echo "PASS: installed-package test"
 echo "debootstrap minbase:            $(seconds "$debootstrap_ms") s"
 echo "apt install ($new_packages packages set up, ${downloaded:-nothing} downloaded): $(seconds "$apt_ms") s"
-echo "start to main window:           $(seconds "$window_ms") s (5 s of it the splash)"
+echo "start to main window:           ${window_ms%.*} ms (5000 of them the splash)"
 echo "apt install to main window:     $(seconds "$(awk -v a="$apt_ms" -v w="$window_ms" 'BEGIN { print a + w }')") s"
 echo "package Installed-Size:         $installed_kib KiB"
 echo "root grew by (with Qt and all):  $((used_after - used_before)) KiB"
