@@ -27,7 +27,7 @@ scripts/install-deps.sh debootstrap
 
 deb=${1:-}
 if [ -z "$deb" ]; then
-  deb=$(scripts/package.sh | tail -n1)
+  deb=$(scripts/package.sh | tee /dev/stderr | tail -n1)
 fi
 deb=$(readlink -f "$deb")
 mirror=${MIRROR:-http://deb.debian.org/debian}
