@@ -6,10 +6,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QRegularExpression>
 #include <QSysInfo>
 
 #include <algorithm>
@@ -17,6 +17,7 @@
 #include <charconv>
 #include <cmath>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -105,12 +106,22 @@ void AppendEscaped(QByteArray& out, const QString& text)
     const QByteArray utf8 = text.toUtf8();
     for (const char c : utf8) {
         switch (c) {
-        case '\\': out.append("\\\\"); break;
-        case '\t': out.append("\\t"); break;
-        case '\n': out.append("\\n"); break;
-        case '\r': out.append("\\r"); break;
-        case '\0': break; // a PostgreSQL text cannot hold it
-        default: out.append(c);
+        case '\\':
+            out.append("\\\\");
+            break;
+        case '\t':
+            out.append("\\t");
+            break;
+        case '\n':
+            out.append("\\n");
+            break;
+        case '\r':
+            out.append("\\r");
+            break;
+        case '\0':
+            break; // a PostgreSQL text cannot hold it
+        default:
+            out.append(c);
         }
     }
 }
@@ -195,20 +206,26 @@ class LocalRows {
         return true;
     }
 
+    // When row rowId was recorded, as the server keeps it (empty when unknown); *exists false when
+    // the file has no such row.
+    bool RecordedAt(qint64 rowId, QByteArray* recordedAt, bool* exists, QString* error)
+    {
+        return Select(QStringLiteral("SELECT \"date\", \"time\" FROM %1 WHERE rowid = ?").arg(RecordTable),
+                      {rowId}, error, [&](QSqlQuery& query) {
+                          *exists = query.next();
+                          recordedAt->clear();
+                          if (*exists)
+                              AppendTimestamp(*recordedAt, query.value(0), query.value(1));
+                          if (*recordedAt == "\\N")
+                              recordedAt->clear();
+                      });
+    }
+
     bool CountAbove(qint64 rowId, qint64* count, QString* error)
     {
-        if (!Open(error))
-            return false;
-        ReadOnlyFile file(m_path);
-        if (!file.IsOpen())
-            return Fail(error, file.Error());
-        QSqlQuery query(file.Database());
-        query.prepare(QStringLiteral("SELECT count(*) FROM %1 WHERE rowid > ?").arg(RecordTable));
-        query.addBindValue(rowId);
-        if (!query.exec() || !query.next())
-            return Fail(error, EngineText(query.lastError()));
-        *count = query.value(0).toLongLong();
-        return true;
+        return Select(QStringLiteral("SELECT count(*) FROM %1 WHERE rowid > ?").arg(RecordTable), {rowId},
+                      error,
+                      [&](QSqlQuery& query) { *count = query.next() ? query.value(0).toLongLong() : 0; });
     }
 
     // Appends the COPY lines of up to `limit` rows with ids above `after` under one short open of
@@ -219,48 +236,40 @@ class LocalRows {
         *last = after;
         if (!Open(error))
             return false;
-        ReadOnlyFile file(m_path);
-        if (!file.IsOpen())
-            return Fail(error, file.Error());
-        QSqlQuery query(file.Database());
-        query.setForwardOnly(true);
-        if (!query.prepare(m_select))
-            return Fail(error, EngineText(query.lastError()));
-        query.addBindValue(after);
-        query.addBindValue(limit);
-        if (!query.exec())
-            return Fail(error, EngineText(query.lastError()));
-        QByteArray head;
-        while (query.next()) {
-            const qint64 id = query.value(0).toLongLong();
-            head = m_prefix;
-            AppendNumber(head, id);
-            head.append('\t');
-            AppendTimestamp(head, query.value(1), query.value(2));
-            head.append('\t');
-            for (int channel = 1; channel <= m_channels; ++channel) {
-                out->append(head);
-                AppendNumber(*out, channel);
-                out->append('\t');
-                AppendValue(*out, query.value(1 + 2 * channel));
-                out->append('\t');
-                const QVariant unit = query.value(2 + 2 * channel);
-                if (unit.isNull())
-                    out->append("\\N");
-                else
-                    AppendEscaped(*out, unit.toString());
-                out->append('\n');
-            }
-            *last = id;
-            ++*rows;
-        }
-        if (query.lastError().isValid())
-            return Fail(error, EngineText(query.lastError()));
-        return true;
+        return Select(m_select, {after, limit}, error, [&](QSqlQuery& query) {
+            QByteArray head;
+            while (query.next())
+                AppendRow(query, head, out, last, rows);
+        });
     }
 
-
   private:
+    // The COPY lines of one row of the result, one a channel.
+    void AppendRow(const QSqlQuery& query, QByteArray& head, QByteArray* out, qint64* last, int* rows) const
+    {
+        const qint64 id = query.value(0).toLongLong();
+        head = m_prefix;
+        AppendNumber(head, id);
+        head.append('\t');
+        AppendTimestamp(head, query.value(1), query.value(2));
+        head.append('\t');
+        for (int channel = 1; channel <= m_channels; ++channel) {
+            out->append(head);
+            AppendNumber(*out, channel);
+            out->append('\t');
+            AppendValue(*out, query.value(1 + 2 * channel));
+            out->append('\t');
+            const QVariant unit = query.value(2 + 2 * channel);
+            if (unit.isNull())
+                out->append("\\N");
+            else
+                AppendEscaped(*out, unit.toString());
+            out->append('\n');
+        }
+        *last = id;
+        ++*rows;
+    }
+
     static QByteArray Prefix(const QString& station, const QString& fileName)
     {
         QByteArray prefix;
@@ -276,6 +285,29 @@ class LocalRows {
         if (error)
             *error = text;
         return false;
+    }
+
+    // One statement under one short open of the file; read() steps through its result.
+    bool Select(const QString& sql, const QVariantList& bound, QString* error,
+                const std::function<void(QSqlQuery&)>& read)
+    {
+        if (!Open(error))
+            return false;
+        ReadOnlyFile file(m_path);
+        if (!file.IsOpen())
+            return Fail(error, file.Error());
+        QSqlQuery query(file.Database());
+        query.setForwardOnly(true);
+        if (!query.prepare(sql))
+            return Fail(error, EngineText(query.lastError()));
+        for (const QVariant& value : bound)
+            query.addBindValue(value);
+        if (!query.exec())
+            return Fail(error, EngineText(query.lastError()));
+        read(query);
+        if (query.lastError().isValid())
+            return Fail(error, EngineText(query.lastError()));
+        return true;
     }
 
     QString m_path;
@@ -349,7 +381,9 @@ class PgResult {
     PGresult* m_result;
 };
 
-void IgnoreNotice(void*, const char*) {}
+void IgnoreNotice(void*, const char*)
+{
+}
 
 const char* const CopyColumns = "(station, data_file, row_id, recorded_at, channel, value, unit)";
 
@@ -378,8 +412,13 @@ class Server {
         Close();
         const QByteArray target = url.toUtf8();
         // Keywords before "dbname" are defaults the URL may override; the encoding after it is ours.
-        const char* keys[] = {"fallback_application_name", "keepalives_idle", "keepalives_interval",
-                              "keepalives_count", "dbname", "client_encoding", nullptr};
+        const char* keys[] = {"fallback_application_name",
+                              "keepalives_idle",
+                              "keepalives_interval",
+                              "keepalives_count",
+                              "dbname",
+                              "client_encoding",
+                              nullptr};
         const char* values[] = {"varnik-forward", "20", "5", "3", target.constData(), "UTF8", nullptr};
         m_conn = PQconnectStartParams(keys, values, 1);
         if (!m_conn)
@@ -401,7 +440,8 @@ class Server {
             }
             if (clock.elapsed() > timeoutMs) {
                 Close();
-                return Fail(error, QStringLiteral("No answer from the server within %1 s.").arg(timeoutMs / 1000));
+                return Fail(error,
+                            QStringLiteral("No answer from the server within %1 s.").arg(timeoutMs / 1000));
             }
             WaitForSocket(polled == PGRES_POLLING_READING, 100);
             polled = PQconnectPoll(m_conn);
@@ -437,18 +477,24 @@ class Server {
         return m_tableChecked = true;
     }
 
-    bool HighestRowId(const QString& station, const QString& dataFile, qint64* rowId, QString* error)
+    // The highest row id held for the station and file (0: none) and when that row was recorded
+    // (YYYY-MM-DD HH:MM:SS, empty when unknown).
+    bool HighestRow(const QString& station, const QString& dataFile, qint64* rowId, QByteArray* recordedAt,
+                    QString* error)
     {
         const QByteArray s = station.toUtf8();
         const QByteArray f = dataFile.toUtf8();
         const char* params[] = {s.constData(), f.constData()};
-        PgResult result(PQexecParams(m_conn,
-                                     "SELECT coalesce(max(row_id), 0) FROM readings"
-                                     " WHERE station = $1 AND data_file = $2",
-                                     2, nullptr, params, nullptr, nullptr, 0));
+        PgResult result(
+            PQexecParams(m_conn,
+                         "SELECT row_id, to_char(recorded_at, 'YYYY-MM-DD HH24:MI:SS') FROM readings"
+                         " WHERE station = $1 AND data_file = $2 ORDER BY row_id DESC LIMIT 1",
+                         2, nullptr, params, nullptr, nullptr, 0));
         if (result.Status() != PGRES_TUPLES_OK)
             return Fail(error, PgError(m_conn));
-        *rowId = QByteArray(PQgetvalue(result.get(), 0, 0)).toLongLong();
+        const bool any = PQntuples(result.get()) > 0;
+        *rowId = any ? QByteArray(PQgetvalue(result.get(), 0, 0)).toLongLong() : 0;
+        *recordedAt = any ? QByteArray(PQgetvalue(result.get(), 0, 1)) : QByteArray();
         return true;
     }
 
@@ -476,9 +522,10 @@ class Server {
         if (sqlState != QLatin1String("23505"))
             return false;
         if (BeginCopy(true, error) && PutBatch(lines, error) && EndCopy(nullptr, error) &&
-            Command("INSERT INTO readings SELECT station, data_file, row_id, recorded_at, channel, value, unit"
-                    " FROM forward_batch ON CONFLICT DO NOTHING; COMMIT",
-                    error))
+            Command(
+                "INSERT INTO readings SELECT station, data_file, row_id, recorded_at, channel, value, unit"
+                " FROM forward_batch ON CONFLICT DO NOTHING; COMMIT",
+                error))
             return true;
         Rollback();
         return false;
@@ -570,20 +617,16 @@ class Server {
 
 // ---- one pass -------------------------------------------------------------------------------------
 
-// What a pass knows across passes: the server connection, the reader of the file, and the
-// highest row id the server was last seen to hold (-1: not yet known).
-struct PassContext {
-    explicit PassContext(const ForwardTarget& t, Interrupter* interrupter)
-        : target(t), server(interrupter), rows(t.dataFile, t.station)
-    {
-    }
+// What a pass knows of one file across passes: the reader of the file, and the highest row id the
+// server was last seen to hold for it (-1: not yet known).
+struct FileContext {
+    explicit FileContext(const ForwardTarget& t) : target(t), rows(t.dataFile, t.station) {}
     ForwardTarget target;
-    Server server;
     LocalRows rows;
     qint64 serverRowId = -1;
 };
 
-ForwardPass RunPass(PassContext& context, const ForwardOptions& options,
+ForwardPass RunPass(Server& server, FileContext& context, const ForwardOptions& options,
                     const std::function<void(qint64, qint64)>& progress, const std::function<bool()>& stop)
 {
     ForwardPass pass;
@@ -597,10 +640,10 @@ ForwardPass RunPass(PassContext& context, const ForwardOptions& options,
         pass.outcome = (stop && stop()) ? ForwardPass::Outcome::Stopped : outcome;
         pass.message = message;
         pass.serverRowId = std::max<qint64>(context.serverRowId, 0);
-        if (outcome == ForwardPass::Outcome::Unreachable) {
-            context.server.Close();
+        if (outcome == ForwardPass::Outcome::Unreachable)
+            server.Close();
+        if (outcome != ForwardPass::Outcome::Complete && outcome != ForwardPass::Outcome::Stopped)
             waiting();
-        }
         return pass;
     };
 
@@ -610,18 +653,38 @@ ForwardPass RunPass(PassContext& context, const ForwardOptions& options,
     const QString fileName = QFileInfo(context.target.dataFile).fileName();
     // A connection kept from an earlier pass may have been closed by the server meanwhile: one
     // fresh attempt before the outage counts.
-    const bool reused = context.server.IsOpen();
+    const bool reused = server.IsOpen();
     for (int attempt = reused ? 0 : 1; attempt < 2; ++attempt) {
-        if (!context.server.IsOpen() &&
-            !context.server.Connect(context.target.url, options.connectTimeoutMs, stop, &error))
+        if (!server.IsOpen() && !server.Connect(context.target.url, options.connectTimeoutMs, stop, &error))
             return end(ForwardPass::Outcome::Unreachable, error);
         qint64 rowId = 0;
-        if (context.server.EnsureTable(&error) &&
-            context.server.HighestRowId(context.target.station, fileName, &rowId, &error)) {
-            context.serverRowId = rowId;
+        QByteArray serverTime;
+        if (server.EnsureTable(&error) &&
+            server.HighestRow(context.target.station, fileName, &rowId, &serverTime, &error)) {
+            // The server's rows must be this file's: a new file under an old name (or a second PC
+            // under the same station name) would otherwise have its first rows skipped and the
+            // rest mixed with the other file's.
+            QByteArray localTime;
+            bool exists = false;
+            if (rowId > 0 && !context.rows.RecordedAt(rowId, &localTime, &exists, &error))
+                return end(ForwardPass::Outcome::DataFileError, error);
+            const bool another = rowId > 0 && (!exists || localTime != serverTime);
+            context.serverRowId = another ? -1 : rowId; // none of the server's rows is this file's
+            if (another)
+                return end(
+                    ForwardPass::Outcome::DataFileError,
+                    QStringLiteral("The central database holds rows of another %1 for station %2 (its row "
+                                   "%3 was recorded at %4; here %5). Give this file another name, or this "
+                                   "station another name.")
+                        .arg(fileName, context.target.station)
+                        .arg(rowId)
+                        .arg(QString::fromLatin1(serverTime.isEmpty() ? "an unknown time" : serverTime),
+                             exists ? QString::fromLatin1(localTime.isEmpty() ? "at an unknown time"
+                                                                              : "at " + localTime)
+                                    : QStringLiteral("the file has no such row")));
             break;
         }
-        context.server.Close();
+        server.Close();
         if (attempt == 1)
             return end(ForwardPass::Outcome::Unreachable, error);
     }
@@ -649,10 +712,10 @@ ForwardPass RunPass(PassContext& context, const ForwardOptions& options,
             return end(ForwardPass::Outcome::DataFileError, error);
         if (got == 0)
             break;
-        if (!context.server.BeginBatch(&error))
+        if (!server.BeginBatch(&error))
             return end(ForwardPass::Outcome::Unreachable, error);
         for (;;) {
-            if (!context.server.PutBatch(chunk, &error))
+            if (!server.PutBatch(chunk, &error))
                 return end(ForwardPass::Outcome::Unreachable, error);
             lines.append(chunk);
             rows += got;
@@ -661,13 +724,13 @@ ForwardPass RunPass(PassContext& context, const ForwardOptions& options,
             asked = std::min(ChunkRows, batchRows - rows);
             chunk.clear();
             if (!context.rows.ReadChunk(last, asked, &chunk, &last, &got, &error)) {
-                context.server.AbandonBatch();
+                server.AbandonBatch();
                 return end(ForwardPass::Outcome::DataFileError, error);
             }
             if (got == 0)
                 break;
         }
-        if (!context.server.FinishBatch(lines, &error))
+        if (!server.FinishBatch(lines, &error))
             return end(ForwardPass::Outcome::Unreachable, error);
         context.serverRowId = last;
         pass.sentRows += rows;
@@ -701,10 +764,12 @@ bool CheckForwardUrl(const QString& url, QString* error)
             *error = QStringLiteral("No central database URL is given.") + hint;
         return false;
     }
-    const bool uri = url.startsWith(QLatin1String("postgresql://")) || url.startsWith(QLatin1String("postgres://"));
+    const bool uri =
+        url.startsWith(QLatin1String("postgresql://")) || url.startsWith(QLatin1String("postgres://"));
     if (!uri && !url.contains(QLatin1Char('='))) {
         if (error)
-            *error = QStringLiteral("The central database URL \"%1\" is not a connection URI.").arg(WithoutPassword(url)) +
+            *error = QStringLiteral("The central database URL \"%1\" is not a connection URI.")
+                         .arg(WithoutPassword(url)) +
                      hint;
         return false;
     }
@@ -716,7 +781,8 @@ bool CheckForwardUrl(const QString& url, QString* error)
     }
     if (error)
         *error = QStringLiteral("The central database URL is not valid: %1.")
-                     .arg(message ? WithoutPassword(OneLine(QString::fromUtf8(message))) : QStringLiteral("out of memory")) +
+                     .arg(message ? WithoutPassword(OneLine(QString::fromUtf8(message)))
+                                  : QStringLiteral("out of memory")) +
                  hint;
     PQfreemem(message);
     return false;
@@ -728,49 +794,67 @@ QString ForwardStatusText(const ForwardStatus& status, bool brief)
                                                     : QStringLiteral("%1 rows wait").arg(status.waitingRows);
     if (brief) {
         switch (status.state) {
-        case ForwardStatus::State::Stopped: return QStringLiteral("DB: off");
-        case ForwardStatus::State::Connecting: return QStringLiteral("DB: connecting");
-        case ForwardStatus::State::Sending: return QStringLiteral("DB: sending, %1").arg(waiting);
-        case ForwardStatus::State::UpToDate: return QStringLiteral("DB: up to date");
+        case ForwardStatus::State::Stopped:
+            return QStringLiteral("DB: off");
+        case ForwardStatus::State::Connecting:
+            return QStringLiteral("DB: connecting");
+        case ForwardStatus::State::Sending:
+            return QStringLiteral("DB: sending, %1").arg(waiting);
+        case ForwardStatus::State::UpToDate:
+            return QStringLiteral("DB: up to date");
         case ForwardStatus::State::Unreachable:
             return QStringLiteral("DB down since %1, %2")
                 .arg(status.unreachableSince.toString(QStringLiteral("HH:mm:ss")), waiting);
-        case ForwardStatus::State::DataFileError: return QStringLiteral("DB: data file unreadable, %1").arg(waiting);
+        case ForwardStatus::State::DataFileError:
+            return QStringLiteral("DB: data file refused, %1").arg(waiting);
         }
         return QString();
     }
     const QString reason = status.message.isEmpty() ? QString() : QStringLiteral(": ") + status.message;
     switch (status.state) {
-    case ForwardStatus::State::Stopped: return QStringLiteral("Central database: off");
-    case ForwardStatus::State::Connecting: return QStringLiteral("Central database: connecting, %1").arg(waiting);
-    case ForwardStatus::State::Sending: return QStringLiteral("Central database: sending, %1").arg(waiting);
-    case ForwardStatus::State::UpToDate: return QStringLiteral("Central database: up to date");
+    case ForwardStatus::State::Stopped:
+        return QStringLiteral("Central database: off");
+    case ForwardStatus::State::Connecting:
+        return QStringLiteral("Central database: connecting, %1").arg(waiting);
+    case ForwardStatus::State::Sending:
+        return QStringLiteral("Central database: sending, %1").arg(waiting);
+    case ForwardStatus::State::UpToDate:
+        return QStringLiteral("Central database: up to date");
     case ForwardStatus::State::Unreachable:
         return QStringLiteral("Central database unreachable since %1, %2%3")
             .arg(status.unreachableSince.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), waiting, reason);
     case ForwardStatus::State::DataFileError:
-        return QStringLiteral("Central database: the data file cannot be read, %1%2").arg(waiting, reason);
+        return QStringLiteral("Central database: the data file is not forwarded, %1%2").arg(waiting, reason);
     }
     return QString();
 }
 
 ForwardPass ForwardOnce(const ForwardTarget& target, const ForwardOptions& options,
-                        const std::function<void(qint64, qint64)>& progress, const std::function<bool()>& stop)
+                        const std::function<void(qint64, qint64)>& progress,
+                        const std::function<bool()>& stop)
 {
     QString error;
     if (!CheckForwardUrl(target.url, &error))
         return {ForwardPass::Outcome::Unreachable, 0, 0, 0, error};
-    PassContext context(Completed(target), nullptr);
-    return RunPass(context, options, progress, stop);
+    Server server(nullptr);
+    FileContext file(Completed(target));
+    return RunPass(server, file, options, progress, stop);
 }
 
 // ---- the thread -----------------------------------------------------------------------------------
 
 class Forwarder::Worker {
   public:
-    Worker(Forwarder* owner, const ForwardTarget& target, const ForwardOptions& options)
-        : m_owner(owner), m_generation(owner->m_generation), m_options(options), m_context(target, &m_interrupter)
+    Worker(Forwarder* owner, const ForwardTarget& target, const QStringList& earlier,
+           const ForwardOptions& options)
+        : m_owner(owner), m_generation(owner->m_generation), m_options(options), m_server(&m_interrupter),
+          m_context(target)
     {
+        for (const QString& file : earlier) {
+            ForwardTarget before = target;
+            before.dataFile = file;
+            m_earlier.push_back(std::make_unique<FileContext>(before));
+        }
         m_thread = std::thread([this] { Run(); });
     }
     ~Worker()
@@ -806,7 +890,44 @@ class Forwarder::Worker {
     void Wait(int ms, bool wakeOnRow)
     {
         std::unique_lock lock(m_mutex);
-        m_wake.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_stop || (wakeOnRow && m_rowPending); });
+        m_wake.wait_for(lock, std::chrono::milliseconds(ms),
+                        [&] { return m_stop || (wakeOnRow && m_rowPending); });
+    }
+
+    // The rows of an earlier file are all on the server, or the file is gone.
+    void PostFinished(const QString& file)
+    {
+        QMetaObject::invokeMethod(
+            m_owner,
+            [owner = m_owner, generation = m_generation, file] {
+                if (owner->m_generation == generation)
+                    owner->m_earlier.removeAll(file);
+            },
+            Qt::QueuedConnection);
+    }
+
+    // Earlier files first, in order; their rows went before the current file's. A pass over the
+    // current file runs only when they are done.
+    ForwardPass RunPasses(const std::function<void(qint64, qint64)>& progress)
+    {
+        const auto stop = [this] { return Stopping(); };
+        while (!m_earlier.empty()) {
+            FileContext& earlier = *m_earlier.front();
+            ForwardPass pass = RunPass(m_server, earlier, m_options, progress, stop);
+            // An earlier file that cannot be read (gone, or not the server's) is left to meter-forward
+            // rather than holding back the current one.
+            if (pass.outcome != ForwardPass::Outcome::Complete &&
+                pass.outcome != ForwardPass::Outcome::DataFileError) {
+                qint64 current = 0;
+                QString ignored;
+                if (m_context.rows.CountAbove(std::max<qint64>(m_context.serverRowId, 0), &current, &ignored))
+                    pass.waitingRows += current;
+                return pass;
+            }
+            PostFinished(earlier.target.dataFile);
+            m_earlier.pop_front();
+        }
+        return RunPass(m_server, m_context, m_options, progress, stop);
     }
 
     void Post(ForwardStatus status)
@@ -832,8 +953,10 @@ class Forwarder::Worker {
                 std::lock_guard lock(m_mutex);
                 m_rowPending = false;
             }
-            const qint64 sentBefore = m_sent;
+            qint64 sentBefore = m_sent;
             auto progress = [&](qint64 done, qint64 total) {
+                if (done == 0)
+                    sentBefore = m_sent;
                 m_sent = sentBefore + done;
                 // Catching up is worth a state of its own; the one new row of a recorder that is
                 // up to date is not.
@@ -842,7 +965,7 @@ class Forwarder::Worker {
                     Post({State::Sending, {}, total - done, 0, {}});
                 }
             };
-            const ForwardPass pass = RunPass(m_context, m_options, progress, [this] { return Stopping(); });
+            const ForwardPass pass = RunPasses(progress);
             switch (pass.outcome) {
             case ForwardPass::Outcome::Stopped:
                 return;
@@ -854,7 +977,8 @@ class Forwarder::Worker {
                 break;
             case ForwardPass::Outcome::Unreachable:
             case ForwardPass::Outcome::DataFileError:
-                shown = pass.outcome == ForwardPass::Outcome::Unreachable ? State::Unreachable : State::DataFileError;
+                shown = pass.outcome == ForwardPass::Outcome::Unreachable ? State::Unreachable
+                                                                          : State::DataFileError;
                 Post({shown, {}, pass.waitingRows, 0, pass.message});
                 Wait(delay, false);
                 delay = std::min(delay * 2, std::max(delay, m_options.maxRetryMs));
@@ -867,7 +991,9 @@ class Forwarder::Worker {
     quint64 m_generation;
     ForwardOptions m_options;
     Interrupter m_interrupter;
-    PassContext m_context;
+    Server m_server;
+    std::deque<std::unique_ptr<FileContext>> m_earlier;
+    FileContext m_context;
     qint64 m_sent = 0;
     std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -895,13 +1021,21 @@ bool Forwarder::Start(const ForwardTarget& target, QString* error)
     }
     if (!CheckForwardUrl(target.url, error))
         return false;
+    const ForwardTarget next = Completed(target);
+    // Another file to the same place (a new data file, a rotation): what the server still lacks of
+    // the earlier file goes first. Another server or station starts afresh.
+    if (!m_worker || next.url != m_target.url || next.station != m_target.station)
+        m_earlier.clear();
+    else if (next.dataFile != m_target.dataFile && !m_earlier.contains(m_target.dataFile))
+        m_earlier.append(m_target.dataFile);
+    m_earlier.removeAll(next.dataFile);
     m_worker.reset();
     ++m_generation;
-    m_target = Completed(target);
+    m_target = next;
     ForwardStatus connecting;
     connecting.state = ForwardStatus::State::Connecting;
     publish(connecting);
-    m_worker = std::make_unique<Worker>(this, m_target, m_options);
+    m_worker = std::make_unique<Worker>(this, m_target, m_earlier, m_options);
     return true;
 }
 
@@ -911,6 +1045,7 @@ void Forwarder::Stop()
         return;
     m_worker.reset();
     ++m_generation;
+    m_earlier.clear();
     publish(ForwardStatus());
 }
 
@@ -946,8 +1081,10 @@ void Forwarder::publish(const ForwardStatus& status)
 {
     ForwardStatus next = status;
     if (next.state == ForwardStatus::State::Unreachable)
-        next.unreachableSince = m_status.unreachableSince.isValid() ? m_status.unreachableSince : Host().now();
-    else if (next.state == ForwardStatus::State::Connecting || next.state == ForwardStatus::State::DataFileError)
+        next.unreachableSince =
+            m_status.unreachableSince.isValid() ? m_status.unreachableSince : Host().now();
+    else if (next.state == ForwardStatus::State::Connecting ||
+             next.state == ForwardStatus::State::DataFileError)
         next.unreachableSince = m_status.unreachableSince;
     if (next.state == m_status.state && next.unreachableSince == m_status.unreachableSince &&
         next.waitingRows == m_status.waitingRows && next.sentRows == m_status.sentRows &&

@@ -9,7 +9,8 @@
 // row_id the row's id in that file. The table and an index by station and time are created when
 // missing. Each pass asks the server for the highest row_id it holds for this station and file and
 // sends the local rows above it in id order, in batches, each batch one transaction: every row
-// arrives exactly once whatever fails when.
+// arrives exactly once whatever fails when. A file whose row at that id was recorded at another
+// time than the server's is another file under the same name: it is refused (DataFileError).
 //
 // Used by the program (settings group "Forward", keys "URL" and "Station"), by meter-record
 // (--forward URL --station NAME) and by meter-forward (a one-shot pass over a file recorded earlier).
@@ -19,6 +20,7 @@
 #include <QMetaType>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -43,7 +45,8 @@ struct ForwardStatus {
         Sending,       // connected, rows going in
         UpToDate,      // the server held every local row at the end of the last pass
         Unreachable,   // server down, login refused or connection lost: retrying with back-off
-        DataFileError, // the local data file cannot be read: retrying with back-off
+        DataFileError, // the data file cannot be read, or the server holds rows of another file
+                       // of its name: retrying with back-off
     };
     State state = State::Stopped;
     QDateTime unreachableSince; // start of the current outage (host clock); null while reachable
@@ -60,10 +63,10 @@ QString ForwardStatusText(const ForwardStatus& status, bool brief = false);
 
 // Tuning; the defaults are what the program and the tools use.
 struct ForwardOptions {
-    int batchRows = 4096;     // recorded rows per transaction
-    int firstRetryMs = 1000;  // first wait after a failure; doubles up to maxRetryMs
+    int batchRows = 4096;    // recorded rows per transaction
+    int firstRetryMs = 1000; // first wait after a failure; doubles up to maxRetryMs
     int maxRetryMs = 30000;
-    int pollMs = 10000;       // looks for new local rows this often even without RowRecorded()
+    int pollMs = 10000; // looks for new local rows this often even without RowRecorded()
     int connectTimeoutMs = 10000;
 };
 
@@ -97,8 +100,10 @@ class Forwarder : public QObject {
     Forwarder& operator=(const Forwarder&) = delete;
 
     // Starts (or restarts, for another data file or server) forwarding the rows of target.dataFile.
-    // False with *error, and nothing started, for an unparsable URL or an empty data file path.
-    // An unreachable server or a missing file is no error here: the status says so and it retries.
+    // When only the data file changes (a new file, a rotation), the rows of the earlier files that
+    // the server still lacks are sent first. False with *error, and nothing changed, for an
+    // unparsable URL or an empty data file path. An unreachable server or a missing file is no
+    // error here: the status says so and it retries.
     bool Start(const ForwardTarget& target, QString* error = nullptr);
     void Stop();
     bool IsRunning() const;
@@ -119,6 +124,7 @@ class Forwarder : public QObject {
 
     ForwardOptions m_options;
     ForwardTarget m_target;
+    QStringList m_earlier; // files whose rows may not all be on the server yet, oldest first
     ForwardStatus m_status;
     quint64 m_generation = 0;
     std::unique_ptr<Worker> m_worker;

@@ -33,13 +33,14 @@ class PgServer {
 
     bool Start()
     {
-        m_running = Run(QStringLiteral("pg_ctl"),
-                        {QStringLiteral("-D"), DataDir(), QStringLiteral("-l"), m_dir.filePath(QStringLiteral("log")),
-                         QStringLiteral("-w"), QStringLiteral("-t"), QStringLiteral("120"), QStringLiteral("-o"),
-                         QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off")
-                             .arg(m_port)
-                             .arg(m_dir.path()),
-                         QStringLiteral("start")});
+        m_running =
+            Run(QStringLiteral("pg_ctl"),
+                {QStringLiteral("-D"), DataDir(), QStringLiteral("-l"), m_dir.filePath(QStringLiteral("log")),
+                 QStringLiteral("-w"), QStringLiteral("-t"), QStringLiteral("120"), QStringLiteral("-o"),
+                 QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off")
+                     .arg(m_port)
+                     .arg(m_dir.path()),
+                 QStringLiteral("start")});
         return m_running;
     }
     // "immediate" drops every connection at once, as a crash or a pulled cable would.
@@ -64,9 +65,10 @@ class PgServer {
     {
         QProcess psql;
         psql.start(QStringLiteral("%1psql").arg(Bin),
-                   {QStringLiteral("-X"), QStringLiteral("-At"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
-                    QStringLiteral("-h"), m_dir.path(), QStringLiteral("-p"), QString::number(m_port),
-                    QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("-d"), QStringLiteral("postgres"),
+                   {QStringLiteral("-X"), QStringLiteral("-At"), QStringLiteral("-v"),
+                    QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-h"), m_dir.path(),
+                    QStringLiteral("-p"), QString::number(m_port), QStringLiteral("-U"),
+                    QStringLiteral("postgres"), QStringLiteral("-d"), QStringLiteral("postgres"),
                     QStringLiteral("-c"), sql});
         if (!psql.waitForFinished(60000) || psql.exitCode() != 0) {
             m_error = QStringLiteral("psql: ") + QString::fromUtf8(psql.readAllStandardError());
@@ -118,10 +120,10 @@ class PgServer {
                 ::chown(qPrintable(password.fileName()), user->pw_uid, user->pw_gid) != 0)
                 return QStringLiteral("cannot hand the folder to the postgres user");
         }
-        Run(QStringLiteral("initdb"), {QStringLiteral("-D"), DataDir(), QStringLiteral("-U"), QStringLiteral("postgres"),
-                                       QStringLiteral("--pwfile=") + password.fileName(),
-                                       QStringLiteral("--auth-local=trust"),
-                                       QStringLiteral("--auth-host=scram-sha-256"), QStringLiteral("--no-sync")});
+        Run(QStringLiteral("initdb"),
+            {QStringLiteral("-D"), DataDir(), QStringLiteral("-U"), QStringLiteral("postgres"),
+             QStringLiteral("--pwfile=") + password.fileName(), QStringLiteral("--auth-local=trust"),
+             QStringLiteral("--auth-host=scram-sha-256"), QStringLiteral("--no-sync")});
         return m_error;
     }
 
@@ -131,14 +133,17 @@ class PgServer {
     {
         QProcess process;
         process.setProcessChannelMode(QProcess::MergedChannels);
+        process.setWorkingDirectory(m_dir.path()); // the postgres user may not enter the test's own
         const QString program = QLatin1String(Bin) + tool;
         if (geteuid() == 0)
-            process.start(QStringLiteral("runuser"),
-                          QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"), program} +
-                              arguments);
+            process.start(
+                QStringLiteral("runuser"),
+                QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"), program} +
+                    arguments);
         else
             process.start(program, arguments);
-        if (process.waitForFinished(180000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        if (process.waitForFinished(180000) && process.exitStatus() == QProcess::NormalExit &&
+            process.exitCode() == 0)
             return true;
         m_error = tool + QStringLiteral(" failed: ") + QString::fromLocal8Bit(process.readAll());
         return false;

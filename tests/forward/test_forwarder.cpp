@@ -35,30 +35,33 @@ QString FilledFile(const QString& path, int channels, int rows)
     for (int c = 1; c <= channels; ++c)
         values << QStringLiteral("i*100 + %1 + 0.25, 'V'").arg(c);
     if (rows > 0)
-        SqliteCli(path, QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < %1) "
-                                       "INSERT INTO DataRecord SELECT '2026-12-07', time(i % 86400, 'unixepoch'), "
-                                       "%2 FROM n")
-                            .arg(rows)
-                            .arg(values.join(QStringLiteral(", "))));
+        SqliteCli(path,
+                  QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < %1) "
+                                 "INSERT INTO DataRecord SELECT '2026-12-07', time(i % 86400, 'unixepoch'), "
+                                 "%2 FROM n")
+                      .arg(rows)
+                      .arg(values.join(QStringLiteral(", "))));
     return path;
 }
 
 // readings of one station: count, distinct (row, channel), lowest and highest row, and how many
 // differ from what FilledFile wrote.
-QString Summary(PgServer& server, const QString& station)
+QString Summary(PgServer& server, const QString& station, const QString& dataFile = QStringLiteral("%"))
 {
     return server.PsqlValue(
         QStringLiteral("SELECT count(*), count(DISTINCT (row_id, channel)), min(row_id), max(row_id),"
                        " count(*) FILTER (WHERE value IS DISTINCT FROM row_id*100 + channel + 0.25"
-                       "   OR recorded_at IS DISTINCT FROM '2026-12-07'::timestamp + make_interval(secs => row_id % 86400))"
-                       " FROM readings WHERE station = '%1'")
-            .arg(station));
+                       "   OR recorded_at IS DISTINCT FROM '2026-12-07'::timestamp + make_interval(secs => "
+                       "row_id % 86400))"
+                       " FROM readings WHERE station = '%1' AND data_file LIKE '%2'")
+            .arg(station, dataFile));
 }
 
 QString Expected(int rows, int channels)
 {
-    return QStringLiteral("%1|%1|%2|%3|0").arg(rows * channels).arg(rows > 0 ? QString::number(1) : QString(),
-                                                                    rows > 0 ? QString::number(rows) : QString());
+    return QStringLiteral("%1|%1|%2|%3|0")
+        .arg(rows * channels)
+        .arg(rows > 0 ? QString::number(1) : QString(), rows > 0 ? QString::number(rows) : QString());
 }
 
 } // namespace
@@ -113,13 +116,23 @@ class TestForwarder : public QObject {
         QTest::addColumn<QString>("date");
         QTest::addColumn<QString>("expected"); // value | unit | recorded_at as psql shows them
         const QString day = QStringLiteral("'2026-12-07'");
-        QTest::newRow("tab, newline, backslash") << "1.5" << "'a\tb\nc\\d'" << day << "1.5|a\tb\nc\\d|2026-12-07 10:00:00";
-        QTest::newRow("non-ASCII unit") << "-0.001" << "'µA °C'" << day << "-0.001|µA °C|2026-12-07 10:00:00";
-        QTest::newRow("invalid-reading marker") << "999999" << "'    '" << day << "999999|    |2026-12-07 10:00:00";
-        QTest::newRow("shortest round trip") << "0.1" << "'V'" << day << "0.1|V|2026-12-07 10:00:00";
-        QTest::newRow("empty cells") << "NULL" << "NULL" << day << "||2026-12-07 10:00:00";
-        QTest::newRow("text in a reading") << "'n/a'" << "'V'" << day << "|V|2026-12-07 10:00:00";
-        QTest::newRow("date no server takes") << "2" << "'V'" << "'2026-13-45'" << "2|V|";
+        QTest::newRow("tab, newline, backslash")
+            << "1.5"
+            << "'a\tb\nc\\d'" << day << "1.5|a\tb\nc\\d|2026-12-07 10:00:00";
+        QTest::newRow("non-ASCII unit") << "-0.001"
+                                        << "'µA °C'" << day << "-0.001|µA °C|2026-12-07 10:00:00";
+        QTest::newRow("invalid-reading marker") << "999999"
+                                                << "'    '" << day << "999999|    |2026-12-07 10:00:00";
+        QTest::newRow("shortest round trip") << "0.1"
+                                             << "'V'" << day << "0.1|V|2026-12-07 10:00:00";
+        QTest::newRow("empty cells") << "NULL"
+                                     << "NULL" << day << "||2026-12-07 10:00:00";
+        QTest::newRow("text in a reading") << "'n/a'"
+                                           << "'V'" << day << "|V|2026-12-07 10:00:00";
+        QTest::newRow("date no server takes") << "2"
+                                              << "'V'"
+                                              << "'2026-13-45'"
+                                              << "2|V|";
     }
     void cellsArriveAsRecorded()
     {
@@ -128,15 +141,17 @@ class TestForwarder : public QObject {
         QFETCH(QString, date);
         QFETCH(QString, expected);
         const QString file = FilledFile(m_dir->filePath(QStringLiteral("cells.mdb")), 8, 0);
-        SqliteCli(file, QStringLiteral("INSERT INTO DataRecord (\"date\", \"time\", \"chan 1\", \"unit 1\") VALUES "
-                                       "(%1, '10:00:00', %2, %3); INSERT INTO DataRecord (\"date\", \"time\") "
-                                       "VALUES ('2026-12-07', '10:00:01')")
-                            .arg(date, chan, unit));
+        SqliteCli(file,
+                  QStringLiteral("INSERT INTO DataRecord (\"date\", \"time\", \"chan 1\", \"unit 1\") VALUES "
+                                 "(%1, '10:00:00', %2, %3); INSERT INTO DataRecord (\"date\", \"time\") "
+                                 "VALUES ('2026-12-07', '10:00:01')")
+                      .arg(date, chan, unit));
         Forwarder forwarder(QuickOptions());
         QVERIFY(forwarder.Start({file, m_server.Url(), QStringLiteral("bench")}));
         QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::UpToDate, 30000);
-        QCOMPARE(m_server.Psql(QStringLiteral("SELECT value, unit, recorded_at FROM readings WHERE row_id = 1 "
-                                              "AND channel = 1"))
+        QCOMPARE(m_server
+                     .Psql(QStringLiteral("SELECT value, unit, recorded_at FROM readings WHERE row_id = 1 "
+                                          "AND channel = 1"))
                      .join(QLatin1Char('\n')),
                  expected);
         QCOMPARE(m_server.PsqlValue(QStringLiteral("SELECT count(*) FROM readings")), QStringLiteral("16"));
@@ -144,7 +159,7 @@ class TestForwarder : public QObject {
 
     void serverStoppedInTheMiddleOfABacklog()
     {
-        constexpr int rows = 6000;
+        constexpr int rows = 10000;
         const QString file = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 16, rows);
         Forwarder forwarder(QuickOptions(20));
         bool stopped = false;
@@ -179,21 +194,63 @@ class TestForwarder : public QObject {
             QList<double> chan;
             for (int c = 1; c <= 8; ++c)
                 chan << i * 100 + c + 0.25;
-            QVERIFY(recorder.AppendRow({QDate(2026, 12, 7), QTime(0, 0, i), chan, QStringList(8, QStringLiteral("V"))}));
+            QVERIFY(recorder.AppendRow(
+                {QDate(2026, 12, 7), QTime(0, 0, i), chan, QStringList(8, QStringLiteral("V"))}));
             forwarder.RowRecorded();
             if (i == 11)
                 QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::Unreachable, 30000);
         }
         QTRY_COMPARE(forwarder.Status().waitingRows, qint64(5));
         QVERIFY2(ForwardStatusText(forwarder.Status())
-                     .startsWith(QStringLiteral("Central database unreachable since 2026-12-07 10:00:00, 5 rows wait: ")),
+                     .startsWith(QStringLiteral(
+                         "Central database unreachable since 2026-12-07 10:00:00, 5 rows wait: ")),
                  qPrintable(ForwardStatusText(forwarder.Status())));
-        QCOMPARE(ForwardStatusText(forwarder.Status(), true), QStringLiteral("DB down since 10:00:00, 5 rows wait"));
+        QCOMPARE(ForwardStatusText(forwarder.Status(), true),
+                 QStringLiteral("DB down since 10:00:00, 5 rows wait"));
 
         QVERIFY(m_server.Start());
         QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::UpToDate, 60000);
         QCOMPARE(forwarder.Status().waitingRows, qint64(0));
         QCOMPARE(Summary(m_server, QStringLiteral("bench")), Expected(15, 8));
+    }
+
+    // A new data file (or a rotation) while the server is down: the rows of the earlier file that
+    // the server lacked are not left behind.
+    void anEarlierFileIsFinishedAfterASwitch()
+    {
+        const QString first = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 8, 40);
+        const QString second = FilledFile(m_dir->filePath(QStringLiteral("Data1_002.mdb")), 12, 30);
+        QVERIFY(m_server.Stop());
+        Forwarder forwarder(QuickOptions(16));
+        QVERIFY(forwarder.Start({first, m_server.Url(), QStringLiteral("bench")}));
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::Unreachable, 30000);
+        QVERIFY(forwarder.Start({second, m_server.Url(), QStringLiteral("bench")}));
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().waitingRows, qint64(70), 30000);
+        QVERIFY(m_server.Start());
+        QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::UpToDate, 60000);
+        QCOMPARE(Summary(m_server, QStringLiteral("bench"), QStringLiteral("Data1.mdb")), Expected(40, 8));
+        QCOMPARE(Summary(m_server, QStringLiteral("bench"), QStringLiteral("Data1_002.mdb")),
+                 Expected(30, 12));
+    }
+
+    // A new file under the name of one already forwarded (the old one deleted, or a second PC
+    // under the same station name): nothing of it is mixed into the other file's rows.
+    void anotherFileUnderAForwardedNameIsRefused()
+    {
+        QTemporaryDir other;
+        const QString first = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 8, 10);
+        const QString second = FilledFile(other.filePath(QStringLiteral("Data1.mdb")), 8, 25);
+        SqliteCli(second, QStringLiteral("UPDATE DataRecord SET \"date\" = '2026-12-08'"));
+        QCOMPARE(ForwardOnce({first, m_server.Url(), QStringLiteral("bench")}).outcome,
+                 ForwardPass::Outcome::Complete);
+        const ForwardPass pass = ForwardOnce({second, m_server.Url(), QStringLiteral("bench")});
+        QCOMPARE(pass.outcome, ForwardPass::Outcome::DataFileError);
+        QCOMPARE(pass.waitingRows, qint64(25));
+        QVERIFY2(pass.message.startsWith(QStringLiteral(
+                     "The central database holds rows of another Data1.mdb for station bench (its row 10 was "
+                     "recorded at 2026-12-07 00:00:10; here at 2026-12-08 00:00:10).")),
+                 qPrintable(pass.message));
+        QCOMPARE(Summary(m_server, QStringLiteral("bench")), Expected(10, 8));
     }
 
     void refusedLoginKeepsEveryRowWaiting()
@@ -205,7 +262,8 @@ class TestForwarder : public QObject {
         QCOMPARE(forwarder.Status().waitingRows, qint64(7));
         QVERIFY2(forwarder.Status().message.contains(QStringLiteral("password authentication failed")),
                  qPrintable(forwarder.Status().message));
-        QCOMPARE(m_server.PsqlValue(QStringLiteral("SELECT to_regclass('readings') IS NULL")), QStringLiteral("t"));
+        QCOMPARE(m_server.PsqlValue(QStringLiteral("SELECT to_regclass('readings') IS NULL")),
+                 QStringLiteral("t"));
     }
 
     // Two stations with files of the same name; and the program and a meter-forward run sending
@@ -239,13 +297,20 @@ class TestForwarder : public QObject {
     {
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("says");
-        QTest::newRow("empty") << "" << "No central database URL is given.";
-        QTest::newRow("plain word") << "lab" << "is not a connection URI";
-        QTest::newRow("another scheme") << "mysql://db/lab" << "is not a connection URI";
-        QTest::newRow("unknown parameter") << "postgresql://db/lab?colour=red" << "invalid URI query parameter";
-        QTest::newRow("open bracket") << "postgresql://[::1/lab" << "IPv6 host address";
-        QTest::newRow("password starred out") << "postgresql://u:hunter2@[::1/lab" << "postgresql://u:****@[::1/lab";
-        QTest::newRow("keywords") << "password='hunter2' colour=red" << "invalid connection option \"colour\"";
+        QTest::newRow("empty") << ""
+                               << "No central database URL is given.";
+        QTest::newRow("plain word") << "lab"
+                                    << "is not a connection URI";
+        QTest::newRow("another scheme") << "mysql://db/lab"
+                                        << "is not a connection URI";
+        QTest::newRow("unknown parameter") << "postgresql://db/lab?colour=red"
+                                           << "invalid URI query parameter";
+        QTest::newRow("open bracket") << "postgresql://[::1/lab"
+                                      << "IPv6 host address";
+        QTest::newRow("password starred out") << "postgresql://u:hunter2@[::1/lab"
+                                              << "postgresql://u:****@[::1/lab";
+        QTest::newRow("keywords") << "password='hunter2' colour=red"
+                                  << "invalid connection option \"colour\"";
     }
     void badUrlsAreRefusedAtStart()
     {
@@ -254,7 +319,8 @@ class TestForwarder : public QObject {
         Forwarder forwarder;
         QString error;
         QVERIFY(!forwarder.Start({m_dir->filePath(QStringLiteral("Data1.mdb")), url, QString()}, &error));
-        QVERIFY2(error.contains(says) && error.contains(QStringLiteral("postgresql://user@host:5432/database")),
+        QVERIFY2(error.contains(says) &&
+                     error.contains(QStringLiteral("postgresql://user@host:5432/database")),
                  qPrintable(error));
         QVERIFY(!error.contains(QStringLiteral("hunter2")));
         QVERIFY(!forwarder.IsRunning());
@@ -273,16 +339,21 @@ class TestForwarder : public QObject {
         QTest::newRow("no arguments") << QStringList() << 1 << 2 << "no data file given";
         QTest::newRow("no server") << QStringList{"FILE"} << 1 << 2 << "no central database given";
         QTest::newRow("not a URI") << QStringList{"FILE", to, "lab"} << 1 << 2 << "not a connection URI";
-        QTest::newRow("unknown option") << QStringList{"FILE", to, "URL", "--fast"} << 1 << 2 << "unknown option --fast";
-        QTest::newRow("two files") << QStringList{"FILE", "FILE", to, "URL"} << 1 << 2 << "one data file at a time";
-        QTest::newRow("missing file") << QStringList{"none.mdb", to, "URL"} << 1 << 2 << "no data file none.mdb";
+        QTest::newRow("unknown option")
+            << QStringList{"FILE", to, "URL", "--fast"} << 1 << 2 << "unknown option --fast";
+        QTest::newRow("two files") << QStringList{"FILE", "FILE", to, "URL"} << 1 << 2
+                                   << "one data file at a time";
+        QTest::newRow("missing file")
+            << QStringList{"none.mdb", to, "URL"} << 1 << 2 << "no data file none.mdb";
         QTest::newRow("not a data file") << QStringList{"TEXT", to, "URL"} << 1 << 2 << "not a database";
-        QTest::newRow("nothing listening") << QStringList{"FILE", "--to=CLOSED"} << 1 << 1 << "could not be reached";
-        QTest::newRow("refused login") << QStringList{"FILE", to, "REFUSED"} << 1 << 1 << "password authentication failed";
-        QTest::newRow("every row sent")
-            << QStringList{"FILE", to, "URL", "--station", "lab-7"} << 1 << 0
-            << "40 of 40 rows sent (100%)\nThe central database holds every row of Data1.mdb for station lab-7 (40 "
-               "rows, 40 sent now).";
+        QTest::newRow("nothing listening")
+            << QStringList{"FILE", "--to=CLOSED"} << 1 << 1 << "could not be reached";
+        QTest::newRow("refused login")
+            << QStringList{"FILE", to, "REFUSED"} << 1 << 1 << "password authentication failed";
+        QTest::newRow("every row sent") << QStringList{"FILE", to, "URL", "--station", "lab-7"} << 1 << 0
+                                        << "40 of 40 rows sent (100%)\nThe central database holds every row "
+                                           "of Data1.mdb for station lab-7 (40 "
+                                           "rows, 40 sent now).";
         QTest::newRow("again: nothing to send")
             << QStringList{"FILE", to, "URL", "--station=lab-7"} << 2 << 0 << "(40 rows, 0 sent now)";
         QTest::newRow("station defaults to the host name")
@@ -318,9 +389,9 @@ class TestForwarder : public QObject {
         QCOMPARE(tool.exitCode(), code);
         if (code == 0)
             QCOMPARE(Summary(m_server, arguments.contains(QStringLiteral("lab-7")) ||
-                                           arguments.contains(QStringLiteral("--station=lab-7"))
-                                       ? QStringLiteral("lab-7")
-                                       : DefaultStation()),
+                                               arguments.contains(QStringLiteral("--station=lab-7"))
+                                           ? QStringLiteral("lab-7")
+                                           : DefaultStation()),
                      Expected(40, 8));
     }
 
@@ -329,10 +400,15 @@ class TestForwarder : public QObject {
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("panel");
         QTest::addColumn<QString>("tooltip");
-        QTest::newRow("no central database") << "" << "" << "";
-        QTest::newRow("not a URI") << "lab" << "The central database URL \"lab\" is not"
+        QTest::newRow("no central database") << ""
+                                             << ""
+                                             << "";
+        QTest::newRow("not a URI") << "lab"
+                                   << "The central database URL \"lab\" is not"
                                    << "The central database URL \"lab\" is not a connection URI. Expected";
-        QTest::newRow("the server") << "URL" << "DB: up to date" << "Central database: up to date";
+        QTest::newRow("the server") << "URL"
+                                    << "DB: up to date"
+                                    << "Central database: up to date";
     }
     void mainWindowShowsTheForwarding()
     {
@@ -344,7 +420,8 @@ class TestForwarder : public QObject {
         Shared.AppPath = m_dir->path();
         Shared.DataFileName = QStringLiteral("Data1.mdb");
         FilledFile(DataPath(Shared.DataFileName), 8, 3);
-        m_host.settings.insert(QStringLiteral("Forward/URL"), url == QLatin1String("URL") ? m_server.Url() : url);
+        m_host.settings.insert(QStringLiteral("Forward/URL"),
+                               url == QLatin1String("URL") ? m_server.Url() : url);
         m_host.settings.insert(QStringLiteral("Forward/Station"), QStringLiteral("desk"));
         frmMain w;
         const auto* label = w.findChild<QLabel*>(QStringLiteral("lblForward"));

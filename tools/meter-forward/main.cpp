@@ -54,7 +54,8 @@ class Progress {
             if (percent == m_percent && done != total)
                 return;
             constexpr int Width = 30;
-            const QString bar = QString(percent * Width / 100, QLatin1Char('#')).leftJustified(Width, QLatin1Char('-'));
+            const QString bar =
+                QString(percent * Width / 100, QLatin1Char('#')).leftJustified(Width, QLatin1Char('-'));
             std::printf("\r[%s] %3d%%  %lld of %lld rows", qPrintable(bar), percent, done, total);
             m_drawn = true;
         } else {
@@ -142,8 +143,9 @@ int main(int argc, char** argv)
     case ForwardPass::Outcome::Stopped:
         break;
     }
-    std::fprintf(stderr, "meter-forward: the central database could not be reached: %s\n", qPrintable(pass.message));
-    std::fprintf(stderr, "meter-forward: %lld rows sent, %lld rows of %s wait.\n", pass.sentRows, pass.waitingRows,
-                 qPrintable(file));
+    std::fprintf(stderr, "meter-forward: the central database could not be reached: %s\n",
+                 qPrintable(pass.message));
+    std::fprintf(stderr, "meter-forward: %lld rows sent, %lld rows of %s wait.\n", pass.sentRows,
+                 pass.waitingRows, qPrintable(file));
     return 1;
 }
