@@ -132,25 +132,13 @@ void Recorder::StartForwarding(const QString& dataFile)
 {
     if (m_options.forwardUrl.isEmpty() || !m_data.IsBound())
         return;
-    if (m_forward) {
-        // The file left behind keeps its forwarder until the server holds every row of it.
-        Forwarder* left = m_forward;
-        disconnect(left, nullptr, this, nullptr);
-        connect(left, &Forwarder::StatusChanged, left, [left](const ForwardStatus& status) {
-            if (status.state == ForwardStatus::State::UpToDate)
-                left->deleteLater();
-        });
-        left->RowRecorded();
-        // Up to date already, it may never change state again: once a pass has surely run after
-        // the file's last row, an up-to-date status is final.
-        QTimer::singleShot(3 * ForwardOptions{}.pollMs, left, [left] {
-            if (left->Status().state == ForwardStatus::State::UpToDate)
-                left->deleteLater();
-        });
+    // One forwarder for the whole run: when the data file changes it sends the rows of the
+    // earlier files that the server lacks first.
+    if (!m_forward) {
+        m_forward = new Forwarder({}, this);
+        connect(m_forward, &Forwarder::StatusChanged, this, &Recorder::ReportForwarding);
     }
-    m_forward = new Forwarder({}, this);
     m_forwardPhase = -1;
-    connect(m_forward, &Forwarder::StatusChanged, this, &Recorder::ReportForwarding);
     QString error;
     if (!m_forward->Start({dataFile, m_options.forwardUrl, m_options.station}, &error))
         Say(QStringLiteral("forwarding: %1").arg(error));

@@ -7,9 +7,9 @@
 // The data file's rows count towards the row limit; a full file ends recording with exit code 3,
 // or with rotate goes on in the next numbered file. Stop prints the closing line and lets go of
 // the port and the data file (and its lock).
-// With a forwarding URL the rows of the file being recorded are forwarded as they are written, and
-// a file left full keeps its own forwarder until the server holds all of its rows; each change of
-// the forwarding state is one line.
+// With a forwarding URL the rows of the file being recorded are forwarded as they are written, the
+// rows of a file left full that the server lacks first; each change of the forwarding state is one
+// line.
 #include "acquisition/frame_receiver.h"
 #include "acquisition/scan_cycle.h"
 #include "acquisition/serial_link.h"
@@ -67,8 +67,8 @@ class Recorder : public QObject {
     qint64 m_rowsThisRun = 0;
     QString m_lastFailure;
     bool m_running = false;
-    Forwarder* m_forward = nullptr; // the file being recorded; files left full drain on their own
-    int m_forwardPhase = -1;        // the state last reported, see ReportForwarding
+    Forwarder* m_forward = nullptr;
+    int m_forwardPhase = -1; // the state last reported, see ReportForwarding
 };
 
 } // namespace meterrecord
