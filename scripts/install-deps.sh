@@ -13,6 +13,8 @@ packages=(
   qt6-multimedia-dev
   libpq-dev postgresql
 )
+# Packages that only one script needs (packaging, the installed-package test) come as arguments.
+packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

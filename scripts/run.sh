@@ -30,10 +30,13 @@ fi
 
 run_dir=$(mktemp -d)
 sim_pid=""
+program_pid=""
 tmp_conf=""
 cleanup() {
+  # A stopped process's exit status is no error here: set -e would end the clean-up early.
+  [ -n "$program_pid" ] && { kill "$program_pid" 2>/dev/null; wait "$program_pid" 2>/dev/null || true; }
   [ -n "$tmp_conf" ] && rm -f "$tmp_conf"
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  [ -n "$sim_pid" ] && { kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null || true; }
   rm -rf "$run_dir"
 }
 trap cleanup EXIT
@@ -53,7 +56,12 @@ printf '[Ports]\nCOM%s=%s\n' "$port" "$run_dir/meter" >>"$run_dir/config/Varnik3
 echo "No meter mapped: using the simulator on $(head -n1 "$run_dir/sim.out") as COM$port for this run."
 
 status=0
-XDG_CONFIG_HOME="$run_dir/config" "$build/$program" || status=$?
+# Started in the background and waited for, so that SIGINT and SIGTERM reach the traps at once
+# (a foreground program would delay them until it ends); the traps end the program.
+XDG_CONFIG_HOME="$run_dir/config" "$build/$program" &
+program_pid=$!
+wait "$program_pid" || status=$?
+program_pid=""
 # Keep what the program saved (window placement, baud rate, a port mapped in System Setup),
 # without the simulator's mapping. The user's file is replaced in one rename, and only by a
 # complete copy: an interrupt at any moment leaves either the old file or the new one.

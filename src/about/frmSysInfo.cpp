@@ -24,7 +24,8 @@ QString CollectSystemInfo()
     lines << QStringLiteral("Operating system: %1; kernel %2 %3; %4")
                  .arg(QSysInfo::prettyProductName(), QSysInfo::kernelType(), QSysInfo::kernelVersion(),
                       QSysInfo::currentCpuArchitecture());
-    lines << QStringLiteral("Data folder: %1").arg(QDir::toNativeSeparators(DataPath(QString())));
+    lines << QStringLiteral("Data folder: %1")
+                 .arg(QDir::toNativeSeparators(QDir::cleanPath(DataPath(QString()))));
     const QString dataFile = DataPath(Shared.DataFileName);
     lines << QStringLiteral("Data file: %1 (%2)")
                  .arg(QDir::toNativeSeparators(dataFile),

@@ -1,10 +1,14 @@
 // The program. Its file name picks the identity (Varnik350 branded, any other name generic); the
-// configuration and data files live in the "data" folder beside the executable.
+// configuration and data files live in the folder that core/data_folder.h chooses (--data-dir,
+// the "data" folder beside the executable, or the per-user one of an installed program).
+// Command line: see app/program_options.h. Exit code 2 on a bad command line.
 // Environment: VARNIK_SPLASH_MS shortens or lengthens the 5 s splash (see startup_ui.h).
 #include "about/identity_ui.h"
 #include "acquisition/frmMain.h"
+#include "app/program_options.h"
 #include "app/startup_ui.h"
 #include "app/window_registry.h"
+#include "core/data_folder.h"
 #include "core/shared_state.h"
 #include "core/startup.h"
 #include "platform/host_services_ui.h"
@@ -25,10 +29,36 @@ QString invokedExecutable(const char* argv0)
         return QCoreApplication::applicationFilePath();
     return QCoreApplication::applicationDirPath() + QLatin1Char('/') + invoked;
 }
+
+// --help or --version: printed, and the program ends without a window.
+int printAndEnd(const ProgramOptions& options, const char* argv0)
+{
+    const QString executable = invokedExecutable(argv0);
+    const QString program = QFileInfo(executable).fileName();
+    if (options.help) {
+        std::fputs(qPrintable(ProgramHelp(program)), stdout);
+        return 0;
+    }
+    SetIdentity(executable);
+    std::fputs(qPrintable(ProgramVersion(
+                   program, ChooseDataFolder(QCoreApplication::applicationDirPath(), options.dataDir))),
+               stdout);
+    return 0;
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    // Answered before any window system is needed, so they work without a display.
+    if (const ProgramOptions early = ParseProgramOptions(arguments);
+        early.error.isEmpty() && (early.help || early.version)) {
+        QCoreApplication core(argc, argv);
+        return printAndEnd(early, argv[0]);
+    }
+
     const QString hint =
         MissingDisplayHint(QProcessEnvironment::systemEnvironment(), QString::fromLocal8Bit(argv[0]));
     if (!hint.isEmpty()) {
@@ -37,6 +67,17 @@ int main(int argc, char** argv)
     }
 
     QApplication app(argc, argv);
+    const ProgramOptions options = ParseProgramOptions(QCoreApplication::arguments());
+    if (!options.error.isEmpty()) {
+        std::fprintf(stderr, "%s: %s (see --help)\n", qPrintable(QFileInfo(arguments.first()).fileName()),
+                     qPrintable(options.error));
+        return 2;
+    }
+    if (options.help || options.version)
+        return printAndEnd(options, argv[0]);
+    if (!options.dataDir.isEmpty())
+        Shared.DataFolder = QFileInfo(options.dataDir).absoluteFilePath();
+
     WindowHostServices host;
     SetHost(&host);
 

@@ -1,6 +1,7 @@
 #include "core/startup.h"
 
 #include "core/config_files.h"
+#include "core/data_folder.h"
 #include "core/shared_state.h"
 #include "platform/host_services.h"
 
@@ -27,7 +28,7 @@ bool StartupEngine(const QString& executablePath, QString* error)
     Shared.ChartShown = false;
     Shared.DataReceived = false;
 
-    if (!LoadConfiguration(error))
+    if (!PrepareDataFolder(error) || !LoadConfiguration(error))
         return false;
 
     Shared.DecimalFormat[0] = QStringLiteral("###0");

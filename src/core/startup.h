@@ -10,7 +10,8 @@
 // other name the generic one.
 void SetIdentity(const QString& executablePath);
 
-// AppPath (the executable's folder), identity, initial run-state values, LoadConfiguration,
+// AppPath (the executable's folder), identity, initial run-state values, the data folder
+// (PrepareDataFolder: Shared.DataFolder set beforehand is the command line's choice), LoadConfiguration,
 // DecimalFormat(0..3) and ChartValue. Returns false with LoadConfiguration's message when a
 // configuration file cannot be read; start-up then shows the message and ends.
 bool StartupEngine(const QString& executablePath, QString* error);

@@ -152,8 +152,15 @@ class TestIdentityWindows : public QObject {
             sysInfoWindows(&about).first()->findChild<QPlainTextEdit*>("txtInfo")->toPlainText();
         QVERIFY2(info.contains(QString::fromLatin1(qVersion())), qPrintable(info));
         QVERIFY2(info.contains(QStringLiteral(VARNIK_VERSION_TEXT)), qPrintable(info));
-        QVERIFY2(info.contains(QStringLiteral("/srv/varnik-test/data/")), qPrintable(info));
+        QVERIFY2(info.contains(QStringLiteral("Data folder: /srv/varnik-test/data\n")), qPrintable(info));
         QVERIFY2(info.contains(QStringLiteral("Serial devices found:")), qPrintable(info));
+
+        // An installed program's per-user folder, or the one given with --data-dir.
+        Shared.DataFolder = QStringLiteral("/home/u/.local/share/Varnik350/data");
+        const QString installed = CollectSystemInfo();
+        Shared.DataFolder.clear();
+        QVERIFY2(installed.contains(QStringLiteral("Data folder: /home/u/.local/share/Varnik350/data\n")),
+                 qPrintable(installed));
     }
 
     void systemInfoWithNothingToShowGivesTheMessage()
