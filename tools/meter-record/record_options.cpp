@@ -32,7 +32,9 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
                                   QString::fromLatin1(value));
     };
     parser.addOptions({
-        valued("data-dir", "Folder of the configuration and data files (default: data beside the program).",
+        valued("data-dir",
+               "Folder of the configuration and data files (default: a writable data folder beside the "
+               "program, else the per-user data folder of an installed program).",
                "DIR"),
         valued("device", "Serial device of the meter (default: the settings store's Ports mapping).", "PATH"),
         valued("baud", "Line speed, 2400 or 9600 (default: the settings store's BaudRate).", "BAUD"),
