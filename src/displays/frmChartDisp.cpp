@@ -230,6 +230,10 @@ void frmChartDisp::Form_Activate()
 {
     Shared.ChartDispOpen = true;
     Shared.Paused = false;
+    // The refresh tick does not paint the RUN/PAUSE buttons: without this, a chart display open
+    // on its own would show its button uncoloured until it is first pressed.
+    if (MainForm)
+        MainForm->check_pause();
 }
 
 void frmChartDisp::Form_Unload()

@@ -148,6 +148,7 @@ class ChartDisplayTest : public QObject {
         QEvent activate(QEvent::WindowActivate);
         QApplication::sendEvent(window, &activate);
         QVERIFY(Shared.ChartDispOpen && !Shared.Paused);
+        QVERIFY(child<QPushButton>(window, "Command2")->styleSheet().contains(QLatin1String("#80ff80")));
         Shared.TextDispOpen = true;
         child<QPushButton>(window, "Command1(2)")->click();
         QVERIFY(!Shared.ChartDispOpen);
