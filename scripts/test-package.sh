@@ -27,7 +27,9 @@ scripts/install-deps.sh debootstrap
 
 deb=${1:-}
 if [ -z "$deb" ]; then
-  deb=$(scripts/package.sh | tee /dev/stderr | tail -n1)
+  # The build's output is shown as it comes through the inherited standard error, never by
+  # reopening /dev/stderr: reopening a log file that holds this run's output would truncate it.
+  deb=$(scripts/package.sh | tee >(cat >&2) | tail -n1)
 fi
 deb=$(readlink -f "$deb")
 mirror=${MIRROR:-http://deb.debian.org/debian}
