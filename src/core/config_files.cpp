@@ -270,7 +270,7 @@ bool LoadDefaults(QString* error)
     Shared.ComPort = comPort;
     Shared.DataFileName = dataFileName;
     Shared.ScanRate =
-        Fitted(scanRate, 1, 3600, 1, QStringLiteral("Scan rate %1 in default.txt taken as 1 s."), &notes);
+        Fitted(scanRate, MinScanRate, MaxScanRate, MinScanRate, QStringLiteral("Scan rate %1 in default.txt taken as 1 s."), &notes);
     Shared.MaxRecords = maxRecords;
     Shared.TextDisplayType =
         Fitted(textType, 0, 6, 0,

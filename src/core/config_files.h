@@ -23,6 +23,11 @@
 #include <QString>
 #include <QStringList>
 
+// The scan rates the program records at, in seconds: the setup dialog offers them, and a
+// hand-edited default.txt outside them is taken as the lowest.
+constexpr int MinScanRate = 1;
+constexpr int MaxScanRate = 3600;
+
 constexpr int DisplayRecordSize = 94;
 constexpr int DisplayRecordCount = 8; // display.dat holds channels 1..8
 

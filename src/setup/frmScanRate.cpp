@@ -32,8 +32,6 @@ const QString MaxRecordOverRange = QStringLiteral("Max. Record Data Over Range !
 const QString ComPortOverRange = QStringLiteral(" Comm. Port Over Range !!!");
 const QString SelectDisplayType = QStringLiteral("Please select a display type");
 
-constexpr int MinScanRate = 1;
-constexpr int MaxScanRate = 3600;
 constexpr int MaxRecordLimit = 65535;
 constexpr int ListedPorts = 255;
 
