@@ -72,6 +72,9 @@ class DataFile {
     // Appends one row as one transaction; false and *error when unbound, the row is malformed
     // (no valid date or time, unit and reading counts differ) or the engine refuses it.
     bool AppendRow(const DataRow& row, QString* error = nullptr);
+    // The Qt SQL connection that writes into the bound file (empty when unbound): the event log
+    // (event_log.h) appends through it, so an event is as durable as a row.
+    QString ConnectionName() const;
 
   private:
     void CloseConnection();
