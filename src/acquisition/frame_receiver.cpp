@@ -58,6 +58,7 @@ void FrameReceiver::Receive(const uint8_t* bytes, std::size_t count)
         RxState = Hunting;
         if (FrameBuffer[FrameLength] != FrameEndByte)
             return;
+        ++FramesCut;
         if (OnFrame)
             OnFrame(FrameBuffer);
         else

@@ -13,6 +13,7 @@
 #include "acquisition/frame_decoder.h"
 
 #include <QByteArray>
+#include <QtGlobal>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -37,6 +38,9 @@ class FrameReceiver {
     int16_t ByteCount = 0;
     int16_t FrameLength = 15;
     FrameBufferArray FrameBuffer{};
+    // Complete frames with the right end byte handed on so far (wraps); the link watches it for the
+    // first good frame after a silence.
+    quint32 FramesCut = 0;
 
   private:
     bool StateInRange() const;

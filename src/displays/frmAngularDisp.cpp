@@ -1,6 +1,7 @@
 #include "displays/frmAngularDisp.h"
 
 #include "acquisition/frmMain.h"
+#include "acquisition/recording_events.h"
 #include "controls/gauge.h"
 #include "controls/odometer.h"
 #include "core/config_files.h"
@@ -289,7 +290,7 @@ void frmAngularDisp::Form_Load()
 void frmAngularDisp::Form_Activate()
 {
     Shared.AngularDispOpen = true;
-    Shared.Paused = false;
+    SetRecordingPaused(false, QStringLiteral("the angular display was activated"));
     m_status.odometer->settle();
 }
 
@@ -351,7 +352,7 @@ void frmAngularDisp::SSTab1_Click(int tab)
     Shared.AngTab = int16_t(tab);
     if (tab == 0) {
         ShowChanData(UpDown1->value());
-        Shared.Paused = true;
+        SetRecordingPaused(true, QStringLiteral("the angular display's page setup is shown"));
     }
 }
 
@@ -441,7 +442,7 @@ void frmAngularDisp::Command1_Click()
 
 void frmAngularDisp::Command5_Click()
 {
-    Shared.Paused = !Shared.Paused;
+    SetRecordingPaused(!Shared.Paused, QStringLiteral("RUN/PAUSE pressed on the angular display"));
     if (MainForm)
         MainForm->check_pause();
 }

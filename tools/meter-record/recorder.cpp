@@ -61,6 +61,11 @@ Recorder::Recorder(const RecordOptions& options, QObject* parent)
     m_link.recovery = SerialLink::Recovery::Reconnect;
     m_link.OnEvent = [this](SerialLink::Event event, const QString& detail) { ReportLink(event, detail); };
     m_scan.Unattended = true;
+    m_scan.Events.Who = QStringLiteral("meter-record %1").arg(VARNIK_VERSION_TEXT);
+    m_scan.Events.OnProblem = [](const QString& problem) { Say(QStringLiteral("event log: %1").arg(problem)); };
+    m_link.OnLinkState = [this](bool restored, const QString& why) {
+        restored ? m_scan.Events.LinkRestored() : m_scan.Events.LinkLost(why);
+    };
     m_scan.CheckLink = [this] { m_link.CheckLink(); };
     m_timer.setInterval(200);
     connect(&m_timer, &QTimer::timeout, this, &Recorder::Tick);
@@ -106,6 +111,7 @@ int Recorder::Start()
                    .arg(ShownUrl(m_options.forwardUrl),
                         m_options.station.isEmpty() ? DefaultStation() : m_options.station)));
     m_running = true;
+    m_scan.Events.Start();
     m_link.Start232();
     m_timer.start();
     return -1;
@@ -116,6 +122,7 @@ void Recorder::Stop(const QString& why)
     m_timer.stop();
     if (m_port->PortOpen())
         m_port->SetPortOpen(false);
+    m_scan.Events.Stop(why);
     if (m_running)
         Say(QStringLiteral("stopped (%1): %2 rows recorded in this run; %3 holds %4 rows")
                 .arg(why)
@@ -218,6 +225,10 @@ void Recorder::Tick()
     switch (m_scan.Timer1_Timer()) {
     case ScanCycle::Tick::Recorded:
         ++m_rowsThisRun;
+        if (m_missedRows > 0)
+            Say(QStringLiteral("rows recorded again: %1").arg(RowsMissedText(m_missedRows, m_firstMissed,
+                                                                              m_lastMissed, m_lastFailure)));
+        m_missedRows = 0;
         m_lastFailure.clear();
         if (m_options.verbose)
             Say(RowText(m_scan.LastRow()));
@@ -236,6 +247,9 @@ void Recorder::Tick()
         // The tick counted a row it could not write; the file's own count is what holds.
         if (const qint64 rows = m_data.RowCount(); rows >= 0)
             Shared.RecordCount = int32_t(std::min<qint64>(rows, Shared.MaxRecords));
+        if (m_missedRows++ == 0)
+            m_firstMissed = m_scan.LastScanTime;
+        m_lastMissed = m_scan.LastScanTime;
         if (m_scan.LastError() != m_lastFailure) {
             m_lastFailure = m_scan.LastError();
             Say(QStringLiteral("row not recorded: %1").arg(m_lastFailure));

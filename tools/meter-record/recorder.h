@@ -66,6 +66,9 @@ class Recorder : public QObject {
     QTimer m_timer;
     qint64 m_rowsThisRun = 0;
     QString m_lastFailure;
+    int m_missedRows = 0; // rows not recorded since the last one that was
+    QDateTime m_firstMissed;
+    QDateTime m_lastMissed;
     bool m_running = false;
     Forwarder* m_forward = nullptr;
     int m_forwardPhase = -1; // the state last reported, see ReportForwarding
