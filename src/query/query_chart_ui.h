@@ -4,10 +4,12 @@
 // title, in the window's fixed colours. One line series per channel, named "chan N", drawn from
 // the query result's column of that name; a full file is thinned to what the width can show.
 // The window owns the ChartShown flag; this widget only holds the series.
+#include "query/event_spans.h"
 #include "query/query_result.h"
 
 #include <QFrame>
 
+class QAbstractSeries;
 class QChart;
 class QChartView;
 class QDateTimeAxis;
@@ -51,8 +53,19 @@ class QueryChart : public QFrame {
     // Draws the whole chart, titles included, scaled into `target` (a printer's page).
     void Paint(QPainter* painter, const QRectF& target);
 
+    // The event log over the charted range (events oldest first; chart_events_ui.cpp): each gap
+    // shaded over the whole Y range, notes and alarm changes marked on the time axis, one legend
+    // entry per kind shown. Call after AddSeries; ClearSeries removes them too.
+    void ShowEvents(const QList<LoggedEvent>& events);
+    // The legend entries of the events shown, in order.
+    QStringList EventLegend() const;
+    // What is drawn of the events.
+    const ChartEvents& ShownEvents() const { return m_events; }
+
   private:
     void FitAxes();
+    void DrawEvents();
+    bool IsEventSeries(const QAbstractSeries* series) const;
 
     QLabel* m_header = nullptr;
     QLabel* m_footer = nullptr;
@@ -62,4 +75,6 @@ class QueryChart : public QFrame {
     QValueAxis* m_y = nullptr;
     QValueAxis* m_y2 = nullptr;
     bool m_yFixed = false;
+    ChartEvents m_events;
+    QList<QAbstractSeries*> m_eventSeries;
 };

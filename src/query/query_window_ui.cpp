@@ -4,6 +4,7 @@
 #include "core/shared_state.h"
 #include "platform/center_form_ui.h"
 #include "platform/host_services.h"
+#include "query/events_sheet.h"
 #include "query/query_statement.h"
 #include "query/spreadsheet_export.h"
 
@@ -228,6 +229,9 @@ bool QueryWindow::Command1_Click()
         return false;
     }
     Label3->setText(QString::number(result.rowCount()));
+    m_queriedFile = QDir::fromNativeSeparators(Label6->text());
+    m_queriedFrom = ReadDate(spec.startDate);
+    m_queriedTo = ReadDate(spec.endDate);
     m_model->setResult(std::move(result));
     Statistics->setText(StatisticsText(m_model->result()));
     SizeColumns();
@@ -248,20 +252,32 @@ void QueryWindow::SizeColumns()
         DBGrid1->setColumnWidth(i, std::max(1, int(columnTwips / twipsPerPixel)));
 }
 
+QList<LoggedEvent> QueryWindow::QueriedEvents(QString* error) const
+{
+    QList<LoggedEvent> events;
+    if (!m_queriedFile.isEmpty())
+        EventsForSheet(m_queriedFile, m_queriedFrom, m_queriedTo, &events, error);
+    return events;
+}
+
 void QueryWindow::cmdExportToExcel_Click()
 {
     QString error;
+    QString eventError;
     QString path;
     {
         Hourglass busy;
+        const QList<LoggedEvent> events = QueriedEvents(&eventError);
         path = NewWorkbookPath(&error);
-        if (!path.isEmpty() && !WriteWorkbook(Result(), path, &error))
+        if (!path.isEmpty() && !WriteWorkbook(Result(), path, &error, &events))
             path.clear();
     }
     if (path.isEmpty()) {
         Host().message(error, HostServices::Ok);
         return;
     }
+    if (!eventError.isEmpty())
+        Host().message(eventError + QStringLiteral("\nThe workbook's sheet Events stays empty."), HostServices::Ok);
     if (!Host().shellOpen(path))
         Host().message(QStringLiteral("No spreadsheet program could open the workbook. It is saved as %1")
                            .arg(QDir::toNativeSeparators(path)),

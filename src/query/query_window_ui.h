@@ -7,6 +7,7 @@
 // While a query window is open the main window's scan timer is stopped; closing puts back the
 // state it had. A query never writes to the data file. Every failure is a message box with the
 // engine's or the program's description, and sets QueryErr.
+#include "datafile/event_log.h"
 #include "query/query_model.h"
 
 #include <QWidget>
@@ -59,6 +60,9 @@ class QueryWindow : public QWidget {
     const QueryResult& Result() const { return m_model->result(); }
     // Channels that are checked, from 1 up to the channel count.
     QList<int> CheckedChannels() const;
+    // The event log of the last successful query's data file over its date range, oldest first
+    // (the chart and the export show it); empty with *error when it cannot be read.
+    QList<LoggedEvent> QueriedEvents(QString* error) const;
 
   protected:
     QueryWindow(int boxes, int channelCount, QWidget* parent);
@@ -80,4 +84,7 @@ class QueryWindow : public QWidget {
     QueryResultModel* m_model = nullptr;
     QString m_recordSource;
     int m_channelCount = 8;
+    QString m_queriedFile;
+    QDate m_queriedFrom;
+    QDate m_queriedTo;
 };

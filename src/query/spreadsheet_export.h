@@ -12,9 +12,12 @@
 // line end are quoted.
 //
 // Both return false with a description naming the file when it cannot be written.
+#include "datafile/event_log.h"
 #include "query/query_result.h"
 
-bool WriteWorkbook(const QueryResult& result, const QString& path, QString* error);
+// With events, a second sheet "Events" holds them (events_sheet.h); the first sheet is the same.
+bool WriteWorkbook(const QueryResult& result, const QString& path, QString* error,
+                   const QList<LoggedEvent>* events = nullptr);
 bool WriteCsv(const QueryResult& result, const QString& path, QString* error);
 
 // A path for a new workbook in a fresh temporary folder (kept after the program ends, so the

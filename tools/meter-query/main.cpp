@@ -3,14 +3,19 @@
 // and workbook as the windows; the data file is opened read-only and never written.
 //
 //   meter-query DATAFILE --from DATE --to DATE [--time HH:MM-HH:MM] --channels LIST
-//               [--report FILE] [--xlsx FILE] [--csv FILE]
+//               [--report FILE] [--xlsx FILE] [--csv FILE] [--events FILE]
 //
-// Standard output: the statement text, then "Record No. N". Exit codes: 0 done; 1 no record
+// Standard output: the statement text, then "Record No. N" (on standard error when --events
+// writes to standard output). --events writes the event log of the date range as CSV ("-" for
+// standard output); with no other output option only the events are written, and --channels may
+// be left out. A workbook gets the events of the range as its second sheet. Exit codes: 0 done; 1 no record
 // matched; 2 bad arguments (one line on standard error names what is wrong); 3 an output file
 // could not be written or the engine failed otherwise.
 #include "datafile/data_file.h"
+#include "event_output.h"
 #include "platform/host_services.h"
 #include "query/query_statement.h"
+#include "query/events_sheet.h"
 #include "query/report_writer.h"
 #include "query/spreadsheet_export.h"
 
@@ -71,7 +76,10 @@ int main(int argc, char** argv)
     const QCommandLineOption xlsx(QStringLiteral("xlsx"), QStringLiteral("write a workbook"),
                                   QStringLiteral("FILE"));
     const QCommandLineOption csv(QStringLiteral("csv"), QStringLiteral("write CSV"), QStringLiteral("FILE"));
-    parser.addOptions({from, to, time, channels, report, xlsx, csv});
+    const QCommandLineOption events(QStringLiteral("events"),
+                                    QStringLiteral("write the events of the range as CSV (- for standard output)"),
+                                    QStringLiteral("FILE"));
+    parser.addOptions({from, to, time, channels, report, xlsx, csv, events});
     if (!parser.parse(app.arguments()))
         return Complain(parser.errorText(), BadArguments);
     if (parser.isSet(QStringLiteral("help")))
@@ -80,8 +88,10 @@ int main(int argc, char** argv)
     const QStringList files = parser.positionalArguments();
     if (files.size() != 1)
         return Complain(QStringLiteral("name exactly one DATAFILE"), BadArguments);
+    const bool eventsOnly =
+        parser.isSet(events) && !parser.isSet(report) && !parser.isSet(xlsx) && !parser.isSet(csv);
     for (const auto* option : {&from, &to, &channels})
-        if (!parser.isSet(*option))
+        if (!parser.isSet(*option) && !(eventsOnly && option == &channels))
             return Complain(QStringLiteral("--%1 is missing").arg(option->names().first()), BadArguments);
 
     QuerySpec spec;
@@ -101,13 +111,21 @@ int main(int argc, char** argv)
         spec.startTime = m.captured(1);
         spec.endTime = m.captured(2);
     }
+    const QString dataFile = files.first();
+    QString error;
+    if (eventsOnly) {
+        if (CountTableFields(dataFile, QStringLiteral("DataRecord"), &error) < 0)
+            return Complain(error, BadArguments);
+        if (!WriteEventsCsv(dataFile, ReadDate(spec.startDate), ReadDate(spec.endDate), parser.value(events),
+                            &error))
+            return Complain(error, Failed);
+        return Done;
+    }
     QString bad;
     spec.channels = ReadChannels(parser.value(channels), &bad);
     if (spec.channels.isEmpty())
         return Complain(QStringLiteral("\"%1\" is not a channel 1 to 16").arg(bad), BadArguments);
 
-    const QString dataFile = files.first();
-    QString error;
     const int fields = CountTableFields(dataFile, QStringLiteral("DataRecord"), &error);
     if (fields < 0)
         return Complain(error, BadArguments);
@@ -121,7 +139,7 @@ int main(int argc, char** argv)
     QString statement;
     if (!BuildStatement(spec, &statement, &error))
         return Complain(error, BadArguments);
-    QTextStream out(stdout);
+    QTextStream out(parser.value(events) == QLatin1String("-") ? stderr : stdout);
     out << statement << Qt::endl;
 
     QueryResult result;
@@ -135,9 +153,18 @@ int main(int argc, char** argv)
     if (parser.isSet(report) &&
         !WriteReport(result, ReportLongDate(Host().now().date()), parser.value(report), &error))
         return Complain(error, Failed);
-    if (parser.isSet(xlsx) && !WriteWorkbook(result, parser.value(xlsx), &error))
-        return Complain(error, Failed);
+    if (parser.isSet(xlsx)) {
+        QList<LoggedEvent> logged;
+        QString eventError;
+        if (!EventsForSheet(dataFile, ReadDate(spec.startDate), ReadDate(spec.endDate), &logged, &eventError))
+            Complain(eventError + QStringLiteral(" The workbook's sheet Events stays empty."), Done);
+        if (!WriteWorkbook(result, parser.value(xlsx), &error, &logged))
+            return Complain(error, Failed);
+    }
     if (parser.isSet(csv) && !WriteCsv(result, parser.value(csv), &error))
+        return Complain(error, Failed);
+    if (parser.isSet(events) && !WriteEventsCsv(dataFile, ReadDate(spec.startDate), ReadDate(spec.endDate),
+                                                parser.value(events), &error))
         return Complain(error, Failed);
     return Done;
 }
