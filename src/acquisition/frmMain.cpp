@@ -478,7 +478,7 @@ void frmMain::CloseProgram()
     if (Windows().IsOpen(WindowId::NewDB))
         Windows().Close(WindowId::NewDB);
     Timer1->stop();
-    m_scan->Events.Stop(QStringLiteral("exit"));
+    m_scan->Events.Stop(QStringLiteral("exit"), true);
     QString error;
     if (!SaveDefaults(&error))
         Host().message(error, HostServices::Ok, HostServices::Icon::Critical);

@@ -50,7 +50,7 @@ QString RecordingEvents::StartText() const
 
 void RecordingEvents::Start()
 {
-    if (!m_data.IsBound() || m_state == State::Running)
+    if (!m_data.IsBound() || m_state == State::Running || m_state == State::Closed)
         return;
     m_state = State::Running;
     m_endedPath.clear();
@@ -73,9 +73,11 @@ bool RecordingEvents::EnsureRunning()
     return m_state == State::Running;
 }
 
-void RecordingEvents::Stop(const QString& why)
+void RecordingEvents::Stop(const QString& why, bool final)
 {
     End(why, State::Idle);
+    if (final)
+        m_state = State::Closed;
 }
 
 void RecordingEvents::End(const QString& why, State next)

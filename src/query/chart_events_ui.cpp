@@ -18,9 +18,9 @@ struct Look {
 };
 
 const Look GapLooks[] = {
-    {EventKind::LinkLost, QStringLiteral("gap: link lost"), QColor(220, 40, 40, 70)},
-    {EventKind::Paused, QStringLiteral("gap: paused"), QColor(120, 120, 120, 70)},
-    {EventKind::RowsMissed, QStringLiteral("gap: rows missed"), QColor(240, 150, 0, 90)},
+    {EventKind::LinkLost, QStringLiteral("gap: link lost"), QColor(220, 40, 40, 90)},
+    {EventKind::Paused, QStringLiteral("gap: paused"), QColor(110, 110, 110, 90)},
+    {EventKind::RowsMissed, QStringLiteral("gap: rows missed"), QColor(240, 150, 0, 110)},
 };
 
 const Look MarkLooks[] = {
@@ -103,11 +103,13 @@ void QueryChart::DrawEvents()
         area->setBorderColor(look.colour.darker());
         attach(area);
     }
+    // Just above the time axis, so that the whole mark shows.
+    const double markY = yMin + (yMax - yMin) * 0.03;
     for (const Look& look : MarkLooks) {
         auto* marks = new QScatterSeries;
         for (const EventMark& mark : std::as_const(m_events.marks))
             if (mark.kind == look.kind)
-                marks->append(Ms(mark.at), yMin);
+                marks->append(Ms(mark.at), markY);
         if (marks->count() == 0) {
             delete marks;
             continue;

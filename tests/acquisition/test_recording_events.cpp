@@ -17,7 +17,7 @@
 //   fail / heal     rows cannot be built (a reading with impossible decimals) / can again
 //   evfail / evheal the event log cannot be written (as on a full disk) / can again
 //   chN=V           channel N reads V
-//   stop            the owner stops recording ("exit")
+//   stop / exit     the owner stops recording ("exit"); exit is final: the program ends
 // Expected: the kinds written, alarm changes as kind[channel]=value, and the rows recorded.
 class TestRecordingEvents : public QObject {
     Q_OBJECT
@@ -85,8 +85,8 @@ class TestRecordingEvents : public QObject {
                 Shared.ChanDecimals[1] = step == "fail" ? 99 : 1;
             else if (step == "evfail" || step == "evheal")
                 m_eventsFail = step == "evfail";
-            else if (step == "stop")
-                m_cycle->Events.Stop(QStringLiteral("exit"));
+            else if (step == "stop" || step == "exit")
+                m_cycle->Events.Stop(QStringLiteral("exit"), step == "exit");
             else if (step.startsWith("ch"))
                 Shared.ChanValue[step.mid(2, step.indexOf('=') - 2).toInt()] = step.section('=', 1).toDouble();
             else
@@ -123,6 +123,8 @@ class TestRecordingEvents : public QObject {
                                         << 1;
         QTest::newRow("a new start after a stop")
             << 100 << QStringList{"row", "stop", "stop", "row"} << QStringList{"start", "stop", "start"} << 1;
+        QTest::newRow("nothing after the final stop")
+            << 100 << QStringList{"row", "exit", "row", "lost", "restored"} << QStringList{"start", "stop"} << 1;
         QTest::newRow("no row inside a gap")
             << 100 << QStringList{"row", "lost", "row", "row", "restored", "row"}
             << QStringList{"start", "link-lost", "link-restored"} << 1;

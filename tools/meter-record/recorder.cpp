@@ -122,7 +122,7 @@ void Recorder::Stop(const QString& why)
     m_timer.stop();
     if (m_port->PortOpen())
         m_port->SetPortOpen(false);
-    m_scan.Events.Stop(why);
+    m_scan.Events.Stop(why, true);
     if (m_running)
         Say(QStringLiteral("stopped (%1): %2 rows recorded in this run; %3 holds %4 rows")
                 .arg(why)
