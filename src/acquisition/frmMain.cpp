@@ -83,7 +83,9 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     };
     // Shown after the tick that met the problem, not inside it.
     m_scan->Events.OnProblem = [this](const QString& problem) {
-        QTimer::singleShot(0, this, [problem] { Host().message(problem, HostServices::Ok, HostServices::Icon::Warning); });
+        QTimer::singleShot(0, this, [problem] {
+            Host().message(problem, HostServices::Ok, HostServices::Icon::Warning);
+        });
     };
     connect(Timer1, &QTimer::timeout, this, [this] {
         const auto recorded = Shared.RecordCount;

@@ -127,8 +127,9 @@ void RecordingEvents::PauseState(bool paused, const QString& why)
     m_pausedKnown = true;
     if (!changed || m_state != State::Running)
         return;
-    const QString text = !why.isEmpty() ? why : paused ? QStringLiteral("recording paused")
-                                                       : QStringLiteral("recording resumed");
+    const QString text = !why.isEmpty() ? why
+                         : paused       ? QStringLiteral("recording paused")
+                                        : QStringLiteral("recording resumed");
     Log(LoggedEvent::At(Host().now(), paused ? EventKind::Paused : EventKind::Resumed, text));
 }
 
@@ -234,18 +235,20 @@ bool RecordingEvents::Flush()
             return false;
         }
         if (created && m_wroteAny)
-            Problem(QStringLiteral("The event log of the data file \"%1\" was removed by another program while "
-                                   "recording; a new one was made, and the events written before are gone.")
-                        .arg(QDir::toNativeSeparators(m_data.DatabaseName())));
+            Problem(
+                QStringLiteral("The event log of the data file \"%1\" was removed by another program while "
+                               "recording; a new one was made, and the events written before are gone.")
+                    .arg(QDir::toNativeSeparators(m_data.DatabaseName())));
         m_wroteAny = true;
         m_lastProblem.clear();
         m_pending.removeFirst();
     }
     if (m_dropped > 0) {
-        Problem(QStringLiteral("%1 event(s) could not be written into the event log of \"%2\" in time and are "
-                               "lost.")
-                    .arg(m_dropped)
-                    .arg(QDir::toNativeSeparators(m_data.DatabaseName())));
+        Problem(
+            QStringLiteral("%1 event(s) could not be written into the event log of \"%2\" in time and are "
+                           "lost.")
+                .arg(m_dropped)
+                .arg(QDir::toNativeSeparators(m_data.DatabaseName())));
         m_dropped = 0;
     }
     return true;

@@ -87,7 +87,8 @@ void QueryChart::DrawEvents()
             if (upper->count() == 0)
                 first = Ms(gap.from);
             last = Ms(gap.to);
-            upper->append({{Ms(gap.from), yMin}, {Ms(gap.from), yMax}, {Ms(gap.to), yMax}, {Ms(gap.to), yMin}});
+            upper->append(
+                {{Ms(gap.from), yMin}, {Ms(gap.from), yMax}, {Ms(gap.to), yMax}, {Ms(gap.to), yMin}});
         }
         if (upper->count() == 0) {
             delete upper;

@@ -32,7 +32,8 @@ void AddEventsSheet(lxw_workbook* workbook, const QList<LoggedEvent>& events, lx
         if (e.date.isValid())
             worksheet_write_number(sheet, row, 0, double(e.date.toJulianDay() - SerialDayZero), dateFormat);
         if (e.time.isValid())
-            worksheet_write_number(sheet, row, 1, e.time.msecsSinceStartOfDay() / 1000.0 / DaySeconds, timeFormat);
+            worksheet_write_number(sheet, row, 1, e.time.msecsSinceStartOfDay() / 1000.0 / DaySeconds,
+                                   timeFormat);
         if (e.utc.isValid())
             Text(sheet, row, 2, e.UtcText());
         Text(sheet, row, 3, e.kind);

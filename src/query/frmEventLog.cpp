@@ -50,7 +50,8 @@ frmEventLog::frmEventLog(QWidget* parent) : QWidget(parent)
     lblFile = Named(new QLabel(this), QStringLiteral("lblFile"));
     lblFile->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     lblFile->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    cmdSelectFile = Named(new QPushButton(QStringLiteral("Select Data File"), this), QStringLiteral("cmdSelectFile"));
+    cmdSelectFile =
+        Named(new QPushButton(QStringLiteral("Select Data File"), this), QStringLiteral("cmdSelectFile"));
     const QDate today = Host().now().date();
     dtFrom = Named(new QDateEdit(today.addDays(-30), this), QStringLiteral("dtFrom"));
     dtTo = Named(new QDateEdit(today, this), QStringLiteral("dtTo"));

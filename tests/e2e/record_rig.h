@@ -45,7 +45,8 @@ class Run {
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
         env.insert(QStringLiteral("VARNIK_WATCHDOG_MS"), QStringLiteral("1000"));
         process.setProcessEnvironment(env);
-        process.start(program.startsWith(QLatin1Char('/')) ? program : QStringLiteral(VARNIK_BINARY_DIR "/") + program,
+        process.start(program.startsWith(QLatin1Char('/')) ? program
+                                                           : QStringLiteral(VARNIK_BINARY_DIR "/") + program,
                       arguments);
     }
     ~Run()
@@ -104,4 +105,3 @@ inline std::unique_ptr<Run> StartSim(const RecordFolder& folder, const QStringLi
                                      folder.dir());
     return sim->waitFor(QStringLiteral("/dev/")) ? std::move(sim) : nullptr;
 }
-

@@ -124,6 +124,10 @@ class TestMeterRecord : public QObject {
         QVERIFY(recorder.signalAndWait(SIGTERM));
         QCOMPARE(recorder.process.exitCode(), 0);
         QCOMPARE(SqliteRowCount(folder.path(QStringLiteral("Data1.mdb"))), StatedRows(recorder.output()));
+        // The event log tells of the one gap.
+        QCOMPARE(SqliteCli(folder.path(QStringLiteral("Data1.mdb")),
+                           QStringLiteral("SELECT kind FROM EventLog WHERE kind LIKE 'link-%' ORDER BY id")),
+                 (QStringList{"link-lost", "link-restored"}));
     }
 
     void fullDataFile_data()

@@ -32,9 +32,10 @@ exit $rc
 bool CanMountTmpfs(const QString& mountPoint)
 {
     QProcess probe;
-    probe.start(QStringLiteral("unshare"), {"--user", "--map-root-user", "--mount", "mount", "-t", "tmpfs", "-o",
-                                            "size=64k", "tmpfs", mountPoint});
-    return probe.waitForFinished(10000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+    probe.start(QStringLiteral("unshare"), {"--user", "--map-root-user", "--mount", "mount", "-t", "tmpfs",
+                                            "-o", "size=64k", "tmpfs", mountPoint});
+    return probe.waitForFinished(10000) && probe.exitStatus() == QProcess::NormalExit &&
+           probe.exitCode() == 0;
 }
 
 } // namespace
@@ -80,21 +81,26 @@ class TestRecordFaults : public QObject {
 
         const QString file = folder.path("Data1.mdb");
         // Alarm changes come and go with the simulated readings; the rest is the story of the run.
-        const QStringList kinds =
-            SqliteCli(file, "SELECT kind FROM EventLog WHERE kind NOT IN ('high', 'low', 'normal') ORDER BY id");
+        const QStringList kinds = SqliteCli(
+            file, "SELECT kind FROM EventLog WHERE kind NOT IN ('high', 'low', 'normal') ORDER BY id");
         QCOMPARE(kinds, (QStringList{"start", "rows-missed", "link-lost", "link-restored", "stop"}));
-        const QStringList missed = SqliteCli(file, "SELECT value, text FROM EventLog WHERE kind = 'rows-missed'");
+        const QStringList missed =
+            SqliteCli(file, "SELECT value, text FROM EventLog WHERE kind = 'rows-missed'");
         QVERIFY2(missed.value(0).contains(" missed from ") && missed.value(0).contains("full"),
                  qPrintable(missed.join('\n')));
-        QVERIFY2(SqliteCli(file, "SELECT text FROM EventLog WHERE kind = 'start'").value(0).startsWith("meter-record "),
+        QVERIFY2(SqliteCli(file, "SELECT text FROM EventLog WHERE kind = 'start'")
+                     .value(0)
+                     .startsWith("meter-record "),
                  qPrintable(shell.output()));
         QCOMPARE(SqliteCli(file, "SELECT text FROM EventLog WHERE kind = 'stop'"), QStringList{"signal"});
         // No row inside the gap: its readings would be stale.
-        QCOMPARE(SqliteCli(file, "SELECT count(*) FROM DataRecord, "
-                                 "(SELECT date || ' ' || time AS t FROM EventLog WHERE kind = 'link-lost') AS lost, "
-                                 "(SELECT date || ' ' || time AS t FROM EventLog WHERE kind = 'link-restored') AS back "
-                                 "WHERE date || ' ' || time > lost.t AND date || ' ' || time < back.t"),
-                 QStringList{"0"});
+        QCOMPARE(
+            SqliteCli(file,
+                      "SELECT count(*) FROM DataRecord, "
+                      "(SELECT date || ' ' || time AS t FROM EventLog WHERE kind = 'link-lost') AS lost, "
+                      "(SELECT date || ' ' || time AS t FROM EventLog WHERE kind = 'link-restored') AS back "
+                      "WHERE date || ' ' || time > lost.t AND date || ' ' || time < back.t"),
+            QStringList{"0"});
         QVERIFY(SqliteRowCount(file) >= 4);
     }
 };

@@ -99,11 +99,13 @@ class TestEventViews : public QObject {
             << QStringList{"10:10:00 link-lost", "10:15:00 paused", "10:30:00 stop"}
             << QStringList{"link-lost 10:10:00-10:30:00", "paused 10:15:00-10:30:00"};
         QTest::newRow("rows missed until written again")
-            << QStringList{"10:40:30 rows-missed 3 rows missed from 2010-04-01 10:40:00 to 2010-04-01 10:40:20: full"}
+            << QStringList{"10:40:30 rows-missed 3 rows missed from 2010-04-01 10:40:00 to 2010-04-01 "
+                           "10:40:20: full"}
             << QStringList{"rows-missed 10:40:00-10:40:30"};
-        QTest::newRow("outside the range") << QStringList{"08:00:00 link-lost", "09:00:00 link-restored"}
-                                           << QStringList{};
-        QTest::newRow("marks") << QStringList{"10:00:00 start", "10:01:00 note hi", "10:02:00 high", "11:30:00 note"}
+        QTest::newRow("outside the range")
+            << QStringList{"08:00:00 link-lost", "09:00:00 link-restored"} << QStringList{};
+        QTest::newRow("marks") << QStringList{"10:00:00 start", "10:01:00 note hi", "10:02:00 high",
+                                              "11:30:00 note"}
                                << QStringList{"note 10:01:00", "high 10:02:00"};
     }
     void chartSpans()
@@ -113,10 +115,12 @@ class TestEventViews : public QObject {
         QList<LoggedEvent> logged;
         for (const QString& line : events)
             logged << Event(line);
-        const ChartEvents chart = EventsForChart(logged, QDateTime(Day, QTime(10, 0)), QDateTime(Day, QTime(11, 0)));
+        const ChartEvents chart =
+            EventsForChart(logged, QDateTime(Day, QTime(10, 0)), QDateTime(Day, QTime(11, 0)));
         QStringList drawn;
         for (const EventSpan& gap : chart.gaps)
-            drawn << QStringLiteral("%1 %2-%3").arg(gap.kind, gap.from.toString("HH:mm:ss"), gap.to.toString("HH:mm:ss"));
+            drawn << QStringLiteral("%1 %2-%3")
+                         .arg(gap.kind, gap.from.toString("HH:mm:ss"), gap.to.toString("HH:mm:ss"));
         for (const EventMark& mark : chart.marks)
             drawn << QStringLiteral("%1 %2").arg(mark.kind, mark.at.toString("HH:mm:ss"));
         QCOMPARE(drawn, expected);
@@ -126,20 +130,21 @@ class TestEventViews : public QObject {
     void meterQueryEvents()
     {
         const QString header = "date,time,utc,kind,channel,value,text\n";
-        const QString day1 = header + QStringLiteral("2010-04-01,10:00:00,%1,start,,,Varnik\n"
-                                                     "2010-04-01,10:10:00,%2,link-lost,,,silent\n"
-                                                     "2010-04-01,10:20:00,%3,link-restored,,,\n"
-                                                     "2010-04-01,10:25:00,%4,note,,,\"a, \"\"quoted\"\" note\"\n")
-                                          .arg(Utc("10:00:00 start"), Utc("10:10:00 start"), Utc("10:20:00 start"),
-                                               Utc("10:25:00 start"));
+        const QString day1 =
+            header + QStringLiteral("2010-04-01,10:00:00,%1,start,,,Varnik\n"
+                                    "2010-04-01,10:10:00,%2,link-lost,,,silent\n"
+                                    "2010-04-01,10:20:00,%3,link-restored,,,\n"
+                                    "2010-04-01,10:25:00,%4,note,,,\"a, \"\"quoted\"\" note\"\n")
+                         .arg(Utc("10:00:00 start"), Utc("10:10:00 start"), Utc("10:20:00 start"),
+                              Utc("10:25:00 start"));
         Run r = MeterQuery({m_file, "--from", "2010-04-01", "--to", "2010-04-01", "--events", "-"});
         QCOMPARE(r.code, 0);
         QCOMPARE(QString::fromUtf8(r.out), day1);
 
         // With another output the query runs as before, its lines on standard error.
         const QString csv = m_dir.filePath("events.csv");
-        r = MeterQuery({m_file, "--from", "2010-04-01", "--to", "2010-04-02", "--channels", "1", "--events", csv,
-                        "--xlsx", m_dir.filePath("run.xlsx")});
+        r = MeterQuery({m_file, "--from", "2010-04-01", "--to", "2010-04-02", "--channels", "1", "--events",
+                        csv, "--xlsx", m_dir.filePath("run.xlsx")});
         QCOMPARE(r.code, 0);
         QVERIFY(r.out.startsWith("Select [date]"));
         QFile written(csv);
@@ -154,9 +159,11 @@ class TestEventViews : public QObject {
                                           "for r in wb['Events'].iter_rows(values_only=True): print(r)",
                                           m_dir.filePath("run.xlsx")});
         QVERIFY(python.waitForFinished(60000));
-        const QStringList lines = QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        const QStringList lines =
+            QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.value(0), QStringLiteral("['Sheet1', 'Events']"));
-        QCOMPARE(lines.value(1), QStringLiteral("('Date', 'Time', 'UTC', 'Kind', 'Channel', 'Value', 'Text')"));
+        QCOMPARE(lines.value(1),
+                 QStringLiteral("('Date', 'Time', 'UTC', 'Kind', 'Channel', 'Value', 'Text')"));
         QCOMPARE(lines.size(), 7);
         QVERIFY2(lines[2].startsWith("(datetime.datetime(2010, 4, 1, 0, 0), datetime.time(10, 0), '") &&
                      lines[2].endsWith("', 'start', None, None, 'Varnik')"),

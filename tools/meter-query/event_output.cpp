@@ -14,8 +14,9 @@ bool WriteEventsCsv(const QString& dataFile, const QDate& from, const QDate& to,
         return false;
     const QByteArray csv = EventsCsv(events).toUtf8();
     QFile out;
-    const bool opened = target == QLatin1String("-") ? out.open(stdout, QIODevice::WriteOnly)
-                                                     : (out.setFileName(target), out.open(QIODevice::WriteOnly));
+    const bool opened = target == QLatin1String("-")
+                            ? out.open(stdout, QIODevice::WriteOnly)
+                            : (out.setFileName(target), out.open(QIODevice::WriteOnly));
     if (!opened || out.write(csv) != csv.size() || !out.flush()) {
         *error = QStringLiteral("The events cannot be written to \"%1\": %2")
                      .arg(QDir::toNativeSeparators(target), out.errorString());
