@@ -31,27 +31,15 @@
 
 namespace {
 // The local time zone of the process for the life of the object.
-class LocalZone {
-  public:
-    explicit LocalZone(const char* zone) : m_had(qEnvironmentVariableIsSet("TZ")), m_old(qgetenv("TZ"))
+struct LocalZone {
+    const QByteArray old = qgetenv("TZ");
+    explicit LocalZone(const char* zone) { Set(zone); }
+    ~LocalZone() { Set(old.isEmpty() ? nullptr : old.constData()); }
+    static void Set(const char* zone)
     {
-        qputenv("TZ", zone);
+        zone ? qputenv("TZ", zone) : qunsetenv("TZ");
         tzset();
     }
-    ~LocalZone()
-    {
-        if (m_had)
-            qputenv("TZ", m_old);
-        else
-            qunsetenv("TZ");
-        tzset();
-    }
-    LocalZone(const LocalZone&) = delete;
-    LocalZone& operator=(const LocalZone&) = delete;
-
-  private:
-    bool m_had;
-    QByteArray m_old;
 };
 
 // How far apart two colours look (the "redmean" weighting of RGB), 0 to about 765.
@@ -325,14 +313,10 @@ class TestFrmSelect : public QObject {
     void sixteenChannelStatisticsKeepTheGridsRoom()
     {
         Start();
-        QVERIFY(CreateDataFile(DataPath("wide.mdb"), 16));
-        QStringList columns{"\"date\"", "\"time\""}, values{"'2010-04-01'", "'08:00:00'"};
-        for (int c = 1; c <= 16; ++c) {
-            columns << QString("\"chan %1\"").arg(c) << QString("\"unit %1\"").arg(c);
-            values << QString::number(c * 1000.25) << "'kPa'";
-        }
-        SqliteCli(DataPath("wide.mdb"), QString("INSERT INTO DataRecord (%1) VALUES (%2)")
-                                            .arg(columns.join(','), values.join(',')));
+        QStringList row{"'2010-04-01'", "'08:00:00'"};
+        for (int c = 1; c <= 16; ++c)
+            row << QString::number(c * 1000.25) << "'kPa'";
+        MakeDataFile(DataPath("wide.mdb"), 16, {row.join(',')});
         auto w = Open<frmSelect_16>();
         w->Combo1->setCurrentIndex(2);
         w->Label6->setText(DataPath("wide.mdb"));
@@ -342,10 +326,7 @@ class TestFrmSelect : public QObject {
         };
         settle();
         const int gridHeight = w->DBGrid1->height();
-        QList<int> all;
-        for (int c = 1; c <= 16; ++c)
-            all << c;
-        Ask(w.get(), all);
+        Ask(w.get(), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
         settle();
         QVERIFY(w->Statistics->text().contains("chan 16: min 16004.0"));
         QCOMPARE(w->DBGrid1->height(), gridHeight);
