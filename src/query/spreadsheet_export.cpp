@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <vector>
 #include <xlsxwriter.h>
 
@@ -125,14 +124,19 @@ bool WriteCsv(const QueryResult& result, const QString& path, QString* error)
     return true;
 }
 
-QString NewWorkbookPath(QString* error)
+QString NewWorkbookPath(const QString& folder, const QDateTime& when, QString* error)
 {
-    QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/varnik-query-XXXXXX"));
-    if (!folder.isValid()) {
-        *error =
-            QStringLiteral("No temporary folder can be made for the workbook: %1").arg(folder.errorString());
-        return {};
+    const QString stem = QDir(folder).filePath(when.toString(QStringLiteral("'Query-'yyyyMMdd-HHmmss")));
+    QString reason;
+    for (int n = 1; n <= 100; ++n) {
+        const QString path = stem + (n == 1 ? QString() : QStringLiteral("-%1").arg(n)) + QStringLiteral(".xlsx");
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return path;
+        reason = file.errorString();
+        if (!file.exists())
+            break;
     }
-    folder.setAutoRemove(false);
-    return folder.filePath(QStringLiteral("Query.xlsx"));
+    *error = QStringLiteral("No workbook can be made in \"%1\": %2").arg(Shown(folder), reason);
+    return {};
 }
