@@ -2,7 +2,8 @@
 // Output files of a query (report, workbook, CSV) are written whole or not at all: the content goes
 // to a temporary file in the target's folder, which takes the target's place only when all of it
 // was written. A failure leaves the earlier file (or none), never half a file. A file that is a
-// SQLite database (a data file) is never replaced.
+// SQLite database (a data file) is never replaced. A pipe, terminal or descriptor path
+// (/dev/stdout) is written in place.
 #include <QString>
 #include <functional>
 

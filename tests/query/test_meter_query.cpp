@@ -170,6 +170,8 @@ class TestMeterQuery : public QObject {
             << "--report not written: Record 1 has no chan 2 value" << QStringList{"out.csv", "out.xlsx"};
         QTest::newRow("missing folder") << QStringList{"csv", "none/out.csv", "report", "out.txt"} << "1" << 3
                                         << "--csv not written" << QStringList{"out.txt"};
+        QTest::newRow("standard output")
+            << QStringList{"csv", "/dev/stdout"} << "1" << 0 << "" << QStringList{};
         QTest::newRow("all written") << QStringList{"csv", "out.csv", "report", "old.txt"} << "1" << 0 << ""
                                      << QStringList{"out.csv", "old.txt"};
     }
@@ -200,6 +202,7 @@ class TestMeterQuery : public QObject {
         QCOMPARE(r.code, code);
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
         QCOMPARE(r.err.count('\n'), code == 0 ? 0 : 1);
+        QCOMPARE(r.out.contains("date,time,chan 1,unit 1\r"), outputs.contains("/dev/stdout"));
         for (const QString& name : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden)) {
             const bool isNew = !before.contains(name);
             QVERIFY2(written.contains(name) == (isNew || before[name] != Hash(dir.filePath(name))),
