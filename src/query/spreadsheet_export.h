@@ -11,7 +11,8 @@
 // leading ' so that a spreadsheet does not run it as a formula; fields with a comma, a quote or a
 // line end are quoted.
 //
-// Both return false with a description naming the file when it cannot be written.
+// Both write the file whole or not at all and never over a database (output_file.h), and return
+// false with a description naming the file when it cannot be written.
 #include "query/query_result.h"
 
 #include <QDateTime>
