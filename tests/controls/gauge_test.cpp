@@ -3,6 +3,7 @@
 #include "test_registry.h"
 
 #include <QTest>
+#include <QWidget>
 #include <cmath>
 #include <limits>
 
@@ -75,6 +76,47 @@ class GaugeTest : public QObject {
         QCOMPARE(gauge.tickValues(0).size(), size_t(3));
         QCOMPARE(gauge.tickValues(1).size(), size_t(11));
         QCOMPARE(gauge.tickValues(2).size(), size_t(6));
+    }
+
+    // The captions stay off the end labels of the scale and inside the rim, however the page shapes
+    // the gauge (wide on the two-gauge page, tall in a narrow window).
+    void captionsClearOfLabelsAndRim_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("default") << QSize(240, 240);
+        QTest::newRow("wide") << QSize(460, 220);
+        QTest::newRow("tall") << QSize(200, 420);
+        QTest::newRow("small") << QSize(110, 110);
+        QTest::newRow("large") << QSize(700, 640);
+    }
+    void captionsClearOfLabelsAndRim()
+    {
+        QFETCH(QSize, size);
+        AGauge gauge;
+        QWidget value;
+        QWidget unit;
+        gauge.setCaptions(&value, &unit);
+        gauge.resize(size);
+        gauge.show();
+        QCOMPARE(value.geometry(), gauge.valueArea());
+        QCOMPARE(unit.geometry(), gauge.unitArea());
+        QVERIFY(!value.geometry().intersects(unit.geometry()));
+        for (double end : {gauge.ScaleMinValue(), gauge.ScaleMaxValue()}) {
+            const QRectF label = gauge.tickLabelBounds(end);
+            QVERIFY2(!label.intersects(QRectF(value.geometry())), qPrintable(QString::number(end)));
+        }
+        // Every corner of both captions lies inside the face, short of the rim's pen.
+        const double side = std::min(size.width(), size.height()) - 8;
+        const QPointF centre(size.width() / 2.0, size.height() / 2.0);
+        for (const QRect& r : {value.geometry(), unit.geometry()}) {
+            for (QPointF corner : {r.topLeft(), r.topRight() + QPoint(1, 0), r.bottomLeft() + QPoint(0, 1),
+                                   r.bottomRight() + QPoint(1, 1)}) {
+                const QPointF off = corner - centre;
+                QVERIFY(std::hypot(off.x(), off.y()) < side / 2 * 0.94);
+            }
+        }
+        value.setParent(nullptr);
+        unit.setParent(nullptr);
     }
 
     void needlePinsAtTheEndStops_data()
