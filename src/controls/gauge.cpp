@@ -242,7 +242,7 @@ QRect AGauge::valueArea() const
     const QRectF d = dial();
     const double r = d.width() / 2;
     const QPointF c = d.center();
-    QRect area = QRectF(c.x() - 0.42 * r, c.y() + 0.47 * r, 0.84 * r, 0.25 * r).toAlignedRect();
+    QRect area = QRectF(c.x() - 0.42 * r, c.y() + 0.47 * r, 0.84 * r, 0.24 * r).toAlignedRect();
     // On a small dial the labels keep a legible size and reach lower.
     const double labels = std::max(tickLabelBounds(m_min).bottom(), tickLabelBounds(m_max).bottom());
     area.setTop(std::max(area.top(), int(std::ceil(labels)) + 1));
@@ -255,7 +255,7 @@ QRect AGauge::unitArea() const
     const QRectF d = dial();
     const double r = d.width() / 2;
     const QPointF c = d.center();
-    QRect area = QRectF(c.x() - 0.34 * r, c.y() + 0.72 * r, 0.68 * r, 0.14 * r).toAlignedRect();
+    QRect area = QRectF(c.x() - 0.27 * r, c.y() + 0.71 * r, 0.54 * r, 0.16 * r).toAlignedRect();
     area.setTop(std::max(area.top(), valueArea().bottom() + 1)); // rounded outwards, they would touch
     return area;
 }
