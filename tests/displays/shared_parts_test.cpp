@@ -150,9 +150,6 @@ class SharedPartsTest : public QObject {
     {
         QFETCH(QString, which);
         open(which);
-        const QSize least = window->minimumSizeHint();
-        QVERIFY2(least.width() <= 1240 && least.height() <= 720,
-                 qPrintable(QStringLiteral("%1x%2").arg(least.width()).arg(least.height())));
         QVERIFY(window->width() <= 1240 && window->height() <= 720);
         auto* counter = child<QWidget>(window, "Odometer1");
         const int statusHeight = window->height() - counter->mapTo(window, QPoint()).y();
@@ -198,10 +195,7 @@ class SharedPartsTest : public QObject {
         QFETCH(QString, which);
         open(which);
         auto* note = child<QLabel>(window, "lblOutage");
-        ForwardStatus down;
-        down.state = ForwardStatus::State::Unreachable;
-        down.unreachableSince = fx.host->clock.addSecs(-59);
-        down.waitingRows = 12;
+        const ForwardStatus down{ForwardStatus::State::Unreachable, fx.host->clock.addSecs(-59), 12, 0, {}};
         fx.main->ForwardStatusChanged(down);
         tick(window);
         QVERIFY(note->isHidden());
@@ -209,9 +203,7 @@ class SharedPartsTest : public QObject {
         tick(window);
         QVERIFY(note->isVisible());
         QCOMPARE(note->text(), ForwardStatusText(down, true));
-        ForwardStatus back;
-        back.state = ForwardStatus::State::UpToDate;
-        fx.main->ForwardStatusChanged(back);
+        fx.main->ForwardStatusChanged({ForwardStatus::State::UpToDate, {}, 0, 0, {}});
         tick(window);
         QVERIFY(note->isHidden());
     }
