@@ -355,7 +355,8 @@ void frmMain::ForwardStatusChanged(const ForwardStatus& status)
 QString frmMain::ForwardOutageText() const
 {
     constexpr qint64 OutageNoticeSeconds = 60;
-    if (!m_forwardStatus || m_forwardStatus->state != ForwardStatus::State::Unreachable || !m_forwardStatus->unreachableSince.isValid() ||
+    if (!m_forwardStatus || m_forwardStatus->state != ForwardStatus::State::Unreachable ||
+        !m_forwardStatus->unreachableSince.isValid() ||
         m_forwardStatus->unreachableSince.secsTo(Host().now()) < OutageNoticeSeconds)
         return QString();
     return ForwardStatusText(*m_forwardStatus, true);
@@ -461,8 +462,8 @@ void frmMain::savePlacement()
     // window neither moved nor resized keeps the numbers it was placed by.
     Placement twips = m_readPlacement;
     if (r != m_placedPixels)
-        twips = {int(std::lround(r.left() * tx)), int(std::lround(r.top() * ty)), int(std::lround(r.width() * tx)),
-                 int(std::lround(r.height() * ty))};
+        twips = {int(std::lround(r.left() * tx)), int(std::lround(r.top() * ty)),
+                 int(std::lround(r.width() * tx)), int(std::lround(r.height() * ty))};
     Host().setSetting(SettingsGroup, QStringLiteral("MainLeft"), QString::number(twips.left));
     Host().setSetting(SettingsGroup, QStringLiteral("MainTop"), QString::number(twips.top));
     Host().setSetting(SettingsGroup, QStringLiteral("MainWidth"), QString::number(twips.width));

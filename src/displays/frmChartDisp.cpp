@@ -265,7 +265,8 @@ void frmChartDisp::FitToReading(double value)
     const double spread = m_seenMax - m_seenMin;
     const double margin = spread > 0 ? spread / 10 : std::max(1.0, std::abs(m_seenMin) / 10);
     const auto limit = [](double v) {
-        return float(std::clamp(v, double(-std::numeric_limits<float>::max()), double(std::numeric_limits<float>::max())));
+        const double largest = std::numeric_limits<float>::max();
+        return float(std::clamp(v, -largest, largest));
     };
     ShowYRange(limit(m_seenMax + margin), limit(m_seenMin - margin));
 }
