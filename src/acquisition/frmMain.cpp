@@ -17,6 +17,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -88,9 +89,10 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     buildMenus();
     buildStatusBar();
 
-    const QRect placement = PlacementToPixels(ReadPlacement());
-    move(placement.topLeft());
-    resize(placement.size());
+    m_readPlacement = ReadPlacement();
+    m_placedPixels = PlacementToPixels(m_readPlacement);
+    move(m_placedPixels.topLeft());
+    resize(m_placedPixels.size());
     Shared.BaudRate = StoredBaudRate();
     mnuHelpAbout->setText(QStringLiteral("About ") + Shared.ExeTitle);
     loadDataFile();
@@ -253,8 +255,9 @@ void frmMain::updateClock()
     // A full data file records nothing more; the status bar says so until a new file is made.
     const bool full = DataFileFull();
     if (full) {
-        if (sbStatusBar->currentMessage() != DataFileFullText())
-            sbStatusBar->showMessage(DataFileFullText());
+        const QString text = DataFileFullText(BoundFileName());
+        if (sbStatusBar->currentMessage() != text)
+            sbStatusBar->showMessage(text);
     } else if (m_fullShown) {
         sbStatusBar->clearMessage();
     }
@@ -314,6 +317,11 @@ bool frmMain::BindDataFile(QString* error)
     return true;
 }
 
+QString frmMain::BoundFileName() const
+{
+    return Data1->IsBound() ? QFileInfo(Data1->DatabaseName()).fileName() : Shared.DataFileName;
+}
+
 void frmMain::startForwarding()
 {
     const QString group = QStringLiteral("Forward");
@@ -321,14 +329,13 @@ void frmMain::startForwarding()
     if (url.isEmpty()) {
         if (m_forward)
             m_forward->Stop();
+        m_forwardStatus.reset();
         lblForward->hide();
         return;
     }
     if (!m_forward) {
         m_forward = new Forwarder({}, this);
-        connect(m_forward, &Forwarder::StatusChanged, lblForward, [this](const ForwardStatus& status) {
-            showForwardStatus(ForwardStatusText(status, true), ForwardStatusText(status));
-        });
+        connect(m_forward, &Forwarder::StatusChanged, this, &frmMain::ForwardStatusChanged);
     }
     lblForward->show();
     QString error;
@@ -337,6 +344,22 @@ void frmMain::startForwarding()
         m_forward->Stop();
         showForwardStatus(error, error);
     }
+}
+
+void frmMain::ForwardStatusChanged(const ForwardStatus& status)
+{
+    m_forwardStatus = std::make_unique<ForwardStatus>(status);
+    showForwardStatus(ForwardStatusText(status, true), ForwardStatusText(status));
+}
+
+QString frmMain::ForwardOutageText() const
+{
+    constexpr qint64 OutageNoticeSeconds = 60;
+    if (!m_forwardStatus || m_forwardStatus->state != ForwardStatus::State::Unreachable ||
+        !m_forwardStatus->unreachableSince.isValid() ||
+        m_forwardStatus->unreachableSince.secsTo(Host().now()) < OutageNoticeSeconds)
+        return QString();
+    return ForwardStatusText(*m_forwardStatus, true);
 }
 
 void frmMain::showForwardStatus(const QString& text, const QString& details)
@@ -403,6 +426,11 @@ void frmMain::AnnounceNewDataFile()
     emit newDataFile();
 }
 
+void frmMain::AnnounceSetupSaved()
+{
+    emit setupSaved();
+}
+
 frmMain::Placement frmMain::ReadPlacement()
 {
     const Placement defaults;
@@ -430,12 +458,16 @@ void frmMain::savePlacement()
     const double tx = TwipsPerPixelX(screen());
     const double ty = TwipsPerPixelY(screen());
     const QRect r(pos(), size());
-    Host().setSetting(SettingsGroup, QStringLiteral("MainLeft"), QString::number(std::lround(r.left() * tx)));
-    Host().setSetting(SettingsGroup, QStringLiteral("MainTop"), QString::number(std::lround(r.top() * ty)));
-    Host().setSetting(SettingsGroup, QStringLiteral("MainWidth"),
-                      QString::number(std::lround(r.width() * tx)));
-    Host().setSetting(SettingsGroup, QStringLiteral("MainHeight"),
-                      QString::number(std::lround(r.height() * ty)));
+    // Twips to whole pixels and back drifts (1000 twips at 15 a pixel comes back as 1005): a
+    // window neither moved nor resized keeps the numbers it was placed by.
+    Placement twips = m_readPlacement;
+    if (r != m_placedPixels)
+        twips = {int(std::lround(r.left() * tx)), int(std::lround(r.top() * ty)),
+                 int(std::lround(r.width() * tx)), int(std::lround(r.height() * ty))};
+    Host().setSetting(SettingsGroup, QStringLiteral("MainLeft"), QString::number(twips.left));
+    Host().setSetting(SettingsGroup, QStringLiteral("MainTop"), QString::number(twips.top));
+    Host().setSetting(SettingsGroup, QStringLiteral("MainWidth"), QString::number(twips.width));
+    Host().setSetting(SettingsGroup, QStringLiteral("MainHeight"), QString::number(twips.height));
 }
 
 void frmMain::CloseProgram()

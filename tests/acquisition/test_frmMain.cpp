@@ -308,6 +308,12 @@ class TestMainWindow : public QObject {
         }
         frmMain w;
         QCOMPARE(QRect(w.pos(), w.size()), pixels);
+        // Not moved: saved back as read (or as the defaults it fell back to), without drift.
+        w.CloseProgram();
+        const QStringList fallback{"1000", "1000", "6500", "6500"};
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(m_host->settings.value(QStringLiteral("Settings/") + keys[i]),
+                     pixels == QRect(67, 67, 433, 433) ? fallback[i] : stored[i]);
     }
 
     void baudRate_data()
