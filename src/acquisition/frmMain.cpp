@@ -80,7 +80,8 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     m_link->OnDeclined = [this] { CloseProgram(); };
     connect(Timer1, &QTimer::timeout, this, [this] {
         const auto recorded = Shared.RecordCount;
-        m_scan->Timer1_Timer();
+        if (m_scan->Timer1_Timer() == ScanCycle::Tick::Failed && Data1->IsDamaged())
+            stopDamagedRecording();
         if (m_forward && Shared.RecordCount != recorded)
             m_forward->RowRecorded();
     });
@@ -300,6 +301,18 @@ void frmMain::loadDataFile()
                 .arg(QDir::toNativeSeparators(path), error),
             HostServices::Ok, HostServices::Icon::Warning);
     }
+}
+
+void frmMain::stopDamagedRecording()
+{
+    // Unbound before the box is shown: ticks go on behind it and must not try the file again.
+    const QString path = Data1->DatabaseName();
+    Data1->Unbind();
+    Panels[0]->setText(QStringLiteral("Recording off: the data file is damaged."));
+    Host().message(QStringLiteral("The data file %1 is damaged and cannot take more rows: %2\nRecording is "
+                                  "off until a data file is made or chosen with \"Create New Data File\".")
+                       .arg(QDir::toNativeSeparators(path), m_scan->LastError()),
+                   HostServices::Ok, HostServices::Icon::Warning);
 }
 
 bool frmMain::BindDataFile(QString* error)

@@ -102,6 +102,8 @@ class frmMain : public QMainWindow {
     void updateMenus();
     void updateClock();
     void loadDataFile();
+    // A data file found damaged by the scan tick: unbound (recording off) and the user told.
+    void stopDamagedRecording();
     void applyIdentity();
     void savePlacement();
     // Forwards the data file's rows to the central database while settings "Forward"/"URL" is set.
