@@ -43,6 +43,15 @@ auto DisplayChannels(const SharedState& s)
     return std::make_tuple(s.TextChan1, s.TextChan2, s.TextChan4, s.TextChan6, s.AngChan2, s.AngChan4);
 }
 
+// A fresh shared state in the same scratch folder. (Not written inside the template below: GCC 12
+// fails on it there with an internal error.)
+void ResetShared()
+{
+    const QString folder = FuzzScratchFolder();
+    Shared = SharedState{};
+    Shared.DataFolder = folder;
+}
+
 // Loads, saves and loads again; `same` compares the state after the save with the state reloaded.
 template <typename Load, typename Save, typename Same>
 void RoundTrip(const QString& file, Load load, Save save, Same same)
@@ -57,8 +66,7 @@ void RoundTrip(const QString& file, Load load, Save save, Same same)
         return;
     }
     const SharedState saved = Shared;
-    Shared = SharedState{};
-    Shared.DataFolder = saved.DataFolder;
+    ResetShared();
     error.clear();
     if (!load(&error)) {
         std::fprintf(stderr, "reload: %s\n", qPrintable(error));
@@ -72,8 +80,7 @@ int FuzzConfig(const uint8_t* data, size_t size)
 {
     FuzzInput in(data, size);
     const uint8_t selector = in.byte();
-    Shared = SharedState{};
-    Shared.DataFolder = FuzzScratchFolder();
+    ResetShared();
     const QByteArray content = in.rest();
     QString error;
     switch (selector % 4) {
