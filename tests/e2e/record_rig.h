@@ -13,18 +13,19 @@
 // and a settings store of its own.
 class RecordFolder {
   public:
-    explicit RecordFolder(int maxRecords = 65535)
+    explicit RecordFolder(int maxRecords = 65535, const QString& dataFile = QStringLiteral("Data1.mdb"))
     {
         for (const char* name : {"unit2.dat", "display.dat", "dispchan.dat"})
             QFile::copy(QStringLiteral(VARNIK_SOURCE_DIR "/data/") + QLatin1String(name), path(name));
         QFile defaults(path("default.txt"));
         if (defaults.open(QIODevice::WriteOnly))
             defaults.write(
-                QStringLiteral("\"Comm. Port \",1\r\n\"Data File Name\",\"Data1.mdb\"\r\n"
+                QStringLiteral("\"Comm. Port \",1\r\n\"Data File Name\",\"%2\"\r\n"
                                "\"System Scan Rate\",1\r\n\"Max Record data\",%1\r\n"
                                "\"Text Display type\",0\r\n\"Angular Display Channel\",0\r\n"
                                "\"Chart Display Channel\",1\r\n\"Format 01 and Special Meter\",0\r\n")
                     .arg(maxRecords)
+                    .arg(dataFile)
                     .toLatin1());
     }
     QString path(const QString& name) const { return m_dir.filePath(name); }

@@ -1,10 +1,9 @@
 #include "event_output.h"
 
 #include "query/events_sheet.h"
+#include "query/output_file.h"
 
-#include <QDir>
 #include <QFile>
-#include <cstdio>
 
 bool WriteEventsCsv(const QString& dataFile, const QDate& from, const QDate& to, const QString& target,
                     QString* error)
@@ -13,14 +12,14 @@ bool WriteEventsCsv(const QString& dataFile, const QDate& from, const QDate& to,
     if (!EventsForSheet(dataFile, from, to, &events, error))
         return false;
     const QByteArray csv = EventsCsv(events).toUtf8();
-    QFile out;
-    const bool opened = target == QLatin1String("-")
-                            ? out.open(stdout, QIODevice::WriteOnly)
-                            : (out.setFileName(target), out.open(QIODevice::WriteOnly));
-    if (!opened || out.write(csv) != csv.size() || !out.flush()) {
-        *error = QStringLiteral("The events cannot be written to \"%1\": %2")
-                     .arg(QDir::toNativeSeparators(target), out.errorString());
+    const auto write = [&csv](QIODevice& out, QString* failure) {
+        if (out.write(csv) == csv.size())
+            return true;
+        *failure = QStringLiteral("The events cannot be written: %1").arg(out.errorString());
         return false;
-    }
-    return true;
+    };
+    if (target != QLatin1String("-"))
+        return SaveOutput(target, QStringLiteral("events file"), write, error);
+    QFile out;
+    return out.open(stdout, QIODevice::WriteOnly) && write(out, error) && out.flush();
 }

@@ -1,7 +1,8 @@
 #pragma once
 // meter-query --events: the events of the data file on the dates from..to as CSV (event_log.h),
-// oldest first, into a file or, for "-", onto standard output. False with *error naming what
-// failed (the event log cannot be read, the file cannot be written).
+// oldest first, into a file (whole or not at all, never over a database: output_file.h) or, for
+// "-", onto standard output. False with *error naming what failed (the event log cannot be read,
+// the file cannot be written).
 #include <QDate>
 #include <QString>
 

@@ -6,14 +6,16 @@
 //               [--report FILE] [--xlsx FILE] [--csv FILE] [--events FILE]
 //
 // Standard output: the statement text, then "Record No. N" (on standard error when --events
-// writes to standard output). --events writes the event log of the date range as CSV ("-" for
+// writes to standard output); records left out for an unreadable date or time are counted in one
+// line on standard error. --events writes the event log of the date range as CSV ("-" for
 // standard output); with no other output option only the events are written, and --channels may
-// be left out. A workbook gets the events of the range as its second sheet. Exit codes: 0 done; 1 no record
-// matched; 2 bad arguments (one line on standard error names what is wrong); 3 an output file
-// could not be written or the engine failed otherwise.
+// be left out. A workbook gets the events of the range as its second sheet. Each output is
+// written whole or not at all; an output that names the data file, or any existing database, is
+// refused before the query. Exit codes (HelpText): one line on standard error per failure.
 #include "datafile/data_file.h"
 #include "event_output.h"
 #include "platform/host_services.h"
+#include "query/output_file.h"
 #include "query/query_statement.h"
 #include "query/events_sheet.h"
 #include "query/report_writer.h"
@@ -21,6 +23,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTextStream>
 #include <cstdio>
@@ -53,6 +57,58 @@ QList<int> ReadChannels(const QString& list, QString* bad)
     return channels;
 }
 
+const char* const HelpText = R"(Query a data file; write the report, a workbook or CSV.
+
+Dates (--from, --to): yyyy-mm-dd, yyyy/m/d, or the system's short date form;
+the year is 1 or later. --time takes hh:mm-hh:mm (hh 0-23, mm 0-59) and keeps
+that window of every day. --channels lists channel numbers 1 to 16, separated
+by commas, each at most the data file's channel count (8, 12 or 16).
+
+--events FILE writes the event log of the dates as CSV (- for standard output,
+the query's own lines then go to standard error); alone, it needs no
+--channels and writes only the events. A workbook gets the events as its
+second sheet "Events".
+
+Outputs are written whole or not at all. An output may not be the data file
+or any other existing database. When one output fails, the others are still
+written.
+
+Exit codes:
+  0  done
+  1  no record matched
+  2  bad arguments or not a data file (nothing is written)
+  3  the query failed (data file in use, engine error) or an output could not
+     be written (the others were))";
+
+struct Output {
+    QString option;
+    QString path;
+};
+
+// Refuses an output that would replace the data file or another database, or one named twice.
+bool CheckOutputs(const QList<Output>& outputs, const QString& dataFile, QString* error)
+{
+    for (int i = 0; i < outputs.size(); ++i) {
+        const Output& o = outputs[i];
+        if (SameFile(o.path, dataFile) || IsSqliteDatabase(o.path)) {
+            *error = QStringLiteral("--%1 \"%2\" is %3: it is not overwritten")
+                         .arg(o.option, o.path,
+                              SameFile(o.path, dataFile) ? QStringLiteral("the data file")
+                                                         : QStringLiteral("a database"));
+            return false;
+        }
+        for (int j = 0; j < i; ++j) {
+            const QFileInfo a(o.path), b(outputs[j].path);
+            if (SameFile(o.path, outputs[j].path) ||
+                QDir::cleanPath(a.absoluteFilePath()) == QDir::cleanPath(b.absoluteFilePath())) {
+                *error = QStringLiteral("--%1 and --%2 name the same file").arg(outputs[j].option, o.option);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -60,8 +116,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("meter-query"));
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Query a data file; write the report, a workbook or CSV."));
+    parser.setApplicationDescription(QString::fromUtf8(HelpText));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("DATAFILE"), QStringLiteral("the data file (.mdb)"));
     const QCommandLineOption from(QStringLiteral("from"), QStringLiteral("first date"),
@@ -97,9 +152,11 @@ int main(int argc, char** argv)
     QuerySpec spec;
     spec.startDate = parser.value(from);
     spec.endDate = parser.value(to);
-    for (const QString& date : {spec.startDate, spec.endDate})
-        if (!ReadDate(date).isValid())
+    for (const QString& date : {spec.startDate, spec.endDate}) {
+        const QDate day = ReadDate(date);
+        if (!day.isValid() || day.year() < 1)
             return Complain(QStringLiteral("\"%1\" is not a date").arg(date), BadArguments);
+    }
     if (parser.isSet(time)) {
         static const QRegularExpression window(
             QStringLiteral("^\\s*(\\d{1,2}:\\d{2})\\s*-\\s*(\\d{1,2}:\\d{2})\\s*$"));
@@ -112,7 +169,20 @@ int main(int argc, char** argv)
         spec.endTime = m.captured(2);
     }
     const QString dataFile = files.first();
+    QList<Output> outputs;
+    for (const auto* option : {&report, &xlsx, &csv, &events})
+        if (parser.isSet(*option))
+            outputs.append({option->names().first(), parser.value(*option)});
+    // "-" is standard output, not a file.
+    QList<Output> outputFiles = outputs;
+    outputFiles.removeIf([](const Output& o) { return o.path == QLatin1String("-"); });
     QString error;
+    if (QFileInfo(dataFile).isDir())
+        return Complain(QStringLiteral("\"%1\" is a folder, not a data file").arg(dataFile), BadArguments);
+    if (!CheckOutputs(outputFiles, dataFile, &error))
+        return Complain(error, BadArguments);
+    if (FileExists(dataFile) && DataFileInUse(dataFile, &error))
+        return Complain(error, Failed);
     if (eventsOnly) {
         if (CountTableFields(dataFile, QStringLiteral("DataRecord"), &error) < 0)
             return Complain(error, BadArguments);
@@ -149,22 +219,26 @@ int main(int argc, char** argv)
         return Complain(error, NoRecord);
     if (status == QueryStatus::Failed)
         return Complain(error, Failed);
+    if (result.skippedRows() > 0)
+        Complain(SkippedText(result), Done);
 
-    if (parser.isSet(report) &&
-        !WriteReport(result, ReportLongDate(Host().now().date()), parser.value(report), &error))
-        return Complain(error, Failed);
+    int code = Done;
+    QList<LoggedEvent> logged;
     if (parser.isSet(xlsx)) {
-        QList<LoggedEvent> logged;
         QString eventError;
         if (!EventsForSheet(dataFile, ReadDate(spec.startDate), ReadDate(spec.endDate), &logged, &eventError))
             Complain(eventError + QStringLiteral(" The workbook's sheet Events stays empty."), Done);
-        if (!WriteWorkbook(result, parser.value(xlsx), &error, &logged))
-            return Complain(error, Failed);
     }
-    if (parser.isSet(csv) && !WriteCsv(result, parser.value(csv), &error))
-        return Complain(error, Failed);
-    if (parser.isSet(events) && !WriteEventsCsv(dataFile, ReadDate(spec.startDate), ReadDate(spec.endDate),
-                                                parser.value(events), &error))
-        return Complain(error, Failed);
-    return Done;
+    for (const Output& o : outputs) {
+        const bool written =
+            o.option == report.names().first()
+                ? WriteReport(result, ReportLongDate(Host().now().date()), o.path, &error)
+            : o.option == xlsx.names().first() ? WriteWorkbook(result, o.path, &error, &logged)
+            : o.option == csv.names().first()
+                ? WriteCsv(result, o.path, &error)
+                : WriteEventsCsv(dataFile, ReadDate(spec.startDate), ReadDate(spec.endDate), o.path, &error);
+        if (!written)
+            code = Complain(QStringLiteral("--%1 not written: %2").arg(o.option, error), Failed);
+    }
+    return code;
 }
