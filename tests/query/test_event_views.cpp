@@ -6,6 +6,7 @@
 #include "query/frmEventLog.h"
 #include "query/frmSelect.h"
 #include "query/query_chart_ui.h"
+#include "meter_query_run.h"
 #include "query_fixture.h"
 #include "test_registry.h"
 
@@ -41,25 +42,6 @@ void WriteEvents(const QString& path, const QStringList& lines)
     QVERIFY(data.Bind(path));
     for (const QString& line : lines)
         QVERIFY(AppendEvent(data, Event(line)));
-}
-
-struct Run {
-    int code = -1;
-    QByteArray out;
-    QString err;
-};
-
-Run MeterQuery(const QStringList& args)
-{
-    QProcess p;
-    p.start(VARNIK_BINARY_DIR "/meter-query", args);
-    Run r;
-    if (!p.waitForFinished(60000))
-        return r;
-    r.code = p.exitCode();
-    r.out = p.readAllStandardOutput();
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
 }
 
 QString Utc(const QString& line)
@@ -139,14 +121,14 @@ class TestEventViews : public QObject {
                               Utc("10:25:00 start"));
         Run r = MeterQuery({m_file, "--from", "2010-04-01", "--to", "2010-04-01", "--events", "-"});
         QCOMPARE(r.code, 0);
-        QCOMPARE(QString::fromUtf8(r.out), day1);
+        QCOMPARE(QString::fromUtf8(r.raw), day1);
 
         // With another output the query runs as before, its lines on standard error.
         const QString csv = m_dir.filePath("events.csv");
         r = MeterQuery({m_file, "--from", "2010-04-01", "--to", "2010-04-02", "--channels", "1", "--events",
                         csv, "--xlsx", m_dir.filePath("run.xlsx")});
         QCOMPARE(r.code, 0);
-        QVERIFY(r.out.startsWith("Select [date]"));
+        QVERIFY(r.raw.startsWith("Select [date]"));
         QFile written(csv);
         QVERIFY(written.open(QIODevice::ReadOnly));
         QVERIFY(written.readAll().endsWith(",stop,,,exit\n"));
@@ -177,7 +159,7 @@ class TestEventViews : public QObject {
         const Run r = MeterQuery({damaged, "--from", "2010-04-01", "--to", "2010-04-01", "--events", "-"});
         QCOMPARE(r.code, 3);
         QVERIFY2(r.err.contains("not an event log"), qPrintable(r.err));
-        QVERIFY(r.out.isEmpty());
+        QVERIFY(r.raw.isEmpty());
     }
 
     // Report > Event Log: newest first, filtered by kind; a chosen file; a note goes into the
