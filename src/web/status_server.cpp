@@ -21,6 +21,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr char TokenCookie[] = "meter_record_token";
+
 struct Asset {
     QByteArray body;
     const char* type;
@@ -84,13 +86,17 @@ class StatusServer::Impl {
 
     static MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const char* method,
                              const char*, const char*, size_t*, void**);
-    MHD_Result Route(MHD_Connection* connection, const std::string& url, bool head);
+    // setCookie: the answer hands the token to the browser as a cookie.
+    MHD_Result Route(MHD_Connection* connection, const std::string& url, bool head, bool setCookie);
     MHD_Result Send(MHD_Connection* connection, unsigned status, const QByteArray& body, const char* type,
-                    bool persistent = false);
-    MHD_Result OpenStream(MHD_Connection* connection, bool head);
+                    bool setCookie, bool persistent = false);
+    MHD_Result Queue(MHD_Connection* connection, unsigned status, MHD_Response* response, bool setCookie);
+    MHD_Result OpenStream(MHD_Connection* connection, bool head, bool setCookie);
     ssize_t Fill(Stream& stream, char* buffer, size_t max);
     void Close(Stream* stream);
-    bool Authorized(MHD_Connection* connection) const;
+    // True for a request that presents the token; *byQuery when it came as ?token=, which a
+    // browser's page cannot repeat for the files it loads.
+    bool Authorized(MHD_Connection* connection, bool* byQuery) const;
     QByteArray CurrentJson();
     void WakeStreams();
 
@@ -193,9 +199,12 @@ void StatusServer::Impl::WakeStreams()
     }
 }
 
-bool StatusServer::Impl::Authorized(MHD_Connection* connection) const
+bool StatusServer::Impl::Authorized(MHD_Connection* connection, bool* byQuery) const
 {
+    *byQuery = false;
     if (settings.token.isEmpty())
+        return true;
+    if (SameSecret(MHD_lookup_connection_value(connection, MHD_COOKIE_KIND, TokenCookie), settings.token))
         return true;
     if (const char* header = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Authorization")) {
         static constexpr char Bearer[] = "Bearer ";
@@ -203,7 +212,8 @@ bool StatusServer::Impl::Authorized(MHD_Connection* connection) const
             SameSecret(header + sizeof Bearer - 1, settings.token))
             return true;
     }
-    return SameSecret(MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "token"), settings.token);
+    *byQuery = SameSecret(MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "token"), settings.token);
+    return *byQuery;
 }
 
 MHD_Result StatusServer::Impl::Answer(void* cls, MHD_Connection* connection, const char* url,
@@ -213,36 +223,51 @@ MHD_Result StatusServer::Impl::Answer(void* cls, MHD_Connection* connection, con
     const bool head = std::strcmp(method, "HEAD") == 0;
     if (!head && std::strcmp(method, "GET") != 0)
         return Refuse(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Allow", "GET, HEAD");
-    if (!self.Authorized(connection))
+    bool byQuery = false;
+    if (!self.Authorized(connection, &byQuery))
         return Refuse(connection, MHD_HTTP_UNAUTHORIZED, "WWW-Authenticate", "Bearer realm=\"meter-record\"");
-    return self.Route(connection, url, head);
+    // The page opened as /?token=SECRET loads its script, style and stream with a cookie that
+    // holds the secret; only this server sees it (same site, not readable by scripts).
+    return self.Route(connection, url, head, byQuery);
 }
 
-MHD_Result StatusServer::Impl::Route(MHD_Connection* connection, const std::string& url, bool head)
+MHD_Result StatusServer::Impl::Route(MHD_Connection* connection, const std::string& url, bool head,
+                                     bool setCookie)
 {
     if (const auto asset = assets.find(url); asset != assets.end())
-        return Send(connection, MHD_HTTP_OK, asset->second.body, asset->second.type, true);
+        return Send(connection, MHD_HTTP_OK, asset->second.body, asset->second.type, setCookie, true);
     if (url == "/api/status")
-        return Send(connection, MHD_HTTP_OK, CurrentJson(), "application/json");
+        return Send(connection, MHD_HTTP_OK, CurrentJson(), "application/json", setCookie);
     if (url == "/metrics")
         return Send(connection, MHD_HTTP_OK, MetricsText(*board.Latest().status, CurrentProcessFigures()),
-                    "text/plain; version=0.0.4; charset=utf-8");
+                    "text/plain; version=0.0.4; charset=utf-8", setCookie);
     if (url == "/api/stream")
-        return OpenStream(connection, head);
-    return Send(connection, MHD_HTTP_NOT_FOUND, "not found\n", "text/plain; charset=utf-8");
+        return OpenStream(connection, head, setCookie);
+    return Send(connection, MHD_HTTP_NOT_FOUND, "not found\n", "text/plain; charset=utf-8", false);
+}
+
+MHD_Result StatusServer::Impl::Queue(MHD_Connection* connection, unsigned status, MHD_Response* response,
+                                     bool setCookie)
+{
+    AddCommonHeaders(response);
+    if (setCookie)
+        MHD_add_response_header(response, "Set-Cookie",
+                                QByteArray(TokenCookie + QByteArray("=") + settings.token +
+                                           "; Path=/; HttpOnly; SameSite=Strict")
+                                    .constData());
+    const MHD_Result queued = MHD_queue_response(connection, status, response);
+    MHD_destroy_response(response);
+    return queued;
 }
 
 MHD_Result StatusServer::Impl::Send(MHD_Connection* connection, unsigned status, const QByteArray& body,
-                                    const char* type, bool persistent)
+                                    const char* type, bool setCookie, bool persistent)
 {
     MHD_Response* response = MHD_create_response_from_buffer(
         size_t(body.size()), const_cast<char*>(body.constData()),
         persistent ? MHD_RESPMEM_PERSISTENT : MHD_RESPMEM_MUST_COPY);
     MHD_add_response_header(response, "Content-Type", type);
-    AddCommonHeaders(response);
-    const MHD_Result queued = MHD_queue_response(connection, status, response);
-    MHD_destroy_response(response);
-    return queued;
+    return Queue(connection, status, response, setCookie);
 }
 
 QByteArray StatusServer::Impl::CurrentJson()
@@ -256,7 +281,7 @@ QByteArray StatusServer::Impl::CurrentJson()
     return json;
 }
 
-MHD_Result StatusServer::Impl::OpenStream(MHD_Connection* connection, bool head)
+MHD_Result StatusServer::Impl::OpenStream(MHD_Connection* connection, bool head, bool setCookie)
 {
     MHD_Response* response = nullptr;
     if (head) {
@@ -285,10 +310,7 @@ MHD_Result StatusServer::Impl::OpenStream(MHD_Connection* connection, bool head)
             });
     }
     MHD_add_response_header(response, "Content-Type", "text/event-stream; charset=utf-8");
-    AddCommonHeaders(response);
-    const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_OK, response);
-    MHD_destroy_response(response);
-    return queued;
+    return Queue(connection, MHD_HTTP_OK, response, setCookie);
 }
 
 ssize_t StatusServer::Impl::Fill(Stream& stream, char* buffer, size_t max)
