@@ -22,10 +22,12 @@ QString ListenAddress::Text() const
 
 bool ParseListenAddress(const QString& text, ListenAddress* out, QString* error)
 {
-    static const QRegularExpression form(QStringLiteral("^(?:(\\[[0-9A-Fa-f:.]+\\]|\\d{1,3}(?:\\.\\d{1,3}){3}):)?(\\d{1,5})$"));
+    static const QRegularExpression form(
+        QStringLiteral("^(?:(\\[[0-9A-Fa-f:.]+\\]|\\d{1,3}(?:\\.\\d{1,3}){3}):)?(\\d{1,5})$"));
     const QRegularExpressionMatch m = form.match(text.trimmed());
     const auto refuse = [&](const QString& why) {
-        *error = QStringLiteral("--http wants PORT or ADDRESS:PORT (an IP address), not \"%1\"%2").arg(text, why);
+        *error =
+            QStringLiteral("--http wants PORT or ADDRESS:PORT (an IP address), not \"%1\"%2").arg(text, why);
         return false;
     };
     if (!m.hasMatch())
@@ -39,8 +41,8 @@ bool ParseListenAddress(const QString& text, ListenAddress* out, QString* error)
     else if (host.startsWith(QLatin1Char('[')))
         host = host.mid(1, host.size() - 2);
     QHostAddress address;
-    if (!address.setAddress(host) || (m.captured(1).startsWith(QLatin1Char('[')) &&
-                                      address.protocol() != QAbstractSocket::IPv6Protocol))
+    if (!address.setAddress(host) ||
+        (m.captured(1).startsWith(QLatin1Char('[')) && address.protocol() != QAbstractSocket::IPv6Protocol))
         return refuse(QStringLiteral(": \"%1\" is no IP address").arg(host));
     out->address = address;
     out->port = quint16(port);
@@ -55,7 +57,8 @@ bool ReadTokenFile(const QString& path, QByteArray* token, QString* error)
         return false;
     }
     if (file.size() > MaxTokenFileBytes) {
-        *error = QStringLiteral("--http-token: \"%1\" is larger than %2 bytes").arg(path).arg(MaxTokenFileBytes);
+        *error =
+            QStringLiteral("--http-token: \"%1\" is larger than %2 bytes").arg(path).arg(MaxTokenFileBytes);
         return false;
     }
     const QByteArray secret = file.readLine(MaxTokenFileBytes + 1).trimmed();

@@ -34,8 +34,8 @@ struct ChannelStatus {
 };
 
 struct ForwardState {
-    QString state;        // "connecting", "sending", "up to date", "unreachable", "data file error", "stopped"
-    QString text;         // one line for people
+    QString state; // "connecting", "sending", "up to date", "unreachable", "data file error", "stopped"
+    QString text;  // one line for people
     qint64 backlogRows = 0; // local rows the central database does not hold yet
     bool operator==(const ForwardState&) const = default;
 };
@@ -62,10 +62,10 @@ struct RecorderStatus {
     QDateTime linkSince; // the last change of linkUp (UTC)
     quint64 framesReceived = 0;
     quint64 framesRejected = 0;
-    quint64 rowsRecorded = 0; // in this run
-    quint64 rowsFailed = 0;   // due rows that could not be written, in this run
-    std::optional<ForwardState> forward; // empty: not forwarding
-    std::optional<MqttState> mqtt;       // empty: not publishing
+    quint64 rowsRecorded = 0;               // in this run
+    quint64 rowsFailed = 0;                 // due rows that could not be written, in this run
+    std::optional<ForwardState> forward;    // empty: not forwarding
+    std::optional<MqttState> mqtt;          // empty: not publishing
     std::optional<QList<EventLine>> events; // the latest events, oldest first; empty: no event log
     QList<ChannelStatus> channels;          // the data file's channels, 1..N
     bool operator==(const RecorderStatus&) const = default;

@@ -144,8 +144,8 @@ QByteArray MetricsText(const RecorderStatus& s, const ProcessFigures& process)
     for (const ChannelStatus& c : s.channels)
         if (c.value)
             e.sample("varnik_reading", *c.value,
-                     "channel=\"" + QByteArray::number(c.channel) + "\",unit=\"" + LabelValue(c.unit.trimmed()) +
-                         '"');
+                     "channel=\"" + QByteArray::number(c.channel) + "\",unit=\"" +
+                         LabelValue(c.unit.trimmed()) + '"');
     e.single("varnik_link_up", "gauge", "1 while the meter's frames are arriving, else 0.", s.linkUp ? 1 : 0);
     e.single("varnik_frames_received_total", "counter", "Complete frames received from the meter.",
              double(s.framesReceived));
@@ -158,14 +158,14 @@ QByteArray MetricsText(const RecorderStatus& s, const ProcessFigures& process)
     e.single("varnik_data_file_rows", "gauge", "Rows the current data file holds.", double(s.rows));
     e.single("varnik_data_file_row_limit", "gauge", "Row limit of a data file.", double(s.rowLimit));
     if (s.forward)
-        e.single("varnik_forward_backlog_rows", "gauge", "Recorded rows the central database does not hold yet.",
-                 double(s.forward->backlogRows));
+        e.single("varnik_forward_backlog_rows", "gauge",
+                 "Recorded rows the central database does not hold yet.", double(s.forward->backlogRows));
     if (s.mqtt)
         e.single("varnik_mqtt_connected", "gauge", "1 while connected to the MQTT broker, else 0.",
                  s.mqtt->connected ? 1 : 0);
     if (process.startTimeSeconds)
-        e.single("process_start_time_seconds", "gauge", "Start time of the process since unix epoch in seconds.",
-                 *process.startTimeSeconds);
+        e.single("process_start_time_seconds", "gauge",
+                 "Start time of the process since unix epoch in seconds.", *process.startTimeSeconds);
     if (process.cpuSeconds)
         e.single("process_cpu_seconds_total", "counter", "Total user and system CPU time spent in seconds.",
                  *process.cpuSeconds);

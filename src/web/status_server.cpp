@@ -36,7 +36,8 @@ bool SameSecret(const char* given, const QByteArray& secret)
     const size_t length = std::strlen(given);
     unsigned char diff = length == size_t(secret.size()) ? 0 : 1;
     for (size_t i = 0; i < length; ++i)
-        diff |= static_cast<unsigned char>(given[i] ^ secret[qsizetype(i % std::max<size_t>(secret.size(), 1))]);
+        diff |=
+            static_cast<unsigned char>(given[i] ^ secret[qsizetype(i % std::max<size_t>(secret.size(), 1))]);
     return diff == 0;
 }
 
@@ -46,19 +47,9 @@ void AddCommonHeaders(MHD_Response* response)
     MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
     // The page may carry its token in its address: it never goes on to another site.
     MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
-    MHD_add_response_header(response, "Content-Security-Policy",
-                            "default-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
-}
-
-// An answer without a body, with one header that says why.
-MHD_Result Refuse(MHD_Connection* connection, unsigned status, const char* header, const char* value)
-{
-    MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
-    MHD_add_response_header(response, header, value);
-    AddCommonHeaders(response);
-    const MHD_Result queued = MHD_queue_response(connection, status, response);
-    MHD_destroy_response(response);
-    return queued;
+    MHD_add_response_header(
+        response, "Content-Security-Policy",
+        "default-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
 }
 
 } // namespace
@@ -92,6 +83,8 @@ class StatusServer::Impl {
                     bool setCookie, bool persistent = false);
     MHD_Result Queue(MHD_Connection* connection, unsigned status, MHD_Response* response, bool setCookie);
     MHD_Result OpenStream(MHD_Connection* connection, bool head, bool setCookie);
+    // An answer without a body, with one header that says why.
+    MHD_Result Refuse(MHD_Connection* connection, unsigned status, const char* header, const char* value);
     ssize_t Fill(Stream& stream, char* buffer, size_t max);
     void Close(Stream* stream);
     // True for a request that presents the token; *byQuery when it came as ?token=, which a
@@ -212,7 +205,8 @@ bool StatusServer::Impl::Authorized(MHD_Connection* connection, bool* byQuery) c
             SameSecret(header + sizeof Bearer - 1, settings.token))
             return true;
     }
-    *byQuery = SameSecret(MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "token"), settings.token);
+    *byQuery =
+        SameSecret(MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "token"), settings.token);
     return *byQuery;
 }
 
@@ -222,10 +216,11 @@ MHD_Result StatusServer::Impl::Answer(void* cls, MHD_Connection* connection, con
     Impl& self = *static_cast<Impl*>(cls);
     const bool head = std::strcmp(method, "HEAD") == 0;
     if (!head && std::strcmp(method, "GET") != 0)
-        return Refuse(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Allow", "GET, HEAD");
+        return self.Refuse(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Allow", "GET, HEAD");
     bool byQuery = false;
     if (!self.Authorized(connection, &byQuery))
-        return Refuse(connection, MHD_HTTP_UNAUTHORIZED, "WWW-Authenticate", "Bearer realm=\"meter-record\"");
+        return self.Refuse(connection, MHD_HTTP_UNAUTHORIZED, "WWW-Authenticate",
+                           "Bearer realm=\"meter-record\"");
     // The page opened as /?token=SECRET loads its script, style and stream with a cookie that
     // holds the secret; only this server sees it (same site, not readable by scripts).
     return self.Route(connection, url, head, byQuery);
@@ -246,15 +241,23 @@ MHD_Result StatusServer::Impl::Route(MHD_Connection* connection, const std::stri
     return Send(connection, MHD_HTTP_NOT_FOUND, "not found\n", "text/plain; charset=utf-8", false);
 }
 
+MHD_Result StatusServer::Impl::Refuse(MHD_Connection* connection, unsigned status, const char* header,
+                                      const char* value)
+{
+    MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+    MHD_add_response_header(response, header, value);
+    return Queue(connection, status, response, false);
+}
+
 MHD_Result StatusServer::Impl::Queue(MHD_Connection* connection, unsigned status, MHD_Response* response,
                                      bool setCookie)
 {
     AddCommonHeaders(response);
     if (setCookie)
-        MHD_add_response_header(response, "Set-Cookie",
-                                QByteArray(TokenCookie + QByteArray("=") + settings.token +
-                                           "; Path=/; HttpOnly; SameSite=Strict")
-                                    .constData());
+        MHD_add_response_header(
+            response, "Set-Cookie",
+            QByteArray(TokenCookie + QByteArray("=") + settings.token + "; Path=/; HttpOnly; SameSite=Strict")
+                .constData());
     const MHD_Result queued = MHD_queue_response(connection, status, response);
     MHD_destroy_response(response);
     return queued;
@@ -263,9 +266,9 @@ MHD_Result StatusServer::Impl::Queue(MHD_Connection* connection, unsigned status
 MHD_Result StatusServer::Impl::Send(MHD_Connection* connection, unsigned status, const QByteArray& body,
                                     const char* type, bool setCookie, bool persistent)
 {
-    MHD_Response* response = MHD_create_response_from_buffer(
-        size_t(body.size()), const_cast<char*>(body.constData()),
-        persistent ? MHD_RESPMEM_PERSISTENT : MHD_RESPMEM_MUST_COPY);
+    MHD_Response* response =
+        MHD_create_response_from_buffer(size_t(body.size()), const_cast<char*>(body.constData()),
+                                        persistent ? MHD_RESPMEM_PERSISTENT : MHD_RESPMEM_MUST_COPY);
     MHD_add_response_header(response, "Content-Type", type);
     return Queue(connection, status, response, setCookie);
 }
@@ -304,7 +307,8 @@ MHD_Result StatusServer::Impl::OpenStream(MHD_Connection* connection, bool head,
                 auto* s = static_cast<Stream*>(cls);
                 return s->server->Fill(*s, buffer, max);
             },
-            stream, [](void* cls) {
+            stream,
+            [](void* cls) {
                 auto* s = static_cast<Stream*>(cls);
                 s->server->Close(s);
             });

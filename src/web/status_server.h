@@ -6,10 +6,10 @@
 //
 // Rules: only GET and HEAD (405 otherwise); with a token every request needs
 // "Authorization: Bearer TOKEN" or "?token=TOKEN" (401 otherwise), or the cookie that an answer to
-// "?token=TOKEN" sets, so that a page opened with its token loads its files and stream; at most `connections` clients
-// at once, half of them at most for streams (429 beyond); a request whose header does not fit connectionMemory bytes is refused (431); a client
-// silent for timeoutSeconds is dropped. Nothing is logged: no request line, header or token
-// leaves the server.
+// "?token=TOKEN" sets, so that a page opened with its token loads its files and stream; at most `connections`
+// clients at once, half of them at most for streams (429 beyond); a request whose header does not fit
+// connectionMemory bytes is refused (431); a client silent for timeoutSeconds is dropped. Nothing is logged:
+// no request line, header or token leaves the server.
 #include "web/listen_options.h"
 #include "web/recorder_status.h"
 

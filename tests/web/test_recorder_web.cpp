@@ -127,7 +127,10 @@ class RecorderWebTest : public QObject {
     std::unique_ptr<NotifySocket> notify;
     QElapsedTimer startedSeconds;
 
-    QJsonObject Status() { return QJsonDocument::fromJson(Get(live.port, "/api/status", "GET", Bearer).body).object(); }
+    QJsonObject Status()
+    {
+        return QJsonDocument::fromJson(Get(live.port, "/api/status", "GET", Bearer).body).object();
+    }
 
   private slots:
     void initTestCase()
@@ -154,8 +157,10 @@ class RecorderWebTest : public QObject {
         QTest::addColumn<QByteArray>("headers");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("type");
-        const auto row = [](const char* name, QByteArray method, QByteArray target, QByteArray headers, int status,
-                            QByteArray type) { QTest::newRow(name) << method << target << headers << status << type; };
+        const auto row = [](const char* name, QByteArray method, QByteArray target, QByteArray headers,
+                            int status, QByteArray type) {
+            QTest::newRow(name) << method << target << headers << status << type;
+        };
         row("page", "GET", "/", Bearer, 200, "text/html");
         row("script", "GET", "/app.js", Bearer, 200, "text/javascript");
         row("style", "GET", "/style.css", Bearer, 200, "text/css");
@@ -170,15 +175,18 @@ class RecorderWebTest : public QObject {
         row("405 before 401", "POST", "/api/status", "", 405, "");
         // The token: as a bearer (any case of the scheme) or in the query, whole and exact.
         row("no token", "GET", "/api/status", "", 401, "");
-        row("bearer, any case", "GET", "/metrics", "authorization: bEARER " + Secret + "\r\n", 200, "text/plain");
+        row("bearer, any case", "GET", "/metrics", "authorization: bEARER " + Secret + "\r\n", 200,
+            "text/plain");
         row("wrong bearer", "GET", "/api/status", "Authorization: Bearer nope\r\n", 401, "");
         row("secret and more", "GET", "/api/status", "Authorization: Bearer " + Secret + "x\r\n", 401, "");
-        row("secret cut short", "GET", "/api/status", "Authorization: Bearer " + Secret.chopped(1) + "\r\n", 401, "");
+        row("secret cut short", "GET", "/api/status", "Authorization: Bearer " + Secret.chopped(1) + "\r\n",
+            401, "");
         row("basic scheme", "GET", "/api/status", "Authorization: Basic " + Secret + "\r\n", 401, "");
         row("query", "GET", "/?token=" + Secret, "", 200, "text/html");
         row("query, wrong", "GET", "/?token=wrong", "", 401, "");
         row("query, empty", "GET", "/?token=", "", 401, "");
-        row("cookie", "GET", "/api/status", "Cookie: meter_record_token=" + Secret + "\r\n", 200, "application/json");
+        row("cookie", "GET", "/api/status", "Cookie: meter_record_token=" + Secret + "\r\n", 200,
+            "application/json");
         row("wrong cookie", "GET", "/api/status", "Cookie: meter_record_token=nope\r\n", 401, "");
         // Bad requests: 4xx, never a stall.
         row("100 KB header", "GET", "/", "X-Big: " + QByteArray(100 * 1024, 'a') + "\r\n", 431, "");
@@ -207,7 +215,8 @@ class RecorderWebTest : public QObject {
 
     void garbageIsRefused()
     {
-        for (const QByteArray& request : {QByteArray("\x16\x03\x01 not http\r\n\r\n"), QByteArray("GET / HTTP/9.9\r\n\r\n")}) {
+        for (const QByteArray& request :
+             {QByteArray("\x16\x03\x01 not http\r\n\r\n"), QByteArray("GET / HTTP/9.9\r\n\r\n")}) {
             const int status = Exchange(live.port, request).status;
             QVERIFY2(status >= 400 && status <= 505, qPrintable(QString::number(status)));
         }
@@ -332,7 +341,8 @@ class RecorderWebTest : public QObject {
                 }
                 QVERIFY(statuses.count(429) >= 8);
             } else {
-                statuses << Get(live.port, "/", "GET", "X-Big: " + QByteArray(100 * 1024, 'b') + "\r\n").status;
+                statuses
+                    << Get(live.port, "/", "GET", "X-Big: " + QByteArray(100 * 1024, 'b') + "\r\n").status;
                 for (const char* method : {"POST", "PUT", "DELETE", "OPTIONS"})
                     statuses << Get(live.port, "/metrics", method).status;
             }
@@ -353,7 +363,8 @@ class RecorderWebTest : public QObject {
 
         const auto query = [&](const QByteArray& expression) {
             return QJsonDocument::fromJson(
-                       Exchange(prometheusPort, "GET /api/v1/query?query=" + expression + " HTTP/1.0\r\n\r\n").body)
+                       Exchange(prometheusPort, "GET /api/v1/query?query=" + expression + " HTTP/1.0\r\n\r\n")
+                           .body)
                 .object();
         };
         const QJsonObject rows = query("varnik_rows_recorded_total");
@@ -366,12 +377,14 @@ class RecorderWebTest : public QObject {
         QCOMPARE(Status()["rows_failed"].toInt(), 0);
         QList<qint64> seconds;
         for (const QString& t :
-             SqliteCli(live.dataFile(), QStringLiteral("SELECT date || 'T' || time FROM DataRecord ORDER BY rowid")))
+             SqliteCli(live.dataFile(),
+                       QStringLiteral("SELECT date || 'T' || time FROM DataRecord ORDER BY rowid")))
             seconds << QDateTime::fromString(t, Qt::ISODate).toSecsSinceEpoch();
         QVERIFY(seconds.size() >= 25);
         for (qsizetype i = 1; i < seconds.size(); ++i)
-            QVERIFY2(seconds[i] < firstSecond || seconds[i] - seconds[i - 1] == 1,
-                     qPrintable(QStringLiteral("no row between %1 and %2").arg(seconds[i - 1]).arg(seconds[i])));
+            QVERIFY2(
+                seconds[i] < firstSecond || seconds[i] - seconds[i - 1] == 1,
+                qPrintable(QStringLiteral("no row between %1 and %2").arg(seconds[i - 1]).arg(seconds[i])));
     }
 
     // The page in headless Chromium, opened with its token: a panel per channel with the
@@ -398,7 +411,8 @@ class RecorderWebTest : public QObject {
         // Every tick since the start has pinged: about one ping a second, from the first on.
         const QList<QByteArray> messages = notify->messages();
         const auto count = [&](const char* text) {
-            return std::count_if(messages.begin(), messages.end(), [&](const QByteArray& m) { return m.contains(text); });
+            return std::count_if(messages.begin(), messages.end(),
+                                 [&](const QByteArray& m) { return m.contains(text); });
         };
         QCOMPARE(count("READY=1"), 1);
         QVERIFY2(count("WATCHDOG=1") >= startedSeconds.elapsed() / 1000 - 5,
@@ -416,8 +430,8 @@ class RecorderWebTest : public QObject {
     {
         LiveRecorder refused;
         refused.prepare();
-        Child open(QStringLiteral("meter-record"),
-                   {"--data-dir", refused.dir.path(), "--device", refused.path("meter"), "--http", "0.0.0.0:0"});
+        Child open(QStringLiteral("meter-record"), {"--data-dir", refused.dir.path(), "--device",
+                                                    refused.path("meter"), "--http", "0.0.0.0:0"});
         QVERIFY(open.process.waitForFinished(20000));
         QCOMPARE(open.process.exitCode(), 2);
         QVERIFY(open.errors().contains("--http-token"));

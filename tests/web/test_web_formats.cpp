@@ -76,7 +76,8 @@ class WebFormatsTest : public QObject {
         s.forward = ForwardState{QStringLiteral("unreachable"), QString(), 21};
         s.mqtt = MqttState{true, QString()};
         QCOMPARE(StatusLine(s),
-                 QStringLiteral("recording Data1.mdb, 1,234 rows, link down, forwarding unreachable, MQTT connected"));
+                 QStringLiteral(
+                     "recording Data1.mdb, 1,234 rows, link down, forwarding unreachable, MQTT connected"));
     }
 
     // Invalid and missing readings are null, not the marker; optional parts appear only when on.
@@ -127,10 +128,11 @@ class WebFormatsTest : public QObject {
         QVERIFY2(promtool.exitCode() == 0, promtool.readAll().constData());
 
         for (const char* family :
-             {"varnik_reading", "varnik_link_up", "varnik_frames_received_total", "varnik_frames_rejected_total",
-              "varnik_rows_recorded_total", "varnik_rows_failed_total", "varnik_data_file_rows",
-              "varnik_data_file_row_limit", "varnik_forward_backlog_rows", "varnik_mqtt_connected",
-              "process_start_time_seconds", "process_cpu_seconds_total", "process_resident_memory_bytes"}) {
+             {"varnik_reading", "varnik_link_up", "varnik_frames_received_total",
+              "varnik_frames_rejected_total", "varnik_rows_recorded_total", "varnik_rows_failed_total",
+              "varnik_data_file_rows", "varnik_data_file_row_limit", "varnik_forward_backlog_rows",
+              "varnik_mqtt_connected", "process_start_time_seconds", "process_cpu_seconds_total",
+              "process_resident_memory_bytes"}) {
             QVERIFY2(text.contains(QByteArray("# HELP ") + family + ' '), family);
             QVERIFY2(text.contains(QByteArray("# TYPE ") + family + ' '), family);
         }
@@ -145,18 +147,30 @@ class WebFormatsTest : public QObject {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown"); // empty: refused
         QTest::addColumn<bool>("loopback");
-        QTest::newRow("port alone") << "8080" << "127.0.0.1:8080" << true;
-        QTest::newRow("any IPv4") << "0.0.0.0:8080" << "0.0.0.0:8080" << false;
-        QTest::newRow("loopback IPv6") << "[::1]:9000" << "[::1]:9000" << true;
-        QTest::newRow("any IPv6") << "[::]:9000" << "[::]:9000" << false;
-        QTest::newRow("other loopback") << "127.0.0.2:80" << "127.0.0.2:80" << true;
-        QTest::newRow("free port") << "0" << "127.0.0.1:0" << true;
-        QTest::newRow("host name") << "localhost:8080" << "" << false;
-        QTest::newRow("port too big") << "70000" << "" << false;
-        QTest::newRow("short address") << "10.1.2:80" << "" << false;
-        QTest::newRow("IPv4 in brackets") << "[10.1.2.3]:80" << "" << false;
-        QTest::newRow("no port") << "127.0.0.1" << "" << false;
-        QTest::newRow("empty") << "" << "" << false;
+        QTest::newRow("port alone") << "8080"
+                                    << "127.0.0.1:8080" << true;
+        QTest::newRow("any IPv4") << "0.0.0.0:8080"
+                                  << "0.0.0.0:8080" << false;
+        QTest::newRow("loopback IPv6") << "[::1]:9000"
+                                       << "[::1]:9000" << true;
+        QTest::newRow("any IPv6") << "[::]:9000"
+                                  << "[::]:9000" << false;
+        QTest::newRow("other loopback") << "127.0.0.2:80"
+                                        << "127.0.0.2:80" << true;
+        QTest::newRow("free port") << "0"
+                                   << "127.0.0.1:0" << true;
+        QTest::newRow("host name") << "localhost:8080"
+                                   << "" << false;
+        QTest::newRow("port too big") << "70000"
+                                      << "" << false;
+        QTest::newRow("short address") << "10.1.2:80"
+                                       << "" << false;
+        QTest::newRow("IPv4 in brackets") << "[10.1.2.3]:80"
+                                          << "" << false;
+        QTest::newRow("no port") << "127.0.0.1"
+                                 << "" << false;
+        QTest::newRow("empty") << ""
+                               << "" << false;
     }
     void listenAddresses()
     {
@@ -188,8 +202,8 @@ class WebFormatsTest : public QObject {
         QTest::newRow("network with token") << "0.0.0.0:8080" << good << "";
         QTest::newRow("empty file") << "0.0.0.0:8080" << QByteArray("") << "at least 16";
         QTest::newRow("short secret") << "0.0.0.0:8080" << QByteArray("shortsecret\n") << "at least 16";
-        QTest::newRow("blank in secret") << "0.0.0.0:8080" << QByteArray("secret with blanks inside\n")
-                                         << "only letters";
+        QTest::newRow("blank in secret")
+            << "0.0.0.0:8080" << QByteArray("secret with blanks inside\n") << "only letters";
         QTest::newRow("token without page") << "" << good << "goes with --http";
     }
     void tokenRule()
@@ -219,8 +233,8 @@ class WebFormatsTest : public QObject {
     {
         WebSettings settings;
         QString error;
-        QVERIFY(!ResolveWebSettings(QStringLiteral("0.0.0.0:1"), QStringLiteral("/nonexistent/token"), &settings,
-                                    &error));
+        QVERIFY(!ResolveWebSettings(QStringLiteral("0.0.0.0:1"), QStringLiteral("/nonexistent/token"),
+                                    &settings, &error));
         QVERIFY2(error.contains(QStringLiteral("cannot read")), qPrintable(error));
     }
 };

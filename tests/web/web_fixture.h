@@ -136,8 +136,8 @@ class LiveRecorder {
                                       QStringList{"--channels", "16", "--link", path("meter")}, own);
         if (!sim->waitFor(QRegularExpression(QStringLiteral("^/dev/"))).hasMatch())
             return false;
-        QStringList arguments{"--data-dir", dir.path(), "--device", path("meter"), "--channels", "16",
-                              "--scan-rate", "1", "--data-file", "Web.mdb"};
+        QStringList arguments{"--data-dir", dir.path(),    "--device", path("meter"), "--channels",
+                              "16",         "--scan-rate", "1",        "--data-file", "Web.mdb"};
         if (!http.isEmpty())
             arguments << "--http" << http;
         recorder = std::make_unique<Child>(QStringLiteral("meter-record"), arguments + more, own);

@@ -40,8 +40,7 @@ double Rounded(double value, int decimals)
 } // namespace
 
 RecorderWatch::RecorderWatch(Recorder& recorder, const RecordOptions& options, web::StatusBoard& board)
-    : m_recorder(recorder),
-      m_board(board),
+    : m_recorder(recorder), m_board(board),
       m_station(options.station.isEmpty() ? DefaultStation() : options.station),
       m_linkSince(QDateTime::currentDateTimeUtc())
 {

@@ -32,7 +32,8 @@ void ServiceNotifier::TickCompleted(const QString& status)
     }
     if (status != m_status) {
         m_status = status;
-        message += (message.isEmpty() ? QString() : QStringLiteral("\n")) + QStringLiteral("STATUS=") + status;
+        message +=
+            (message.isEmpty() ? QString() : QStringLiteral("\n")) + QStringLiteral("STATUS=") + status;
     }
     if (!message.isEmpty())
         Send(message);
