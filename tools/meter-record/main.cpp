@@ -120,7 +120,7 @@ int main(int argc, char** argv)
 
     web::StatusBoard board;
     meterrecord::Recorder recorder(options);
-    meterrecord::RecorderWatch watch(recorder, options, board);
+    meterrecord::RecorderWatch watch(recorder, options, options.http.isEmpty() ? nullptr : &board);
     std::unique_ptr<web::StatusServer> server;
     if (!options.http.isEmpty()) {
         server = std::make_unique<web::StatusServer>(board, webSettings);
@@ -137,7 +137,7 @@ int main(int argc, char** argv)
     watch.Publish();
     if (server)
         meterrecord::Say(QStringLiteral("status page: %1").arg(server->Url()));
-    watch.Service().Ready(web::StatusLine(watch.Build()));
+    watch.Service().Ready(web::StatusLine(watch.Build(false)));
 
     // A stop request is handled between ticks, so the row being written is always completed.
     QSocketNotifier stop(stopFd, QSocketNotifier::Read);

@@ -39,7 +39,7 @@ double Rounded(double value, int decimals)
 
 } // namespace
 
-RecorderWatch::RecorderWatch(Recorder& recorder, const RecordOptions& options, web::StatusBoard& board)
+RecorderWatch::RecorderWatch(Recorder& recorder, const RecordOptions& options, web::StatusBoard* board)
     : m_recorder(recorder), m_board(board),
       m_station(options.station.isEmpty() ? DefaultStation() : options.station),
       m_linkSince(QDateTime::currentDateTimeUtc())
@@ -78,7 +78,7 @@ void RecorderWatch::LinkChanged(SerialLink::Event event)
     m_linkSince = QDateTime::currentDateTimeUtc();
 }
 
-web::RecorderStatus RecorderWatch::Build() const
+web::RecorderStatus RecorderWatch::Build(bool withChannels) const
 {
     web::RecorderStatus s;
     s.station = m_station;
@@ -99,7 +99,7 @@ web::RecorderStatus RecorderWatch::Build() const
         s.forward = web::ForwardState{ForwardStateName(status.state), ForwardStatusText(status, true),
                                       status.waitingRows};
     }
-    const int channels = std::clamp(m_recorder.Data().FieldCount() / 2, 0, MaxChannel);
+    const int channels = withChannels ? std::clamp(m_recorder.Data().FieldCount() / 2, 0, MaxChannel) : 0;
     for (int n = 1; n <= channels; ++n) {
         web::ChannelStatus c;
         c.channel = n;
@@ -124,11 +124,14 @@ web::RecorderStatus RecorderWatch::Build() const
 
 void RecorderWatch::Publish()
 {
+    if (m_board == nullptr)
+        return;
+    m_publishedMs = QDateTime::currentMSecsSinceEpoch();
     web::RecorderStatus status = Build();
     if (status == m_published)
         return;
     m_published = status;
-    m_board.Publish(std::move(status));
+    m_board->Publish(std::move(status));
 }
 
 void RecorderWatch::TickDone(ScanCycle::Tick tick)
@@ -137,8 +140,12 @@ void RecorderWatch::TickDone(ScanCycle::Tick tick)
         ++m_rowsRecorded;
     else if (tick == ScanCycle::Tick::Failed)
         ++m_rowsFailed;
-    Publish();
-    m_service.TickCompleted(web::StatusLine(m_published));
+    // Readings change with every frame: each open page costs an event per publication, so
+    // publications are spaced, well within a second of any reading.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now - m_publishedMs >= PublishEveryMs || now < m_publishedMs)
+        Publish();
+    m_service.TickCompleted(web::StatusLine(Build(false)));
 }
 
 } // namespace meterrecord

@@ -1,8 +1,8 @@
 #pragma once
-// What meter-record shows of itself: after every scan tick it builds a web::RecorderStatus from
-// the recorder, its link, its frame counts and the shared readings, publishes it on the board when
-// it has changed (the web server's threads read it there) and reports to the service manager.
-// Everything here runs on the recording thread.
+// What meter-record shows of itself: it builds a web::RecorderStatus from the recorder, its link,
+// its frame counts and the shared readings and, with a web server, publishes it on the board (the
+// server's threads read it there) when it has changed, at most every PublishEveryMs; after every
+// scan tick it reports to the service manager. Everything here runs on the recording thread.
 #include "recorder.h"
 #include "service_notify.h"
 #include "web/recorder_status.h"
@@ -13,10 +13,14 @@ namespace meterrecord {
 
 class RecorderWatch {
   public:
-    // Hooks itself into the recorder's receiver, link events and ticks; lives as long as it.
-    RecorderWatch(Recorder& recorder, const RecordOptions& options, web::StatusBoard& board);
+    static constexpr qint64 PublishEveryMs = 500;
 
-    web::RecorderStatus Build() const;
+    // Hooks itself into the recorder's receiver, link events and ticks; lives as long as it.
+    // board: where snapshots go; null without a web server.
+    RecorderWatch(Recorder& recorder, const RecordOptions& options, web::StatusBoard* board);
+
+    // withChannels false leaves the channel list empty (enough for the status line).
+    web::RecorderStatus Build(bool withChannels = true) const;
     void Publish();
     ServiceNotifier& Service() { return m_service; }
 
@@ -26,7 +30,7 @@ class RecorderWatch {
     void TickDone(ScanCycle::Tick tick);
 
     Recorder& m_recorder;
-    web::StatusBoard& m_board;
+    web::StatusBoard* m_board;
     ServiceNotifier m_service;
     QString m_station;
     quint64 m_framesOutOfRange = 0;
@@ -36,6 +40,7 @@ class RecorderWatch {
     QDateTime m_linkSince;
     std::array<qint64, MaxChannel + 1> m_frameMs{}; // arrival of each channel's last frame; 0 = none
     web::RecorderStatus m_published;
+    qint64 m_publishedMs = 0;
 };
 
 } // namespace meterrecord
