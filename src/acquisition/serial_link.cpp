@@ -175,9 +175,10 @@ void SerialLink::MSComm1_OnComm()
         silent = false;
         Report(Event::Flowing);
     }
-    const quint32 framesBefore = receiver.FramesCut;
+    // A good frame is one cut with the right end byte.
+    const quint64 goodBefore = receiver.FramesCut - receiver.FramesDropped;
     receiver.Receive(MSComm1.Input());
-    if (linkDown && receiver.FramesCut != framesBefore) {
+    if (linkDown && receiver.FramesCut - receiver.FramesDropped != goodBefore) {
         linkDown = false;
         if (OnLinkState)
             OnLinkState(true, QString());
