@@ -12,6 +12,7 @@ packages=(
   xdotool libx11-dev libxdamage-dev
   qt6-multimedia-dev
   libpq-dev postgresql
+  libmosquitto-dev mosquitto mosquitto-clients openssl
 )
 # Packages that only one script needs (packaging, the installed-package test) come as arguments.
 packages+=("$@")

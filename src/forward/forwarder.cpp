@@ -1,5 +1,6 @@
 #include "forward/forwarder.h"
 
+#include "core/url_text.h"
 #include "datafile/data_file.h"
 #include "platform/host_services.h"
 
@@ -43,11 +44,9 @@ QString OneLine(const QString& text)
 }
 
 // A URL or a parser's message about it, with any password in it starred out.
-QString WithoutPassword(QString text)
+QString WithoutPassword(const QString& text)
 {
-    static const QRegularExpression inUri(QStringLiteral("(://[^:/@\\s]*:)[^@\\s]*@"));
-    static const QRegularExpression inKeywords(QStringLiteral("(password\\s*=\\s*)('[^']*'|\\S+)"));
-    return text.replace(inUri, QStringLiteral("\\1****@")).replace(inKeywords, QStringLiteral("\\1****"));
+    return StarPassword(text);
 }
 
 QString Shown(const QString& path)

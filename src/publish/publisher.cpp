@@ -1,0 +1,203 @@
+#include "publish/publisher.h"
+
+#include "core/shared_state.h"
+#include "datafile/data_file.h"
+#include "forward/forwarder.h"
+#include "platform/host_services.h"
+#include "publish/broker_url.h"
+#include "publish/mqtt_session.h"
+
+#include <QFile>
+#include <QThread>
+
+namespace {
+
+constexpr int OfflineWaitMs = 2000;
+
+} // namespace
+
+QString PublishStatusText(const PublishStatus& status, bool brief)
+{
+    using State = PublishStatus::State;
+    QString text;
+    switch (status.state) {
+    case State::Stopped:
+        return QStringLiteral("MQTT off");
+    case State::Connecting:
+        text = QStringLiteral("MQTT connecting");
+        break;
+    case State::Connected:
+        text = QStringLiteral("MQTT connected");
+        break;
+    case State::Unreachable:
+    case State::Refused:
+        text = (status.state == State::Refused ? QStringLiteral("MQTT refused since %1")
+                                               : QStringLiteral("MQTT down since %1"))
+                   .arg(status.since.toString(brief ? QStringLiteral("HH:mm:ss")
+                                                    : QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        break;
+    }
+    if (status.queued > 0)
+        text += QStringLiteral(", %1 queued").arg(status.queued);
+    if (brief)
+        return text;
+    if (status.dropped > 0)
+        text += QStringLiteral(", %1 dropped at the queue bound").arg(status.dropped);
+    if (!status.message.isEmpty())
+        text += QStringLiteral(": ") + status.message;
+    return text;
+}
+
+Publisher::Publisher(const PublishOptions& options, QObject* parent) : QObject(parent), m_options(options)
+{
+    qRegisterMetaType<PublishStatus>();
+    m_clock.start();
+    m_heldTimer.setSingleShot(true);
+    connect(&m_heldTimer, &QTimer::timeout, this, &Publisher::FlushHeld);
+}
+
+Publisher::~Publisher()
+{
+    Stop();
+}
+
+bool Publisher::Start(const PublishTarget& target, QString* error)
+{
+    BrokerAddress broker;
+    if (!ParseBrokerUrl(target.url, &broker, error))
+        return false;
+    if (!target.caFile.isEmpty()) {
+        QFile ca(target.caFile);
+        if (!ca.open(QIODevice::ReadOnly)) {
+            if (error)
+                *error = QStringLiteral("the CA file \"%1\" cannot be read: %2").arg(target.caFile, ca.errorString());
+            return false;
+        }
+    }
+    Stop();
+    m_target = target;
+    if (m_target.station.isEmpty())
+        m_target.station = DefaultStation();
+    m_throttle.Reset();
+    m_thread = new QThread(this);
+    m_thread->setObjectName(QStringLiteral("mqtt"));
+    m_session = new MqttSession(broker, m_target, m_options);
+    m_session->moveToThread(m_thread);
+    // Reports of a session stopped meanwhile may still be on their way: only the current one counts.
+    const quint64 generation = ++m_generation;
+    connect(m_session, &MqttSession::StatusChanged, this, [this, generation](const PublishStatus& status) {
+        if (generation == m_generation && m_thread)
+            Apply(status);
+    });
+    connect(m_session, &MqttSession::MessagesDropped, this, [this, generation](qint64 count) {
+        if (generation == m_generation)
+            emit MessagesDropped(count);
+    });
+    m_thread->start();
+    QMetaObject::invokeMethod(m_session, &MqttSession::Begin);
+    return true;
+}
+
+void Publisher::Stop()
+{
+    if (!m_thread)
+        return;
+    m_heldTimer.stop();
+    QMetaObject::invokeMethod(m_session, [session = m_session] { session->Finish(OfflineWaitMs); },
+                              Qt::BlockingQueuedConnection);
+    // The session's objects belong to its thread: they go there, before the thread ends.
+    QMetaObject::invokeMethod(m_session, [session = m_session] { delete session; }, Qt::BlockingQueuedConnection);
+    m_session = nullptr;
+    ++m_generation;
+    m_thread->quit();
+    m_thread->wait();
+    delete m_thread;
+    m_thread = nullptr;
+    Apply(PublishStatus{PublishStatus::State::Stopped, {}, {}, 0, m_status.dropped, m_status.published});
+}
+
+QString Publisher::ShownUrl() const
+{
+    return ShownBrokerUrl(m_target.url);
+}
+
+QString Publisher::Station() const
+{
+    return TopicStation(m_target.station);
+}
+
+void Publisher::FrameDecoded()
+{
+    if (!m_session)
+        return;
+    const int ch = Shared.FrameChannel;
+    if (ch < 1 || ch > MaxChannel)
+        return;
+    const QDateTime now = Host().now();
+    ReadingArrived(ch, CurrentReading(ch, now));
+    // A dual-display frame also carries channel 2's reading.
+    if (Shared.FrameDigits[14] != 4 && Shared.SecondDisplay && ch != 2)
+        ReadingArrived(2, CurrentReading(2, now));
+}
+
+void Publisher::ReadingArrived(int n, const Reading& reading)
+{
+    if (!m_session || n < 1 || n > MaxChannel)
+        return;
+    if (m_throttle.Offer(n, m_clock.elapsed())) {
+        QMetaObject::invokeMethod(m_session, [session = m_session, n, reading] { session->PublishReading(n, reading); });
+        return;
+    }
+    m_held[n] = reading;
+    ScheduleHeld();
+}
+
+void Publisher::ScheduleHeld()
+{
+    const qint64 due = m_throttle.NextDueMs();
+    if (due < 0) {
+        m_heldTimer.stop();
+        return;
+    }
+    const int wait = int(std::max<qint64>(0, due - m_clock.elapsed()));
+    if (!m_heldTimer.isActive() || m_heldTimer.remainingTime() > wait)
+        m_heldTimer.start(wait);
+}
+
+void Publisher::FlushHeld()
+{
+    if (!m_session)
+        return;
+    for (const int n : m_throttle.TakeDue(m_clock.elapsed()))
+        QMetaObject::invokeMethod(m_session, [session = m_session, n, reading = m_held[n]] {
+            session->PublishReading(n, reading);
+        });
+    ScheduleHeld();
+}
+
+void Publisher::RowRecorded(const DataRow& row, qint64 rowNumber, const QString& dataFile)
+{
+    if (!m_session)
+        return;
+    QMetaObject::invokeMethod(m_session, [session = m_session, payload = RowPayload(row, rowNumber, dataFile)] {
+        session->Enqueue(session->RowTopic(), payload);
+    });
+}
+
+void Publisher::EventLogged(const QByteArray& json)
+{
+    if (!m_session)
+        return;
+    QMetaObject::invokeMethod(m_session, [session = m_session, json] { session->Enqueue(session->EventTopic(), json); });
+}
+
+void Publisher::Apply(const PublishStatus& status)
+{
+    using State = PublishStatus::State;
+    const bool up = status.state == State::Connected || status.state == State::Stopped;
+    const bool wasUp = m_status.state == State::Connected || m_status.state == State::Stopped;
+    const QDateTime since = up ? QDateTime() : wasUp ? Host().now() : m_status.since;
+    m_status = status;
+    m_status.since = since;
+    emit StatusChanged(m_status);
+}
