@@ -1,5 +1,7 @@
 #include "record_options.h"
 
+#include "publish/broker_url.h"
+
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
@@ -46,6 +48,12 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
         QCommandLineOption("verbose", "Print every recorded row."),
         valued("forward", "Also send every row to this PostgreSQL database (connection URI).", "URL"),
         valued("station", "Station name for the forwarded rows (default: the host name).", "NAME"),
+        valued("mqtt",
+               "Also publish live readings, rows and status to this MQTT broker: "
+               "mqtt://[user[:password]@]host[:port][/prefix], or mqtts://... for TLS.",
+               "URL"),
+        valued("mqtt-ca", "Certificate authorities to trust for mqtts:// (default: the system's).", "FILE"),
+        QCommandLineOption("no-discovery", "With --mqtt, publish no home automation discovery."),
     });
 
     ParsedOptions parsed;
@@ -103,6 +111,14 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
     text("data-file", o.dataFile);
     text("forward", o.forwardUrl);
     text("station", o.station);
+    text("mqtt", o.mqttUrl);
+    text("mqtt-ca", o.mqttCa);
+    if (QString why; error.isEmpty() && !o.mqttUrl.isEmpty() && !ParseBrokerUrl(o.mqttUrl, nullptr, &why))
+        error = QStringLiteral("--mqtt: %1").arg(why);
+    if (error.isEmpty() && (!o.mqttCa.isEmpty() || parser.isSet("no-discovery")) && o.mqttUrl.isEmpty())
+        error = QStringLiteral("--%1 goes with --mqtt")
+                    .arg(o.mqttCa.isEmpty() ? QStringLiteral("no-discovery") : QStringLiteral("mqtt-ca"));
+    o.discovery = !parser.isSet("no-discovery");
     if (error.isEmpty() && !o.dataFile.isEmpty()) {
         // A data file lies in the data folder; a name with folders would record elsewhere.
         if (o.dataFile.contains(QLatin1Char('/')) || o.dataFile.contains(QLatin1Char('\\')))
@@ -111,8 +127,8 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
         else
             o.dataFile = WithEnding(o.dataFile);
     }
-    if (error.isEmpty() && !o.station.isEmpty() && o.forwardUrl.isEmpty())
-        error = QStringLiteral("--station goes with --forward");
+    if (error.isEmpty() && !o.station.isEmpty() && o.forwardUrl.isEmpty() && o.mqttUrl.isEmpty())
+        error = QStringLiteral("--station goes with --forward or --mqtt");
     o.rotate = parser.isSet("rotate");
     o.verbose = parser.isSet("verbose");
     return parsed;

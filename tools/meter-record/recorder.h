@@ -16,6 +16,7 @@
 #include "datafile/data_file.h"
 #include "forward/forwarder.h"
 #include "record_options.h"
+#include "record_publishing.h"
 
 #include <QObject>
 #include <QTimer>
@@ -68,6 +69,7 @@ class Recorder : public QObject {
     QString m_lastFailure;
     bool m_running = false;
     Forwarder* m_forward = nullptr;
+    Publisher* m_publish = nullptr; // --mqtt
     int m_forwardPhase = -1; // the state last reported, see ReportForwarding
 };
 
