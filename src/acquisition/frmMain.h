@@ -25,6 +25,7 @@ class QListWidget;
 class QMenu;
 class QPushButton;
 class QStatusBar;
+class PublishPanel;
 class QTimer;
 class ScanCycle;
 class SerialControl;
@@ -104,6 +105,7 @@ class frmMain : public QMainWindow {
     std::array<QLabel*, 3> Panels{};
     QLabel* lblForward = nullptr; // forwarding status; hidden while nothing is forwarded
     Forwarder* m_forward = nullptr;
+    PublishPanel* lblMqtt = nullptr; // live readings to an MQTT broker; hidden while off
     QTimer* m_clock = nullptr;
 
     QMenu* mnuSetup = nullptr;
