@@ -73,7 +73,7 @@ class TestRecordMqtt : public QObject {
                       {"--data-dir", dir.path(), "--device", device, "--channels", "16", "--scan-rate", "1",
                        "--mqtt", broker.Url(QStringLiteral("meter:s3cret")), "--station", "bench 1"},
                       dir.path());
-        QVERIFY2(recorder.WaitFor(QStringLiteral("mqtt: MQTT connected")), qPrintable(recorder.Output()));
+        QVERIFY2(recorder.WaitFor(QStringLiteral(" MQTT connected")), qPrintable(recorder.Output()));
         QCOMPARE(sub.WaitFor("test/bench_1/status").value(0), QStringLiteral("online"));
         const QJsonObject reading = QJsonDocument::fromJson(sub.WaitFor("test/bench_1/channel/16").value(0).toUtf8()).object();
         QVERIFY2(reading.contains("value") && reading.value("time").toString().endsWith('Z'),

@@ -21,17 +21,17 @@ Publisher* StartPublishing(const RecordOptions& options, QObject* parent)
         if (status.state == last->state && status.message == last->message)
             return;
         *last = {status.state, status.message};
-        Say(QStringLiteral("mqtt: %1").arg(PublishStatusText(status)));
+        Say(PublishStatusText(status));
     });
     QObject::connect(publisher, &Publisher::MessagesDropped, publisher, [](qint64 count) {
-        Say(QStringLiteral("mqtt: %1 rows and events were dropped while the broker could not be reached (the "
+        Say(QStringLiteral("MQTT: %1 rows and events were dropped while the broker could not be reached (the "
                            "oldest beyond the queue of %2)")
                 .arg(count)
                 .arg(PublishOptions{}.queueBound));
     });
     QString error;
     if (!publisher->Start({options.mqttUrl, options.mqttCa, options.station, options.discovery}, &error)) {
-        Say(QStringLiteral("mqtt: %1; recording goes on without publishing").arg(error));
+        Say(QStringLiteral("MQTT off: %1; recording goes on without publishing").arg(error));
         delete publisher;
         return nullptr;
     }
