@@ -13,6 +13,7 @@
 namespace {
 
 constexpr int OfflineWaitMs = 2000;
+constexpr int StuckWaitMs = 3000;
 
 } // namespace
 
@@ -103,16 +104,25 @@ void Publisher::Stop()
     if (!m_thread)
         return;
     m_heldTimer.stop();
-    QMetaObject::invokeMethod(m_session, [session = m_session] { session->Finish(OfflineWaitMs); },
-                              Qt::BlockingQueuedConnection);
-    // The session's objects belong to its thread: they go there, before the thread ends.
-    QMetaObject::invokeMethod(m_session, [session = m_session] { delete session; }, Qt::BlockingQueuedConnection);
-    m_session = nullptr;
-    ++m_generation;
-    m_thread->quit();
-    m_thread->wait();
-    delete m_thread;
-    m_thread = nullptr;
+    ++m_generation; // what the session reports from here on is no news
+    QThread* thread = std::exchange(m_thread, nullptr);
+    MqttSession* session = std::exchange(m_session, nullptr);
+    // The session's objects belong to its thread: they go there, and the thread ends with them.
+    QMetaObject::invokeMethod(session, [session, thread] {
+        session->Finish(OfflineWaitMs);
+        delete session;
+        thread->quit();
+    });
+    // A connection attempt to a host that never answers blocks until the system gives up on it;
+    // closing the program does not wait that long: the thread then ends by itself and goes.
+    if (thread->wait(OfflineWaitMs + StuckWaitMs)) {
+        delete thread;
+    } else {
+        thread->setParent(nullptr);
+        connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+        if (thread->isFinished())
+            thread->deleteLater();
+    }
     Apply(PublishStatus{PublishStatus::State::Stopped, {}, {}, 0, m_status.dropped, m_status.published});
 }
 

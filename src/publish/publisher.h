@@ -73,7 +73,8 @@ class Publisher : public QObject {
     // Starts (or restarts with another target). False with *error, and nothing started, for an
     // unusable URL or an unreadable CA file; an unreachable broker is no error here.
     bool Start(const PublishTarget& target, QString* error = nullptr);
-    // Says "offline", waits up to about 2 s for it to reach the broker, and disconnects.
+    // Says "offline", waits up to about 2 s for it to reach the broker, and disconnects. A connection
+    // attempt that hangs (a host that never answers) is waited for 3 s more, then left to end alone.
     void Stop();
     bool IsRunning() const { return m_thread != nullptr; }
     PublishStatus Status() const { return m_status; }
