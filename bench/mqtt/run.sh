@@ -49,7 +49,6 @@ plain=$(cat "$run/plain/pid") mqtt=$(cat "$run/mqtt/pid")
 ticks=$(getconf CLK_TCK)
 cpu() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 sleep 3 # start-up is not part of the steady state
-: >"$run/sub.out"
 p0=$(cpu $plain) m0=$(cpu $mqtt) t0=$(date +%s.%N)
 sleep "$seconds"
 p1=$(cpu $plain) m1=$(cpu $mqtt) t1=$(date +%s.%N)
@@ -63,17 +62,19 @@ echo "run:                  $elapsed s measured (after 3 s of start-up), 16 chan
 echo "meter-record:         CPU $(share $p0 $p1) % of one core; $plainMem"
 echo "meter-record --mqtt:  CPU $(share $m0 $m1) % of one core; $mqttMem"
 echo "extra with --mqtt:    CPU $(awk -v a="$(share $p0 $p1)" -v b="$(share $m0 $m1)" 'BEGIN {printf "%.3f", b - a}') % of one core; peak memory $((hwmDiff / 1024)) MiB ($hwmDiff kB)"
-/usr/bin/python3 - "$run/sub.out" <<'PY'
+/usr/bin/python3 - "$run/sub.out" "$t0" "$t1" <<'PY'
 import json, sys
 from datetime import datetime
 lat = []
 for line in open(sys.argv[1]):
     received, _, payload = line.partition(" ")
     try:
+        received = float(received)
         sent = datetime.strptime(json.loads(payload)["time"], "%Y-%m-%dT%H:%M:%S.%fZ")
     except (ValueError, KeyError):
         continue
-    lat.append(float(received) - (sent - datetime(1970, 1, 1)).total_seconds())
+    if float(sys.argv[2]) <= received <= float(sys.argv[3]):
+        lat.append(received - (sent - datetime(1970, 1, 1)).total_seconds())
 lat.sort()
 if not lat:
     sys.exit("no channel messages received")

@@ -143,11 +143,22 @@ void Publisher::FrameDecoded()
     const int ch = Shared.FrameChannel;
     if (ch < 1 || ch > MaxChannel)
         return;
-    const QDateTime now = Host().now();
-    ReadingArrived(ch, CurrentReading(ch, now));
+    FrameReading(ch);
     // A dual-display frame also carries channel 2's reading.
     if (Shared.FrameDigits[14] != 4 && Shared.SecondDisplay && ch != 2)
-        ReadingArrived(2, CurrentReading(2, now));
+        FrameReading(2);
+}
+
+void Publisher::FrameReading(int n)
+{
+    // Most frames are held and then superseded: a held one costs a time stamp only, and is built
+    // from the shared state, which still holds the channel's latest reading, when it goes out.
+    if (m_throttle.Offer(n, m_clock.elapsed())) {
+        Send(n, CurrentReading(n, Host().now()));
+        return;
+    }
+    m_held[n] = {m_clock.elapsed(), false, {}};
+    ScheduleHeld();
 }
 
 void Publisher::ReadingArrived(int n, const Reading& reading)
@@ -155,11 +166,16 @@ void Publisher::ReadingArrived(int n, const Reading& reading)
     if (!m_session || n < 1 || n > MaxChannel)
         return;
     if (m_throttle.Offer(n, m_clock.elapsed())) {
-        QMetaObject::invokeMethod(m_session, [session = m_session, n, reading] { session->PublishReading(n, reading); });
+        Send(n, reading);
         return;
     }
-    m_held[n] = reading;
+    m_held[n] = {m_clock.elapsed(), true, reading};
     ScheduleHeld();
+}
+
+void Publisher::Send(int n, const Reading& reading)
+{
+    QMetaObject::invokeMethod(m_session, [session = m_session, n, reading] { session->PublishReading(n, reading); });
 }
 
 void Publisher::ScheduleHeld()
@@ -178,10 +194,11 @@ void Publisher::FlushHeld()
 {
     if (!m_session)
         return;
-    for (const int n : m_throttle.TakeDue(m_clock.elapsed()))
-        QMetaObject::invokeMethod(m_session, [session = m_session, n, reading = m_held[n]] {
-            session->PublishReading(n, reading);
-        });
+    const qint64 now = m_clock.elapsed();
+    for (const int n : m_throttle.TakeDue(now)) {
+        const Held& held = m_held[n];
+        Send(n, held.given ? held.reading : CurrentReading(n, Host().now().addMSecs(held.atMs - now)));
+    }
     ScheduleHeld();
 }
 

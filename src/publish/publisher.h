@@ -97,6 +97,8 @@ class Publisher : public QObject {
     void MessagesDropped(qint64 count);
 
   private:
+    void FrameReading(int n);
+    void Send(int n, const Reading& reading);
     void FlushHeld();
     void ScheduleHeld();
     void Apply(const PublishStatus& status);
@@ -108,7 +110,12 @@ class Publisher : public QObject {
     quint64 m_generation = 0;
     MqttSession* m_session = nullptr; // lives in m_thread
     ReadingThrottle m_throttle;
-    std::array<Reading, 17> m_held{};
+    struct Held {
+        qint64 atMs = 0;    // arrival, on m_clock
+        bool given = false; // reading below; else the shared state's
+        Reading reading;
+    };
+    std::array<Held, 17> m_held{};
     QElapsedTimer m_clock;
     QTimer m_heldTimer;
 };
