@@ -190,12 +190,3 @@ QList<int> ReadingThrottle::TakeDue(qint64 nowMs)
     }
     return due;
 }
-
-qint64 ReadingThrottle::NextDueMs() const
-{
-    qint64 next = -1;
-    for (const Slot& slot : m_slots)
-        if (slot.heldMs >= 0 && (next < 0 || slot.heldMs + IntervalMs < next))
-            next = slot.heldMs + IntervalMs;
-    return next;
-}

@@ -58,8 +58,6 @@ class ReadingThrottle {
     bool Offer(int n, qint64 nowMs);
     // The held readings due now (oldest first by channel number); each counts as published.
     QList<int> TakeDue(qint64 nowMs);
-    // When the next held reading falls due; -1 when none is held.
-    qint64 NextDueMs() const;
     void Reset() { *this = ReadingThrottle(); }
 
     static constexpr qint64 IntervalMs = 1000;

@@ -53,7 +53,9 @@ Publisher::Publisher(const PublishOptions& options, QObject* parent) : QObject(p
 {
     qRegisterMetaType<PublishStatus>();
     m_clock.start();
-    m_heldTimer.setSingleShot(true);
+    // A coarse look twice a second: a held reading goes out 1 to 1.5 s after it came, and the
+    // thread is not woken for every channel's window.
+    m_heldTimer.setInterval(500);
     connect(&m_heldTimer, &QTimer::timeout, this, &Publisher::FlushHeld);
 }
 
@@ -95,6 +97,7 @@ bool Publisher::Start(const PublishTarget& target, QString* error)
             emit MessagesDropped(count);
     });
     m_thread->start();
+    m_heldTimer.start();
     QMetaObject::invokeMethod(m_session, &MqttSession::Begin);
     return true;
 }
@@ -158,7 +161,6 @@ void Publisher::FrameReading(int n)
         return;
     }
     m_held[n] = {m_clock.elapsed(), false, {}};
-    ScheduleHeld();
 }
 
 void Publisher::ReadingArrived(int n, const Reading& reading)
@@ -170,24 +172,11 @@ void Publisher::ReadingArrived(int n, const Reading& reading)
         return;
     }
     m_held[n] = {m_clock.elapsed(), true, reading};
-    ScheduleHeld();
 }
 
 void Publisher::Send(int n, const Reading& reading)
 {
     QMetaObject::invokeMethod(m_session, [session = m_session, n, reading] { session->PublishReading(n, reading); });
-}
-
-void Publisher::ScheduleHeld()
-{
-    const qint64 due = m_throttle.NextDueMs();
-    if (due < 0) {
-        m_heldTimer.stop();
-        return;
-    }
-    const int wait = int(std::max<qint64>(0, due - m_clock.elapsed()));
-    if (!m_heldTimer.isActive() || m_heldTimer.remainingTime() > wait)
-        m_heldTimer.start(wait);
 }
 
 void Publisher::FlushHeld()
@@ -199,7 +188,6 @@ void Publisher::FlushHeld()
         const Held& held = m_held[n];
         Send(n, held.given ? held.reading : CurrentReading(n, Host().now().addMSecs(held.atMs - now)));
     }
-    ScheduleHeld();
 }
 
 void Publisher::RowRecorded(const DataRow& row, qint64 rowNumber, const QString& dataFile)

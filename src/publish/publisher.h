@@ -100,7 +100,6 @@ class Publisher : public QObject {
     void FrameReading(int n);
     void Send(int n, const Reading& reading);
     void FlushHeld();
-    void ScheduleHeld();
     void Apply(const PublishStatus& status);
 
     PublishOptions m_options;
