@@ -13,6 +13,8 @@ packages=(
   qt6-multimedia-dev
   libpq-dev postgresql
   libmosquitto-dev mosquitto mosquitto-clients openssl
+  libmicrohttpd-dev libsystemd-dev prometheus
+  chromium chromium-driver python3-selenium apache2-utils
 )
 # Packages that only one script needs (packaging, the installed-package test) come as arguments.
 packages+=("$@")

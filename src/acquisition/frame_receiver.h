@@ -13,6 +13,7 @@
 #include "acquisition/frame_decoder.h"
 
 #include <QByteArray>
+#include <QtGlobal>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +31,10 @@ class FrameReceiver {
     void Receive(const QByteArray& bytes);
 
     std::function<void(FrameBufferArray&)> OnFrame; // empty: DecodeFrame
+
+    // Complete frames cut from the stream, and those of them dropped for a wrong end byte.
+    quint64 FramesCut = 0;
+    quint64 FramesDropped = 0;
 
     int16_t RxState = Hunting;
     std::array<uint8_t, 16> SyncBytes{0, FrameStartByte};

@@ -55,6 +55,14 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
                "URL"),
         valued("mqtt-ca", "Certificate authorities to trust for mqtts:// (default: the system's).", "FILE"),
         QCommandLineOption("no-discovery", "With --mqtt, publish no home automation discovery."),
+        valued("http",
+               "Serve a read-only status page, /api/status and /metrics on ADDRESS:PORT (an IP address; "
+               "a port alone means 127.0.0.1).",
+               "ADDR:PORT"),
+        valued("http-token",
+               "File holding the secret that readers of the page must present (Authorization: Bearer, "
+               "or ?token=); needed when --http is reachable from other machines.",
+               "FILE"),
     });
 
     ParsedOptions parsed;
@@ -120,6 +128,8 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
         error = QStringLiteral("--%1 goes with --mqtt")
                     .arg(o.mqttCa.isEmpty() ? QStringLiteral("no-discovery") : QStringLiteral("mqtt-ca"));
     o.discovery = !parser.isSet("no-discovery");
+    text("http", o.http);
+    text("http-token", o.httpToken);
     if (error.isEmpty() && !o.dataFile.isEmpty()) {
         // A data file lies in the data folder; a name with folders would record elsewhere.
         if (o.dataFile.contains(QLatin1Char('/')) || o.dataFile.contains(QLatin1Char('\\')))

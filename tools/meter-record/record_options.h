@@ -22,6 +22,8 @@ struct RecordOptions {
     QString mqttUrl;             // MQTT broker for live readings (mqtt:// or mqtts://); empty = none
     QString mqttCa;              // CA file for mqtts://; empty = the system's store
     bool discovery = true;       // home automation discovery on the broker
+    QString http;                // the web page's ADDRESS:PORT or PORT; empty = no page
+    QString httpToken;           // file holding the secret the page asks for
 };
 
 struct ParsedOptions {
