@@ -12,6 +12,7 @@ packages=(
   xdotool libx11-dev libxdamage-dev
   qt6-multimedia-dev
   libpq-dev postgresql
+  libmosquitto-dev mosquitto mosquitto-clients openssl
   libmicrohttpd-dev libsystemd-dev prometheus
   chromium chromium-driver python3-selenium apache2-utils
 )

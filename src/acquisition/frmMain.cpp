@@ -13,6 +13,7 @@
 #include "platform/host_services.h"
 #include "platform/serial_control.h"
 #include "platform/window_registry_ui.h"
+#include "publish/publish_panel_ui.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -89,11 +90,18 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     };
     connect(Timer1, &QTimer::timeout, this, [this] {
         const auto recorded = Shared.RecordCount;
-        if (m_scan->Timer1_Timer() == ScanCycle::Tick::Failed && Data1->IsDamaged())
+        const ScanCycle::Tick tick = m_scan->Timer1_Timer();
+        if (tick == ScanCycle::Tick::Failed && Data1->IsDamaged())
             stopDamagedRecording();
         if (m_forward && Shared.RecordCount != recorded)
             m_forward->RowRecorded();
+        if (tick == ScanCycle::Tick::Recorded)
+            lblMqtt->RowRecorded(m_scan->LastRow(), Shared.RecordCount, Data1->DatabaseName());
     });
+    m_receiver->OnFrame = [this](FrameBufferArray& frame) {
+        DecodeFrame(frame);
+        lblMqtt->FrameDecoded();
+    };
 
     buildCentralArea();
     buildMenus();
@@ -248,6 +256,9 @@ void frmMain::buildStatusBar()
     lblForward->setMinimumWidth(120); // may shrink rather than widen the window; the tooltip has all
     lblForward->hide();
     sbStatusBar->addPermanentWidget(lblForward);
+    lblMqtt = new PublishPanel(sbStatusBar);
+    sbStatusBar->addPermanentWidget(lblMqtt);
+    lblMqtt->Start();
     sbStatusBar->addPermanentWidget(Panels[1]);
     sbStatusBar->addPermanentWidget(Panels[2]);
     setStatusBar(sbStatusBar);
@@ -412,9 +423,12 @@ void frmMain::Start232()
 
 bool frmMain::savedata(QString* error)
 {
+    const auto recorded = Shared.RecordCount;
     const bool saved = m_scan->savedata(error);
     if (saved && m_forward)
         m_forward->RowRecorded();
+    if (saved && Shared.RecordCount != recorded)
+        lblMqtt->RowRecorded(m_scan->LastRow(), Shared.RecordCount, Data1->DatabaseName());
     return saved;
 }
 

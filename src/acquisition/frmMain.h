@@ -26,6 +26,7 @@ class QListWidget;
 class QMenu;
 class QPushButton;
 class QStatusBar;
+class PublishPanel;
 class QTimer;
 class ScanCycle;
 class SerialControl;
@@ -122,6 +123,7 @@ class frmMain : public QMainWindow {
     QLabel* lblForward = nullptr; // forwarding status; hidden while nothing is forwarded
     Forwarder* m_forward = nullptr;
     std::unique_ptr<ForwardStatus> m_forwardStatus; // the last report, while forwarding is on
+    PublishPanel* lblMqtt = nullptr; // live readings to an MQTT broker; hidden while off
     QTimer* m_clock = nullptr;
 
     QMenu* mnuSetup = nullptr;

@@ -1,5 +1,7 @@
 #include "forward/connection_url.h"
 
+#include "core/url_text.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
@@ -44,15 +46,9 @@ bool IsUri(const QString& url)
 
 // Every text of the URL that is or holds the password as written: the password part of a URI's
 // user information, and the values of query keys and keywords named password.
-QString Starred(QString text)
+QString Starred(const QString& text)
 {
-    static const QRegularExpression inUri(QStringLiteral("(://[^:/@\\s]*:)[^@\\s]*@"));
-    static const QRegularExpression inQuery(QStringLiteral("([?&]password=)[^&#\\s]*"));
-    static const QRegularExpression inKeywords(
-        QStringLiteral("(password\\s*=\\s*)('(?:[^'\\\\]|\\\\.)*'|\\S+)"));
-    return text.replace(inUri, QStringLiteral("\\1****@"))
-        .replace(inQuery, QStringLiteral("\\1****"))
-        .replace(inKeywords, QStringLiteral("\\1****"));
+    return StarPassword(text);
 }
 
 // libpq reads a URI's user information up to the first "@" and only when no "/" comes before it:

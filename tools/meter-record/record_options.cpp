@@ -1,5 +1,7 @@
 #include "record_options.h"
 
+#include "publish/broker_url.h"
+
 #include <QCommandLineParser>
 #include <QRegularExpression>
 #include <limits>
@@ -47,6 +49,12 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
         QCommandLineOption("verbose", "Print every recorded row."),
         valued("forward", "Also send every row to this PostgreSQL database (connection URI).", "URL"),
         valued("station", "Station name for the forwarded rows (default: the host name).", "NAME"),
+        valued("mqtt",
+               "Also publish live readings, rows and status to this MQTT broker: "
+               "mqtt://[user[:password]@]host[:port][/prefix], or mqtts://... for TLS.",
+               "URL"),
+        valued("mqtt-ca", "Certificate authorities to trust for mqtts:// (default: the system's).", "FILE"),
+        QCommandLineOption("no-discovery", "With --mqtt, publish no home automation discovery."),
         valued("http",
                "Serve a read-only status page, /api/status and /metrics on ADDRESS:PORT (an IP address; "
                "a port alone means 127.0.0.1).",
@@ -112,6 +120,14 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
     text("data-file", o.dataFile);
     text("forward", o.forwardUrl);
     text("station", o.station);
+    text("mqtt", o.mqttUrl);
+    text("mqtt-ca", o.mqttCa);
+    if (QString why; error.isEmpty() && !o.mqttUrl.isEmpty() && !ParseBrokerUrl(o.mqttUrl, nullptr, &why))
+        error = QStringLiteral("--mqtt: %1").arg(why);
+    if (error.isEmpty() && (!o.mqttCa.isEmpty() || parser.isSet("no-discovery")) && o.mqttUrl.isEmpty())
+        error = QStringLiteral("--%1 goes with --mqtt")
+                    .arg(o.mqttCa.isEmpty() ? QStringLiteral("no-discovery") : QStringLiteral("mqtt-ca"));
+    o.discovery = !parser.isSet("no-discovery");
     text("http", o.http);
     text("http-token", o.httpToken);
     if (error.isEmpty() && !o.dataFile.isEmpty()) {
@@ -122,8 +138,8 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
         else
             o.dataFile = WithEnding(o.dataFile);
     }
-    if (error.isEmpty() && !o.station.isEmpty() && o.forwardUrl.isEmpty())
-        error = QStringLiteral("--station goes with --forward");
+    if (error.isEmpty() && !o.station.isEmpty() && o.forwardUrl.isEmpty() && o.mqttUrl.isEmpty())
+        error = QStringLiteral("--station goes with --forward or --mqtt");
     o.rotate = parser.isSet("rotate");
     o.verbose = parser.isSet("verbose");
     return parsed;

@@ -19,6 +19,9 @@ struct RecordOptions {
     bool verbose = false;        // print every row
     QString forwardUrl;          // central database (PostgreSQL connection URI); empty = none
     QString station;             // station name sent with the rows; empty = the host name
+    QString mqttUrl;             // MQTT broker for live readings (mqtt:// or mqtts://); empty = none
+    QString mqttCa;              // CA file for mqtts://; empty = the system's store
+    bool discovery = true;       // home automation discovery on the broker
     QString http;                // the web page's ADDRESS:PORT or PORT; empty = no page
     QString httpToken;           // file holding the secret the page asks for
 };

@@ -50,6 +50,11 @@ Recorder::Recorder(const RecordOptions& options, QObject* parent)
 {
     m_link.recovery = SerialLink::Recovery::Reconnect;
     m_link.OnEvent = [this](SerialLink::Event event, const QString& detail) { ReportLink(event, detail); };
+    m_receiver.OnFrame = [this](FrameBufferArray& frame) {
+        DecodeFrame(frame);
+        if (m_publish)
+            m_publish->FrameDecoded();
+    };
     m_scan.Unattended = true;
     m_scan.Events.Who = QStringLiteral("meter-record %1").arg(VARNIK_VERSION_TEXT);
     m_scan.Events.OnProblem = [](const QString& problem) { Say(QStringLiteral("event log: %1").arg(problem)); };
@@ -99,9 +104,11 @@ int Recorder::Start()
              ? QString()
              : QStringLiteral(", forwarding to %1 as station %2")
                    .arg(ShownUrl(m_options.forwardUrl),
-                        m_options.station.isEmpty() ? DefaultStation() : m_options.station)));
+                        m_options.station.isEmpty() ? DefaultStation() : m_options.station)) +
+        PublishingText(m_options));
     m_running = true;
     m_scan.Events.Start();
+    m_publish = StartPublishing(m_options, this);
     m_link.Start232();
     m_timer.start();
     return -1;
@@ -127,6 +134,8 @@ void Recorder::Stop(const QString& why)
     m_data.Unbind();
     if (m_forward)
         m_forward->Stop();
+    if (m_publish)
+        m_publish->Stop();
 }
 
 void Recorder::StartForwarding(const QString& dataFile)
@@ -234,6 +243,8 @@ void Recorder::Tick()
                     .arg(Shared.MaxRecords));
         if (m_forward)
             m_forward->RowRecorded();
+        if (m_publish)
+            m_publish->RowRecorded(m_scan.LastRow(), Shared.RecordCount, QFileInfo(m_data.DatabaseName()).fileName());
         if (IsFull())
             HandleFull();
         break;

@@ -16,6 +16,7 @@
 #include "datafile/data_file.h"
 #include "forward/forwarder.h"
 #include "record_options.h"
+#include "record_publishing.h"
 
 #include <QObject>
 #include <QTimer>
@@ -78,6 +79,7 @@ class Recorder : public QObject {
     qint64 m_failedRows = 0; // rows not recorded since the last one that was
     bool m_running = false;
     Forwarder* m_forward = nullptr;
+    Publisher* m_publish = nullptr; // --mqtt
     int m_forwardPhase = -1; // the state last reported, see ReportForwarding
 };
 

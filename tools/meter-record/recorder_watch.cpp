@@ -44,7 +44,10 @@ RecorderWatch::RecorderWatch(Recorder& recorder, const RecordOptions& options, w
       m_station(options.station.isEmpty() ? DefaultStation() : options.station),
       m_linkSince(QDateTime::currentDateTimeUtc())
 {
-    recorder.Receiver().OnFrame = [this](FrameBufferArray& frame) { FrameArrived(frame); };
+    // The recorder's own handler (decoding, live publishing) still sees every frame.
+    recorder.Receiver().OnFrame = [this, decode = recorder.Receiver().OnFrame](FrameBufferArray& frame) {
+        FrameArrived(frame, decode);
+    };
     auto reported = recorder.Link().OnEvent;
     recorder.Link().OnEvent = [this, reported](SerialLink::Event event, const QString& detail) {
         if (reported)
@@ -54,11 +57,14 @@ RecorderWatch::RecorderWatch(Recorder& recorder, const RecordOptions& options, w
     recorder.TickDone = [this](ScanCycle::Tick tick) { TickDone(tick); };
 }
 
-void RecorderWatch::FrameArrived(FrameBufferArray& frame)
+void RecorderWatch::FrameArrived(FrameBufferArray& frame, const std::function<void(FrameBufferArray&)>& decode)
 {
     const int16_t channel = DigitValue(frame[2]);
     const bool single = DigitValue(frame[1]) == 4;
-    DecodeFrame(frame);
+    if (decode)
+        decode(frame);
+    else
+        DecodeFrame(frame);
     if (channel > MaxChannel) {
         ++m_framesOutOfRange;
         return;

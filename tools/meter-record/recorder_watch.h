@@ -25,7 +25,7 @@ class RecorderWatch {
     ServiceNotifier& Service() { return m_service; }
 
   private:
-    void FrameArrived(FrameBufferArray& frame);
+    void FrameArrived(FrameBufferArray& frame, const std::function<void(FrameBufferArray&)>& decode);
     void LinkChanged(SerialLink::Event event);
     void TickDone(ScanCycle::Tick tick);
 

@@ -1,0 +1,29 @@
+#pragma once
+// Where live readings go: an MQTT broker named by a URL
+//
+//   mqtt://[user[:password]@]host[:port][/prefix]     plain TCP, port 1883 by default
+//   mqtts://[user[:password]@]host[:port][/prefix]    TLS, port 8883 by default
+//
+// The prefix (default "varnik") heads every topic; it may hold several levels ("plant/hall2")
+// but no MQTT wildcard. User and password may be percent-encoded. Used by the Publisher and by
+// meter-record's and the program's checks of a URL before it is used.
+#include <QString>
+
+struct BrokerAddress {
+    bool tls = false;
+    QString host;
+    int port = 1883;
+    QString user;     // empty: no login
+    QString password; // only with a user
+    QString prefix = QStringLiteral("varnik");
+};
+
+// False and *error naming the fault for anything but a URL of the form above.
+bool ParseBrokerUrl(const QString& url, BrokerAddress* address, QString* error = nullptr);
+
+// The URL as a log or a status panel may show it: a password starred out ("user:****@host").
+QString ShownBrokerUrl(const QString& url);
+
+// A station name as one topic level: every character outside [A-Za-z0-9_-] becomes '_'; an empty
+// name becomes "_".
+QString TopicStation(const QString& station);

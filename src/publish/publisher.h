@@ -1,0 +1,120 @@
+#pragma once
+// Live publishing of readings, recorded rows and events to an MQTT broker (payloads.h has the
+// topics). The broker is a window onto the recording, never a part of it: the network work runs
+// in a thread of the publisher's own, and nothing here waits for the broker.
+//
+// Readings go out at most once a second per channel and only while connected: a reading from an
+// outage is stale and is dropped. Rows and events are queued while the broker cannot be reached,
+// up to QueueBound messages (then the oldest go, and the count is reported once), and are sent in
+// order after reconnecting, at least once each (QoS 1). The status topic says "online" on every
+// connection and "offline" on a clean stop, and the broker says "offline" for us when the
+// connection dies (last will). Discovery for home automation goes out on every connection and
+// whenever a channel starts sending or changes its unit.
+//
+// Used by meter-record (--mqtt URL --mqtt-ca FILE --station NAME --no-discovery) and by the
+// program (settings group "MQTT", keys "URL", "Station", "Discovery"). Create it in the thread that
+// records; its calls, Status() and signals belong to that thread.
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include "publish/payloads.h"
+
+class MqttSession;
+class QThread;
+struct DataRow;
+
+struct PublishTarget {
+    QString url;      // mqtt://[user[:password]@]host[:port][/prefix] or mqtts://...
+    QString caFile;   // TLS: the certificate authorities to trust; empty = the system's store
+    QString station;  // empty = DefaultStation()
+    bool discovery = true;
+};
+
+struct PublishStatus {
+    enum class State {
+        Stopped,
+        Connecting,  // the first attempt is under way
+        Connected,
+        Unreachable, // no connection (broker down, network gone, TLS failed): retrying, 1 s to 30 s
+        Refused,     // the broker refused the login, or TLS refused its certificate: retrying every 30 s
+    };
+    State state = State::Stopped;
+    QDateTime since;      // start of the current outage (host clock); null while connected
+    QString message;      // why not connected, one line
+    qint64 queued = 0;    // rows and events waiting for the broker
+    qint64 dropped = 0;   // rows and events dropped at the queue bound since the start
+    qint64 published = 0; // rows and events the broker acknowledged since the start
+};
+Q_DECLARE_METATYPE(PublishStatus)
+
+// One line for a log or a tooltip; the brief form is for a status bar panel ("MQTT connected",
+// "MQTT down since 10:32:05, 21 queued").
+QString PublishStatusText(const PublishStatus& status, bool brief = false);
+
+struct PublishOptions {
+    int firstRetryMs = 1000; // doubles after each failed attempt up to maxRetryMs
+    int maxRetryMs = 30000;  // also the wait after a refused login or certificate
+    int keepAliveS = 30;
+    int queueBound = 10000;
+};
+
+class Publisher : public QObject {
+    Q_OBJECT
+  public:
+    explicit Publisher(const PublishOptions& options = {}, QObject* parent = nullptr);
+    ~Publisher() override; // a clean stop: "offline" goes out when the broker is reachable
+    Publisher(const Publisher&) = delete;
+    Publisher& operator=(const Publisher&) = delete;
+
+    // Starts (or restarts with another target). False with *error, and nothing started, for an
+    // unusable URL or an unreadable CA file; an unreachable broker is no error here.
+    bool Start(const PublishTarget& target, QString* error = nullptr);
+    // Says "offline", waits up to about 2 s for it to reach the broker, and disconnects. A connection
+    // attempt that hangs (a host that never answers) is waited for 3 s more, then left to end alone.
+    void Stop();
+    bool IsRunning() const { return m_thread != nullptr; }
+    PublishStatus Status() const { return m_status; }
+    QString ShownUrl() const; // the URL without its password
+    QString Station() const;  // as it appears in the topics
+
+    // After the frame decoder has filed a frame: publishes its channel(s) when due. Cheap.
+    void FrameDecoded();
+    // Channel n's reading, as FrameDecoded passes it on; for callers with readings of their own.
+    void ReadingArrived(int n, const Reading& reading);
+    // After a row was written to the data file.
+    void RowRecorded(const DataRow& row, qint64 rowNumber, const QString& dataFile);
+    // For the event log: one event as a JSON object (UTF-8), published on the event topic.
+    void EventLogged(const QByteArray& json);
+
+  signals:
+    // On every change of state and of the queued, dropped and published counts.
+    void StatusChanged(const PublishStatus& status);
+    // Once after an outage in which rows or events were dropped at the queue bound: how many.
+    void MessagesDropped(qint64 count);
+
+  private:
+    void FrameReading(int n);
+    void Send(int n, const Reading& reading);
+    void FlushHeld();
+    void Apply(const PublishStatus& status);
+
+    PublishOptions m_options;
+    PublishTarget m_target;
+    PublishStatus m_status;
+    QThread* m_thread = nullptr;
+    quint64 m_generation = 0;
+    MqttSession* m_session = nullptr; // lives in m_thread
+    ReadingThrottle m_throttle;
+    struct Held {
+        qint64 atMs = 0;    // arrival, on m_clock
+        bool given = false; // reading below; else the shared state's
+        Reading reading;
+    };
+    std::array<Held, 17> m_held{};
+    QElapsedTimer m_clock;
+    QTimer m_heldTimer;
+};
