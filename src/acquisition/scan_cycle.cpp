@@ -77,16 +77,22 @@ bool BuildRow(int channels, const QDateTime& now, DataRow* row, QString* error)
 
 } // namespace
 
-ScanCycle::ScanCycle(DataFile& Data1) : m_data(Data1)
+ScanCycle::ScanCycle(DataFile& Data1) : Events(Data1), m_data(Data1)
 {
 }
 
 bool ScanCycle::WriteRow(const QDateTime& now, QString* error)
 {
     DataRow row;
-    if (!BuildRow(FieldCount / 2, now, &row, error) || !m_data.AppendRow(row, error))
-        return false;
+    QString failure;
+    if (!BuildRow(FieldCount / 2, now, &row, &failure) || !m_data.AppendRow(row, &failure)) {
+        Events.RowMissed(now, failure);
+        return Fail(error, failure);
+    }
     m_lastRow = std::move(row);
+    Events.RowRecorded(now, m_lastRow);
+    if (DataFileFull())
+        Events.Full();
     return true;
 }
 
@@ -94,10 +100,15 @@ ScanCycle::Tick ScanCycle::Timer1_Timer()
 {
     if (CheckLink)
         CheckLink();
-    if (!Shared.DataReceived)
+    if (m_data.IsBound() && !DataFileFull())
+        Events.Start();
+    if (!Unattended && !Shared.TextDispOpen && !Shared.ChartDispOpen && !Shared.AngularDispOpen &&
+        Shared.DataReceived)
+        SetRecordingPaused(true, QStringLiteral("no live display open"));
+    Events.PauseState(Shared.Paused);
+    // Inside a gap the readings are stale: recording resumes with the first good frame.
+    if (!Shared.DataReceived || Events.InGap())
         return Tick::Idle;
-    if (!Unattended && !Shared.TextDispOpen && !Shared.ChartDispOpen && !Shared.AngularDispOpen)
-        Shared.Paused = true;
 
     const QDateTime now = Host().now();
     if (LastScanTime.isNull())

@@ -7,6 +7,7 @@
 // the clock crossed) while data arrives and recording is not paused, up to MaxRecords rows. Any
 // error in a tick (no data file, a missing column, a unit code outside 0..300, decimals outside
 // 0..16) ends it silently without writing; savedata reports the same errors to its caller.
+#include "acquisition/recording_events.h"
 #include "datafile/data_file.h"
 
 #include <QDateTime>
@@ -34,6 +35,9 @@ class ScanCycle {
     int16_t FieldCount = 0;
     // The unattended recorder has no live displays: recording then never pauses for want of one.
     bool Unattended = false;
+    // The event log of the file being recorded: ticks start it, rows and missed rows go to it, and
+    // no row is recorded while it says the link is in a gap.
+    RecordingEvents Events;
 
     const DataRow& LastRow() const { return m_lastRow; }
     const QString& LastError() const { return m_lastError; }

@@ -61,6 +61,7 @@ void SerialLink::Reopen(quint32 now)
             lastFailure = failure;
             Report(Event::OpenFailed, failure);
         }
+        LinkDown(QStringLiteral("the port cannot be opened: %1").arg(failure));
         return;
     }
     if (down)
@@ -82,6 +83,9 @@ void SerialLink::CheckReconnecting()
             down = true;
             retryAt = now;
             Report(Event::Lost, MSComm1.ErrorDescription());
+            LinkDown(QStringLiteral("the port was lost: %1")
+                         .arg(MSComm1.ErrorDescription().isEmpty() ? QStringLiteral("closed by the system")
+                                                                   : MSComm1.ErrorDescription()));
         }
         if (qint32(now - retryAt) >= 0)
             Reopen(now);
@@ -108,7 +112,19 @@ bool SerialLink::SilentLongEnough(quint32 now)
     if (MissedChecks < std::numeric_limits<int16_t>::max())
         ++MissedChecks;
     Shared.DataReceived = false;
+    LinkDown(LastRxTick == 0 ? QStringLiteral("no frames from the meter since the port was opened")
+                             : QStringLiteral("no frames from the meter for more than %1 s")
+                                   .arg(SilenceLimitMs / 1000.0));
     return MissedChecks > SilentTicksBeforeAsking;
+}
+
+void SerialLink::LinkDown(const QString& why)
+{
+    if (linkDown)
+        return;
+    linkDown = true;
+    if (OnLinkState)
+        OnLinkState(false, why);
 }
 
 void SerialLink::Report(Event event, const QString& detail)
@@ -159,7 +175,14 @@ void SerialLink::MSComm1_OnComm()
         silent = false;
         Report(Event::Flowing);
     }
+    // A good frame is one cut with the right end byte.
+    const quint64 goodBefore = receiver.FramesCut - receiver.FramesDropped;
     receiver.Receive(MSComm1.Input());
+    if (linkDown && receiver.FramesCut - receiver.FramesDropped != goodBefore) {
+        linkDown = false;
+        if (OnLinkState)
+            OnLinkState(true, QString());
+    }
 }
 
 void SerialLink::ApplyPortSettings()

@@ -46,6 +46,11 @@ class SerialLink : public QObject {
     enum class Event { Opened, OpenFailed, Lost, Silent, Flowing };
     std::function<void(Event, const QString& detail)> OnEvent;
 
+    // Both recoveries: the link went down (restored false, with the reason: the meter silent for
+    // longer than SilenceLimitMs, the port lost or not to be opened), once per gap; and up again
+    // (restored true) at the first good frame after that.
+    std::function<void(bool restored, const QString& why)> OnLinkState;
+
   private:
     void ApplyPortSettings();
     bool PrimePort();
@@ -54,6 +59,7 @@ class SerialLink : public QObject {
     // Counts one watchdog tick; true from the fourth silent tick in a row on.
     bool SilentLongEnough(quint32 now);
     void Report(Event event, const QString& detail = QString());
+    void LinkDown(const QString& why);
 
     SerialControl& MSComm1;
     FrameReceiver& receiver;
@@ -63,4 +69,5 @@ class SerialLink : public QObject {
     bool silent = false; // Reconnect: this silence has been reported
     quint32 retryAt = 0; // Reconnect: tick of the next attempt while down
     QString lastFailure; // Reconnect: the open failure last reported
+    bool linkDown = false; // OnLinkState was told of a gap that no good frame has ended yet
 };

@@ -322,6 +322,11 @@ qint64 DataFile::RowCount(QString* error) const
     return query.value(0).toLongLong();
 }
 
+QString DataFile::ConnectionName() const
+{
+    return m_connection;
+}
+
 bool DataFile::AppendRow(const DataRow& row, QString* error)
 {
     if (!m_bound)

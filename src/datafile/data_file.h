@@ -78,6 +78,9 @@ class DataFile {
     // Appends one row as one transaction; false and *error when unbound, the row is malformed
     // (no valid date or time, unit and reading counts differ) or the engine refuses it.
     bool AppendRow(const DataRow& row, QString* error = nullptr);
+    // The Qt SQL connection that writes into the bound file (empty when unbound): the event log
+    // (event_log.h) appends through it, so an event is as durable as a row.
+    QString ConnectionName() const;
     // True when the last AppendRow failed because the file is damaged ("database disk image is
     // malformed"): unlike a full disk or a lock, that lasts, and recording into it must stop.
     bool IsDamaged() const;

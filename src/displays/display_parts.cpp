@@ -1,6 +1,7 @@
 #include "displays/display_parts.h"
 
 #include "acquisition/frmMain.h"
+#include "acquisition/recording_events.h"
 #include "controls/odometer.h"
 #include "acquisition/scan_cycle.h"
 #include "core/shared_state.h"
@@ -237,7 +238,7 @@ void PauseWhenNoDisplayOpen()
 {
     if (Shared.TextDispOpen || Shared.AngularDispOpen || Shared.ChartDispOpen)
         return;
-    Shared.Paused = true;
+    SetRecordingPaused(true, QStringLiteral("the last live display was closed"));
     if (MainForm)
         MainForm->Timer1->stop();
 }

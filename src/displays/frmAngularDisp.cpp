@@ -1,6 +1,7 @@
 #include "displays/frmAngularDisp.h"
 
 #include "acquisition/frmMain.h"
+#include "acquisition/recording_events.h"
 #include "controls/gauge.h"
 #include "controls/odometer.h"
 #include "core/config_files.h"
@@ -279,7 +280,9 @@ void frmAngularDisp::Form_Activate()
     Shared.AngularDispOpen = true;
     // The window is activated again whenever a message box over it closes: while "Page Setup" is
     // shown, recording stays paused.
-    Shared.Paused = SSTab1->currentIndex() == 0;
+    SetRecordingPaused(SSTab1->currentIndex() == 0, SSTab1->currentIndex() == 0
+                                                        ? QStringLiteral("the angular display's page setup is shown")
+                                                        : QStringLiteral("the angular display was activated"));
     m_status.odometer->settle();
 }
 
@@ -341,7 +344,7 @@ void frmAngularDisp::SSTab1_Click(int tab)
     Shared.AngTab = int16_t(tab);
     if (tab == 0) {
         ShowChanData(UpDown1->value());
-        Shared.Paused = true;
+        SetRecordingPaused(true, QStringLiteral("the angular display's page setup is shown"));
     }
 }
 
@@ -431,7 +434,7 @@ void frmAngularDisp::Command1_Click()
 
 void frmAngularDisp::Command5_Click()
 {
-    Shared.Paused = !Shared.Paused;
+    SetRecordingPaused(!Shared.Paused, QStringLiteral("RUN/PAUSE pressed on the angular display"));
     if (MainForm)
         MainForm->check_pause();
 }

@@ -1,6 +1,7 @@
 #include "displays/frmChartDisp.h"
 
 #include "acquisition/frmMain.h"
+#include "acquisition/recording_events.h"
 #include "controls/led_panel.h"
 #include "controls/odometer.h"
 #include "controls/strip_chart.h"
@@ -287,7 +288,7 @@ void frmChartDisp::SetupSaved()
 void frmChartDisp::Form_Activate()
 {
     Shared.ChartDispOpen = true;
-    Shared.Paused = false;
+    SetRecordingPaused(false, QStringLiteral("the chart display was activated"));
     // The refresh tick does not paint the RUN/PAUSE buttons: without this, a chart display open
     // on its own would show its button uncoloured until it is first pressed.
     if (MainForm)
@@ -341,7 +342,7 @@ void frmChartDisp::Command1_Click(int index)
 
 void frmChartDisp::Command2_Click()
 {
-    Shared.Paused = !Shared.Paused;
+    SetRecordingPaused(!Shared.Paused, QStringLiteral("RUN/PAUSE pressed on the chart display"));
     if (MainForm)
         MainForm->check_pause();
 }

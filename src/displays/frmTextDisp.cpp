@@ -1,6 +1,7 @@
 #include "displays/frmTextDisp.h"
 
 #include "acquisition/frmMain.h"
+#include "acquisition/recording_events.h"
 #include "controls/led_panel.h"
 #include "controls/odometer.h"
 #include "core/config_files.h"
@@ -249,7 +250,7 @@ void frmTextDisp::Form_Load()
 void frmTextDisp::Form_Activate()
 {
     Shared.TextDispOpen = true;
-    Shared.Paused = false;
+    SetRecordingPaused(false, QStringLiteral("the text display was activated"));
 }
 
 void frmTextDisp::Form_Unload()
@@ -288,7 +289,7 @@ void frmTextDisp::SSTab1_Click(int tab)
     Shared.TextTab = int16_t(tab);
     switch (tab) {
     case 0:
-        Shared.Paused = true;
+        SetRecordingPaused(true, QStringLiteral("the text display's page setup is shown"));
         break;
     case 1:
         NumLED2[0]->setDigitCount(8);
@@ -324,7 +325,7 @@ void frmTextDisp::Command1_Click()
 
 void frmTextDisp::Command5_Click()
 {
-    Shared.Paused = !Shared.Paused;
+    SetRecordingPaused(!Shared.Paused, QStringLiteral("RUN/PAUSE pressed on the text display"));
     if (MainForm)
         MainForm->check_pause();
 }

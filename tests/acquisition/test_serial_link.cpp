@@ -379,6 +379,54 @@ class TestSerialLink : public QObject {
         QVERIFY(rig.host.shown.isEmpty());
         QCOMPARE(rig.declined, 0);
     }
+
+    // Whatever ends the flow of frames, the link tells of the gap once, with its reason, and of
+    // its end only at the first good frame: bytes that make no frame do not end it.
+    void linkStateDownOnceUpAtAGoodFrame_data()
+    {
+        QTest::addColumn<bool>("reconnect");
+        QTest::addColumn<QString>("cause");
+        QTest::addColumn<QString>("reason");
+        const QString silent = QStringLiteral("no frames from the meter for more than 15 s");
+        const QString device = QStringLiteral("COM3: serial device /dev/ttyS2 not found");
+        QTest::newRow("asking, meter silent") << false << "silence" << silent;
+        QTest::newRow("unattended, meter silent") << true << "silence" << silent;
+        QTest::newRow("unattended, device missing") << true << "missing" << "the port cannot be opened: " + device;
+        QTest::newRow("unattended, device pulled") << true << "lost" << "the port was lost: " + device;
+    }
+    void linkStateDownOnceUpAtAGoodFrame()
+    {
+        QFETCH(bool, reconnect);
+        QFETCH(QString, cause);
+        QFETCH(QString, reason);
+        Rig rig;
+        QStringList seen;
+        if (reconnect)
+            rig.link.recovery = SerialLink::Recovery::Reconnect;
+        rig.link.OnLinkState = [&seen](bool restored, const QString& why) {
+            seen << (restored ? QStringLiteral("up") : "down: " + why);
+        };
+        for (int i = 0; i < 4; ++i)
+            rig.host.answers << HostServices::Yes;
+        rig.port.refuse = cause == "missing";
+        rig.link.Start232();
+        if (cause != "missing")
+            rig.port.deliver(Frame('1'));
+        if (cause == "lost") {
+            rig.port.open = false;
+            rig.port.refuse = true;
+        }
+        rig.silentTicks(2 * (15000 / 200 + 4));
+        QCOMPARE(seen, QStringList{"down: " + reason});
+
+        rig.port.refuse = false;
+        rig.silentTicks(5000 / 200);
+        rig.port.deliver("no frame here");
+        QCOMPARE(seen.size(), 1);
+        rig.port.deliver(Frame('2'));
+        QCOMPARE(seen, (QStringList{"down: " + reason, "up"}));
+        QCOMPARE(rig.declined, 0);
+    }
 };
 
 // The link over a real control: a pseudo-terminal stands in for the meter's port.

@@ -3,6 +3,7 @@
 #include "fake_host.h"
 #include "query/frmSelect.h"
 #include "query/report_writer.h"
+#include "meter_query_run.h"
 #include "query_fixture.h"
 #include "test_registry.h"
 
@@ -18,25 +19,6 @@
 #include <QTest>
 
 namespace {
-
-struct Run {
-    int code = -1;
-    QStringList out;
-    QString err;
-};
-
-Run MeterQuery(const QStringList& args)
-{
-    QProcess p;
-    p.start(VARNIK_BINARY_DIR "/meter-query", args);
-    Run r;
-    if (!p.waitForFinished(60000))
-        return r;
-    r.code = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
 
 QByteArray Hash(const QString& path)
 {

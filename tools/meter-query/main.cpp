@@ -3,16 +3,21 @@
 // and workbook as the windows; the data file is opened read-only and never written.
 //
 //   meter-query DATAFILE --from DATE --to DATE [--time HH:MM-HH:MM] --channels LIST
-//               [--report FILE] [--xlsx FILE] [--csv FILE]
+//               [--report FILE] [--xlsx FILE] [--csv FILE] [--events FILE]
 //
-// Standard output: the statement text, then "Record No. N"; records left out for an unreadable
-// date or time are counted in one line on standard error. Each output is written whole or not at
-// all; an output that names the data file, or any existing database, is refused before the query.
-// Exit codes (HelpText): one line on standard error per failure.
+// Standard output: the statement text, then "Record No. N" (on standard error when --events
+// writes to standard output); records left out for an unreadable date or time are counted in one
+// line on standard error. --events writes the event log of the date range as CSV ("-" for
+// standard output); with no other output option only the events are written, and --channels may
+// be left out. A workbook gets the events of the range as its second sheet. Each output is
+// written whole or not at all; an output that names the data file, or any existing database, is
+// refused before the query. Exit codes (HelpText): one line on standard error per failure.
 #include "datafile/data_file.h"
+#include "event_output.h"
 #include "platform/host_services.h"
 #include "query/output_file.h"
 #include "query/query_statement.h"
+#include "query/events_sheet.h"
 #include "query/report_writer.h"
 #include "query/spreadsheet_export.h"
 
@@ -58,6 +63,11 @@ Dates (--from, --to): yyyy-mm-dd, yyyy/m/d, or the system's short date form;
 the year is 1 or later. --time takes hh:mm-hh:mm (hh 0-23, mm 0-59) and keeps
 that window of every day. --channels lists channel numbers 1 to 16, separated
 by commas, each at most the data file's channel count (8, 12 or 16).
+
+--events FILE writes the event log of the dates as CSV (- for standard output,
+the query's own lines then go to standard error); alone, it needs no
+--channels and writes only the events. A workbook gets the events as its
+second sheet "Events".
 
 Outputs are written whole or not at all. An output may not be the data file
 or any other existing database. When one output fails, the others are still
@@ -121,7 +131,10 @@ int main(int argc, char** argv)
     const QCommandLineOption xlsx(QStringLiteral("xlsx"), QStringLiteral("write a workbook"),
                                   QStringLiteral("FILE"));
     const QCommandLineOption csv(QStringLiteral("csv"), QStringLiteral("write CSV"), QStringLiteral("FILE"));
-    parser.addOptions({from, to, time, channels, report, xlsx, csv});
+    const QCommandLineOption events(QStringLiteral("events"),
+                                    QStringLiteral("write the events of the range as CSV (- for standard output)"),
+                                    QStringLiteral("FILE"));
+    parser.addOptions({from, to, time, channels, report, xlsx, csv, events});
     if (!parser.parse(app.arguments()))
         return Complain(parser.errorText(), BadArguments);
     if (parser.isSet(QStringLiteral("help")))
@@ -130,8 +143,10 @@ int main(int argc, char** argv)
     const QStringList files = parser.positionalArguments();
     if (files.size() != 1)
         return Complain(QStringLiteral("name exactly one DATAFILE"), BadArguments);
+    const bool eventsOnly =
+        parser.isSet(events) && !parser.isSet(report) && !parser.isSet(xlsx) && !parser.isSet(csv);
     for (const auto* option : {&from, &to, &channels})
-        if (!parser.isSet(*option))
+        if (!parser.isSet(*option) && !(eventsOnly && option == &channels))
             return Complain(QStringLiteral("--%1 is missing").arg(option->names().first()), BadArguments);
 
     QuerySpec spec;
@@ -153,23 +168,34 @@ int main(int argc, char** argv)
         spec.startTime = m.captured(1);
         spec.endTime = m.captured(2);
     }
+    const QString dataFile = files.first();
+    QList<Output> outputs;
+    for (const auto* option : {&report, &xlsx, &csv, &events})
+        if (parser.isSet(*option))
+            outputs.append({option->names().first(), parser.value(*option)});
+    // "-" is standard output, not a file.
+    QList<Output> outputFiles = outputs;
+    outputFiles.removeIf([](const Output& o) { return o.path == QLatin1String("-"); });
+    QString error;
+    if (QFileInfo(dataFile).isDir())
+        return Complain(QStringLiteral("\"%1\" is a folder, not a data file").arg(dataFile), BadArguments);
+    if (!CheckOutputs(outputFiles, dataFile, &error))
+        return Complain(error, BadArguments);
+    if (FileExists(dataFile) && DataFileInUse(dataFile, &error))
+        return Complain(error, Failed);
+    if (eventsOnly) {
+        if (CountTableFields(dataFile, QStringLiteral("DataRecord"), &error) < 0)
+            return Complain(error, BadArguments);
+        if (!WriteEventsCsv(dataFile, ReadDate(spec.startDate), ReadDate(spec.endDate), parser.value(events),
+                            &error))
+            return Complain(error, Failed);
+        return Done;
+    }
     QString bad;
     spec.channels = ReadChannels(parser.value(channels), &bad);
     if (spec.channels.isEmpty())
         return Complain(QStringLiteral("\"%1\" is not a channel 1 to 16").arg(bad), BadArguments);
 
-    const QString dataFile = files.first();
-    QList<Output> outputs;
-    for (const auto* option : {&report, &xlsx, &csv})
-        if (parser.isSet(*option))
-            outputs.append({option->names().first(), parser.value(*option)});
-    QString error;
-    if (QFileInfo(dataFile).isDir())
-        return Complain(QStringLiteral("\"%1\" is a folder, not a data file").arg(dataFile), BadArguments);
-    if (!CheckOutputs(outputs, dataFile, &error))
-        return Complain(error, BadArguments);
-    if (FileExists(dataFile) && DataFileInUse(dataFile, &error))
-        return Complain(error, Failed);
     const int fields = CountTableFields(dataFile, QStringLiteral("DataRecord"), &error);
     if (fields < 0)
         return Complain(error, BadArguments);
@@ -183,7 +209,7 @@ int main(int argc, char** argv)
     QString statement;
     if (!BuildStatement(spec, &statement, &error))
         return Complain(error, BadArguments);
-    QTextStream out(stdout);
+    QTextStream out(parser.value(events) == QLatin1String("-") ? stderr : stdout);
     out << statement << Qt::endl;
 
     QueryResult result;
@@ -197,11 +223,20 @@ int main(int argc, char** argv)
         Complain(SkippedText(result), Done);
 
     int code = Done;
+    QList<LoggedEvent> logged;
+    if (parser.isSet(xlsx)) {
+        QString eventError;
+        if (!EventsForSheet(dataFile, ReadDate(spec.startDate), ReadDate(spec.endDate), &logged, &eventError))
+            Complain(eventError + QStringLiteral(" The workbook's sheet Events stays empty."), Done);
+    }
     for (const Output& o : outputs) {
-        const bool written = o.option == report.names().first()
-                                 ? WriteReport(result, ReportLongDate(Host().now().date()), o.path, &error)
-                             : o.option == xlsx.names().first() ? WriteWorkbook(result, o.path, &error)
-                                                                : WriteCsv(result, o.path, &error);
+        const bool written =
+            o.option == report.names().first()
+                ? WriteReport(result, ReportLongDate(Host().now().date()), o.path, &error)
+            : o.option == xlsx.names().first() ? WriteWorkbook(result, o.path, &error, &logged)
+            : o.option == csv.names().first()
+                ? WriteCsv(result, o.path, &error)
+                : WriteEventsCsv(dataFile, ReadDate(spec.startDate), ReadDate(spec.endDate), o.path, &error);
         if (!written)
             code = Complain(QStringLiteral("--%1 not written: %2").arg(o.option, error), Failed);
     }

@@ -56,6 +56,11 @@ Recorder::Recorder(const RecordOptions& options, QObject* parent)
             m_publish->FrameDecoded();
     };
     m_scan.Unattended = true;
+    m_scan.Events.Who = QStringLiteral("meter-record %1").arg(VARNIK_VERSION_TEXT);
+    m_scan.Events.OnProblem = [](const QString& problem) { Say(QStringLiteral("event log: %1").arg(problem)); };
+    m_link.OnLinkState = [this](bool restored, const QString& why) {
+        restored ? m_scan.Events.LinkRestored() : m_scan.Events.LinkLost(why);
+    };
     m_scan.CheckLink = [this] { m_link.CheckLink(); };
     m_timer.setInterval(200);
     connect(&m_timer, &QTimer::timeout, this, &Recorder::Tick);
@@ -102,6 +107,7 @@ int Recorder::Start()
                         m_options.station.isEmpty() ? DefaultStation() : m_options.station)) +
         PublishingText(m_options));
     m_running = true;
+    m_scan.Events.Start();
     m_publish = StartPublishing(m_options, this);
     m_link.Start232();
     m_timer.start();
@@ -113,6 +119,7 @@ void Recorder::Stop(const QString& why)
     m_timer.stop();
     if (m_port->PortOpen())
         m_port->SetPortOpen(false);
+    m_scan.Events.Stop(why, true);
     if (m_running) {
         QString error;
         const qint64 rows = m_data.RowCount(&error);

@@ -1,0 +1,271 @@
+#include "acquisition/recording_events.h"
+
+#include "core/shared_state.h"
+#include "platform/host_services.h"
+#include "platform/serial_control.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+// The recording whose pauses SetRecordingPaused reports: the newest one made.
+RecordingEvents* g_current = nullptr;
+
+bool RecordingFull()
+{
+    return Shared.RecordCount >= Shared.MaxRecords;
+}
+
+QString Number(double value)
+{
+    return QString::number(value, 'g', 12);
+}
+
+} // namespace
+
+RecordingEvents::RecordingEvents(DataFile& data) : m_data(data)
+{
+    Write = [this](const LoggedEvent& event, QString* error, bool* created) {
+        return AppendEvent(m_data, event, error, created);
+    };
+    g_current = this;
+}
+
+RecordingEvents::~RecordingEvents()
+{
+    if (g_current == this)
+        g_current = nullptr;
+}
+
+QString RecordingEvents::StartText() const
+{
+    const QString who = Who.isEmpty() ? QStringLiteral("Varnik %1").arg(VARNIK_VERSION_TEXT) : Who;
+    return QStringLiteral("%1, port COM%2 (%3), %4 baud")
+        .arg(who)
+        .arg(Shared.ComPort)
+        .arg(QDir::toNativeSeparators(SerialDeviceForPort(Shared.ComPort)))
+        .arg(Shared.BaudRate == 9600 ? 9600 : 2400);
+}
+
+void RecordingEvents::Start()
+{
+    if (!m_data.IsBound() || m_state == State::Running || m_state == State::Closed)
+        return;
+    m_state = State::Running;
+    m_endedPath.clear();
+    m_alarm.fill(Alarm::Normal);
+    m_wroteAny = false;
+    Log(LoggedEvent::At(Host().now(), EventKind::Start, StartText()));
+    // A pause already in force when recording starts is part of the story.
+    if (m_pausedKnown && m_paused)
+        Log(LoggedEvent::At(Host().now(), EventKind::Paused, QStringLiteral("recording starts paused")));
+    if (m_linkDown)
+        Log(LoggedEvent::At(Host().now(), EventKind::LinkLost, QStringLiteral("the meter is still silent")));
+}
+
+bool RecordingEvents::EnsureRunning()
+{
+    if (m_state == State::Ended && (m_data.DatabaseName() != m_endedPath || !RecordingFull()))
+        m_state = State::Idle;
+    if (m_state == State::Idle && !RecordingFull())
+        Start();
+    return m_state == State::Running;
+}
+
+void RecordingEvents::Stop(const QString& why, bool final)
+{
+    End(why, State::Idle);
+    if (final)
+        m_state = State::Closed;
+}
+
+void RecordingEvents::End(const QString& why, State next)
+{
+    if (m_state != State::Running)
+        return;
+    if (m_missed.count > 0) {
+        Log(LoggedEvent::At(Host().now(), EventKind::RowsMissed,
+                            RowsMissedText(m_missed.count, m_missed.first, m_missed.last, m_missed.why),
+                            std::nullopt, m_missed.count));
+        m_missed = {};
+    }
+    Log(LoggedEvent::At(Host().now(), EventKind::Stop, why));
+    if (!m_pending.isEmpty())
+        Problem(QStringLiteral("%1 event(s) could not be written into the event log of \"%2\" before "
+                               "recording stopped and are lost.")
+                    .arg(m_pending.size())
+                    .arg(QDir::toNativeSeparators(m_data.DatabaseName())));
+    m_pending.clear();
+    m_state = next;
+    m_endedPath = m_data.DatabaseName();
+}
+
+void RecordingEvents::LinkLost(const QString& why)
+{
+    if (m_linkDown)
+        return;
+    EnsureRunning();
+    m_linkDown = true;
+    if (m_state == State::Running)
+        Log(LoggedEvent::At(Host().now(), EventKind::LinkLost, why));
+}
+
+void RecordingEvents::LinkRestored()
+{
+    if (!m_linkDown)
+        return;
+    m_linkDown = false;
+    if (m_state == State::Running)
+        Log(LoggedEvent::At(Host().now(), EventKind::LinkRestored, QStringLiteral("frames arriving again")));
+}
+
+void RecordingEvents::PauseState(bool paused, const QString& why)
+{
+    const bool changed = m_pausedKnown && paused != m_paused;
+    m_paused = paused;
+    m_pausedKnown = true;
+    if (!changed || m_state != State::Running)
+        return;
+    const QString text = !why.isEmpty() ? why
+                         : paused       ? QStringLiteral("recording paused")
+                                        : QStringLiteral("recording resumed");
+    Log(LoggedEvent::At(Host().now(), paused ? EventKind::Paused : EventKind::Resumed, text));
+}
+
+void RecordingEvents::RowRecorded(const QDateTime& when, const DataRow& row)
+{
+    if (!EnsureRunning())
+        return;
+    // Writing works again: what was kept back goes first.
+    Flush();
+    if (m_missed.count > 0) {
+        Log(LoggedEvent::At(when, EventKind::RowsMissed,
+                            RowsMissedText(m_missed.count, m_missed.first, m_missed.last, m_missed.why),
+                            std::nullopt, m_missed.count));
+        m_missed = {};
+    }
+    for (int n = 1; n <= int(row.chan.size()) && n <= MaxChannel; ++n) {
+        const DispSetupRecord& setup = Shared.DispSetup[n];
+        if (setup.HighWarning == 0 && setup.LowWarning == 0) {
+            m_alarm[n] = Alarm::Normal;
+            continue;
+        }
+        const double value = row.chan[n - 1];
+        if (value == InvalidReading)
+            continue;
+        const Alarm state = value > setup.HighWarning  ? Alarm::High
+                            : value < setup.LowWarning ? Alarm::Low
+                                                       : Alarm::Normal;
+        if (state == m_alarm[n])
+            continue;
+        m_alarm[n] = state;
+        QString kind = EventKind::Normal;
+        QString text = QStringLiteral("channel %1 back within %2 .. %3")
+                           .arg(n)
+                           .arg(Number(setup.LowWarning), Number(setup.HighWarning));
+        if (state == Alarm::High) {
+            kind = EventKind::High;
+            text = QStringLiteral("channel %1 above its high limit %2").arg(n).arg(Number(setup.HighWarning));
+        } else if (state == Alarm::Low) {
+            kind = EventKind::Low;
+            text = QStringLiteral("channel %1 below its low limit %2").arg(n).arg(Number(setup.LowWarning));
+        }
+        Log(LoggedEvent::At(when, kind, text, n, value));
+    }
+}
+
+void RecordingEvents::RowMissed(const QDateTime& when, const QString& why)
+{
+    if (!EnsureRunning())
+        return;
+    if (m_missed.count++ == 0)
+        m_missed.first = when;
+    m_missed.last = when;
+    m_missed.why = why;
+}
+
+void RecordingEvents::Full()
+{
+    if (!EnsureRunning())
+        return;
+    Log(LoggedEvent::At(Host().now(), EventKind::Full,
+                        QStringLiteral("the row limit of %1 rows is reached").arg(Shared.MaxRecords)));
+    End(QStringLiteral("file full"), State::Ended);
+}
+
+bool RecordingEvents::Note(const QString& text, QString* error)
+{
+    if (!m_data.IsBound()) {
+        if (error)
+            *error = QStringLiteral("No data file is open.");
+        return false;
+    }
+    // Events kept back go first, so that the log stays in order.
+    Flush();
+    LoggedEvent note = LoggedEvent::At(Host().now(), EventKind::Note, text);
+    QString failure;
+    if (!m_pending.isEmpty() || !Write(note, &failure, nullptr)) {
+        if (error)
+            *error = failure.isEmpty() ? QStringLiteral("The data file cannot be written now.") : failure;
+        return false;
+    }
+    return true;
+}
+
+void RecordingEvents::Log(LoggedEvent event)
+{
+    if (!m_data.IsBound())
+        return;
+    if (m_pending.size() >= MaxPending) {
+        m_pending.removeFirst();
+        ++m_dropped;
+    }
+    m_pending.append(std::move(event));
+    Flush();
+}
+
+bool RecordingEvents::Flush()
+{
+    while (!m_pending.isEmpty()) {
+        QString error;
+        bool created = false;
+        if (!Write(m_pending.first(), &error, &created)) {
+            Problem(error);
+            return false;
+        }
+        if (created && m_wroteAny)
+            Problem(
+                QStringLiteral("The event log of the data file \"%1\" was removed by another program while "
+                               "recording; a new one was made, and the events written before are gone.")
+                    .arg(QDir::toNativeSeparators(m_data.DatabaseName())));
+        m_wroteAny = true;
+        m_lastProblem.clear();
+        m_pending.removeFirst();
+    }
+    if (m_dropped > 0) {
+        Problem(
+            QStringLiteral("%1 event(s) could not be written into the event log of \"%2\" in time and are "
+                           "lost.")
+                .arg(m_dropped)
+                .arg(QDir::toNativeSeparators(m_data.DatabaseName())));
+        m_dropped = 0;
+    }
+    return true;
+}
+
+void RecordingEvents::Problem(const QString& text)
+{
+    if (text == m_lastProblem)
+        return;
+    m_lastProblem = text;
+    if (OnProblem)
+        OnProblem(text);
+}
+
+void SetRecordingPaused(bool paused, const QString& why)
+{
+    Shared.Paused = paused;
+    if (g_current)
+        g_current->PauseState(paused, why);
+}

@@ -1,0 +1,105 @@
+#pragma once
+// What the recording engine writes into the event log of the data file it records into
+// (datafile/event_log.h), so that the program and meter-record log alike. The scan cycle owns one
+// (ScanCycle::Events) and tells it about ticks, rows and pauses; the owner of the serial link
+// passes on the link's state (SerialLink::OnLinkState) and says when and why recording stops.
+//
+// The rules:
+// - start: before anything else is logged into a bound file that is not full (at the first tick,
+//   or when the owner calls Start); stop with the reason when the owner stops, or "file full".
+//   After a stop nothing more is logged until recording starts again.
+// - link-lost once per gap, with the reason; link-restored at the first good frame after it. No
+//   row is recorded inside the gap (InGap): its readings would be stale.
+// - paused / resumed when the pause state changes while recording, with the reason given to
+//   SetRecordingPaused (or a plain one when a tick notices the change first).
+// - high / low / normal at each recorded row, for each channel whose warning limits are set (not
+//   both 0), when its state against the limits changes; the value is the recorded reading. Every
+//   channel counts as normal at start; an invalid reading (999999) changes no state.
+// - full when the row that reaches the row limit has been written, followed by stop "file full".
+// - rows-missed when a row has been written again after rows failed, with the count (also as the
+//   value), the first and last time missed and the last reason (see MissedSpan in event_log.h).
+// - note: Note, written at once.
+// An event that cannot be written (disk full, file locked) is kept, in order, and written before
+// the next one once writing works again; at most MaxPending are kept, the oldest go first.
+// Problems the user should hear of (an EventLog that another tool damaged or dropped, events that
+// had to be given up) go to OnProblem once per distinct text; rows are recorded regardless.
+#include "datafile/data_file.h"
+#include "datafile/event_log.h"
+
+#include <QDateTime>
+#include <QString>
+#include <array>
+#include <functional>
+
+class RecordingEvents {
+  public:
+    explicit RecordingEvents(DataFile& data);
+    ~RecordingEvents();
+    RecordingEvents(const RecordingEvents&) = delete;
+    RecordingEvents& operator=(const RecordingEvents&) = delete;
+
+    int MaxPending = 1000;
+
+    // Who records, for the start event: "Varnik 1.0.0" or "meter-record 1.0.0"; the port and baud
+    // rate are added from the shared state.
+    QString Who;
+    std::function<void(const QString& problem)> OnProblem;
+    // Writes one event into the bound file; AppendEvent unless a test puts a failing one in place.
+    std::function<bool(const LoggedEvent&, QString* error, bool* created)> Write;
+
+    void Start();
+    // Stops with the reason. After a final stop (the program or meter-record ends) nothing more is
+    // logged, whatever ticks or events still come.
+    void Stop(const QString& why, bool final = false);
+    bool Running() const { return m_state == State::Running; }
+
+    void LinkLost(const QString& why);
+    void LinkRestored();
+    bool InGap() const { return m_linkDown; }
+
+    // The pause state as it is now; logs paused/resumed when it differs from the last one seen.
+    void PauseState(bool paused, const QString& why = QString());
+
+    void RowRecorded(const QDateTime& when, const DataRow& row);
+    void RowMissed(const QDateTime& when, const QString& why);
+    void Full();
+
+    // A note typed by the user, written at once into the bound file; false with *error when no
+    // file is bound or it cannot be written.
+    bool Note(const QString& text, QString* error = nullptr);
+
+    int Pending() const { return int(m_pending.size()); }
+
+  private:
+    enum class State { Idle, Running, Ended, Closed };
+    enum class Alarm { Normal, High, Low };
+
+    bool EnsureRunning();
+    void End(const QString& why, State next);
+    void Log(LoggedEvent event);
+    bool Flush();
+    void Problem(const QString& text);
+    QString StartText() const;
+
+    DataFile& m_data;
+    State m_state = State::Idle;
+    QString m_endedPath; // the file that was full when recording ended
+    bool m_linkDown = false;
+    bool m_paused = false;
+    bool m_pausedKnown = false;
+    std::array<Alarm, 17> m_alarm{};
+    struct Missed {
+        int count = 0;
+        QDateTime first;
+        QDateTime last;
+        QString why;
+    } m_missed;
+    QList<LoggedEvent> m_pending;
+    int m_dropped = 0;
+    bool m_wroteAny = false;
+    QString m_lastProblem;
+};
+
+// Sets Shared.Paused and tells the recording in progress why, when the state changes: RUN/PAUSE,
+// the last display closed, the page setup shown, a display opened.
+void SetRecordingPaused(bool paused, const QString& why);
