@@ -1,6 +1,9 @@
 #include "forward/forwarder.h"
 
 #include "datafile/data_file.h"
+#include "forward/copy_text.h"
+#include "forward/local_events.h"
+#include "forward/recorded_utc.h"
 #include "platform/host_services.h"
 
 #include <QDir>
@@ -101,70 +104,14 @@ class ReadOnlyFile {
     QString m_error;
 };
 
-void AppendEscaped(QByteArray& out, const QString& text)
+QDate RowDate(const QVariant& date)
 {
-    const QByteArray utf8 = text.toUtf8();
-    for (const char c : utf8) {
-        switch (c) {
-        case '\\':
-            out.append("\\\\");
-            break;
-        case '\t':
-            out.append("\\t");
-            break;
-        case '\n':
-            out.append("\\n");
-            break;
-        case '\r':
-            out.append("\\r");
-            break;
-        case '\0':
-            break; // a PostgreSQL text cannot hold it
-        default:
-            out.append(c);
-        }
-    }
+    return QDate::fromString(date.toString(), Qt::ISODate);
 }
 
-void AppendNumber(QByteArray& out, long long n)
+QTime RowTime(const QVariant& time)
 {
-    char buffer[24];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, n).ptr;
-    out.append(buffer, end - buffer);
-}
-
-// A reading as COPY text: the shortest text that reads back as the same double. A cell that holds
-// no number (NULL, or text someone put there) goes as NULL rather than stopping the batch.
-void AppendValue(QByteArray& out, const QVariant& value)
-{
-    bool ok = false;
-    const double v = value.isNull() || value.typeId() == QMetaType::QString ? 0.0 : value.toDouble(&ok);
-    if (!ok) {
-        out.append("\\N");
-    } else if (std::isnan(v)) {
-        out.append("NaN");
-    } else if (std::isinf(v)) {
-        out.append(v > 0 ? "Infinity" : "-Infinity");
-    } else {
-        char buffer[32];
-        const auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
-        out.append(buffer, end - buffer);
-    }
-}
-
-// "date" YYYY-MM-DD and "time" HH:MM:SS as a timestamp; NULL for anything else, so that one bad
-// row cannot hold back the rows behind it.
-void AppendTimestamp(QByteArray& out, const QVariant& date, const QVariant& time)
-{
-    const QDate d = QDate::fromString(date.toString(), Qt::ISODate);
-    const QTime t = QTime::fromString(time.toString(), QStringLiteral("HH:mm:ss"));
-    if (!d.isValid() || !t.isValid() || d.year() < 1) {
-        out.append("\\N");
-        return;
-    }
-    out.append(d.toString(Qt::ISODate).toLatin1());
-    out.append(' ');
-    out.append(t.toString(QStringLiteral("HH:mm:ss")).toLatin1());
+    return QTime::fromString(time.toString(), QStringLiteral("HH:mm:ss"));
 }
 
 class LocalRows {
@@ -215,11 +162,15 @@ class LocalRows {
                           *exists = query.next();
                           recordedAt->clear();
                           if (*exists)
-                              AppendTimestamp(*recordedAt, query.value(0), query.value(1));
+                              CopyText::AppendLocalTimestamp(*recordedAt, RowDate(query.value(0)),
+                                                             RowTime(query.value(1)));
                           if (*recordedAt == "\\N")
                               recordedAt->clear();
                       });
     }
+
+    // The instant of the row before the next one read, when known.
+    void Follow(std::optional<qint64> utc) { m_utc.Follow(utc); }
 
     bool CountAbove(qint64 rowId, qint64* count, QString* error)
     {
@@ -245,25 +196,29 @@ class LocalRows {
 
   private:
     // The COPY lines of one row of the result, one a channel.
-    void AppendRow(const QSqlQuery& query, QByteArray& head, QByteArray* out, qint64* last, int* rows) const
+    void AppendRow(const QSqlQuery& query, QByteArray& head, QByteArray* out, qint64* last, int* rows)
     {
         const qint64 id = query.value(0).toLongLong();
         head = m_prefix;
-        AppendNumber(head, id);
+        CopyText::AppendNumber(head, id);
         head.append('\t');
-        AppendTimestamp(head, query.value(1), query.value(2));
+        const QDate date = RowDate(query.value(1));
+        const QTime time = RowTime(query.value(2));
+        CopyText::AppendLocalTimestamp(head, date, time);
+        head.append('\t');
+        CopyText::AppendInstant(head, m_utc.Next(date, time));
         head.append('\t');
         for (int channel = 1; channel <= m_channels; ++channel) {
             out->append(head);
-            AppendNumber(*out, channel);
+            CopyText::AppendNumber(*out, channel);
             out->append('\t');
-            AppendValue(*out, query.value(1 + 2 * channel));
+            CopyText::AppendReading(*out, query.value(1 + 2 * channel));
             out->append('\t');
             const QVariant unit = query.value(2 + 2 * channel);
             if (unit.isNull())
-                out->append("\\N");
+                CopyText::AppendNull(*out);
             else
-                AppendEscaped(*out, unit.toString());
+                CopyText::AppendEscaped(*out, unit.toString());
             out->append('\n');
         }
         *last = id;
@@ -273,9 +228,9 @@ class LocalRows {
     static QByteArray Prefix(const QString& station, const QString& fileName)
     {
         QByteArray prefix;
-        AppendEscaped(prefix, station);
+        CopyText::AppendEscaped(prefix, station);
         prefix.append('\t');
-        AppendEscaped(prefix, fileName);
+        CopyText::AppendEscaped(prefix, fileName);
         prefix.append('\t');
         return prefix;
     }
@@ -312,6 +267,7 @@ class LocalRows {
 
     QString m_path;
     QByteArray m_prefix;
+    RecordedUtc m_utc;
     int m_channels = 0;
     QString m_select;
 };
@@ -385,7 +341,17 @@ void IgnoreNotice(void*, const char*)
 {
 }
 
-const char* const CopyColumns = "(station, data_file, row_id, recorded_at, channel, value, unit)";
+// The central tables, as COPY fills them; each batch of one goes through its own temporary table
+// when some of its rows are there already.
+struct CentralTable {
+    const char* name;
+    const char* columns;
+    const char* temporary;
+};
+const CentralTable Readings{"readings", "station, data_file, row_id, recorded_at, recorded_utc, channel, value, unit",
+                            "forward_readings"};
+const CentralTable Events{"events", "station, data_file, event_id, utc, kind, channel, value, text",
+                          "forward_events"};
 
 class Server {
   public:
@@ -451,14 +417,19 @@ class Server {
         return Fail(error, text.isEmpty() ? QStringLiteral("The connection failed.") : text);
     }
 
-    // The table and its index, when missing. Two stations starting together must not both try to
-    // create it: an advisory lock makes the second wait for the first.
+    // The tables and the index, when missing, and the column recorded_utc of a readings table made
+    // before it existed. Only what is missing is asked for, so that a login that may write but not
+    // alter tables works once the owner has brought them up to date. Two stations starting together
+    // must not both try: an advisory lock makes the second wait for the first.
     bool EnsureTable(QString* error)
     {
         if (m_tableChecked)
             return true;
         {
-            PgResult exists(PQexec(m_conn, "SELECT to_regclass('readings') IS NOT NULL"));
+            PgResult exists(PQexec(m_conn, "SELECT to_regclass('readings') IS NOT NULL AND EXISTS (SELECT 1"
+                                           " FROM pg_attribute WHERE attrelid = to_regclass('readings')"
+                                           " AND attname = 'recorded_utc' AND NOT attisdropped)"
+                                           " AND to_regclass('events') IS NOT NULL"));
             if (exists.Status() != PGRES_TUPLES_OK)
                 return Fail(error, PgError(m_conn));
             if (QByteArray(PQgetvalue(exists.get(), 0, 0)) == "t")
@@ -467,8 +438,12 @@ class Server {
         if (!Command("BEGIN; SELECT pg_advisory_xact_lock(7305640031);"
                      "CREATE TABLE IF NOT EXISTS readings (station text, data_file text, row_id bigint,"
                      " recorded_at timestamp, channel smallint, value double precision, unit text,"
-                     " PRIMARY KEY (station, data_file, row_id, channel));"
+                     " recorded_utc timestamptz, PRIMARY KEY (station, data_file, row_id, channel));"
+                     "ALTER TABLE readings ADD COLUMN IF NOT EXISTS recorded_utc timestamptz;"
                      "CREATE INDEX IF NOT EXISTS readings_station_time ON readings (station, recorded_at);"
+                     "CREATE TABLE IF NOT EXISTS events (station text, data_file text, event_id bigint,"
+                     " utc timestamptz, kind text, channel smallint, value double precision, text text,"
+                     " PRIMARY KEY (station, data_file, event_id));"
                      "COMMIT",
                      error)) {
             Rollback();
@@ -477,24 +452,43 @@ class Server {
         return m_tableChecked = true;
     }
 
-    // The highest row id held for the station and file (0: none) and when that row was recorded
-    // (YYYY-MM-DD HH:MM:SS, empty when unknown).
+    // The highest row id held for the station and file (0: none), when that row was recorded
+    // (YYYY-MM-DD HH:MM:SS, empty when unknown) and its instant (none when unknown).
     bool HighestRow(const QString& station, const QString& dataFile, qint64* rowId, QByteArray* recordedAt,
-                    QString* error)
+                    std::optional<qint64>* recordedUtc, QString* error)
     {
         const QByteArray s = station.toUtf8();
         const QByteArray f = dataFile.toUtf8();
         const char* params[] = {s.constData(), f.constData()};
-        PgResult result(
-            PQexecParams(m_conn,
-                         "SELECT row_id, to_char(recorded_at, 'YYYY-MM-DD HH24:MI:SS') FROM readings"
-                         " WHERE station = $1 AND data_file = $2 ORDER BY row_id DESC LIMIT 1",
-                         2, nullptr, params, nullptr, nullptr, 0));
+        PgResult result(PQexecParams(m_conn,
+                                     "SELECT row_id, to_char(recorded_at, 'YYYY-MM-DD HH24:MI:SS'),"
+                                     " extract(epoch FROM recorded_utc)::bigint FROM readings"
+                                     " WHERE station = $1 AND data_file = $2 ORDER BY row_id DESC LIMIT 1",
+                                     2, nullptr, params, nullptr, nullptr, 0));
         if (result.Status() != PGRES_TUPLES_OK)
             return Fail(error, PgError(m_conn));
         const bool any = PQntuples(result.get()) > 0;
         *rowId = any ? QByteArray(PQgetvalue(result.get(), 0, 0)).toLongLong() : 0;
         *recordedAt = any ? QByteArray(PQgetvalue(result.get(), 0, 1)) : QByteArray();
+        recordedUtc->reset();
+        if (any && !PQgetisnull(result.get(), 0, 2))
+            *recordedUtc = QByteArray(PQgetvalue(result.get(), 0, 2)).toLongLong();
+        return true;
+    }
+
+    // The highest event id held for the station and file (0: none).
+    bool HighestEvent(const QString& station, const QString& dataFile, qint64* eventId, QString* error)
+    {
+        const QByteArray s = station.toUtf8();
+        const QByteArray f = dataFile.toUtf8();
+        const char* params[] = {s.constData(), f.constData()};
+        PgResult result(PQexecParams(m_conn,
+                                     "SELECT coalesce(max(event_id), 0) FROM events"
+                                     " WHERE station = $1 AND data_file = $2",
+                                     2, nullptr, params, nullptr, nullptr, 0));
+        if (result.Status() != PGRES_TUPLES_OK)
+            return Fail(error, PgError(m_conn));
+        *eventId = QByteArray(PQgetvalue(result.get(), 0, 0)).toLongLong();
         return true;
     }
 
@@ -503,7 +497,7 @@ class Server {
     // the table is the fast way; when some of the rows are there already (another forwarder of the
     // same file got in first), the batch goes again through a temporary table and only the missing
     // rows are added.
-    bool BeginBatch(QString* error) { return BeginCopy(false, error); }
+    bool BeginBatch(const CentralTable& table, QString* error) { return BeginCopy(table, false, error); }
     bool PutBatch(const QByteArray& lines, QString* error)
     {
         constexpr qsizetype Piece = 1 << 20;
@@ -513,7 +507,7 @@ class Server {
         }
         return true;
     }
-    bool FinishBatch(const QByteArray& lines, QString* error)
+    bool FinishBatch(const CentralTable& table, const QByteArray& lines, QString* error)
     {
         QString sqlState;
         if (EndCopy(&sqlState, error) && Command("COMMIT", error))
@@ -521,11 +515,10 @@ class Server {
         Rollback();
         if (sqlState != QLatin1String("23505"))
             return false;
-        if (BeginCopy(true, error) && PutBatch(lines, error) && EndCopy(nullptr, error) &&
-            Command(
-                "INSERT INTO readings SELECT station, data_file, row_id, recorded_at, channel, value, unit"
-                " FROM forward_batch ON CONFLICT DO NOTHING; COMMIT",
-                error))
+        const QByteArray insert = QByteArray("INSERT INTO ") + table.name + " (" + table.columns + ") SELECT " +
+                                  table.columns + " FROM " + table.temporary + " ON CONFLICT DO NOTHING; COMMIT";
+        if (BeginCopy(table, true, error) && PutBatch(lines, error) && EndCopy(nullptr, error) &&
+            Command(insert.constData(), error))
             return true;
         Rollback();
         return false;
@@ -577,15 +570,16 @@ class Server {
     }
 
     // BEGIN and COPY into the table, or into a temporary one for the batch.
-    bool BeginCopy(bool throughTemporary, QString* error)
+    bool BeginCopy(const CentralTable& table, bool throughTemporary, QString* error)
     {
-        const char* begin = throughTemporary ? "BEGIN; CREATE TEMP TABLE IF NOT EXISTS forward_batch"
-                                               " (LIKE readings) ON COMMIT DELETE ROWS"
-                                             : "BEGIN";
-        if (!Command(begin, error))
+        const QByteArray begin = throughTemporary ? QByteArray("BEGIN; CREATE TEMP TABLE IF NOT EXISTS ") +
+                                                        table.temporary + " (LIKE " + table.name +
+                                                        ") ON COMMIT DELETE ROWS"
+                                                  : QByteArray("BEGIN");
+        if (!Command(begin.constData(), error))
             return false;
-        const QByteArray copy = QByteArray("COPY ") + (throughTemporary ? "forward_batch " : "readings ") +
-                                CopyColumns + " FROM STDIN";
+        const QByteArray copy = QByteArray("COPY ") + (throughTemporary ? table.temporary : table.name) + " (" +
+                                table.columns + ") FROM STDIN";
         PgResult started(PQexec(m_conn, copy.constData()));
         if (started.Status() != PGRES_COPY_IN)
             return Fail(error, PgError(m_conn));
@@ -620,9 +614,13 @@ class Server {
 // What a pass knows of one file across passes: the reader of the file, and the highest row id the
 // server was last seen to hold for it (-1: not yet known).
 struct FileContext {
-    explicit FileContext(const ForwardTarget& t) : target(t), rows(t.dataFile, t.station) {}
+    explicit FileContext(const ForwardTarget& t)
+        : target(t), rows(t.dataFile, t.station), events(t.dataFile, t.station, QFileInfo(t.dataFile).fileName())
+    {
+    }
     ForwardTarget target;
     LocalRows rows;
+    LocalEvents events;
     qint64 serverRowId = -1;
 };
 
@@ -659,8 +657,9 @@ ForwardPass RunPass(Server& server, FileContext& context, const ForwardOptions& 
             return end(ForwardPass::Outcome::Unreachable, error);
         qint64 rowId = 0;
         QByteArray serverTime;
+        std::optional<qint64> serverUtc;
         if (server.EnsureTable(&error) &&
-            server.HighestRow(context.target.station, fileName, &rowId, &serverTime, &error)) {
+            server.HighestRow(context.target.station, fileName, &rowId, &serverTime, &serverUtc, &error)) {
             // The server's rows must be this file's: a new file under an old name (or a second PC
             // under the same station name) would otherwise have its first rows skipped and the
             // rest mixed with the other file's.
@@ -670,6 +669,7 @@ ForwardPass RunPass(Server& server, FileContext& context, const ForwardOptions& 
                 return end(ForwardPass::Outcome::DataFileError, error);
             const bool another = rowId > 0 && (!exists || localTime != serverTime);
             context.serverRowId = another ? -1 : rowId; // none of the server's rows is this file's
+            context.rows.Follow(serverUtc);
             if (another)
                 return end(
                     ForwardPass::Outcome::DataFileError,
@@ -712,7 +712,7 @@ ForwardPass RunPass(Server& server, FileContext& context, const ForwardOptions& 
             return end(ForwardPass::Outcome::DataFileError, error);
         if (got == 0)
             break;
-        if (!server.BeginBatch(&error))
+        if (!server.BeginBatch(Readings, &error))
             return end(ForwardPass::Outcome::Unreachable, error);
         for (;;) {
             if (!server.PutBatch(chunk, &error))
@@ -730,13 +730,35 @@ ForwardPass RunPass(Server& server, FileContext& context, const ForwardOptions& 
             if (got == 0)
                 break;
         }
-        if (!server.FinishBatch(lines, &error))
+        if (!server.FinishBatch(Readings, lines, &error))
             return end(ForwardPass::Outcome::Unreachable, error);
         context.serverRowId = last;
         pass.sentRows += rows;
         total = std::max(total, pass.sentRows);
         if (progress)
             progress(pass.sentRows, total);
+    }
+
+    // The events after the rows, the same way: those above the highest id the server holds.
+    qint64 eventId = 0;
+    if (!server.HighestEvent(context.target.station, fileName, &eventId, &error))
+        return end(ForwardPass::Outcome::Unreachable, error);
+    for (;;) {
+        if (stop && stop())
+            return end(ForwardPass::Outcome::Stopped, QString());
+        lines.clear();
+        qint64 last = eventId;
+        int got = 0;
+        // An event log that cannot be read holds back no row: the rows are all there.
+        if (!context.events.ReadAbove(eventId, batchRows, &lines, &last, &got, &error))
+            return end(ForwardPass::Outcome::Complete, error);
+        if (got == 0)
+            break;
+        if (!server.BeginBatch(Events, &error) || !server.PutBatch(lines, &error) ||
+            !server.FinishBatch(Events, lines, &error))
+            return end(ForwardPass::Outcome::Unreachable, error);
+        eventId = last;
+        pass.sentEvents += got;
     }
     return end(ForwardPass::Outcome::Complete, QString());
 }
@@ -819,7 +841,7 @@ QString ForwardStatusText(const ForwardStatus& status, bool brief)
     case ForwardStatus::State::Sending:
         return QStringLiteral("Central database: sending, %1").arg(waiting);
     case ForwardStatus::State::UpToDate:
-        return QStringLiteral("Central database: up to date");
+        return QStringLiteral("Central database: up to date%1").arg(reason);
     case ForwardStatus::State::Unreachable:
         return QStringLiteral("Central database unreachable since %1, %2%3")
             .arg(status.unreachableSince.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), waiting, reason);
@@ -835,7 +857,7 @@ ForwardPass ForwardOnce(const ForwardTarget& target, const ForwardOptions& optio
 {
     QString error;
     if (!CheckForwardUrl(target.url, &error))
-        return {ForwardPass::Outcome::Unreachable, 0, 0, 0, error};
+        return {ForwardPass::Outcome::Unreachable, 0, 0, 0, 0, error};
     Server server(nullptr);
     FileContext file(Completed(target));
     return RunPass(server, file, options, progress, stop);
@@ -971,7 +993,7 @@ class Forwarder::Worker {
                 return;
             case ForwardPass::Outcome::Complete:
                 shown = State::UpToDate;
-                Post({State::UpToDate, {}, 0, 0, {}});
+                Post({State::UpToDate, {}, 0, 0, pass.message});
                 delay = std::max(1, m_options.firstRetryMs);
                 Wait(m_options.pollMs, true);
                 break;
