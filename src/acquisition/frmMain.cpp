@@ -17,6 +17,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -79,7 +80,8 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     m_link->OnDeclined = [this] { CloseProgram(); };
     connect(Timer1, &QTimer::timeout, this, [this] {
         const auto recorded = Shared.RecordCount;
-        m_scan->Timer1_Timer();
+        if (m_scan->Timer1_Timer() == ScanCycle::Tick::Failed && Data1->IsDamaged())
+            stopDamagedRecording();
         if (m_forward && Shared.RecordCount != recorded)
             m_forward->RowRecorded();
     });
@@ -88,9 +90,10 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     buildMenus();
     buildStatusBar();
 
-    const QRect placement = PlacementToPixels(ReadPlacement());
-    move(placement.topLeft());
-    resize(placement.size());
+    m_readPlacement = ReadPlacement();
+    m_placedPixels = PlacementToPixels(m_readPlacement);
+    move(m_placedPixels.topLeft());
+    resize(m_placedPixels.size());
     Shared.BaudRate = StoredBaudRate();
     mnuHelpAbout->setText(QStringLiteral("About ") + Shared.ExeTitle);
     loadDataFile();
@@ -253,8 +256,9 @@ void frmMain::updateClock()
     // A full data file records nothing more; the status bar says so until a new file is made.
     const bool full = DataFileFull();
     if (full) {
-        if (sbStatusBar->currentMessage() != DataFileFullText())
-            sbStatusBar->showMessage(DataFileFullText());
+        const QString text = DataFileFullText(BoundFileName());
+        if (sbStatusBar->currentMessage() != text)
+            sbStatusBar->showMessage(text);
     } else if (m_fullShown) {
         sbStatusBar->clearMessage();
     }
@@ -299,6 +303,18 @@ void frmMain::loadDataFile()
     }
 }
 
+void frmMain::stopDamagedRecording()
+{
+    // Unbound before the box is shown: ticks go on behind it and must not try the file again.
+    const QString path = Data1->DatabaseName();
+    Data1->Unbind();
+    Panels[0]->setText(QStringLiteral("Recording off: the data file is damaged."));
+    Host().message(QStringLiteral("The data file %1 is damaged and cannot take more rows: %2\nRecording is "
+                                  "off until a data file is made or chosen with \"Create New Data File\".")
+                       .arg(QDir::toNativeSeparators(path), m_scan->LastError()),
+                   HostServices::Ok, HostServices::Icon::Warning);
+}
+
 bool frmMain::BindDataFile(QString* error)
 {
     // Bind leaves the current binding alone when the new file is not a data file.
@@ -314,6 +330,11 @@ bool frmMain::BindDataFile(QString* error)
     return true;
 }
 
+QString frmMain::BoundFileName() const
+{
+    return Data1->IsBound() ? QFileInfo(Data1->DatabaseName()).fileName() : Shared.DataFileName;
+}
+
 void frmMain::startForwarding()
 {
     const QString group = QStringLiteral("Forward");
@@ -321,14 +342,13 @@ void frmMain::startForwarding()
     if (url.isEmpty()) {
         if (m_forward)
             m_forward->Stop();
+        m_forwardStatus.reset();
         lblForward->hide();
         return;
     }
     if (!m_forward) {
         m_forward = new Forwarder({}, this);
-        connect(m_forward, &Forwarder::StatusChanged, lblForward, [this](const ForwardStatus& status) {
-            showForwardStatus(ForwardStatusText(status, true), ForwardStatusText(status));
-        });
+        connect(m_forward, &Forwarder::StatusChanged, this, &frmMain::ForwardStatusChanged);
     }
     lblForward->show();
     QString error;
@@ -337,6 +357,22 @@ void frmMain::startForwarding()
         m_forward->Stop();
         showForwardStatus(error, error);
     }
+}
+
+void frmMain::ForwardStatusChanged(const ForwardStatus& status)
+{
+    m_forwardStatus = std::make_unique<ForwardStatus>(status);
+    showForwardStatus(ForwardStatusText(status, true), ForwardStatusText(status));
+}
+
+QString frmMain::ForwardOutageText() const
+{
+    constexpr qint64 OutageNoticeSeconds = 60;
+    if (!m_forwardStatus || m_forwardStatus->state != ForwardStatus::State::Unreachable ||
+        !m_forwardStatus->unreachableSince.isValid() ||
+        m_forwardStatus->unreachableSince.secsTo(Host().now()) < OutageNoticeSeconds)
+        return QString();
+    return ForwardStatusText(*m_forwardStatus, true);
 }
 
 void frmMain::showForwardStatus(const QString& text, const QString& details)
@@ -403,6 +439,11 @@ void frmMain::AnnounceNewDataFile()
     emit newDataFile();
 }
 
+void frmMain::AnnounceSetupSaved()
+{
+    emit setupSaved();
+}
+
 frmMain::Placement frmMain::ReadPlacement()
 {
     const Placement defaults;
@@ -430,12 +471,16 @@ void frmMain::savePlacement()
     const double tx = TwipsPerPixelX(screen());
     const double ty = TwipsPerPixelY(screen());
     const QRect r(pos(), size());
-    Host().setSetting(SettingsGroup, QStringLiteral("MainLeft"), QString::number(std::lround(r.left() * tx)));
-    Host().setSetting(SettingsGroup, QStringLiteral("MainTop"), QString::number(std::lround(r.top() * ty)));
-    Host().setSetting(SettingsGroup, QStringLiteral("MainWidth"),
-                      QString::number(std::lround(r.width() * tx)));
-    Host().setSetting(SettingsGroup, QStringLiteral("MainHeight"),
-                      QString::number(std::lround(r.height() * ty)));
+    // Twips to whole pixels and back drifts (1000 twips at 15 a pixel comes back as 1005): a
+    // window neither moved nor resized keeps the numbers it was placed by.
+    Placement twips = m_readPlacement;
+    if (r != m_placedPixels)
+        twips = {int(std::lround(r.left() * tx)), int(std::lround(r.top() * ty)),
+                 int(std::lround(r.width() * tx)), int(std::lround(r.height() * ty))};
+    Host().setSetting(SettingsGroup, QStringLiteral("MainLeft"), QString::number(twips.left));
+    Host().setSetting(SettingsGroup, QStringLiteral("MainTop"), QString::number(twips.top));
+    Host().setSetting(SettingsGroup, QStringLiteral("MainWidth"), QString::number(twips.width));
+    Host().setSetting(SettingsGroup, QStringLiteral("MainHeight"), QString::number(twips.height));
 }
 
 void frmMain::CloseProgram()

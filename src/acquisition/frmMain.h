@@ -18,6 +18,7 @@
 
 class DataFile;
 class Forwarder;
+struct ForwardStatus;
 class FrameReceiver;
 class QAction;
 class QLabel;
@@ -52,6 +53,13 @@ class frmMain : public QMainWindow {
     // Binds Data1 to DataPath(Shared.DataFileName) and derives FieldCount (for the scan cycle
     // too). On failure returns false with the reason and keeps the previous binding.
     bool BindDataFile(QString* error = nullptr);
+    // The name of the data file bound for recording (Shared.DataFileName while none is bound).
+    QString BoundFileName() const;
+    // A status report of the forwarder (its StatusChanged): shown in the status bar's panel.
+    void ForwardStatusChanged(const ForwardStatus& status);
+    // While forwarding is on and the central database has been unreachable for a minute or more:
+    // the panel's short text ("DB down since ..."), for the live displays' status rows; else empty.
+    QString ForwardOutageText() const;
     // Tells the open displays that the data file changed (they re-select their pages).
     void AnnounceNewDataFile();
     // The closing procedure; runs once, later calls and the close that follows do nothing more.
@@ -76,8 +84,12 @@ class frmMain : public QMainWindow {
     // The same rectangle in pixels on the primary screen.
     static QRect PlacementToPixels(const Placement& twips);
 
+    // Tells the open displays that the system setup was saved (the chart follows its channel).
+    void AnnounceSetupSaved();
+
   signals:
     void newDataFile();
+    void setupSaved();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -90,6 +102,8 @@ class frmMain : public QMainWindow {
     void updateMenus();
     void updateClock();
     void loadDataFile();
+    // A data file found damaged by the scan tick: unbound (recording off) and the user told.
+    void stopDamagedRecording();
     void applyIdentity();
     void savePlacement();
     // Forwards the data file's rows to the central database while settings "Forward"/"URL" is set.
@@ -104,6 +118,7 @@ class frmMain : public QMainWindow {
     std::array<QLabel*, 3> Panels{};
     QLabel* lblForward = nullptr; // forwarding status; hidden while nothing is forwarded
     Forwarder* m_forward = nullptr;
+    std::unique_ptr<ForwardStatus> m_forwardStatus; // the last report, while forwarding is on
     QTimer* m_clock = nullptr;
 
     QMenu* mnuSetup = nullptr;
@@ -122,6 +137,8 @@ class frmMain : public QMainWindow {
     QMenu* mnuHelp = nullptr;
     QAction* mnuHelpAbout = nullptr;
 
+    Placement m_readPlacement; // as read at load, and where that put the window
+    QRect m_placedPixels;
     std::array<QPointer<QAbstractButton>, 3> m_pauseButtons;
     std::unique_ptr<FrameReceiver> m_receiver;
     std::unique_ptr<DataFile> m_data;

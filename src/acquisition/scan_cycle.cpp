@@ -152,10 +152,10 @@ bool DataFileFull()
     return Shared.RecordCount >= Shared.MaxRecords;
 }
 
-QString DataFileFullText()
+QString DataFileFullText(const QString& fileName)
 {
     return QStringLiteral("The data file %1 is full: it holds the most rows allowed (%2). Nothing more is "
                           "recorded until a new data file is created.")
-        .arg(Shared.DataFileName)
+        .arg(fileName)
         .arg(Shared.MaxRecords);
 }

@@ -63,5 +63,6 @@ PauseLook CurrentPauseLook();
 // True when RecordCount has reached MaxRecords: the data file is full and neither the tick nor
 // savedata records another row until a new data file is created.
 bool DataFileFull();
-// What the program says of a full data file (status bar, "Save Data").
-QString DataFileFullText();
+// What the program says of a full data file (status bar, "Save Data"); fileName is the bound
+// file's, not Shared.DataFileName, which follows what is typed in "Create New Data File".
+QString DataFileFullText(const QString& fileName);

@@ -1,5 +1,6 @@
 #include "controls/gauge.h"
 
+#include <QFontMetricsF>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -33,6 +34,7 @@ AGauge::AGauge(QWidget* parent) : QWidget(parent)
 void AGauge::invalidate()
 {
     m_faceValid = false;
+    placeCaptions(); // the end labels may have changed
     update();
 }
 
@@ -156,6 +158,7 @@ void AGauge::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     m_faceValid = false;
+    placeCaptions();
 }
 
 void AGauge::renderFace()
@@ -203,16 +206,76 @@ void AGauge::renderFace()
         for (double v : tickValues(set))
             p.drawLine(point(v, inner[set]), point(v, outer));
     }
-    QFont font = p.font();
-    font.setPixelSize(std::max(7, int(radius * 0.11)));
-    p.setFont(font);
+    p.setFont(labelFont());
     p.setPen(TickColor);
-    const double box = radius * 0.4;
-    for (double v : tickValues(2)) {
-        const QPointF at = point(v, radius * 0.55);
-        p.drawText(QRectF(at.x() - box / 2, at.y() - box / 4, box, box / 2), Qt::AlignCenter, tickLabel(v));
-    }
+    for (double v : tickValues(2))
+        p.drawText(labelBox(v), Qt::AlignCenter, tickLabel(v));
     m_faceValid = true;
+}
+
+QFont AGauge::labelFont() const
+{
+    QFont font;
+    font.setPixelSize(std::max(7, int(dial().width() / 2 * 0.11)));
+    return font;
+}
+
+QRectF AGauge::labelBox(double value) const
+{
+    const QRectF d = dial();
+    const double radius = d.width() / 2;
+    const double a = qDegreesToRadians(StartDegrees - fractionOf(value) * SweepDegrees);
+    const QPointF at = d.center() + QPointF(std::cos(a), -std::sin(a)) * radius * 0.55;
+    const double box = radius * 0.4;
+    return {at.x() - box / 2, at.y() - box / 4, box, box / 2};
+}
+
+QRectF AGauge::tickLabelBounds(double value) const
+{
+    return QFontMetricsF(labelFont()).boundingRect(labelBox(value), Qt::AlignCenter, tickLabel(value));
+}
+
+QRect AGauge::valueArea() const
+{
+    // Below the labels of the scale's two ends and inside its ticks, which end at 0.51 of the
+    // radius either side of the centre down there.
+    const QRectF d = dial();
+    const double r = d.width() / 2;
+    const QPointF c = d.center();
+    QRect area = QRectF(c.x() - 0.42 * r, c.y() + 0.47 * r, 0.84 * r, 0.24 * r).toAlignedRect();
+    // On a small dial the labels keep a legible size and reach lower.
+    const double labels = std::max(tickLabelBounds(m_min).bottom(), tickLabelBounds(m_max).bottom());
+    area.setTop(std::max(area.top(), int(std::ceil(labels)) + 1));
+    return area;
+}
+
+QRect AGauge::unitArea() const
+{
+    // Under the value, clear of the rim.
+    const QRectF d = dial();
+    const double r = d.width() / 2;
+    const QPointF c = d.center();
+    QRect area = QRectF(c.x() - 0.27 * r, c.y() + 0.71 * r, 0.54 * r, 0.16 * r).toAlignedRect();
+    area.setTop(std::max(area.top(), valueArea().bottom() + 1)); // rounded outwards, they would touch
+    return area;
+}
+
+void AGauge::setCaptions(QWidget* value, QWidget* unit)
+{
+    m_valueCaption = value;
+    m_unitCaption = unit;
+    for (QWidget* w : {value, unit})
+        if (w)
+            w->setParent(this);
+    placeCaptions();
+}
+
+void AGauge::placeCaptions()
+{
+    if (m_valueCaption)
+        m_valueCaption->setGeometry(valueArea());
+    if (m_unitCaption)
+        m_unitCaption->setGeometry(unitArea());
 }
 
 void AGauge::paintEvent(QPaintEvent* event)

@@ -16,6 +16,7 @@
 // when a setting or the size changes; a needle move repaints the area the old and new needle cover.
 // The window may place child widgets (value and unit labels) on the lower part of the face.
 #include <QPixmap>
+#include <QPointer>
 #include <QWidget>
 #include <array>
 #include <vector>
@@ -63,6 +64,15 @@ class AGauge : public QWidget {
     // Where the needle points, as a fraction 0..1 of the sweep.
     double needleFraction() const;
 
+    // The value and unit captions the window shows on the open lower part of the face: the gauge
+    // takes them as children and keeps them in valueArea() and unitArea() as it is resized, clear
+    // of the scale's end labels, its ticks and the rim whatever the gauge's proportions.
+    void setCaptions(QWidget* value, QWidget* unit);
+    QRect valueArea() const;
+    QRect unitArea() const;
+    // Where the label of a scale value is drawn (the text's own bounds).
+    QRectF tickLabelBounds(double value) const;
+
     QSize sizeHint() const override { return {240, 240}; }
     QSize minimumSizeHint() const override { return {80, 80}; }
 
@@ -79,6 +89,9 @@ class AGauge : public QWidget {
     void invalidate();
     void renderFace();
     QRectF dial() const;
+    QFont labelFont() const;
+    QRectF labelBox(double value) const;
+    void placeCaptions();
     QPolygonF needlePolygon(double fraction) const;
     double fractionOf(double value) const;
 
@@ -90,5 +103,7 @@ class AGauge : public QWidget {
     std::array<Zone, Zones> m_zones{};
     double m_needle = 0;
     QPixmap m_face;
+    QPointer<QWidget> m_valueCaption;
+    QPointer<QWidget> m_unitCaption;
     bool m_faceValid = false;
 };

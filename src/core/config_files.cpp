@@ -11,6 +11,7 @@
 #include <QtEndian>
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -158,6 +159,21 @@ void DecodeRecord(const char* at, DispSetupRecord* r)
     r->ManualUnit = FromCp1252(QByteArray(at + 84, ManualUnitLength));
 }
 
+// True for a record that no setup page writes and a person would not type: a number that is not
+// finite or is beyond any scale (magnitude above 1e15, or below 1e-12 but not 0), decimals
+// outside 0..15, or a unit flag other than -1 and 0. Random bytes, or another file under this name.
+bool LooksDamaged(const char* at)
+{
+    for (int offset : {0, 8, 16, 24, 32, 58, 66, 74}) {
+        const double v = std::fabs(GetDouble(at + offset));
+        if (!std::isfinite(v) || v > 1e15 || (v != 0 && v < 1e-12))
+            return true;
+    }
+    const int16_t decimals = GetInt16(at + 56);
+    const int16_t autoSense = GetInt16(at + 82);
+    return decimals < 0 || decimals > 15 || (autoSense != 0 && autoSense != -1);
+}
+
 // Reads a whole statement file; `parse` reads its fields and fails with a "line N: ..." error.
 template <typename Parse> bool ParseStatementFile(const QString& name, QString* error, Parse parse)
 {
@@ -174,7 +190,8 @@ template <typename Parse> bool ParseStatementFile(const QString& name, QString* 
 
 constexpr int DisplayChannelCount = 20;
 
-// Notes of the last successful LoadDefaults and LoadDisplayChannels.
+// Notes of the last successful LoadDisplaySetup, LoadDefaults and LoadDisplayChannels.
+QStringList DisplayNotes;
 QStringList DefaultsNotes;
 QStringList ChannelsNotes;
 
@@ -242,8 +259,19 @@ bool LoadDisplaySetup(QString* error)
         return false;
     // A record cut short by the end of the file is treated like one beyond it.
     const int complete = std::min<qsizetype>(DisplayRecordCount, bytes.size() / DisplayRecordSize);
-    for (int r = 1; r <= complete; ++r)
-        DecodeRecord(bytes.constData() + (r - 1) * DisplayRecordSize, &Shared.DispSetup[r]);
+    QStringList damaged;
+    for (int r = 1; r <= complete; ++r) {
+        const char* at = bytes.constData() + (r - 1) * DisplayRecordSize;
+        DecodeRecord(at, &Shared.DispSetup[r]);
+        if (LooksDamaged(at))
+            damaged.append(QString::number(r));
+    }
+    DisplayNotes.clear();
+    if (!damaged.isEmpty())
+        DisplayNotes.append(QStringLiteral("The display setup of channel%1 %2 in display.dat holds numbers no setup "
+                                           "would (a damaged file?): check it in the angular display's Page Setup.")
+                                .arg(damaged.size() > 1 ? QStringLiteral("s") : QString(),
+                                     damaged.join(QStringLiteral(", "))));
     return true;
 }
 
@@ -254,9 +282,17 @@ bool LoadDefaults(QString* error)
     int16_t comPort = 0, format01 = 0;
     // Read wider than their variables: a hand-edited 50000 is put right below, not refused.
     int32_t maxRecords = 0, scanRate = 0, textType = 0, angularType = 0, chartChannel = 0;
+    // An unquoted field may hold a double quote, which no save could write back.
+    const auto storable = [&](const StatementReader& in) {
+        if (!dataFileName.contains(QLatin1Char('"')))
+            return true;
+        *error = in.lineError(
+            QStringLiteral("the data file name %1 holds a double quote, which this file cannot store").arg(dataFileName));
+        return false;
+    };
     const bool ok = ParseStatementFile(DefaultsFile, error, [&](StatementReader& in) {
         return in.readText(&label, error) && in.readInteger(&comPort, error) && in.readText(&label, error) &&
-               in.readText(&dataFileName, error) && in.readText(&label, error) &&
+               in.readText(&dataFileName, error) && storable(in) && in.readText(&label, error) &&
                in.readInteger(&scanRate, error) && in.readText(&label, error) &&
                in.readInteger(&maxRecords, error) && in.readText(&label, error) &&
                in.readInteger(&textType, error) && in.readText(&label, error) &&
@@ -314,11 +350,12 @@ bool LoadDisplayChannels(QString* error)
 
 QStringList ConfigurationNotes()
 {
-    return DefaultsNotes + ChannelsNotes;
+    return DisplayNotes + DefaultsNotes + ChannelsNotes;
 }
 
 bool LoadConfiguration(QString* error)
 {
+    DisplayNotes.clear();
     DefaultsNotes.clear();
     ChannelsNotes.clear();
     return LoadUnitNames(error) && LoadDisplaySetup(error) && LoadDefaults(error) &&

@@ -17,7 +17,8 @@
 // Hand-edited values that fit their variable but not what the windows offer are put right as the
 // setup dialog would, and ConfigurationNotes() says so: a scan rate outside 1..3600 is taken as
 // 1, a display type outside its list as the first layout, a channel choice (dispchan.dat, the
-// chart channel of default.txt) outside 1..16 as channel 1.
+// chart channel of default.txt) outside 1..16 as channel 1. A data file name holding a double
+// quote (which no save could write back) is an error.
 // A save writes a temporary file beside the target and renames it over the target, so a failed
 // save leaves the old file as it was.
 #include <QString>
@@ -38,8 +39,9 @@ bool LoadDisplayChannels(QString* error);
 // The four loaders in the order unit2.dat, display.dat, default.txt, dispchan.dat; stops at the
 // first failure.
 bool LoadConfiguration(QString* error);
-// One sentence for each value the last LoadDefaults and LoadDisplayChannels put right; the main
-// window shows them in its status bar.
+// One sentence for each value the last LoadDefaults and LoadDisplayChannels put right, and one
+// naming the display.dat records whose numbers no setup would hold (used as read); the main window
+// shows them in its status bar.
 QStringList ConfigurationNotes();
 
 bool SaveDefaults(QString* error);

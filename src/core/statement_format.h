@@ -52,13 +52,15 @@ class StatementReader {
         return true;
     }
 
+    // "line N: what", N being the line of the field read last: for a value the caller refuses.
+    QString lineError(const QString& what) const;
+
   private:
     bool readNumber(qint64 min, qint64 max, qint64* value, QString* error);
     bool readField(QByteArray* field, QString* error);
     void skipBlanks();
     bool atLineEnd() const;
     void takeLineEnd();
-    QString lineError(const QString& what) const;
 
     QByteArray m_bytes;
     qsizetype m_pos = 0;

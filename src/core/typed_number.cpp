@@ -81,10 +81,15 @@ std::optional<double> LeadingNumber(const QString& text)
 std::optional<qint64> TypedInteger(const QString& text, qint64 min, qint64 max)
 {
     const double rounded = std::nearbyint(leadingNumber(text).value);
-    // Compared as doubles first: a huge value must not reach the integer conversion.
-    if (!(rounded >= double(min) && rounded <= double(max)))
+    // Only a double within -2^63 .. 2^63 (exclusive above) converts; the bounds are then compared
+    // as integers, since a 64-bit bound may have no double of its own (2^63 - 1 rounds up to 2^63).
+    constexpr double TwoTo63 = 9223372036854775808.0;
+    if (!(rounded >= -TwoTo63 && rounded < TwoTo63))
         return std::nullopt;
-    return static_cast<qint64>(rounded);
+    const auto value = static_cast<qint64>(rounded);
+    if (value < min || value > max)
+        return std::nullopt;
+    return value;
 }
 
 std::optional<double> StrictNumber(const QString& text)

@@ -7,6 +7,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
+#include <algorithm>
 #include <atomic>
 #include <utility>
 
@@ -37,6 +38,14 @@ QString Quoted(const QString& name)
 QString EngineText(const QSqlError& error)
 {
     return error.databaseText().isEmpty() ? error.text() : error.databaseText();
+}
+
+// The engine's primary result code SQLITE_CORRUPT (11) or SQLITE_NOTADB (26): the file itself is
+// spoilt, which no retry mends, unlike a full disk or a lock.
+bool SaysDamaged(const QSqlError& error)
+{
+    const int code = error.nativeErrorCode().toInt() & 0xff;
+    return code == 11 || code == 26;
 }
 
 bool Fail(QString* error, const QString& text)
@@ -92,43 +101,47 @@ QString ExistingFileUri(const QString& path)
            QStringLiteral("?mode=rw");
 }
 
-// Columns of a table through the given connection; -1 with the engine's text on failure.
-int ReadColumns(const QString& databaseName, const QString& options, const QString& table, QString* failure)
+// Column names of a table through the given connection; false with the engine's text on failure.
+bool ReadColumns(const QString& databaseName, const QString& options, const QString& table, QStringList* names,
+                 QString* failure)
 {
     Connection probe(databaseName, options);
     if (!probe.IsOpen())
-        return *failure = probe.Error(), -1;
+        return *failure = probe.Error(), false;
     QSqlQuery query(probe.Database());
     if (!query.exec(QStringLiteral("PRAGMA table_info(%1)").arg(Quoted(table))))
-        return *failure = EngineText(query.lastError()), -1;
-    int columns = 0;
+        return *failure = EngineText(query.lastError()), false;
+    names->clear();
     while (query.next())
-        ++columns;
-    return columns;
+        names->append(query.value(1).toString());
+    return true;
 }
 
-// Column count of a table, read through a read-only connection: a missing file is not created and
-// an existing one is never written. -1 with *error naming the file on any failure.
+// Column names of a table, read through a read-only connection: a missing file is not created and
+// an existing one is never written. False with *error naming the file on any failure.
 // One exception: a recorder killed in the middle of a row leaves its rollback journal beside the
 // file, and a read-only reader cannot roll that half row back. Then the file is read through a
 // writable connection, which rolls it back as any SQLite reader would, so the file stays usable.
-int ProbeColumns(const QString& path, const QString& table, QString* error)
+bool ProbeColumns(const QString& path, const QString& table, QStringList* names, QString* error)
 {
     if (!FileExists(path))
-        return Fail(error, QStringLiteral("The data file \"%1\" does not exist.").arg(Shown(path))), -1;
+        return Fail(error, QStringLiteral("The data file \"%1\" does not exist.").arg(Shown(path)));
     QString failure;
-    int columns = ReadColumns(path, QStringLiteral("QSQLITE_OPEN_READONLY"), table, &failure);
-    if (columns < 0 && QFileInfo::exists(path + QStringLiteral("-journal")) && QFileInfo(path).isWritable()) {
-        columns = ReadColumns(ExistingFileUri(path), QStringLiteral("QSQLITE_OPEN_URI"), table, &failure);
+    bool read = ReadColumns(path, QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"), table, names, &failure);
+    if (!read && QFileInfo::exists(path + QStringLiteral("-journal"))) {
+        if (!QFileInfo(path).isWritable())
+            return Fail(error, QStringLiteral("The data file \"%1\" holds a row that was being written when "
+                                              "its recorder stopped, and cannot be repaired: the file is "
+                                              "read-only for this user.")
+                                   .arg(Shown(path)));
+        read = ReadColumns(ExistingFileUri(path), QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"), table, names, &failure);
     }
-    if (columns < 0)
+    if (!read)
         return Fail(error, QStringLiteral("The file \"%1\" cannot be read as a data file: %2")
-                               .arg(Shown(path), failure)),
-               -1;
-    if (columns == 0)
-        return Fail(error, QStringLiteral("The data file \"%1\" has no table %2.").arg(Shown(path), table)),
-               -1;
-    return columns;
+                               .arg(Shown(path), failure));
+    if (names->isEmpty())
+        return Fail(error, QStringLiteral("The data file \"%1\" has no table %2.").arg(Shown(path), table));
+    return true;
 }
 
 QString InsertStatement(int channels)
@@ -151,7 +164,25 @@ bool FileExists(const QString& path)
 
 int16_t CountTableFields(const QString& databasePath, const QString& tableName, QString* error)
 {
-    return int16_t(ProbeColumns(databasePath, tableName, error));
+    QStringList names;
+    return ProbeColumns(databasePath, tableName, &names, error) ? int16_t(names.size()) : int16_t(-1);
+}
+
+int DataFileChannels(const QString& path, QString* error)
+{
+    QStringList names;
+    if (!ProbeColumns(path, RecordTable, &names, error))
+        return -1;
+    const auto channels = int((names.size() - 2) / 2);
+    const QStringList expected = DataRecordColumns(channels);
+    if (channels < 1 || names.size() != expected.size() ||
+        !std::equal(names.begin(), names.end(), expected.begin(),
+                    [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }))
+        return Fail(error, QStringLiteral("The file \"%1\" is not a data file (table %2 with the columns "
+                                          "\"date\", \"time\", \"chan 1\", \"unit 1\", ...).")
+                               .arg(Shown(path), RecordTable)),
+               -1;
+    return channels;
 }
 
 QStringList DataRecordColumns(int channels)
@@ -213,8 +244,8 @@ bool DataFile::Bind(const QString& databasePath, QString* error)
     if (!same && !lock.Acquire(databasePath, error))
         return false;
 
-    const int columns = ProbeColumns(databasePath, RecordTable, error);
-    if (columns < 0)
+    const int channels = DataFileChannels(databasePath, error);
+    if (channels < 0)
         return false;
     if (!QFileInfo(databasePath).isWritable())
         return Fail(error, QStringLiteral("The data file \"%1\" is read-only.").arg(Shown(databasePath)));
@@ -242,7 +273,7 @@ bool DataFile::Bind(const QString& databasePath, QString* error)
     m_lock = std::move(lock);
     m_connection = writer.Release();
     m_path = databasePath;
-    m_fieldCount = int16_t(columns - 2);
+    m_fieldCount = int16_t(2 * channels);
     m_bound = true;
     return true;
 }
@@ -260,6 +291,7 @@ void DataFile::Unbind()
     m_path.clear();
     m_fieldCount = 0;
     m_bound = false;
+    m_damaged = false;
     m_lock.Release();
 }
 
@@ -308,9 +340,11 @@ bool DataFile::AppendRow(const DataRow& row, QString* error)
     auto& insert = m_inserts[channels];
     if (!insert) {
         auto prepared = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_connection, false));
-        if (!prepared->prepare(InsertStatement(channels)))
+        if (!prepared->prepare(InsertStatement(channels))) {
+            m_damaged = SaysDamaged(prepared->lastError());
             return Fail(error, QStringLiteral("Cannot append to the data file \"%1\": %2")
                                    .arg(Shown(m_path), EngineText(prepared->lastError())));
+        }
         insert = std::move(prepared);
     }
 
@@ -321,8 +355,16 @@ bool DataFile::AppendRow(const DataRow& row, QString* error)
         insert->bindValue(2 + 2 * i, row.chan[i]);
         insert->bindValue(3 + 2 * i, unit.isEmpty() ? NoUnit : unit);
     }
-    if (!insert->exec())
+    if (!insert->exec()) {
+        m_damaged = SaysDamaged(insert->lastError());
         return Fail(error, QStringLiteral("Cannot append to the data file \"%1\": %2")
                                .arg(Shown(m_path), EngineText(insert->lastError())));
+    }
+    m_damaged = false;
     return true;
+}
+
+bool DataFile::IsDamaged() const
+{
+    return m_damaged;
 }

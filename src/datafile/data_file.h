@@ -29,6 +29,12 @@ bool FileExists(const QString& path);
 // *error naming the file when it is missing, not a SQLite database, or lacks the table.
 int16_t CountTableFields(const QString& databasePath, const QString& tableName, QString* error = nullptr);
 
+// Channels of a data file: its DataRecord table holds "date", "time", "chan 1", "unit 1", ...,
+// "chan N", "unit N" (N >= 1, names in any case) and nothing else. -1 and *error naming the file
+// for any other file, read as CountTableFields reads it. The recorders and the forwarder bind or
+// read only such files: a table of other columns would get rows of a date and time only, or none.
+int DataFileChannels(const QString& path, QString* error = nullptr);
+
 // "date", "time", "chan 1", "unit 1", ..., "chan N", "unit N".
 QStringList DataRecordColumns(int channels);
 
@@ -57,8 +63,8 @@ class DataFile {
     DataFile(const DataFile&) = delete;
     DataFile& operator=(const DataFile&) = delete;
 
-    // Takes the file's lock, then checks the file read-only; only a SQLite file with a DataRecord
-    // table gets bound. A file that another process (or another binding) records into is refused
+    // Takes the file's lock, then checks the file read-only; only a data file (DataFileChannels)
+    // gets bound. A file that another process (or another binding) records into is refused
     // with a text naming the holder, and is not read. On failure nothing changes: an unbound
     // object stays unbound, a bound one keeps its file and its lock.
     bool Bind(const QString& databasePath, QString* error = nullptr);
@@ -75,6 +81,9 @@ class DataFile {
     // The Qt SQL connection that writes into the bound file (empty when unbound): the event log
     // (event_log.h) appends through it, so an event is as durable as a row.
     QString ConnectionName() const;
+    // True when the last AppendRow failed because the file is damaged ("database disk image is
+    // malformed"): unlike a full disk or a lock, that lasts, and recording into it must stop.
+    bool IsDamaged() const;
 
   private:
     void CloseConnection();
@@ -83,6 +92,7 @@ class DataFile {
     QString m_path;
     int16_t m_fieldCount = 0;
     bool m_bound = false;
+    bool m_damaged = false;
     DataFileLock m_lock;
     std::map<int, std::unique_ptr<QSqlQuery>> m_inserts; // prepared INSERT by channel count
 };

@@ -97,6 +97,11 @@ void frmNewDB::Command1_Click()
 {
     // A refusal puts back the name in use while the box keeps the typed one: take it up again.
     Text1_Change(Text1->text());
+    // An empty name would make ".mdb", a file that folder listings hide.
+    if (Text1->text().trimmed().isEmpty()) {
+        Refuse(QStringLiteral("Please type a name for the data file."));
+        return;
+    }
     if (const QString refusal = DataFolderNameRefusal(Text1->text()); !refusal.isEmpty()) {
         Refuse(refusal);
         return;

@@ -180,12 +180,37 @@ QLabel* MakeFullNote()
     return note;
 }
 
+namespace {
+QString fullText()
+{
+    return DataFileFullText(MainForm ? MainForm->BoundFileName() : Shared.DataFileName);
+}
+} // namespace
+
 void ShowFullNote(QLabel* note)
 {
     const bool full = DataFileFull();
-    if (full && note->toolTip() != DataFileFullText())
-        note->setToolTip(DataFileFullText());
+    if (full && note->toolTip() != fullText())
+        note->setToolTip(fullText());
     note->setVisible(full);
+}
+
+QLabel* MakeOutageNote()
+{
+    auto* note = new QLabel;
+    note->setObjectName(QStringLiteral("lblOutage"));
+    note->setFont(BoldFont(10));
+    note->setStyleSheet(QStringLiteral("color: rgb(200, 0, 0);"));
+    note->hide();
+    return note;
+}
+
+void ShowOutageNote(QLabel* note)
+{
+    const QString text = MainForm ? MainForm->ForwardOutageText() : QString();
+    if (note->text() != text)
+        note->setText(text);
+    note->setVisible(!text.isEmpty());
 }
 
 void SaveDataNow()
@@ -193,7 +218,7 @@ void SaveDataNow()
     if (!MainForm)
         return;
     if (DataFileFull()) {
-        Host().message(DataFileFullText(), HostServices::Ok, HostServices::Icon::Warning);
+        Host().message(fullText(), HostServices::Ok, HostServices::Icon::Warning);
         return;
     }
     QString error;
@@ -256,6 +281,7 @@ StatusArea StatusArea::Build(const QString& alarmName, const QString& soundName)
     a.odometer->setToolTip(QCoreApplication::translate("StatusArea", "Recorded samples"));
     a.odometer->setMinimumSize(150, 36);
     a.fullNote = MakeFullNote();
+    a.outage = MakeOutageNote();
 
     const auto label = [](const QString& name, const QString& text) {
         auto* l = new QLabel(text);
@@ -279,6 +305,7 @@ StatusArea StatusArea::Build(const QString& alarmName, const QString& soundName)
     a.grid->addWidget(alarmFrame, 0, 0, 2, 1);
     a.grid->addWidget(a.odometer, 0, 1, 2, 1);
     a.grid->addWidget(a.fullNote, 2, 1);
+    a.grid->addWidget(a.outage, 2, 2, 1, 4);
     a.grid->addWidget(a.date, 0, 2);
     a.grid->addWidget(a.time, 1, 2);
     a.grid->addWidget(a.scanCaption, 0, 3);
@@ -306,6 +333,7 @@ void StatusArea::tick() const
         MainForm->check_pause();
     odometer->setCount(Shared.RecordCount);
     ShowFullNote(fullNote);
+    ShowOutageNote(outage);
 }
 
 void ShowDateTime(QLabel* date, QLabel* time)

@@ -77,6 +77,12 @@ void ShowAlarm(QLabel* indicator, const QString& text);
 QLabel* MakeFullNote();
 void ShowFullNote(QLabel* note);
 
+// The live displays' line under their status row: the main window's short text about the central
+// database once it has been unreachable for a minute (the main window's status bar is often
+// covered by the displays); hidden otherwise. Object name "lblOutage".
+QLabel* MakeOutageNote();
+void ShowOutageNote(QLabel* note);
+
 // "Save Data": records one row now through the main window; a full data file or a failed write is
 // said in a message box.
 void SaveDataNow();
@@ -106,13 +112,14 @@ QGroupBox* PickerFrame(const QString& caption, std::span<ChannelPicker* const> p
 // its "full" note, date, time, scan rate, "Alarm Sound", "RUN" and "Save Data" (which records a
 // sample through SaveDataNow). The window connects "RUN" and adds its navigation buttons to the
 // grid's columns 6 and 7. Object names: the given alarm and sound names, "Odometer1", "Label16",
-// "Label15", "Label7(5)", "Label17", "Command5", "Command3".
+// "Label15", "Label7(5)", "Label17", "Command5", "Command3", "lblOutage".
 struct StatusArea {
     QWidget* widget = nullptr;
     QGridLayout* grid = nullptr;
     QLabel* alarm = nullptr;
     Odometer* odometer = nullptr;
     QLabel* fullNote = nullptr;
+    QLabel* outage = nullptr;
     QLabel* date = nullptr;
     QLabel* time = nullptr;
     QLabel* scanCaption = nullptr;

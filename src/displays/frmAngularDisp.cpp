@@ -81,7 +81,7 @@ frmAngularDisp::frmAngularDisp(QWidget* parent) : QWidget(parent, Qt::Window)
     setObjectName(QStringLiteral("frmAngularDisp"));
     setWindowTitle(QStringLiteral("Angular 2/4 Display"));
     buildControls();
-    resize(960, 760);
+    resize(960, 720);
 
     Timer1 = MakeTimer(this, "Timer1", RefreshMs, false, &frmAngularDisp::Timer1_Timer);
     Timer2 = MakeTimer(this, "Timer2", LinkStartMs, true, &frmAngularDisp::Timer2_Timer);
@@ -140,19 +140,7 @@ QWidget* frmAngularDisp::buildGaugePage(int count, const char* gaugeName, const 
         value->setObjectName(Indexed(valueName, index));
         auto* unit = new FitLabel(6, Qt::AlignHCenter);
         unit->setObjectName(Indexed(unitName, index));
-        // The labels sit on the open lower part of the dial, between the scale's two ends.
-        auto* onDial = new QGridLayout(gauge);
-        onDial->setContentsMargins(0, 0, 0, 0);
-        onDial->setSpacing(0);
-        onDial->addWidget(value, 1, 1);
-        onDial->addWidget(unit, 2, 1);
-        onDial->setRowStretch(0, 14);
-        onDial->setRowStretch(1, 4);
-        onDial->setRowStretch(2, 3);
-        onDial->setRowStretch(3, 1);
-        onDial->setColumnStretch(0, 3);
-        onDial->setColumnStretch(1, 5);
-        onDial->setColumnStretch(2, 3);
+        gauge->setCaptions(value, unit);
         auto* inFrame = new QVBoxLayout(frame);
         inFrame->addWidget(gauge);
         grid->addWidget(frame, i / columns, i % columns);
@@ -290,7 +278,12 @@ void frmAngularDisp::Form_Load()
 void frmAngularDisp::Form_Activate()
 {
     Shared.AngularDispOpen = true;
-    SetRecordingPaused(false, QStringLiteral("the angular display was activated"));
+    // The window is activated again whenever a message box over it closes: while "Page Setup" is
+    // shown, recording stays paused.
+    if (SSTab1->currentIndex() == 0)
+        SetRecordingPaused(true, QStringLiteral("the angular display's page setup is shown"));
+    else
+        SetRecordingPaused(false, QStringLiteral("the angular display was activated"));
     m_status.odometer->settle();
 }
 

@@ -5,6 +5,7 @@
 #include "controls/led_panel.h"
 #include "controls/odometer.h"
 #include "controls/strip_chart.h"
+#include "core/config_files.h"
 #include "core/shared_state.h"
 #include "core/typed_number.h"
 #include "displays/display_parts.h"
@@ -22,7 +23,10 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <limits>
 
 namespace {
 constexpr int RefreshMs = 1000;
@@ -36,9 +40,14 @@ QString floatText(float value)
     return QString::fromLatin1(buffer, result.ptr - buffer);
 }
 
-float boxValue(const QLineEdit* box)
+double boxValue(const QLineEdit* box)
 {
-    return float(LeadingNumber(box->text()).value_or(0));
+    return LeadingNumber(box->text()).value_or(0);
+}
+// display.dat holds the setup of the first channels only.
+bool HasSetupRecord(int channel)
+{
+    return channel >= 1 && channel <= DisplayRecordCount;
 }
 } // namespace
 
@@ -55,6 +64,7 @@ frmChartDisp::frmChartDisp(QWidget* parent) : QWidget(parent, Qt::Window)
     if (MainForm) {
         MainForm->RegisterPauseButton(frmMain::Display::Chart, Command2);
         connect(MainForm, &frmMain::newDataFile, this, [this] { Label6->setText(Shared.DataFileName); });
+        connect(MainForm, &frmMain::setupSaved, this, &frmChartDisp::SetupSaved);
     }
 }
 
@@ -132,6 +142,7 @@ void frmChartDisp::buildControls()
     Odometer1->setToolTip(tr("Recorded samples"));
     Odometer1->setMinimumSize(150, 36);
     m_fullNote = MakeFullNote();
+    m_outage = MakeOutageNote();
     Label6 = label(QStringLiteral("Label6"), QString(), 11);
     Label6->setToolTip(tr("Data file"));
 
@@ -164,6 +175,7 @@ void frmChartDisp::buildControls()
     bottom->addWidget(Odometer1, 0, 2, 2, 1);
     bottom->addWidget(m_fullNote, 2, 2);
     bottom->addWidget(Label6, 2, 0, 1, 2);
+    bottom->addWidget(m_outage, 3, 0, 1, 6);
     bottom->addWidget(Command2, 0, 3);
     bottom->addWidget(Command3, 1, 3);
     bottom->addWidget(cmd2[0], 0, 4);
@@ -205,19 +217,7 @@ void frmChartDisp::Form_Load()
     StartScanTimer();
     if (MainForm)
         MainForm->check_pause();
-    const int c = ShownChannel(Shared.ChartDisplayChannel);
-    Label7->setText(QString::number(c));
-    Label2[1]->setText(QString::number(Shared.ScanRate) + QStringLiteral(" sec"));
-
-    float upper = float(Shared.DispSetup[c].MaxValue);
-    float lower = float(Shared.DispSetup[c].MinValue);
-    if (upper == 0 && lower == 0) {
-        upper = 10;
-        lower = -10;
-    }
-    SetYRange(upper, lower);
-    Text2[0]->setText(floatText(upper));
-    Text2[1]->setText(floatText(lower));
+    ShowChannel();
 
     Odometer1->settle();
     Timer1->start();
@@ -225,6 +225,64 @@ void frmChartDisp::Form_Load()
     Label6->setText(Shared.DataFileName);
     cmd2[0]->setEnabled(Windows().Exists(WindowId::TextDisp));
     cmd2[1]->setEnabled(Windows().Exists(WindowId::AngularDisp));
+}
+
+void frmChartDisp::ShowChannel()
+{
+    m_channel = ShownChannel(Shared.ChartDisplayChannel);
+    Label7->setText(QString::number(m_channel));
+    Label2[1]->setText(QString::number(Shared.ScanRate) + QStringLiteral(" sec"));
+
+    // Channels beyond display.dat's records have no limits of their own: the axis follows the
+    // readings until the user sets it.
+    m_fitToReadings = !HasSetupRecord(m_channel);
+    m_seenMin = std::numeric_limits<double>::infinity();
+    m_seenMax = -std::numeric_limits<double>::infinity();
+    float upper = float(Shared.DispSetup[m_channel].MaxValue);
+    float lower = float(Shared.DispSetup[m_channel].MinValue);
+    // Limits a 32-bit float cannot hold (a hand-edited display.dat) would draw "nan" labels.
+    if (m_fitToReadings || (upper == 0 && lower == 0) || !std::isfinite(upper) || !std::isfinite(lower)) {
+        upper = 10;
+        lower = -10;
+    }
+    ShowYRange(upper, lower);
+}
+
+void frmChartDisp::ShowYRange(float upper, float lower)
+{
+    SetYRange(upper, lower);
+    Text2[0]->setText(floatText(upper));
+    Text2[1]->setText(floatText(lower));
+}
+
+void frmChartDisp::FitToReading(double value)
+{
+    if (!m_fitToReadings || !std::isfinite(value) || (value >= m_seenMin && value <= m_seenMax))
+        return;
+    m_seenMin = std::min(m_seenMin, value);
+    m_seenMax = std::max(m_seenMax, value);
+    // A tenth of the spread above and below (of the value itself, at least 1, while all readings
+    // are equal), so the trace does not run along an edge.
+    const double spread = m_seenMax - m_seenMin;
+    const double margin = spread > 0 ? spread / 10 : std::max(1.0, std::abs(m_seenMin) / 10);
+    const auto limit = [](double v) {
+        const double largest = std::numeric_limits<float>::max();
+        return float(std::clamp(v, -largest, largest));
+    };
+    ShowYRange(limit(m_seenMax + margin), limit(m_seenMin - margin));
+}
+
+void frmChartDisp::SetupSaved()
+{
+    if (!m_loaded)
+        return;
+    Label2[1]->setText(QString::number(Shared.ScanRate) + QStringLiteral(" sec"));
+    if (ShownChannel(Shared.ChartDisplayChannel) == m_channel)
+        return;
+    // The trace so far belongs to the channel shown before.
+    Strip1->Clear();
+    Strip1->setScrollBack(0);
+    ShowChannel();
 }
 
 void frmChartDisp::Form_Activate()
@@ -255,12 +313,26 @@ void frmChartDisp::SetYRange(float upper, float lower)
 void frmChartDisp::Command1_Click(int index)
 {
     switch (index) {
-    case 0:
-        SetYRange(boxValue(Text2[0]), boxValue(Text2[1]));
+    case 0: {
+        const double upper = boxValue(Text2[0]);
+        const double lower = boxValue(Text2[1]);
+        const double largest = std::numeric_limits<float>::max();
+        if (!(std::abs(upper) <= largest && std::abs(lower) <= largest)) {
+            Host().message(QStringLiteral("Y-Max and Y-Min must lie between -3.4E+38 and 3.4E+38."),
+                           HostServices::Ok, HostServices::Icon::Warning);
+            break;
+        }
+        m_fitToReadings = false;
+        SetYRange(float(upper), float(lower));
         break;
+    }
     case 1:
         Strip1->Clear();
         Strip1->setScrollBack(0);
+        if (m_fitToReadings) {
+            m_seenMin = std::numeric_limits<double>::infinity();
+            m_seenMax = -std::numeric_limits<double>::infinity();
+        }
         break;
     default:
         close();
@@ -300,16 +372,21 @@ void frmChartDisp::Timer1_Timer()
     Label8->setText(ChannelUnit(c));
     Odometer1->setCount(Shared.RecordCount);
     ShowFullNote(m_fullNote);
+    ShowOutageNote(m_outage);
     Shared.ChartValue = Shared.ChanValue[c];
     NumLED1->setValue(Shared.ChartValue);
+    FitToReading(Shared.ChartValue);
     Strip1->AddValue(0, Shared.ChartValue);
 
+    // A channel without a setup record has no warning limits to leave.
     const DispSetupRecord& s = Shared.DispSetup[c];
     QString alarm;
-    if (Shared.ChartValue > s.HighWarning)
-        alarm = QStringLiteral("High !!!");
-    else if (!(Shared.ChartValue >= s.LowWarning))
-        alarm = QStringLiteral("Low !!!");
+    if (HasSetupRecord(c)) {
+        if (Shared.ChartValue > s.HighWarning)
+            alarm = QStringLiteral("High !!!");
+        else if (!(Shared.ChartValue >= s.LowWarning))
+            alarm = QStringLiteral("Low !!!");
+    }
     ShowAlarm(Label5, alarm);
     if (!alarm.isEmpty() && !Shared.Paused && Shared.AlarmSound)
         Host().beep();

@@ -9,11 +9,16 @@
 // ChartDispOpen and, when no other live display is open, pauses recording and stops the scan timer.
 //
 // The Y range comes from the channel's setup (MinValue..MaxValue as 32-bit floats), or -10..10
-// when both are 0; "Set Y-Axis Min & Max" takes the leading numbers of the two boxes (0 when a box
-// holds none) as they are, a maximum below the minimum included. Every second Timer1_Timer copies
-// the reading to ChartValue, shows it, adds it to the chart and tests it: above HighWarning shows
-// "High !!!", below LowWarning "Low !!!" (a reading equal to a limit is not in alarm), each with
-// one beep unless recording is paused or the alarm sound is off.
+// when both are 0 or beyond a 32-bit float. A channel without a setup record (9..16: display.dat
+// holds 1..8) raises no alarm, and its Y axis fits the readings seen (a tenth of their spread
+// above and below) until the range is set by hand. "Set Y-Axis Min & Max" takes the leading
+// numbers of the two boxes (0 when a box holds none) as they are, a maximum below the minimum
+// included; limits beyond a 32-bit float are refused with a message. Saving the system setup
+// while the window is open shows its scan rate and, for another channel, starts the chart afresh
+// on it. Every second Timer1_Timer copies the reading to ChartValue, shows it, adds it to the chart
+// and tests it: above HighWarning shows "High !!!", below LowWarning "Low !!!" (a reading equal to
+// a limit is not in alarm), each with one beep unless recording is paused or the alarm sound is
+// off.
 //
 // Controls carry their program names as object names ("Strip1", "NumLED1", "Command1(1)", ...).
 #include <QWidget>
@@ -49,6 +54,10 @@ class frmChartDisp : public QWidget {
     void Form_Activate();
     void Form_Unload();
     void SetYRange(float upper, float lower);
+    void ShowChannel();
+    void ShowYRange(float upper, float lower);
+    void FitToReading(double value);
+    void SetupSaved();
     void Command1_Click(int index);
     void Command2_Click();
     void cmd2_Click(int index);
@@ -73,5 +82,10 @@ class frmChartDisp : public QWidget {
     QTimer* Timer2 = nullptr;
 
     QLabel* m_fullNote = nullptr;
+    QLabel* m_outage = nullptr;
     bool m_loaded = false;
+    int m_channel = 1;
+    bool m_fitToReadings = false; // the Y axis follows the readings seen
+    double m_seenMin = 0;
+    double m_seenMax = 0;
 };

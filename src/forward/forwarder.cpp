@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -43,14 +42,6 @@ constexpr int ChunkRows = 512;
 QString OneLine(const QString& text)
 {
     return text.simplified();
-}
-
-// A URL or a parser's message about it, with any password in it starred out.
-QString WithoutPassword(QString text)
-{
-    static const QRegularExpression inUri(QStringLiteral("(://[^:/@\\s]*:)[^@\\s]*@"));
-    static const QRegularExpression inKeywords(QStringLiteral("(password\\s*=\\s*)('[^']*'|\\S+)"));
-    return text.replace(inUri, QStringLiteral("\\1****@")).replace(inKeywords, QStringLiteral("\\1****"));
 }
 
 QString Shown(const QString& path)
@@ -126,27 +117,12 @@ class LocalRows {
     {
         if (m_channels > 0)
             return true;
-        if (!FileExists(m_path))
-            return Fail(error, QStringLiteral("The data file \"%1\" does not exist.").arg(Shown(m_path)));
-        ReadOnlyFile file(m_path);
-        if (!file.IsOpen())
-            return Fail(error, file.Error());
-        QStringList names;
-        {
-            QSqlQuery query(file.Database());
-            if (!query.exec(QStringLiteral("PRAGMA table_info(%1)").arg(RecordTable)))
-                return Fail(error, EngineText(query.lastError()));
-            while (query.next())
-                names.append(query.value(1).toString().toLower());
-        }
-        const auto channels = int((names.size() - 2) / 2);
+        // Probed as every reader of a data file does: the half row of a recorder killed while
+        // writing is rolled back first.
+        const int channels = DataFileChannels(m_path, error);
+        if (channels < 0)
+            return false;
         const QStringList expected = DataRecordColumns(channels);
-        for (qsizetype i = 0; i < expected.size(); ++i) {
-            if (channels < 1 || names.size() != expected.size() || names[i] != expected[i].toLower())
-                return Fail(error, QStringLiteral("The file \"%1\" is not a data file (table %2 with the "
-                                                  "columns \"date\", \"time\", \"chan 1\", \"unit 1\", ...).")
-                                       .arg(Shown(m_path), RecordTable));
-        }
         m_channels = channels;
         m_select = QStringLiteral("SELECT rowid, \"%1\" FROM %2 WHERE rowid > ? ORDER BY rowid LIMIT ?")
                        .arg(expected.join(QStringLiteral("\", \"")), RecordTable);
@@ -412,7 +388,7 @@ class Server {
             WaitForSocket(polled == PGRES_POLLING_READING, 100);
             polled = PQconnectPoll(m_conn);
         }
-        const QString text = PgError(m_conn);
+        const QString text = WithoutPassword(PgError(m_conn), url);
         Close();
         return Fail(error, text.isEmpty() ? QStringLiteral("The connection failed.") : text);
     }
@@ -775,39 +751,6 @@ ForwardTarget Completed(ForwardTarget target)
 QString DefaultStation()
 {
     return QSysInfo::machineHostName();
-}
-
-bool CheckForwardUrl(const QString& url, QString* error)
-{
-    const QString hint = QStringLiteral(" Expected a PostgreSQL connection URI such as "
-                                        "postgresql://user@host:5432/database.");
-    if (url.trimmed().isEmpty()) {
-        if (error)
-            *error = QStringLiteral("No central database URL is given.") + hint;
-        return false;
-    }
-    const bool uri =
-        url.startsWith(QLatin1String("postgresql://")) || url.startsWith(QLatin1String("postgres://"));
-    if (!uri && !url.contains(QLatin1Char('='))) {
-        if (error)
-            *error = QStringLiteral("The central database URL \"%1\" is not a connection URI.")
-                         .arg(WithoutPassword(url)) +
-                     hint;
-        return false;
-    }
-    char* message = nullptr;
-    PQconninfoOption* options = PQconninfoParse(url.toUtf8().constData(), &message);
-    if (options) {
-        PQconninfoFree(options);
-        return true;
-    }
-    if (error)
-        *error = QStringLiteral("The central database URL is not valid: %1.")
-                     .arg(message ? WithoutPassword(OneLine(QString::fromUtf8(message)))
-                                  : QStringLiteral("out of memory")) +
-                 hint;
-    PQfreemem(message);
-    return false;
 }
 
 QString ForwardStatusText(const ForwardStatus& status, bool brief)

@@ -23,6 +23,8 @@
 // (--forward URL --station NAME) and by meter-forward (a one-shot pass over a file recorded earlier).
 // The URL is a PostgreSQL connection URI (or key=value string); passwords come from it, from
 // PGPASSWORD or from ~/.pgpass as with every PostgreSQL client.
+#include "forward/connection_url.h"
+
 #include <QDateTime>
 #include <QMetaType>
 #include <QObject>
@@ -40,10 +42,6 @@ struct ForwardTarget {
 
 // The host name, the station name used when none is given.
 QString DefaultStation();
-
-// Checks that a URL can be parsed as connection parameters; false and *error with a message that
-// names the fault. A parsable URL may still name a server that cannot be reached.
-bool CheckForwardUrl(const QString& url, QString* error = nullptr);
 
 struct ForwardStatus {
     enum class State {

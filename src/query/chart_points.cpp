@@ -4,6 +4,59 @@
 
 #include <QDateTime>
 
+namespace {
+
+constexpr double DayMs = 24.0 * 60 * 60 * 1000;
+const qint64 EpochDay = QDate(1970, 1, 1).toJulianDay();
+
+// The local clock of one day: its wall-clock midnight as if it were UTC, the offsets from UTC at
+// the start and at the end of the day, and the instant the clock changed when they differ.
+struct DayClock {
+    double wallMidnight = 0;
+    double startOffset = 0;
+    double endOffset = 0;
+    double change = 0;
+
+    explicit DayClock(QDate day)
+        : wallMidnight(double(day.toJulianDay() - EpochDay) * DayMs)
+    {
+        const QDateTime first = day.startOfDay();
+        const QDateTime last = day.endOfDay();
+        startOffset = 1000.0 * first.offsetFromUtc();
+        endOffset = 1000.0 * last.offsetFromUtc();
+        if (startOffset == endOffset)
+            return;
+        // The first second of the day that has the end offset.
+        qint64 low = first.toSecsSinceEpoch(), high = last.toSecsSinceEpoch();
+        while (high - low > 1) {
+            const qint64 middle = low + (high - low) / 2;
+            if (1000.0 * QDateTime::fromSecsSinceEpoch(middle).offsetFromUtc() == startOffset)
+                low = middle;
+            else
+                high = middle;
+        }
+        change = 1000.0 * double(high);
+    }
+
+    // The instant of a time of day. A time the clock showed twice (set back) is taken before the
+    // change unless that would put it before the previous record of the day; a time the clock
+    // skipped (set forward) is read with the offset before the change.
+    double instant(double msOfDay, double previous) const
+    {
+        const double before = wallMidnight + msOfDay - startOffset;
+        if (startOffset == endOffset)
+            return before;
+        const double after = wallMidnight + msOfDay - endOffset;
+        const bool beforeFits = before < change;
+        const bool afterFits = after >= change;
+        if (afterFits && (!beforeFits || (before < previous && after >= previous)))
+            return after;
+        return before;
+    }
+};
+
+} // namespace
+
 std::vector<double> ChartTimes(const QueryResult& result)
 {
     const int date = result.columnOf(QStringLiteral("date"));
@@ -14,15 +67,21 @@ std::vector<double> ChartTimes(const QueryResult& result)
     times.reserve(size_t(result.rowCount()));
     // Converting a local date-time is slow; records come in long runs of the same day.
     QDate day;
-    double midnight = 0;
+    DayClock clock{QDate(1970, 1, 1)};
+    double previous = -qInf();
     for (int row = 0; row < result.rowCount(); ++row) {
         const QDate d = result.date(row, date);
+        if (!d.isValid() || result.isNull(row, time)) {
+            times.push_back(qQNaN());
+            continue;
+        }
         if (d != day) {
             day = d;
-            midnight = double(d.startOfDay().toMSecsSinceEpoch());
+            clock = DayClock(d);
+            previous = -qInf();
         }
-        const bool known = d.isValid() && !result.isNull(row, time);
-        times.push_back(known ? midnight + 1000.0 * result.seconds(row, time) : qQNaN());
+        previous = clock.instant(1000.0 * result.seconds(row, time), previous);
+        times.push_back(previous);
     }
     return times;
 }

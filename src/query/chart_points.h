@@ -1,7 +1,8 @@
 #pragma once
 // The points the query chart draws for a result, computed without any window.
-// X is the record's date and time as milliseconds since the epoch (local time, as a date-time axis
-// takes them); Y the reading. Null readings and the meter's invalid-reading marker are left out.
+// X is the instant the record was made, in milliseconds since the epoch, from its local date and
+// time (on a day the clocks change, the points after the change stay at their real instant); Y the
+// reading. Null readings and the meter's invalid-reading marker are left out.
 #include "query/query_result.h"
 
 #include <QList>

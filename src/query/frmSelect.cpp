@@ -178,5 +178,5 @@ void frmSelect::PrintData()
         Host().message(error, HostServices::Ok);
         return;
     }
-    Host().shellOpen(path);
+    ShowOutputFile(QStringLiteral("Report"), path, Host().shellOpen(path));
 }

@@ -19,6 +19,14 @@ const QColor TitleColour(255, 235, 205);
 const QColor LegendColour(210, 180, 140);
 const QColor ChartColour(233, 150, 122);
 
+// Sixteen line colours that stay apart from each other and from the white plot area.
+const QColor ChannelColours[16] = {
+    QColor(0x00, 0x50, 0xd8), QColor(0xe0, 0x10, 0x30), QColor(0x20, 0xa0, 0x20), QColor(0xf0, 0x80, 0x00),
+    QColor(0x90, 0x20, 0xc0), QColor(0x00, 0xa8, 0xb8), QColor(0xe8, 0x30, 0xc8), QColor(0x8a, 0x5a, 0x20),
+    QColor(0x00, 0x00, 0x00), QColor(0xa0, 0xa0, 0x00), QColor(0x00, 0x1a, 0x70), QColor(0x90, 0x90, 0x90),
+    QColor(0x80, 0x00, 0x10), QColor(0x60, 0xe0, 0xa0), QColor(0xff, 0x80, 0x80), QColor(0x00, 0x60, 0x40),
+};
+
 void StyleTitle(QLabel* title)
 {
     QFont font = title->font();
@@ -40,6 +48,11 @@ QLineSeries* FindSeries(QChart* chart, const QString& name)
 }
 
 } // namespace
+
+QColor ChannelColour(int channel)
+{
+    return ChannelColours[size_t((std::max(channel, 1) - 1) % 16)];
+}
 
 QueryChart::QueryChart(QWidget* parent) : QFrame(parent)
 {
@@ -89,7 +102,7 @@ void QueryChart::SetupChart()
     font.setPointSize(9);
     legend->setFont(font);
     legend->setAlignment(Qt::AlignRight);
-    legend->show();
+    legend->hide(); // an empty legend would be an empty box: it shows with the first series
 
     m_chart->setPlotAreaBackgroundVisible(true);
     m_chart->setPlotAreaBackgroundBrush(Qt::white);
@@ -120,12 +133,14 @@ QStringList QueryChart::AddSeries(const QueryResult& result, const QList<int>& c
         }
         auto* series = new QLineSeries;
         series->setName(name);
+        series->setPen(QPen(ChannelColour(channel), 2));
         // Two points per pixel column keep every peak; more would only cost drawing time.
         series->replace(ChartPoints(result, times, column, std::max(2000, 2 * m_view->width())));
         m_chart->addSeries(series);
         series->attachAxis(m_x);
         series->attachAxis(m_y);
     }
+    m_chart->legend()->setVisible(!m_chart->series().isEmpty());
     FitAxes();
     return missing;
 }
@@ -159,6 +174,7 @@ void QueryChart::ClearSeries()
         m_chart->removeSeries(all[i]);
         delete all[i];
     }
+    m_chart->legend()->hide();
 }
 
 QStringList QueryChart::SeriesNames() const
@@ -169,16 +185,25 @@ QStringList QueryChart::SeriesNames() const
     return names;
 }
 
-int QueryChart::PointCount(const QString& name) const
+QList<QPointF> QueryChart::Points(const QString& name) const
 {
     QLineSeries* s = FindSeries(m_chart, name);
-    return s ? int(s->count()) : -1;
+    return s ? s->points() : QList<QPointF>{};
+}
+
+QColor QueryChart::SeriesColour(const QString& name) const
+{
+    QLineSeries* s = FindSeries(m_chart, name);
+    return s ? s->pen().color() : QColor();
 }
 
 void QueryChart::SetTitles(const QString& header, const QString& footer)
 {
+    // A title without text would be an empty box.
     m_header->setText(header);
+    m_header->setVisible(!header.trimmed().isEmpty());
     m_footer->setText(footer);
+    m_footer->setVisible(!footer.trimmed().isEmpty());
 }
 
 QString QueryChart::Header() const

@@ -3,10 +3,14 @@
 // X axis ("HH:mm:ss"), a Y axis and a right-hand Y2 axis that repeats it, a legend, and a footer
 // title, in the window's fixed colours. One line series per channel, named "chan N", drawn from
 // the query result's column of that name; a full file is thinned to what the width can show.
+// Each channel has its own line colour (ChannelColour), the same in every query. The legend shows
+// while there are series; a title without text is hidden.
 // The window owns the ChartShown flag; this widget only holds the series.
 #include "query/query_result.h"
 
+#include <QColor>
 #include <QFrame>
+#include <QPointF>
 
 class QChart;
 class QChartView;
@@ -14,6 +18,9 @@ class QDateTimeAxis;
 class QLabel;
 class QPainter;
 class QValueAxis;
+
+// The line colour of channel 1 to 16.
+QColor ChannelColour(int channel);
 
 class QueryChart : public QFrame {
     Q_OBJECT
@@ -29,8 +36,9 @@ class QueryChart : public QFrame {
     QStringList AddSeries(const QueryResult& result, const QList<int>& channels);
     void ClearSeries();
     QStringList SeriesNames() const;
-    // Points of a series as drawn (after thinning).
-    int PointCount(const QString& name) const;
+    // Points of a series as drawn (after thinning), and its line colour.
+    QList<QPointF> Points(const QString& name) const;
+    QColor SeriesColour(const QString& name) const;
 
     void SetTitles(const QString& header, const QString& footer);
     QString Header() const;

@@ -48,6 +48,8 @@ QVariant QueryResultModel::headerData(int section, Qt::Orientation orientation, 
 QString StatisticsText(const QueryResult& result)
 {
     QStringList parts{QStringLiteral("Records %1").arg(result.rowCount())};
+    if (result.skippedRows() > 0)
+        parts << SkippedText(result);
     for (int column = 0; column < result.columnCount(); ++column) {
         if (result.kind(column) != QueryResult::Kind::Reading)
             continue;

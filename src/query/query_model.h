@@ -25,5 +25,6 @@ class QueryResultModel : public QAbstractTableModel {
 };
 
 // "Records 120   chan 1: min 20.1  max 25.3  mean 22.41 (n 120)   chan 3: ..."; readings in the
-// report's number form; a channel without any valid reading says so.
+// report's number form; a channel without any valid reading says so. Records left out of the
+// result (SkippedText) are named after the count.
 QString StatisticsText(const QueryResult& result);

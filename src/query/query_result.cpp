@@ -1,12 +1,12 @@
 #include "query/query_result.h"
 
-#include "core/number_format.h"
 #include "core/shared_state.h"
 #include "datafile/data_file.h"
 #include "datafile/sql_dialect.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -101,6 +101,20 @@ int32_t TimeFromText(const char* p, int length)
     return h * 3600 + m * 60 + s;
 }
 
+// How long a reader waits for a writer (the recorder appends a row within milliseconds).
+constexpr int BusyMilliseconds = 2000;
+
+QString EngineFailure(sqlite3* db, const QString& path)
+{
+    if (!db)
+        return QStringLiteral("out of memory");
+    const QString engine = QString::fromUtf8(sqlite3_errmsg(db));
+    if ((sqlite3_errcode(db) & 0xff) == SQLITE_BUSY)
+        return QStringLiteral("The data file \"%1\" is in use by another program: %2")
+            .arg(QDir::toNativeSeparators(path), engine);
+    return engine;
+}
+
 } // namespace
 
 // Fills a QueryResult from a prepared statement; the friend that knows its storage.
@@ -127,28 +141,29 @@ class QueryReader {
         }
     }
 
-    // Appends the current row; false with *error naming the record for an unreadable date or time.
-    bool Take(QString* error)
+    // Appends the current row. A row whose date or time cannot be read is left out and counted;
+    // the first such cell is kept for the skip note.
+    void Take()
     {
-        const int row = m_result->m_rows;
-        for (int i = 0; i < int(m_result->m_columns.size()); ++i) {
+        const int columns = int(m_result->m_columns.size());
+        for (int i = 0; i < columns; ++i) {
             auto& column = m_result->m_columns[size_t(i)];
             const int type = sqlite3_column_type(m_stmt, i);
             if (column.kind == QueryResult::Kind::Reading) {
-                column.reals.push_back(type == SQLITE_NULL ? std::numeric_limits<double>::quiet_NaN()
-                                                           : sqlite3_column_double(m_stmt, i));
+                column.reals.push_back(Reading(i, type));
                 continue;
             }
             int32_t value = QueryResult::NullInt;
             if (type != SQLITE_NULL) {
                 value = column.kind == QueryResult::Kind::Text ? Intern(i) : Moment(column.kind, i, type);
-                if (value == QueryResult::NullInt)
-                    return Unreadable(row, i, error);
+                if (value == QueryResult::NullInt) {
+                    Skip(i);
+                    return;
+                }
             }
             column.ints.push_back(value);
         }
         ++m_result->m_rows;
-        return true;
     }
 
   private:
@@ -187,13 +202,31 @@ class QueryReader {
         return last.index;
     }
 
-    bool Unreadable(int row, int i, QString* error)
+    // A reading is a number: text or a BLOB someone put into a reading column, and a value that is
+    // not finite, read as null, so that no writer shows it and no statistic takes it in.
+    double Reading(int i, int type)
     {
-        *error = QStringLiteral("Record %1: the %2 \"%3\" cannot be read.")
-                     .arg(row + 1)
-                     .arg(m_result->m_names[i],
-                          QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i))));
-        return false;
+        const double v = type == SQLITE_INTEGER || type == SQLITE_FLOAT
+                             ? sqlite3_column_double(m_stmt, i)
+                             : std::numeric_limits<double>::quiet_NaN();
+        return std::isfinite(v) ? v : std::numeric_limits<double>::quiet_NaN();
+    }
+
+    // Takes back the cells of the current row already appended (columns before i).
+    void Skip(int i)
+    {
+        for (int j = 0; j < i; ++j) {
+            auto& column = m_result->m_columns[size_t(j)];
+            if (column.kind == QueryResult::Kind::Reading)
+                column.reals.pop_back();
+            else
+                column.ints.pop_back();
+        }
+        if (m_result->m_skipped++ == 0)
+            m_result->m_firstSkipped =
+                QStringLiteral("%1 \"%2\"")
+                    .arg(m_result->m_names[i],
+                         QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i))));
     }
 
     struct LastText {
@@ -247,11 +280,49 @@ QString QueryResult::display(int row, int column, const QString& dateFormat) con
     case Kind::Time:
         return time(row, column).toString(QStringLiteral("HH:mm:ss"));
     case Kind::Reading:
-        return FormatNumber(reading(row, column), QString());
+        return PlainNumber(reading(row, column));
     case Kind::Text:
         break;
     }
     return text(row, column);
+}
+
+QString PlainNumber(double value)
+{
+    if (!std::isfinite(value))
+        return {};
+    if (value == 0)
+        return QStringLiteral("0");
+    char buffer[400]; // the longest fixed form of a double has about 330 characters
+    const auto done = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+    return done.ec == std::errc() ? QString::fromLatin1(buffer, done.ptr - buffer) : QString();
+}
+
+QString SkippedText(const QueryResult& result)
+{
+    if (result.skippedRows() == 0)
+        return {};
+    return QStringLiteral("%1 record%2 skipped: %3 date or time cannot be read (the first: %4).")
+        .arg(result.skippedRows())
+        .arg(result.skippedRows() == 1 ? QStringLiteral(" was") : QStringLiteral("s were"),
+             result.skippedRows() == 1 ? QStringLiteral("its") : QStringLiteral("their"),
+             result.firstSkipped());
+}
+
+bool DataFileInUse(const QString& databasePath, QString* error)
+{
+    sqlite3* db = nullptr;
+    const QByteArray path = QFileInfo(databasePath).absoluteFilePath().toUtf8();
+    bool busy = false;
+    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, BusyMilliseconds);
+        busy = (sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) & 0xff) ==
+               SQLITE_BUSY;
+        if (busy)
+            *error = EngineFailure(db, databasePath);
+    }
+    sqlite3_close(db);
+    return busy;
 }
 
 QueryStatus RunQuery(const QString& databasePath, const QString& statement, QueryResult* result,
@@ -276,24 +347,23 @@ QueryStatus RunQuery(const QString& databasePath, const QString& statement, Quer
     // file reads in about two thirds of the time.
     if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) ==
         SQLITE_OK) {
-        sqlite3_busy_timeout(db, 2000);
+        sqlite3_busy_timeout(db, BusyMilliseconds);
         const QByteArray text = sql.toUtf8();
         if (sqlite3_prepare_v2(db, text.constData(), int(text.size()), &stmt, nullptr) == SQLITE_OK) {
             QueryReader reader(stmt, &fresh);
             int step = SQLITE_ROW;
-            bool readable = true;
-            while (readable && (step = sqlite3_step(stmt)) == SQLITE_ROW)
-                readable = reader.Take(error);
-            if (readable && step == SQLITE_DONE)
+            while ((step = sqlite3_step(stmt)) == SQLITE_ROW)
+                reader.Take();
+            if (step == SQLITE_DONE)
                 status = fresh.rowCount() > 0 ? QueryStatus::Done : QueryStatus::NoRecord;
         }
     }
     if (status == QueryStatus::Failed && error->isEmpty())
-        *error = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("out of memory");
+        *error = EngineFailure(db, databasePath);
     sqlite3_finalize(stmt);
     sqlite3_close(db);
     if (status == QueryStatus::NoRecord)
-        *error = NoRecordMessage;
+        *error = (NoRecordMessage + QLatin1Char(' ') + SkippedText(fresh)).trimmed();
     if (status == QueryStatus::Done)
         *result = std::move(fresh);
     return status;

@@ -44,9 +44,14 @@ class QueryResult {
         return index == NullInt ? -1 : index;
     }
 
-    // The field as text: dates as dateFormat, times hh:mm:ss, readings in their shortest form,
-    // null as an empty text.
+    // The field as text: dates as dateFormat, times hh:mm:ss, readings as PlainNumber, null as an
+    // empty text.
     QString display(int row, int column, const QString& dateFormat) const;
+
+    // Matched records left out because their date or time cannot be read ("25:00:00"), and the
+    // first such cell as `time "25:00:00"`.
+    int skippedRows() const { return m_skipped; }
+    const QString& firstSkipped() const { return m_firstSkipped; }
 
   private:
     friend class QueryReader;
@@ -61,19 +66,36 @@ class QueryResult {
     std::vector<Column> m_columns;
     QStringList m_pool;
     int m_rows = 0;
+    int m_skipped = 0;
+    QString m_firstSkipped;
 };
+
+// A reading in plain decimals, never with an exponent, with every digit needed to read back the
+// same double (-0.0004 -> "-0.0004", 1e-07 -> "0.0000001"); an empty text when not finite.
+QString PlainNumber(double value);
+
+// "3 records were skipped: their date or time cannot be read (the first: time "25:00:00")."; an
+// empty text when none was skipped. The query window shows it with the result, meter-query on
+// standard error.
+QString SkippedText(const QueryResult& result);
 
 enum class QueryStatus { Done, NoRecord, Failed };
 
 extern const QString NoRecordMessage; // what a query that matched nothing says
 
 // Runs a statement in the query windows' form (TranslateStatement turns it into SQLite's) on the
-// data file at databasePath, opened read-only. Done fills *result. NoRecord (nothing matched) and
-// Failed leave *result untouched and set *error: the engine's own description for a bad statement,
-// a column the file lacks or a file that is not a database; a text naming the file when it is
-// missing; a text naming the record for a date or time that cannot be read.
+// data file at databasePath, opened read-only. Done fills *result. NoRecord (nothing matched, or
+// nothing readable: the error then carries SkippedText) and Failed leave *result untouched and
+// set *error: the engine's own description for a bad statement, a column the file lacks or a file
+// that is not a database; a text naming the file when it is missing or in use by another program
+// (held locked beyond a short wait). Text, a BLOB or a value that is not finite in a reading
+// column reads as null.
 QueryStatus RunQuery(const QString& databasePath, const QString& statement, QueryResult* result,
                      QString* error);
+
+// True when another program holds the data file locked so that it cannot be read, after the same
+// short wait as a query; *error then names the file and says it is in use.
+bool DataFileInUse(const QString& databasePath, QString* error);
 
 // Count, minimum, maximum and mean of one reading column, without nulls and without the meter's
 // invalid-reading marker (999999).

@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -104,7 +106,6 @@ QueryWindow::QueryWindow(int boxes, int channelCount, QWidget* parent)
     Command1 = Named(new QPushButton(QStringLiteral("Data Query"), frame3), QStringLiteral("Command1"));
     cmdExportToExcel = Named(new QPushButton(QStringLiteral("Export Data To Excel"), frame3),
                              QStringLiteral("cmdExportToExcel"));
-    cmdExportToExcel->setEnabled(false);
     Command2 = Named(new QPushButton(QStringLiteral("Show Chart"), frame3), QStringLiteral("Command2"));
     Command5 = Named(new QPushButton(QStringLiteral("Clear Chart"), frame3), QStringLiteral("Command5"));
     Command3[0] =
@@ -113,8 +114,13 @@ QueryWindow::QueryWindow(int boxes, int channelCount, QWidget* parent)
     Command6 = Named(new QPushButton(QStringLiteral("Exit"), frame3), QStringLiteral("Command6"));
     const QList<QPushButton*> order{Command1,    cmdExportToExcel, Command2, Command5,
                                     Command3[0], Command3[1],      Command6};
-    for (int i = 0; i < order.size(); ++i)
+    for (int i = 0; i < order.size(); ++i) {
+        // Room around the longest caption whatever the style's own margins.
+        order[i]->setMinimumWidth(order[i]->sizeHint().width() + 2 * fontMetrics().averageCharWidth());
         buttons->addWidget(order[i], i / 2, i % 2);
+    }
+    buttons->setColumnStretch(0, 1);
+    buttons->setColumnStretch(1, 1);
 
     Label2 = Named(new QLabel(QStringLiteral("Record No."), this), QStringLiteral("Label2"));
     Label3 = Named(new QLabel(this), QStringLiteral("Label3"));
@@ -127,7 +133,17 @@ QueryWindow::QueryWindow(int boxes, int channelCount, QWidget* parent)
     DBGrid1->setMinimumSize(480, 220);
     Statistics = Named(new QLabel(this), QStringLiteral("Statistics"));
     Statistics->setWordWrap(true);
+    Statistics->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Statistics->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Sixteen channels need many lines: they scroll in a place of three, so the grid keeps its room.
+    auto* statisticsArea = Named(new QScrollArea(this), QStringLiteral("StatisticsArea"));
+    statisticsArea->setWidget(Statistics);
+    statisticsArea->setWidgetResizable(true);
+    statisticsArea->setFrameShape(QFrame::NoFrame);
+    statisticsArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    statisticsArea->setFixedHeight(3 * fontMetrics().lineSpacing() + 2 * Statistics->margin() + 4);
+    OutputFile = Named(new QLabel(this), QStringLiteral("OutputFile"));
+    OutputFile->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     m_left = new QVBoxLayout;
     m_left->addWidget(frame4);
@@ -145,7 +161,8 @@ QueryWindow::QueryWindow(int boxes, int channelCount, QWidget* parent)
     m_right->addLayout(fileRow);
     m_right->addWidget(DBGrid1, 1);
     m_right->addLayout(countRow);
-    m_right->addWidget(Statistics);
+    m_right->addWidget(statisticsArea);
+    m_right->addWidget(OutputFile);
     auto* top = new QHBoxLayout(this);
     top->addLayout(m_left);
     top->addLayout(m_right, 1);
@@ -157,6 +174,7 @@ QueryWindow::QueryWindow(int boxes, int channelCount, QWidget* parent)
     connect(Command6, &QPushButton::clicked, this, &QueryWindow::close);
 
     Label6->setText(QDir::toNativeSeparators(DataPath(Shared.DataFileName)));
+    ShowResult(QueryResult{}, QString());
     if (MainForm && MainForm->Timer1) {
         fgTimer = MainForm->Timer1->isActive();
         MainForm->Timer1->stop();
@@ -181,9 +199,12 @@ QList<int> QueryWindow::CheckedChannels() const
 
 void QueryWindow::Command7_Click()
 {
-    const QString chosen = dlg1(QStringLiteral(" (*.mdb)|*.mdb"));
-    if (!chosen.isEmpty())
-        Label6->setText(QDir::toNativeSeparators(chosen));
+    const QString chosen = QDir::toNativeSeparators(dlg1(QStringLiteral(" (*.mdb)|*.mdb")));
+    if (chosen.isEmpty() || chosen == Label6->text())
+        return;
+    Label6->setText(chosen);
+    ClearChart();
+    ShowResult(QueryResult{}, QString());
 }
 
 void QueryWindow::Check1_Click()
@@ -192,10 +213,21 @@ void QueryWindow::Check1_Click()
     MaskEd2->setEnabled(Check1->isChecked());
 }
 
-void QueryWindow::Fail(const QString& error)
+void QueryWindow::ShowResult(QueryResult result, const QString& count)
 {
-    Host().message(error, HostServices::Ok);
-    QueryErr = true;
+    m_model->setResult(std::move(result));
+    Label3->setText(count);
+    const bool any = m_model->columnCount() > 0;
+    Statistics->setText(any ? StatisticsText(m_model->result()) : QString());
+    cmdExportToExcel->setEnabled(any);
+    Command2->setEnabled(any);
+}
+
+void QueryWindow::ShowOutputFile(const QString& what, const QString& path, bool opened)
+{
+    OutputFile->setText(QStringLiteral("%1 written to %2%3")
+                            .arg(what, QDir::toNativeSeparators(path),
+                                 opened ? QString() : QStringLiteral(" (no program opened it)")));
 }
 
 bool QueryWindow::Command1_Click()
@@ -206,13 +238,15 @@ bool QueryWindow::Command1_Click()
     spec.startDate = Text1[0]->text();
     spec.endDate = Text1[1]->text();
     spec.timeCondition = Check1->isChecked();
-    spec.startTime = MaskEd1->text();
-    spec.endTime = MaskEd2->text();
+    // The shown text keeps the blanks of a time not filled in ("1_:59"), so it reads as no time.
+    spec.startTime = MaskEd1->displayText();
+    spec.endTime = MaskEd2->displayText();
     if (spec.channels.isEmpty()) {
         Host().message(NoChannelMessage, HostServices::Ok);
         return false;
     }
 
+    OutputFile->clear();
     QString statement, error;
     QueryResult result;
     QueryStatus status = QueryStatus::Failed;
@@ -224,15 +258,15 @@ bool QueryWindow::Command1_Click()
         }
     }
     if (status != QueryStatus::Done) {
-        Fail(error);
+        ShowResult(QueryResult{}, status == QueryStatus::NoRecord ? QStringLiteral("0") : QString());
+        Host().message(error, HostServices::Ok);
+        QueryErr = true;
         return false;
     }
-    Label3->setText(QString::number(result.rowCount()));
-    m_model->setResult(std::move(result));
-    Statistics->setText(StatisticsText(m_model->result()));
+    const QString count = QString::number(result.rowCount());
+    ShowResult(std::move(result), count);
     SizeColumns();
     QueryErr = false;
-    cmdExportToExcel->setEnabled(true);
     return true;
 }
 
@@ -254,15 +288,20 @@ void QueryWindow::cmdExportToExcel_Click()
     QString path;
     {
         Hourglass busy;
-        path = NewWorkbookPath(&error);
-        if (!path.isEmpty() && !WriteWorkbook(Result(), path, &error))
+        // The data folder, beside the report: a temporary folder would be emptied by a reboot.
+        path = NewWorkbookPath(DataPath(QString()), Host().now(), &error);
+        if (!path.isEmpty() && !WriteWorkbook(Result(), path, &error)) {
+            QFile::remove(path);
             path.clear();
+        }
     }
     if (path.isEmpty()) {
         Host().message(error, HostServices::Ok);
         return;
     }
-    if (!Host().shellOpen(path))
+    const bool opened = Host().shellOpen(path);
+    ShowOutputFile(QStringLiteral("Workbook"), path, opened);
+    if (!opened)
         Host().message(QStringLiteral("No spreadsheet program could open the workbook. It is saved as %1")
                            .arg(QDir::toNativeSeparators(path)),
                        HostServices::Ok);

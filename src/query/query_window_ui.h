@@ -6,7 +6,10 @@
 //
 // While a query window is open the main window's scan timer is stopped; closing puts back the
 // state it had. A query never writes to the data file. Every failure is a message box with the
-// engine's or the program's description, and sets QueryErr.
+// engine's or the program's description, and sets QueryErr. A failed query (no record matched
+// included) and the choice of another data file empty the grid, the count and the statistics,
+// and disable Export and Show Chart until a query succeeds: nothing works on an earlier result.
+// After a report or an export, OutputFile names the file written until the next query runs.
 #include "query/query_model.h"
 
 #include <QWidget>
@@ -39,6 +42,7 @@ class QueryWindow : public QWidget {
     QLabel* Label3 = nullptr;
     QTableView* DBGrid1 = nullptr;
     QLabel* Statistics = nullptr;
+    QLabel* OutputFile = nullptr;
     QPushButton* cmdExportToExcel = nullptr;
     QPushButton* Command2 = nullptr;
     QPushButton* Command5 = nullptr;
@@ -66,6 +70,8 @@ class QueryWindow : public QWidget {
     // Runs before each query and when the window closes (the chart is cleared there).
     virtual void ClearChart() {}
     void SetChannelCount(int count);
+    // Names the report or workbook just written in OutputFile, and says when no program opened it.
+    void ShowOutputFile(const QString& what, const QString& path, bool opened);
 
     QVBoxLayout* m_left = nullptr;  // channel boxes, inputs, buttons
     QVBoxLayout* m_right = nullptr; // file row, grid, count, statistics
@@ -75,7 +81,7 @@ class QueryWindow : public QWidget {
     void Check1_Click();
     void cmdExportToExcel_Click();
     void SizeColumns();
-    void Fail(const QString& error);
+    void ShowResult(QueryResult result, const QString& count);
 
     QueryResultModel* m_model = nullptr;
     QString m_recordSource;

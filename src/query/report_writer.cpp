@@ -2,9 +2,9 @@
 
 #include "core/cp1252.h"
 #include "core/number_format.h"
+#include "query/output_file.h"
 
-#include <QDir>
-#include <QFile>
+#include <QIODevice>
 
 #include <charconv>
 #include <cmath>
@@ -83,12 +83,6 @@ bool WriteReport(const QueryResult& result, const QString& longDate, const QStri
         return false;
     }
 
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        *error = QStringLiteral("The report \"%1\" cannot be written: %2")
-                     .arg(QDir::toNativeSeparators(path), file.errorString());
-        return false;
-    }
     const QString eol = QStringLiteral("\r\n");
     QString head = QStringLiteral("   Date      Time     ");
     for (const ReportChannel& c : channels)
@@ -97,57 +91,55 @@ bool WriteReport(const QueryResult& result, const QString& longDate, const QStri
                    QString(50, QLatin1Char(' ')) + QStringLiteral("Page:  1") + eol + head + eol +
                    QString(80, QLatin1Char('-')) + eol;
 
-    QString failure;
-    QDate lastDay;
-    QString dayText;
-    for (int row = 0; row < result.rowCount() && failure.isEmpty(); ++row) {
-        QString empty;
-        if (result.isNull(row, date) || result.isNull(row, time))
-            empty = result.isNull(row, date) ? QStringLiteral("date") : QStringLiteral("time");
-        for (const ReportChannel& c : channels) {
-            if (empty.isEmpty() && result.isNull(row, c.chan))
-                empty = result.fieldNames()[c.chan];
-            if (empty.isEmpty() && (c.unit < 0 || result.isNull(row, c.unit)))
-                empty = QStringLiteral("unit %1").arg(c.number);
-        }
-        if (!empty.isEmpty()) {
-            failure = QStringLiteral("Record %1 has no %2 value: the report stops before it.")
-                          .arg(row + 1)
-                          .arg(empty);
-            break;
-        }
-        const QDate day = result.date(row, date);
-        if (day != lastDay) {
-            lastDay = day;
-            dayText = day.toString(QStringLiteral("yyyy/MM/dd "));
-        }
-        const int seconds = result.seconds(row, time);
-        text += dayText;
-        const char clock[8] = {char('0' + seconds / 36000),   char('0' + seconds / 3600 % 10), ':',
-                               char('0' + seconds / 600 % 6), char('0' + seconds / 60 % 10),   ':',
-                               char('0' + seconds % 60 / 10), char('0' + seconds % 10)};
-        text += QLatin1StringView(clock, 8);
-        for (const ReportChannel& c : channels) {
-            const QString reading = ReportNumber(result.reading(row, c.chan));
-            text += reading;
-            text += Blanks(FieldWidth - reading.size());
-            text += QLatin1Char(' ');
-            const QString& unit = result.text(row, c.unit);
-            text += QStringView(unit).left(FieldWidth);
-            text += Blanks(FieldWidth - unit.size());
-        }
-        text += eol;
-        if (text.size() > (1 << 20)) {
+    return SaveOutput(
+        path, QStringLiteral("report"),
+        [&](QIODevice& file, QString* failure) {
+            QDate lastDay;
+            QString dayText;
+            for (int row = 0; row < result.rowCount(); ++row) {
+                QString empty;
+                if (result.isNull(row, date) || result.isNull(row, time))
+                    empty = result.isNull(row, date) ? QStringLiteral("date") : QStringLiteral("time");
+                for (const ReportChannel& c : channels) {
+                    if (empty.isEmpty() && result.isNull(row, c.chan))
+                        empty = result.fieldNames()[c.chan];
+                    if (empty.isEmpty() && (c.unit < 0 || result.isNull(row, c.unit)))
+                        empty = QStringLiteral("unit %1").arg(c.number);
+                }
+                if (!empty.isEmpty()) {
+                    *failure = QStringLiteral("Record %1 has no %2 value: the report is not written.")
+                                   .arg(row + 1)
+                                   .arg(empty);
+                    return false;
+                }
+                const QDate day = result.date(row, date);
+                if (day != lastDay) {
+                    lastDay = day;
+                    dayText = day.toString(QStringLiteral("yyyy/MM/dd "));
+                }
+                const int seconds = result.seconds(row, time);
+                text += dayText;
+                const char clock[8] = {char('0' + seconds / 36000),   char('0' + seconds / 3600 % 10), ':',
+                                       char('0' + seconds / 600 % 6), char('0' + seconds / 60 % 10),   ':',
+                                       char('0' + seconds % 60 / 10), char('0' + seconds % 10)};
+                text += QLatin1StringView(clock, 8);
+                for (const ReportChannel& c : channels) {
+                    const QString reading = ReportNumber(result.reading(row, c.chan));
+                    text += reading;
+                    text += Blanks(FieldWidth - reading.size());
+                    text += QLatin1Char(' ');
+                    const QString& unit = result.text(row, c.unit);
+                    text += QStringView(unit).left(FieldWidth);
+                    text += Blanks(FieldWidth - unit.size());
+                }
+                text += eol;
+                if (text.size() > (1 << 20)) {
+                    file.write(Encode(text));
+                    text.clear();
+                }
+            }
             file.write(Encode(text));
-            text.clear();
-        }
-    }
-    file.write(Encode(text));
-    if (failure.isEmpty() && (!file.flush() || file.error() != QFileDevice::NoError))
-        failure = QStringLiteral("The report \"%1\" cannot be written: %2")
-                      .arg(QDir::toNativeSeparators(path), file.errorString());
-    file.close();
-    if (!failure.isEmpty())
-        *error = failure;
-    return failure.isEmpty();
+            return true;
+        },
+        error);
 }

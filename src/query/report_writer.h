@@ -9,8 +9,9 @@
 //   ReportNumber padded to 10, a blank and the unit in a 10-character field (cut or padded).
 // Channels are the result's "chan N" columns in result order, each with its "unit N".
 // A reading longer than 10 characters is written in full (that line is longer). A null date,
-// time, reading or unit stops the report at that record: the lines before it stay in the file
-// and the error names the record. Characters outside the code page are written as "?".
+// time, reading or unit stops the report at that record and the error names the record; the file
+// is written whole or not at all (output_file.h), so an earlier report stays as it was.
+// Characters outside the code page are written as "?".
 #include "query/query_result.h"
 
 #include <QLocale>

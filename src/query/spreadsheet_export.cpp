@@ -1,6 +1,6 @@
 #include "query/spreadsheet_export.h"
 
-#include "core/number_format.h"
+#include "query/output_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,10 +36,14 @@ bool WriteWorkbook(const QueryResult& result, const QString& path, QString* erro
         *error = QStringLiteral("%1 records do not fit on one worksheet.").arg(result.rowCount());
         return false;
     }
-    const QByteArray file = QFile::encodeName(path);
+    // The library writes to a path of its own choice only: it writes into a scratch folder, and the
+    // finished workbook is then copied into place whole.
+    const QTemporaryDir scratch(QDir::tempPath() + QStringLiteral("/varnik-book-XXXXXX"));
+    const QString built = scratch.filePath(QStringLiteral("book.xlsx"));
+    const QByteArray file = QFile::encodeName(built);
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
-    lxw_workbook* workbook = workbook_new_opt(file.constData(), &options);
+    lxw_workbook* workbook = scratch.isValid() ? workbook_new_opt(file.constData(), &options) : nullptr;
     if (!workbook) {
         *error = QStringLiteral("The workbook \"%1\" cannot be made.").arg(Shown(path));
         return false;
@@ -88,51 +92,65 @@ bool WriteWorkbook(const QueryResult& result, const QString& path, QString* erro
                      .arg(Shown(path), QString::fromUtf8(lxw_strerror(closed)));
         return false;
     }
-    return true;
+    return SaveOutput(
+        path, QStringLiteral("workbook"),
+        [&](QIODevice& out, QString* failure) {
+            QFile in(built);
+            if (!in.open(QIODevice::ReadOnly)) {
+                *failure = QStringLiteral("The workbook \"%1\" cannot be written: %2")
+                               .arg(Shown(path), in.errorString());
+                return false;
+            }
+            while (!in.atEnd())
+                out.write(in.read(1 << 20));
+            return in.error() == QFileDevice::NoError;
+        },
+        error);
 }
 
 bool WriteCsv(const QueryResult& result, const QString& path, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        *error = QStringLiteral("The file \"%1\" cannot be written: %2").arg(Shown(path), file.errorString());
-        return false;
-    }
-    QStringList header;
-    for (const QString& name : result.fieldNames())
-        header << CsvText(name);
-    QString text = header.join(QLatin1Char(',')) + QStringLiteral("\r\n");
-    const QString isoDate = QStringLiteral("yyyy-MM-dd");
-    for (int row = 0; row < result.rowCount(); ++row) {
-        for (int column = 0; column < result.columnCount(); ++column) {
-            if (column > 0)
-                text += QLatin1Char(',');
-            const bool isText = result.kind(column) == QueryResult::Kind::Text;
-            const QString value = result.display(row, column, isoDate);
-            text += isText ? CsvText(value) : value;
-        }
-        text += QStringLiteral("\r\n");
-        if (text.size() > (1 << 20)) {
+    return SaveOutput(
+        path, QStringLiteral("file"),
+        [&](QIODevice& file, QString*) {
+            QStringList header;
+            for (const QString& name : result.fieldNames())
+                header << CsvText(name);
+            QString text = header.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+            const QString isoDate = QStringLiteral("yyyy-MM-dd");
+            for (int row = 0; row < result.rowCount(); ++row) {
+                for (int column = 0; column < result.columnCount(); ++column) {
+                    if (column > 0)
+                        text += QLatin1Char(',');
+                    const bool isText = result.kind(column) == QueryResult::Kind::Text;
+                    const QString value = result.display(row, column, isoDate);
+                    text += isText ? CsvText(value) : value;
+                }
+                text += QStringLiteral("\r\n");
+                if (text.size() > (1 << 20)) {
+                    file.write(text.toUtf8());
+                    text.clear();
+                }
+            }
             file.write(text.toUtf8());
-            text.clear();
-        }
-    }
-    file.write(text.toUtf8());
-    if (!file.flush() || file.error() != QFileDevice::NoError) {
-        *error = QStringLiteral("The file \"%1\" cannot be written: %2").arg(Shown(path), file.errorString());
-        return false;
-    }
-    return true;
+            return true;
+        },
+        error);
 }
 
-QString NewWorkbookPath(QString* error)
+QString NewWorkbookPath(const QString& folder, const QDateTime& when, QString* error)
 {
-    QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/varnik-query-XXXXXX"));
-    if (!folder.isValid()) {
-        *error =
-            QStringLiteral("No temporary folder can be made for the workbook: %1").arg(folder.errorString());
-        return {};
+    const QString stem = QDir(folder).filePath(when.toString(QStringLiteral("'Query-'yyyyMMdd-HHmmss")));
+    QString reason;
+    for (int n = 1; n <= 100; ++n) {
+        const QString path = stem + (n == 1 ? QString() : QStringLiteral("-%1").arg(n)) + QStringLiteral(".xlsx");
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return path;
+        reason = file.errorString();
+        if (!file.exists())
+            break;
     }
-    folder.setAutoRemove(false);
-    return folder.filePath(QStringLiteral("Query.xlsx"));
+    *error = QStringLiteral("No workbook can be made in \"%1\": %2").arg(Shown(folder), reason);
+    return {};
 }

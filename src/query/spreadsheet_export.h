@@ -11,12 +11,16 @@
 // leading ' so that a spreadsheet does not run it as a formula; fields with a comma, a quote or a
 // line end are quoted.
 //
-// Both return false with a description naming the file when it cannot be written.
+// Both write the file whole or not at all and never over a database (output_file.h), and return
+// false with a description naming the file when it cannot be written.
 #include "query/query_result.h"
+
+#include <QDateTime>
 
 bool WriteWorkbook(const QueryResult& result, const QString& path, QString* error);
 bool WriteCsv(const QueryResult& result, const QString& path, QString* error);
 
-// A path for a new workbook in a fresh temporary folder (kept after the program ends, so the
-// spreadsheet program can still read it); a null string and *error when no folder can be made.
-QString NewWorkbookPath(QString* error);
+// A new, empty file for a workbook in `folder`, named after `when` ("Query-20261207-100000.xlsx",
+// then "-2", "-3" ... when that name is taken): an earlier export is never overwritten. A null
+// string and *error naming the folder when no file can be made there.
+QString NewWorkbookPath(const QString& folder, const QDateTime& when, QString* error);

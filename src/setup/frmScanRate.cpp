@@ -10,6 +10,7 @@
 #include "platform/window_registry_ui.h"
 #include "setup/frmPortDetect.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGridLayout>
@@ -143,7 +144,12 @@ void frmScanRate::buildControls()
     grid->addWidget(Combo2, row++, 1);
     grid->addWidget(Combo3, row++, 1);
     grid->addWidget(UpDown2, row++, 1);
-    grid->setColumnStretch(1, 1);
+    // Enlarged, the dialog keeps its entries together, centred under the title: the room goes
+    // beside and under them, not into wider boxes.
+    auto* centred = new QHBoxLayout;
+    centred->addStretch(1);
+    centred->addLayout(grid);
+    centred->addStretch(1);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -153,8 +159,9 @@ void frmScanRate::buildControls()
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Label4);
     layout->addSpacing(8);
-    layout->addLayout(grid);
+    layout->addLayout(centred);
     layout->addSpacing(8);
+    layout->addStretch(1);
     layout->addLayout(buttons);
 
     for (QLineEdit* edit : {Text1, Text2})
@@ -210,6 +217,17 @@ void frmScanRate::Form_Load()
 
 void frmScanRate::Command2_Click()
 {
+    // Clicking Save moves the focus out of a display type box without the box's own check (see
+    // DisplayType_Change): a type that matches no item stores nothing at all.
+    for (QComboBox* combo : {Combo2, Combo3}) {
+        if (combo->findText(combo->currentText(), Qt::MatchExactly) < 0) {
+            Host().message(SelectDisplayType, HostServices::Ok);
+            combo->setFocus();
+            combo->lineEdit()->selectAll();
+            return;
+        }
+    }
+
     if (const auto rate = TypedInteger(Text1->text(), MinScanRate, MaxScanRate)) {
         Shared.ScanRate = static_cast<int16_t>(*rate);
     } else {
@@ -248,6 +266,8 @@ void frmScanRate::Command2_Click()
     QString error;
     if (!SaveDefaults(&error))
         Host().message(error, HostServices::Ok, HostServices::Icon::Critical);
+    if (MainForm)
+        MainForm->AnnounceSetupSaved();
 }
 
 void frmScanRate::Command1_Click()
@@ -285,6 +305,10 @@ void frmScanRate::Command3_Click()
 
 void frmScanRate::DisplayType_Change(QComboBox* combo)
 {
+    // The focus going to Save leaves the check to Save, which then stores nothing; a message box
+    // shown here would swallow the click.
+    if (QApplication::focusWidget() == Command2)
+        return;
     const int found = combo->findText(combo->currentText(), Qt::MatchExactly);
     if (found >= 0) {
         combo->setCurrentIndex(found);

@@ -5,6 +5,7 @@
 #include "fake_host.h"
 #include "platform/serial_control.h"
 #include "platform/window_registry_ui.h"
+#include "spoilt_files.h"
 #include "test_registry.h"
 
 #include <QAction>
@@ -308,6 +309,12 @@ class TestMainWindow : public QObject {
         }
         frmMain w;
         QCOMPARE(QRect(w.pos(), w.size()), pixels);
+        // Not moved: saved back as read (or as the defaults it fell back to), without drift.
+        w.CloseProgram();
+        const QStringList fallback{"1000", "1000", "6500", "6500"};
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(m_host->settings.value(QStringLiteral("Settings/") + keys[i]),
+                     pixels == QRect(67, 67, 433, 433) ? fallback[i] : stored[i]);
     }
 
     void baudRate_data()
@@ -360,16 +367,19 @@ class TestMainWindow : public QObject {
 
     void foreignFileLeavesRecordingOff_data()
     {
-        QTest::addColumn<bool>("sqlite");
-        QTest::newRow("text file") << false;
-        QTest::newRow("database without the table") << true;
+        QTest::addColumn<QString>("table");
+        QTest::newRow("text file") << QString();
+        QTest::newRow("database without the table") << "Notes (a TEXT, b TEXT, c TEXT, d TEXT)";
+        // Bound, it would get rows of a date and time only, or none at all.
+        QTest::newRow("one reading column") << "DataRecord (date TEXT, time TEXT, \"chan 1\" REAL)";
+        QTest::newRow("other column names") << "DataRecord (date TEXT, time TEXT, x REAL, y TEXT)";
     }
 
     void foreignFileLeavesRecordingOff()
     {
-        QFETCH(bool, sqlite);
+        QFETCH(QString, table);
         const QString path = DataPath(Shared.DataFileName);
-        writeForeignFile(path, sqlite);
+        writeForeignFile(path, table);
         const QByteArray before = readAll(path);
 
         frmMain w;
@@ -391,6 +401,29 @@ class TestMainWindow : public QObject {
         QVERIFY(!w.savedata(&error));
         QCOMPARE(Shared.RecordCount, 0);
         QCOMPARE(readAll(path), before);
+    }
+
+    // A file damaged under the recording: one box naming it, recording off, no box at later ticks.
+    void damagedFileTurnsRecordingOff()
+    {
+        const QString path = DataPath(Shared.DataFileName);
+        QVERIFY(CreateDataFile(path, 8));
+        frmMain w;
+        QVERIFY(w.Data1->IsBound());
+        QVERIFY(SpoilDataFile(path));
+        Shared.DataReceived = true;
+        Shared.TextDispOpen = true;
+        Shared.ScanRate = 0;
+        QSignalSpy ticks(w.Timer1, &QTimer::timeout);
+        w.Timer1->start();
+        QTRY_VERIFY(!w.Data1->IsBound());
+        QCOMPARE(m_host->shown.size(), 1);
+        const QString text = m_host->shown.first().text;
+        QVERIFY2(text.contains(QStringLiteral("test.mdb")) && text.contains(QStringLiteral("malformed")),
+                 qPrintable(text));
+        QCOMPARE(panelText(w, 1), QStringLiteral("Recording off: the data file is damaged."));
+        QVERIFY(ticks.wait(2000));
+        QCOMPARE(m_host->shown.size(), 1);
     }
 
     // Another recorder holds the data file: the program names it and records nothing.
@@ -415,7 +448,7 @@ class TestMainWindow : public QObject {
     {
         frmMain w;
         const QString bound = w.Data1->DatabaseName();
-        writeForeignFile(DataPath(QStringLiteral("other.mdb")), false);
+        writeForeignFile(DataPath(QStringLiteral("other.mdb")), QString());
         Shared.DataFileName = QStringLiteral("other.mdb");
         QString error;
         QVERIFY(!w.BindDataFile(&error));
@@ -476,9 +509,9 @@ class TestMainWindow : public QObject {
     }
 
   private:
-    static void writeForeignFile(const QString& path, bool sqlite)
+    static void writeForeignFile(const QString& path, const QString& table)
     {
-        if (!sqlite) {
+        if (table.isEmpty()) {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write("these are somebody's notes, not readings\n");
@@ -488,8 +521,7 @@ class TestMainWindow : public QObject {
             auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
             db.setDatabaseName(path);
             QVERIFY(db.open());
-            QVERIFY(
-                QSqlQuery(db).exec(QStringLiteral("CREATE TABLE Notes (a TEXT, b TEXT, c TEXT, d TEXT)")));
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("CREATE TABLE ") + table));
             db.close();
         }
         QSqlDatabase::removeDatabase(QStringLiteral("foreign"));

@@ -3,6 +3,7 @@
 #include "test_registry.h"
 
 #include <QTest>
+#include <QWidget>
 #include <cmath>
 #include <limits>
 
@@ -75,6 +76,35 @@ class GaugeTest : public QObject {
         QCOMPARE(gauge.tickValues(0).size(), size_t(3));
         QCOMPARE(gauge.tickValues(1).size(), size_t(11));
         QCOMPARE(gauge.tickValues(2).size(), size_t(6));
+    }
+
+    // The captions stay off the end labels of the scale and inside the rim, however the page shapes
+    // the gauge (wide on the two-gauge page, tall in a narrow window).
+    void captionsClearOfLabelsAndRim_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("default") << QSize(240, 240);
+        QTest::newRow("wide") << QSize(460, 220);
+        QTest::newRow("tall") << QSize(200, 420);
+        QTest::newRow("small") << QSize(110, 110);
+    }
+    void captionsClearOfLabelsAndRim()
+    {
+        QFETCH(QSize, size);
+        AGauge gauge;
+        QWidget value;
+        QWidget unit;
+        gauge.setCaptions(&value, &unit);
+        gauge.resize(size);
+        gauge.show();
+        QCOMPARE(value.geometry(), gauge.valueArea());
+        QCOMPARE(unit.geometry(), gauge.unitArea());
+        QVERIFY(!value.geometry().intersects(unit.geometry()));
+        for (double end : {gauge.ScaleMinValue(), gauge.ScaleMaxValue()})
+            QVERIFY(!gauge.tickLabelBounds(end).intersects(QRectF(value.geometry())));
+        // The lower corners of the unit caption lie inside the face, short of the rim's pen.
+        const QPointF off = QRectF(unit.geometry()).bottomRight() - QPointF(size.width(), size.height()) / 2;
+        QVERIFY(std::hypot(off.x(), off.y()) < (std::min(size.width(), size.height()) - 8) / 2 * 0.94);
     }
 
     void needlePinsAtTheEndStops_data()

@@ -4,8 +4,11 @@
 
 #include <QDataStream>
 #include <QDirIterator>
+#include <QRandomGenerator>
 #include <QTest>
 #include <csignal>
+#include <cstring>
+#include <limits>
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
 #endif
@@ -222,6 +225,50 @@ class TestConfigFiles : public QObject {
         QCOMPARE(saved.left(3 * DisplayRecordSize), three);
     }
 
+    // Records no setup page writes are used as read, but the status bar names their channels.
+    void damagedDisplaySetupIsNoted_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("note");
+        QByteArray records;
+        for (int r = 1; r <= 8; ++r)
+            records += DisplayRecord(r, 0, "V         ");
+        QByteArray shipped;
+        QFile installed(QStringLiteral(VARNIK_SOURCE_DIR "/data/display.dat"));
+        QVERIFY(installed.open(QIODevice::ReadOnly));
+        shipped = installed.readAll();
+        QTest::newRow("shipped file") << shipped << QString();
+        QTest::newRow("well-formed records") << records << QString();
+        QByteArray nanScale = records;
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        std::memcpy(nanScale.data() + DisplayRecordSize + 74, &nan, sizeof nan);
+        QTest::newRow("one scale not a number") << nanScale << "channel 2 in display.dat";
+        QByteArray odd = records;
+        odd[3 * DisplayRecordSize + 82] = 1; // unit flag 1: neither true (-1) nor false
+        QTest::newRow("unit flag neither -1 nor 0") << odd << "channel 4 in display.dat";
+        QByteArray random(8 * DisplayRecordSize, '\0');
+        QRandomGenerator bytes(13);
+        for (char& c : random)
+            c = char(bytes.bounded(256));
+        QTest::newRow("random bytes") << random << "channels 1, 2, 3, 4, 5, 6, 7, 8 in display.dat";
+    }
+    void damagedDisplaySetupIsNoted()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, note);
+        DataFolder folder;
+        folder.write("display.dat", file);
+        folder.write("unit2.dat", "0,\"V\"\r\n");
+        folder.write("default.txt", DefaultsText);
+        folder.write("dispchan.dat", Lines(ChannelNumbers));
+        QString error;
+        QVERIFY2(LoadConfiguration(&error), qPrintable(error));
+        const QStringList notes = ConfigurationNotes().filter(QStringLiteral("display.dat"));
+        QCOMPARE(notes.size(), note.isEmpty() ? 0 : 1);
+        if (!note.isEmpty())
+            QVERIFY2(notes.first().contains(note), qPrintable(notes.first()));
+    }
+
     void displaySetupMissingIsCreatedEmpty()
     {
         DataFolder folder;
@@ -279,6 +326,11 @@ class TestConfigFiles : public QObject {
             << ", line 9: \"1 3\" is not a number";
         QTest::newRow("19 channels") << "dispchan.dat" << Lines(ChannelNumbers.mid(1))
                                      << ", line 20: unexpected end of file";
+        defaults = DefaultsText;
+        // Read without complaint once, it could never be saved again.
+        QTest::newRow("quote in the data file name")
+            << "default.txt" << defaults.replace("\"Mess\xB0" "1.mdb\"", "Me\"ss.mdb")
+            << ", line 2: the data file name Me\"ss.mdb holds a double quote";
         QTest::newRow("unit without name")
             << "unit2.dat" << QByteArray("0,\"\"\r\n1") << ", line 2: unexpected end of file";
     }

@@ -54,22 +54,35 @@ class TestNumberFormat : public QObject {
     void typedIntegers_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<qlonglong>("expected"); // -1 for out of range 0..65535
-        QTest::newRow("trailing text ignored") << "12 s" << 12LL;
-        QTest::newRow("just above a half") << "12.51" << 13LL;
-        QTest::newRow("lone sign is 0") << "-" << 0LL;
-        QTest::newRow("leading point") << ".6" << 1LL;
-        QTest::newRow("exponent") << "1.5e3" << 1500LL;
-        QTest::newRow("exponent without digits ignored") << "5e" << 5LL;
-        QTest::newRow("tiny exponent is 0") << "1e-999" << 0LL;
-        QTest::newRow("beyond 64 bits, not wrapped") << "1e30" << -1LL;
-        QTest::newRow("beyond doubles") << "1e999" << -1LL;
+        QTest::addColumn<qlonglong>("min");
+        QTest::addColumn<qlonglong>("max");
+        QTest::addColumn<QString>("expected"); // "none" for out of range
+        constexpr qlonglong Low = std::numeric_limits<qint64>::min();
+        constexpr qlonglong High = std::numeric_limits<qint64>::max();
+        QTest::newRow("trailing text ignored") << "12 s" << 0LL << 65535LL << "12";
+        QTest::newRow("just above a half") << "12.51" << 0LL << 65535LL << "13";
+        QTest::newRow("lone sign is 0") << "-" << 0LL << 65535LL << "0";
+        QTest::newRow("leading point") << ".6" << 0LL << 65535LL << "1";
+        QTest::newRow("exponent") << "1.5e3" << 0LL << 65535LL << "1500";
+        QTest::newRow("exponent without digits ignored") << "5e" << 0LL << 65535LL << "5";
+        QTest::newRow("tiny exponent is 0") << "1e-999" << 0LL << 65535LL << "0";
+        QTest::newRow("beyond 64 bits, not wrapped") << "1e30" << 0LL << 65535LL << "none";
+        QTest::newRow("beyond doubles") << "1e999" << 0LL << 65535LL << "none";
+        // 2^63 - 1 has no double: it reads as 2^63, one beyond the 64-bit range.
+        QTest::newRow("2^63 with 64-bit bounds") << "9223372036854775807" << Low << High << "none";
+        QTest::newRow("largest double below 2^63")
+            << "9223372036854774784" << Low << High << "9223372036854774784";
+        QTest::newRow("-2^63 exactly") << "-9223372036854775808" << Low << High << "-9223372036854775808";
+        QTest::newRow("below -2^63") << "-1e19" << Low << High << "none";
     }
     void typedIntegers()
     {
         QFETCH(QString, text);
-        QFETCH(qlonglong, expected);
-        QCOMPARE(TypedInteger(text, 0, 65535).value_or(-1), expected);
+        QFETCH(qlonglong, min);
+        QFETCH(qlonglong, max);
+        QFETCH(QString, expected);
+        const std::optional<qint64> value = TypedInteger(text, min, max);
+        QCOMPARE(value ? QString::number(*value) : QStringLiteral("none"), expected);
     }
 };
 

@@ -5,6 +5,7 @@
 #include "core/shared_state.h"
 #include "datafile/data_file.h"
 #include "fake_host.h"
+#include "spoilt_files.h"
 #include "sqlite_cli.h"
 #include "test_registry.h"
 
@@ -169,17 +170,11 @@ class TestCrashSafety : public QObject {
 
         int readyFd = -1;
         const pid_t child = ForkReporter(&readyFd, [&path](int fd) {
-            // A tiny page cache makes the open transaction spill into the file, journal first.
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("half"));
             db.setDatabaseName(path);
             if (!db.open())
                 _exit(2);
-            QSqlQuery query(db);
-            query.exec(QStringLiteral("PRAGMA cache_size=2"));
-            query.exec(QStringLiteral("BEGIN"));
-            for (int i = 0; i < 400; ++i)
-                query.exec(QStringLiteral("INSERT INTO DataRecord (\"date\", \"unit 16\") VALUES ('x', '%1')")
-                               .arg(QString(200, QLatin1Char('u'))));
+            BeginSpilledRows(db);
             const char ready = 1;
             if (write(fd, &ready, 1) != 1)
                 _exit(4);

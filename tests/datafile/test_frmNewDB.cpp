@@ -192,6 +192,8 @@ class TestFrmNewDB : public QObject {
         QTest::newRow("name with a folder") << "no-folder/run1" << false << "\"no-folder/run1\"";
         QTest::newRow("name leaving the data folder") << "../run1" << false << "\"../run1\"";
         QTest::newRow("not a data file") << "junk" << true << QString();
+        QTest::newRow("empty name, a hidden .mdb") << "" << false << "Please type a name";
+        QTest::newRow("blank name") << "   " << false << "Please type a name";
     }
     void refusedFileKeepsThePrevious()
     {
@@ -208,6 +210,7 @@ class TestFrmNewDB : public QObject {
         Shared.RecordCount = 5;
         QSignalSpy announced(m_main.get(), &frmMain::newDataFile);
 
+        m_dialog->Text1->clear(); // an empty typed name types nothing
         Create(typed);
         QCOMPARE(m_host->shown.size(), 1);
         QVERIFY2(

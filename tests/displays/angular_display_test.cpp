@@ -290,6 +290,9 @@ class AngularDisplayTest : public QObject {
         QVERIFY(Shared.AngularDispOpen && !Shared.Paused);
         tabs->setCurrentIndex(0);
         QVERIFY(Shared.Paused);
+        // A message box closing over "Page Setup" activates the window again: still paused.
+        QApplication::sendEvent(window, &activate);
+        QVERIFY(Shared.Paused);
         QVERIFY(fx.main->Timer1->isActive());
         window->close();
         QVERIFY(!Shared.AngularDispOpen);

@@ -47,6 +47,7 @@ class ChartDisplayTest : public QObject {
         QTest::newRow("from the setup") << -5.0 << 2.5 << "2.5" << "-5";
         QTest::newRow("32-bit text") << 0.0 << 0.1 << "0.1" << "0";
         QTest::newRow("only min 0") << 0.0 << 50.0 << "50" << "0";
+        QTest::newRow("beyond a 32-bit float") << -5.0 << 1e39 << "10" << "-10";
     }
     void yRangeFromTheSetupOrTen()
     {
@@ -72,6 +73,8 @@ class ChartDisplayTest : public QObject {
         QTest::newRow("numbers") << "200" << "-50.5" << 200.0f << -50.5f;
         QTest::newRow("not numbers give 0") << "abc" << "5 V" << 0.0f << 5.0f;
         QTest::newRow("max below min kept") << "-3" << "3" << -3.0f << 3.0f;
+        QTest::newRow("beyond a 32-bit float: refused") << "1e39" << "0" << 10.0f << -10.0f;
+        QTest::newRow("far below: refused") << "0" << "-4e38" << 10.0f << -10.0f;
     }
     void setYAxisTakesLeadingNumbersAsTheyAre()
     {
@@ -85,6 +88,46 @@ class ChartDisplayTest : public QObject {
         child<QPushButton>(window, "Command1(0)")->click();
         QCOMPARE(strip()->YMax(), upper);
         QCOMPARE(strip()->YMin(), lower);
+        const bool refused = QTest::currentDataTag() == QLatin1String("beyond a 32-bit float: refused") ||
+                             QTest::currentDataTag() == QLatin1String("far below: refused");
+        QCOMPARE(fx.host->texts().size(), refused ? 1 : 0);
+    }
+
+    // Channels 9 to 16 have no setup record: no alarm, and the axis fits what was read, also after
+    // the channel was changed in System Setup while the window is open.
+    void channelWithoutSetupFitsItsReadings_data()
+    {
+        QTest::addColumn<bool>("chosenInSetup");
+        QTest::newRow("opened on it") << false;
+        QTest::newRow("chosen in System Setup while open") << true;
+    }
+    void channelWithoutSetupFitsItsReadings()
+    {
+        QFETCH(bool, chosenInSetup);
+        if (!chosenInSetup)
+            Shared.ChartDisplayChannel = 12;
+        open();
+        if (chosenInSetup) {
+            Shared.ChanValue[2] = 5;
+            window->Timer1_Timer();
+            Shared.ChartDisplayChannel = 12;
+            fx.main->AnnounceSetupSaved();
+            QCOMPARE(strip()->pointCount(0), 0); // channel 2's trace is gone
+        }
+        QCOMPARE(child<QLabel>(window, "Label7")->text(), QStringLiteral("12"));
+        Shared.ChanValue[12] = 250;
+        window->Timer1_Timer();
+        QCOMPARE(strip()->YMax(), 275.0f); // one reading: a tenth of it either side
+        QCOMPARE(strip()->YMin(), 225.0f);
+        for (double reading : {300.0, 240.0}) {
+            Shared.ChanValue[12] = reading;
+            window->Timer1_Timer();
+        }
+        QCOMPARE(strip()->YMax(), 306.0f);
+        QCOMPARE(strip()->YMin(), 234.0f);
+        QCOMPARE(text("Text2(0)"), QStringLiteral("306"));
+        QVERIFY(child<QLabel>(window, "Label5")->isHidden());
+        QCOMPARE(fx.host->beeps, 0);
     }
 
     void alarmAtTheLimits_data()

@@ -6,6 +6,7 @@
 #include "displays/frmChartDisp.h"
 #include "displays/frmTextDisp.h"
 #include "display_fixture.h"
+#include "forward/forwarder.h"
 #include "test_registry.h"
 
 #include <QComboBox>
@@ -142,6 +143,22 @@ class SharedPartsTest : public QObject {
         QCOMPARE(which == QLatin1String("text") ? Shared.TextChan1 : Shared.AngChan4[2], int16_t(1));
     }
 
+    // Whole on a 1280x800 screen with room for a title bar and a panel; enlarged, the page takes
+    // the room and the status row keeps its height.
+    void opensWholeOnA1280x800Screen_data() { addDisplays(); }
+    void opensWholeOnA1280x800Screen()
+    {
+        QFETCH(QString, which);
+        open(which);
+        QVERIFY(window->width() <= 1240 && window->height() <= 720);
+        auto* counter = child<QWidget>(window, "Odometer1");
+        const int statusHeight = window->height() - counter->mapTo(window, QPoint()).y();
+        const QSize larger = window->size() * 3 / 2;
+        window->resize(larger);
+        QTRY_COMPARE(window->size(), larger);
+        QCOMPARE(window->height() - counter->mapTo(window, QPoint()).y(), statusHeight);
+    }
+
     void fullDataFileIsSaid_data() { addDisplays(); }
     void fullDataFileIsSaid()
     {
@@ -153,15 +170,42 @@ class SharedPartsTest : public QObject {
         QVERIFY(child<QLabel>(window, "lblFileFull")->isHidden());
         QVERIFY(fx.main->savedata());
         QVERIFY(DataFileFull());
+        // "Create New Data File" follows the typed name in Shared.DataFileName; the texts name the
+        // file in use.
+        Shared.DataFileName = QStringLiteral("Typed.mdb");
+        const QString full = DataFileFullText(QStringLiteral("Test.mdb"));
+        QVERIFY(full.contains(QLatin1String("Test.mdb")));
         tick(window);
         QVERIFY(child<QLabel>(window, "lblFileFull")->isVisible());
+        QCOMPARE(child<QLabel>(window, "lblFileFull")->toolTip(), full);
         fx.host->shown.clear();
         child<QPushButton>(window, "Command3")->click();
-        QCOMPARE(fx.host->texts(), QStringList{DataFileFullText()});
+        QCOMPARE(fx.host->texts(), QStringList{full});
         QCOMPARE(Shared.RecordCount, 3);
-        QTRY_COMPARE(fx.main->statusBar()->currentMessage(), DataFileFullText());
+        QTRY_COMPARE(fx.main->statusBar()->currentMessage(), full);
         Shared.RecordCount = 0; // a new data file
         QTRY_COMPARE(fx.main->statusBar()->currentMessage(), QString());
+    }
+
+    // The main window's status bar is covered by the displays: an outage of a minute shows in
+    // each display's status row too, with the main window's short text.
+    void serverOutageOfAMinuteIsSaid_data() { addDisplays(); }
+    void serverOutageOfAMinuteIsSaid()
+    {
+        QFETCH(QString, which);
+        open(which);
+        auto* note = child<QLabel>(window, "lblOutage");
+        const ForwardStatus down{ForwardStatus::State::Unreachable, fx.host->clock.addSecs(-59), 12, 0, {}};
+        fx.main->ForwardStatusChanged(down);
+        tick(window);
+        QVERIFY(note->isHidden());
+        fx.host->clock = fx.host->clock.addSecs(1);
+        tick(window);
+        QVERIFY(note->isVisible());
+        QCOMPARE(note->text(), ForwardStatusText(down, true));
+        fx.main->ForwardStatusChanged({ForwardStatus::State::UpToDate, {}, 0, 0, {}});
+        tick(window);
+        QVERIFY(note->isHidden());
     }
 };
 

@@ -1,9 +1,10 @@
 // meter-record end to end, with meter-sim on a pseudo-terminal: the rows it records, its stop on a
 // signal, the lock against a second recorder, its recovery from a silent or vanished meter, a full
-// data file, forwarding through a server outage and its command line. The watchdog is shortened
+// or spoilt data file, forwarding through a server outage and its command line. The watchdog is shortened
 // through VARNIK_WATCHDOG_MS.
 #include "../forward/pg_server.h"
 #include "datafile/data_file.h"
+#include "spoilt_files.h"
 #include "sqlite_cli.h"
 #include "test_registry.h"
 
@@ -23,18 +24,19 @@ namespace {
 // and a settings store of its own.
 class RecordFolder {
   public:
-    explicit RecordFolder(int maxRecords = 65535)
+    explicit RecordFolder(int maxRecords = 65535, const QString& dataFile = QStringLiteral("Data1.mdb"))
     {
         for (const char* name : {"unit2.dat", "display.dat", "dispchan.dat"})
             QFile::copy(QStringLiteral(VARNIK_SOURCE_DIR "/data/") + QLatin1String(name), path(name));
         QFile defaults(path("default.txt"));
         if (defaults.open(QIODevice::WriteOnly))
             defaults.write(
-                QStringLiteral("\"Comm. Port \",1\r\n\"Data File Name\",\"Data1.mdb\"\r\n"
+                QStringLiteral("\"Comm. Port \",1\r\n\"Data File Name\",\"%2\"\r\n"
                                "\"System Scan Rate\",1\r\n\"Max Record data\",%1\r\n"
                                "\"Text Display type\",0\r\n\"Angular Display Channel\",0\r\n"
                                "\"Chart Display Channel\",1\r\n\"Format 01 and Special Meter\",0\r\n")
                     .arg(maxRecords)
+                    .arg(dataFile)
                     .toLatin1());
     }
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -276,9 +278,11 @@ class TestMeterRecord : public QObject {
         RecordFolder folder;
         auto sim = StartSim(folder);
         QVERIFY(sim);
+        // The password as a query parameter: the start line must not show it either.
+        const QString url = server.Url().replace(QStringLiteral(":secret@"), QStringLiteral("@")) +
+                            QStringLiteral("?password=secret");
         Run recorder(QStringLiteral("meter-record"),
-                     Recorder(folder, {"--verbose", "--forward", server.Url(), "--station", "lab-1"}),
-                     folder.dir());
+                     Recorder(folder, {"--verbose", "--forward", url, "--station", "lab-1"}), folder.dir());
         const QString state = QStringLiteral("forwarding Data1.mdb: Central database");
         QVERIFY2(recorder.waitFor(state, 2), qPrintable(recorder.output()));
         QVERIFY(recorder.lines.first().contains(QStringLiteral("as station lab-1")));
@@ -307,36 +311,120 @@ class TestMeterRecord : public QObject {
                  QStringLiteral("t"));
     }
 
+    // The data file goes bad under the recorder. A table that is no data file is refused at
+    // start; a lock is a passing failure, retried with one line when it starts and one when rows
+    // go in again; damage lasts, and ends recording with exit 1.
+    void dataFileTroubles_data()
+    {
+        QTest::addColumn<QString>("table"); // the file's table when it is not made by the recorder
+        QTest::addColumn<QString>("trouble");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("one reading column") << "DataRecord (date TEXT, time TEXT, \"chan 1\" REAL)"
+                                            << "" << 1 << "is not a data file";
+        QTest::newRow("other column names") << "DataRecord (date TEXT, time TEXT, a REAL, b TEXT)"
+                                            << "" << 1 << "is not a data file";
+        QTest::newRow("locked for a while") << "" << "lock" << 0 << "rows recorded again";
+        QTest::newRow("damaged while recording") << "" << "damage" << 1 << "is damaged";
+    }
+    void dataFileTroubles()
+    {
+        QFETCH(QString, table);
+        QFETCH(QString, trouble);
+        QFETCH(int, exitCode);
+        QFETCH(QString, says);
+        RecordFolder folder;
+        const QString file = folder.path(QStringLiteral("Data1.mdb"));
+        if (!table.isEmpty())
+            SqliteCli(file, QStringLiteral("CREATE TABLE ") + table);
+        auto sim = StartSim(folder);
+        QVERIFY(sim);
+        Run recorder(QStringLiteral("meter-record"), Recorder(folder, {"--verbose"}), folder.dir());
+        if (trouble == QLatin1String("lock")) {
+            QVERIFY2(recorder.waitFor(QStringLiteral("row 1:")), qPrintable(recorder.output()));
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
+                db.setDatabaseName(file);
+                QVERIFY(db.open());
+                QVERIFY(QSqlQuery(db).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+                QVERIFY2(recorder.waitFor(QStringLiteral("row not recorded")), qPrintable(recorder.output()));
+                QVERIFY(QSqlQuery(db).exec(QStringLiteral("ROLLBACK")));
+                db.close();
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("lock"));
+            QVERIFY2(recorder.waitFor(says), qPrintable(recorder.output()));
+            QVERIFY(recorder.signalAndWait(SIGTERM));
+            QCOMPARE(recorder.lines.filter(QStringLiteral("row not recorded")).size(), 1);
+            QCOMPARE(recorder.lines.filter(says).size(), 1);
+            QCOMPARE(SqliteRowCount(file), StatedRows(recorder.output()));
+        } else {
+            if (trouble == QLatin1String("damage")) {
+                QVERIFY2(recorder.waitFor(QStringLiteral("row 1:")), qPrintable(recorder.output()));
+                QVERIFY(SpoilDataFile(file));
+            }
+            QVERIFY(recorder.finish());
+            const QString error = QString::fromUtf8(recorder.process.readAllStandardError());
+            QVERIFY2(error.contains(says) && error.contains(file), qPrintable(error));
+        }
+        QCOMPARE(recorder.process.exitCode(), exitCode);
+        QVERIFY2(!recorder.output().contains(QStringLiteral("-1 rows")), qPrintable(recorder.output()));
+        if (!table.isEmpty())
+            QCOMPARE(SqliteCli(file, QStringLiteral("SELECT count(*) FROM DataRecord")), QStringList{"0"});
+    }
+
     void badArgumentsExit2_data()
     {
         QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("inDefaults"); // the data file default.txt names; empty: no configuration
         QTest::addColumn<QString>("named");
-        QTest::newRow("baud 4800") << QStringList{"--baud", "4800"} << "--baud";
-        QTest::newRow("scan rate 0") << QStringList{"--scan-rate", "0"} << "--scan-rate";
-        QTest::newRow("scan rate not a number") << QStringList{"--scan-rate", "fast"} << "--scan-rate";
-        QTest::newRow("10 channels") << QStringList{"--channels", "10"} << "--channels";
-        QTest::newRow("data file in a folder") << QStringList{"--data-file", "../x.mdb"} << "--data-file";
-        QTest::newRow("unknown option") << QStringList{"--speed", "9600"} << "speed";
-        QTest::newRow("stray argument") << QStringList{"Data1.mdb"} << "Data1.mdb";
-        QTest::newRow("station without forward") << QStringList{"--station", "lab"} << "--station";
-        QTest::newRow("forward URL not a URI") << QStringList{"--forward", "pg-server"} << "--forward";
+        const QString none;
+        QTest::newRow("baud 4800") << QStringList{"--baud", "4800"} << none << "--baud";
+        QTest::newRow("scan rate 0") << QStringList{"--scan-rate", "0"} << none << "--scan-rate";
+        QTest::newRow("scan rate not a number") << QStringList{"--scan-rate", "fast"} << none << "--scan-rate";
+        QTest::newRow("10 channels") << QStringList{"--channels", "10"} << none << "--channels";
+        QTest::newRow("data file in a folder") << QStringList{"--data-file", "../x.mdb"} << none << "--data-file";
+        QTest::newRow("unknown option") << QStringList{"--speed", "9600"} << none << "speed";
+        QTest::newRow("stray argument") << QStringList{"Data1.mdb"} << none << "Data1.mdb";
+        QTest::newRow("station without forward") << QStringList{"--station", "lab"} << none << "--station";
+        QTest::newRow("forward URL not a URI") << QStringList{"--forward", "pg-server"} << none << "--forward";
+        // libpq reads it only when it connects: retried forever, it would never work.
+        QTest::newRow("forward URL with an unknown sslmode")
+            << QStringList{"--forward", "postgresql://db/lab?sslmode=bogus"} << none << "sslmode \"bogus\"";
+        // libpq would take "2@db" for the host and show it in every message.
+        QTest::newRow("forward password with an unencoded @")
+            << QStringList{"--forward", "postgresql://u:hunter2@x@db/lab"} << none << "%40";
         QTest::newRow("missing data folder")
-            << QStringList{"--data-dir", "/nonexistent/x"} << "/nonexistent/x";
-        QTest::newRow("configuration missing") << QStringList{"--data-dir", "EMPTY"} << "unit2.dat";
+            << QStringList{"--data-dir", "/nonexistent/x"} << none << "/nonexistent/x";
+        QTest::newRow("configuration missing") << QStringList{"--data-dir", "EMPTY"} << none << "unit2.dat";
+        QTest::newRow("default.txt names a file outside the data folder")
+            << QStringList{} << "../x.mdb" << "../x.mdb";
+        QTest::newRow("rotation past the last number")
+            << QStringList{"--data-file", "Data1_2147483647", "--rotate"} << "Data1.mdb"
+            << "Data1_2147483647.mdb";
     }
     void badArgumentsExit2()
     {
         QFETCH(QStringList, arguments);
+        QFETCH(QString, inDefaults);
         QFETCH(QString, named);
         QTemporaryDir empty;
+        std::unique_ptr<RecordFolder> folder;
+        QString dir = empty.path();
+        if (!inDefaults.isEmpty()) {
+            folder = std::make_unique<RecordFolder>(65535, inDefaults);
+            dir = folder->dir();
+            arguments << "--data-dir" << dir;
+        }
         arguments.replaceInStrings(QStringLiteral("EMPTY"), empty.path());
         Run recorder(QStringLiteral("meter-record"), arguments, empty.path());
         QVERIFY(recorder.finish());
         QCOMPARE(recorder.process.exitCode(), 2);
         const QString error = QString::fromUtf8(recorder.process.readAllStandardError()).trimmed();
         QVERIFY2(!error.contains(QLatin1Char('\n')) && error.contains(named), qPrintable(error));
+        QVERIFY(!error.contains(QStringLiteral("hunter2")));
         QVERIFY(recorder.lines.isEmpty());
-        QVERIFY(QDir(empty.path()).entryList({"*.mdb"}).isEmpty());
+        QVERIFY(QDir(dir).entryList({"*.mdb"}).isEmpty());
+        QVERIFY(!QFile::exists(dir + QStringLiteral("/../x.mdb")));
     }
 };
 

@@ -20,10 +20,36 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QChartView>
+#include <QLayout>
+#include <QLegend>
+#include <QSet>
 #include <QTimer>
+#include <cmath>
+#include <ctime>
 #include <memory>
 
 namespace {
+// The local time zone of the process for the life of the object.
+struct LocalZone {
+    const QByteArray old = qgetenv("TZ");
+    explicit LocalZone(const char* zone) { Set(zone); }
+    ~LocalZone() { Set(old.isEmpty() ? nullptr : old.constData()); }
+    static void Set(const char* zone)
+    {
+        zone ? qputenv("TZ", zone) : qunsetenv("TZ");
+        tzset();
+    }
+};
+
+// How far apart two colours look (the "redmean" weighting of RGB), 0 to about 765.
+double ColourDistance(const QColor& a, const QColor& b)
+{
+    const double r = (a.red() + b.red()) / 2.0;
+    const int dr = a.red() - b.red(), dg = a.green() - b.green(), db = a.blue() - b.blue();
+    return std::sqrt((2 + r / 256) * dr * dr + 4 * dg * dg + (2 + (255 - r) / 256) * db * db);
+}
+
 // A desktop where nothing opens a file.
 class NoViewerHost : public FakeHost {
   public:
@@ -163,36 +189,71 @@ class TestFrmSelect : public QObject {
         QCOMPARE(w->DBGrid1->columnWidth(0), before + 7); // seven columns or more: widths stay
     }
 
+    // A failed query leaves nothing of the earlier result to export, print or chart; only a query
+    // without any channel (which does not run) keeps it.
     void failedQueries_data()
     {
         QTest::addColumn<QList<int>>("channels");
         QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("startTime"); // typed with "Add Time condition" on; empty: off
+        QTest::addColumn<QString>("otherFile"); // chosen with " Select Database" first
         QTest::addColumn<QString>("message");
-        QTest::addColumn<bool>("queryErr");
-        QTest::newRow("no channel") << QList<int>{} << "2010-04-01"
-                                    << "Please select any channel." << false;
-        QTest::newRow("end before start") << QList<int>{1} << "2010-04-03"
-                                          << "No record matched the query." << true;
-        QTest::newRow("not a date") << QList<int>{1} << "someday"
-                                    << "\"someday\" is not a date" << true;
-        QTest::newRow("channel the file lacks") << QList<int>{1, 8} << "2010-04-01"
-                                                << "no such column: chan 8" << true;
+        QTest::addColumn<QString>("count"); // "Record No." afterwards
+        QTest::newRow("no channel") << QList<int>{} << "2010-04-01" << ""
+                                    << "" << "Please select any channel." << "3";
+        QTest::newRow("end before start") << QList<int>{1} << "2010-04-03" << ""
+                                          << "" << "No record matched the query." << "0";
+        QTest::newRow("not a date") << QList<int>{1} << "someday" << ""
+                                    << "" << "\"someday\" is not a date" << "";
+        QTest::newRow("channel the file lacks") << QList<int>{1, 8} << "2010-04-01" << ""
+                                                << "" << "no such column: chan 8" << "";
+        QTest::newRow("hour not filled in") << QList<int>{1} << "2010-04-01" << "1_:59"
+                                            << "" << "\"1_:59\" is not a time" << "";
+        QTest::newRow("minutes not filled in") << QList<int>{1} << "2010-04-01" << "12:__"
+                                               << "" << "\"12:__\" is not a time" << "";
+        QTest::newRow("another file, matching nothing") << QList<int>{1} << "2010-04-01" << ""
+                                                        << "empty.mdb" << "No record matched the query." << "0";
+        QTest::newRow("another file, missing") << QList<int>{1} << "2010-04-01" << ""
+                                               << "gone.mdb" << "The data file" << "";
     }
     void failedQueries()
     {
         QFETCH(QList<int>, channels);
         QFETCH(QString, from);
+        QFETCH(QString, startTime);
+        QFETCH(QString, otherFile);
         QFETCH(QString, message);
-        QFETCH(bool, queryErr);
+        QFETCH(QString, count);
         Start();
         SqliteCli(DataPath("data.mdb"), "ALTER TABLE DataRecord DROP COLUMN \"chan 8\"");
+        MakeDataFile(DataPath("empty.mdb"), 8, {});
         auto w = Open<frmSelect>();
+        Ask(w.get(), {1});
+        QCOMPARE(w->Label3->text(), QString("3"));
+        if (!otherFile.isEmpty()) {
+            w->dlg1 = [&](const QString&) { return DataPath(otherFile); };
+            QTest::mouseClick(w->Command7, Qt::LeftButton);
+            QCOMPARE(w->DBGrid1->model()->rowCount(), 0); // the grid no longer shows the other file
+            QVERIFY(!w->cmdExportToExcel->isEnabled());
+        }
+        if (!startTime.isEmpty()) {
+            QTest::mouseClick(w->Check1, Qt::LeftButton);
+            w->MaskEd1->clear();
+            QTest::keyClicks(w->MaskEd1, startTime.section('_', 0, 0));
+            w->MaskEd1->setCursorPosition(startTime.lastIndexOf('_') + 1);
+            QTest::keyClicks(w->MaskEd1, startTime.section('_', -1));
+            QCOMPARE(w->MaskEd1->displayText(), startTime);
+        }
         Ask(w.get(), channels, from);
         QCOMPARE(m_host->shown.size(), 1);
         QVERIFY2(m_host->shown[0].text.startsWith(message), qPrintable(m_host->shown[0].text));
-        QCOMPARE(w->QueryErr, queryErr);
-        QVERIFY(!w->cmdExportToExcel->isEnabled());
-        QCOMPARE(w->Label3->text(), QString());
+        const bool kept = count == "3";
+        QCOMPARE(w->QueryErr, !kept);
+        QCOMPARE(w->Label3->text(), count);
+        QCOMPARE(w->DBGrid1->model()->rowCount(), kept ? 3 : 0);
+        QCOMPARE(w->Statistics->text().isEmpty(), !kept);
+        QCOMPARE(w->cmdExportToExcel->isEnabled(), kept);
+        QCOMPARE(w->Command2->isEnabled(), kept);
     }
 
     // Regression: the query used to rewrite the matched rows, so a read-only file could not be queried.
@@ -248,6 +309,29 @@ class TestFrmSelect : public QObject {
         }
     }
 
+    // The statistics of sixteen channels scroll in a place of their own: the grid keeps its room.
+    void sixteenChannelStatisticsKeepTheGridsRoom()
+    {
+        Start();
+        QStringList row{"'2010-04-01'", "'08:00:00'"};
+        for (int c = 1; c <= 16; ++c)
+            row << QString::number(c * 1000.25) << "'kPa'";
+        MakeDataFile(DataPath("wide.mdb"), 16, {row.join(',')});
+        auto w = Open<frmSelect_16>();
+        w->Combo1->setCurrentIndex(2);
+        w->Label6->setText(DataPath("wide.mdb"));
+        const auto settle = [&] {
+            QCoreApplication::sendPostedEvents();
+            w->layout()->activate();
+        };
+        settle();
+        const int gridHeight = w->DBGrid1->height();
+        Ask(w.get(), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
+        settle();
+        QVERIFY(w->Statistics->text().contains("chan 16: min 16004.0"));
+        QCOMPARE(w->DBGrid1->height(), gridHeight);
+    }
+
     void printDataWritesAndOpensTheReport()
     {
         Start();
@@ -265,33 +349,44 @@ class TestFrmSelect : public QObject {
         QCOMPARE(lines[4], QByteArray("2010/04/01 08:30:0523.5       C         101.25     %RH       \r"));
     }
 
-    void exportOpensANewWorkbookEachTime()
+    // Every report and workbook is named in the window until the next query, whether or not a
+    // program opened it; workbooks stay in the data folder, one new file per export.
+    void outputsSayWhereTheyAre_data()
     {
-        Start();
-        auto w = Open<frmSelect_16>();
-        w->Combo1->setCurrentIndex(0);
-        Ask(w.get(), {1, 3});
-        QTest::mouseClick(w->cmdExportToExcel, Qt::LeftButton);
-        QTest::mouseClick(w->cmdExportToExcel, Qt::LeftButton);
-        QCOMPARE(m_host->opened.size(), 2);
-        QVERIFY(m_host->opened[0] != m_host->opened[1]);
-        for (const QString& path : m_host->opened) {
-            QVERIFY(path.endsWith(".xlsx") && QFileInfo(path).size() > 0);
-            QDir(QFileInfo(path).path()).removeRecursively();
-        }
-        QVERIFY(m_host->shown.isEmpty());
+        QTest::addColumn<bool>("report");
+        QTest::addColumn<bool>("viewer");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<int>("messages");
+        QTest::newRow("report") << true << true << QStringList{"report.txt"} << 0;
+        QTest::newRow("report, no viewer") << true << false << QStringList{"report.txt"} << 0;
+        QTest::newRow("workbook twice")
+            << false << true << QStringList{"Query-20261207-100000.xlsx", "Query-20261207-100000-2.xlsx"} << 0;
+        QTest::newRow("workbook, no spreadsheet program")
+            << false << false << QStringList{"Query-20261207-100000.xlsx"} << 1;
     }
-
-    void exportWithoutSpreadsheetProgramSaysWhere()
+    void outputsSayWhereTheyAre()
     {
-        Start(false, false);
+        QFETCH(bool, report);
+        QFETCH(bool, viewer);
+        QFETCH(QStringList, files);
+        QFETCH(int, messages);
+        Start(false, viewer);
         auto w = Open<frmSelect>();
+        Ask(w.get(), {1, 3});
+        for (int i = 0; i < files.size(); ++i)
+            QTest::mouseClick(report ? w->Command3[1] : w->cmdExportToExcel, Qt::LeftButton);
+        QStringList expected;
+        for (const QString& f : files)
+            expected << DataPath(f);
+        QCOMPARE(m_host->opened, expected);
+        for (const QString& path : expected)
+            QVERIFY(QFileInfo(path).size() > 0);
+        QCOMPARE(m_host->shown.size(), messages);
+        const QString line = w->OutputFile->text();
+        QVERIFY2(line.contains(QDir::toNativeSeparators(expected.last())), qPrintable(line));
+        QCOMPARE(line.contains("no program opened it"), !viewer);
         Ask(w.get(), {1});
-        QTest::mouseClick(w->cmdExportToExcel, Qt::LeftButton);
-        QCOMPARE(m_host->opened.size(), 1);
-        QCOMPARE(m_host->shown.size(), 1);
-        QVERIFY(m_host->shown[0].text.endsWith(QDir::toNativeSeparators(m_host->opened[0])));
-        QDir(QFileInfo(m_host->opened[0]).path()).removeRecursively();
+        QCOMPARE(w->OutputFile->text(), QString());
     }
 
     void chartShowClearAndSetup()
@@ -335,6 +430,74 @@ class TestFrmSelect : public QObject {
         QVERIFY(w->Chart2D1->SeriesNames().isEmpty());
         QTest::mouseClick(w->Command5, Qt::LeftButton);
         QVERIFY(!Shared.ChartShown);
+    }
+
+    // Each channel has its own colour, far from the others and from the white plot area; the
+    // legend and the titles show only with something in them.
+    void chartColoursLegendAndTitles()
+    {
+        for (int a = 1; a <= 16; ++a) {
+            QVERIFY(ColourDistance(ChannelColour(a), Qt::white) >= 250);
+            for (int b = a + 1; b <= 16; ++b)
+                QVERIFY2(ColourDistance(ChannelColour(a), ChannelColour(b)) >= 120,
+                         qPrintable(QString("channels %1 and %2").arg(a).arg(b)));
+        }
+        Start();
+        auto w = Open<frmSelect>();
+        QLegend* legend = w->Chart2D1->findChild<QChartView*>()->chart()->legend();
+        QVERIFY(!legend->isVisible());
+        Ask(w.get(), {1, 2, 3, 4, 5, 6, 7, 8});
+        QTest::mouseClick(w->Command2, Qt::LeftButton);
+        QSet<QRgb> colours;
+        for (const QString& name : w->Chart2D1->SeriesNames())
+            colours.insert(w->Chart2D1->SeriesColour(name).rgb());
+        QCOMPARE(colours.size(), 8);
+        QVERIFY(legend->isVisible());
+        QTest::mouseClick(w->Command5, Qt::LeftButton);
+        QVERIFY(!legend->isVisible());
+
+        w->Text4[0]->setText("Head");
+        w->Text4[1]->setText(" ");
+        QTest::mouseClick(w->Command4, Qt::LeftButton);
+        QVERIFY(!w->Chart2D1->findChild<QLabel*>("Header")->isHidden());
+        QVERIFY(w->Chart2D1->findChild<QLabel*>("Footer")->isHidden());
+    }
+
+    // Points stand at the instant each record was made, also on the days the clocks change.
+    void chartPointsAtTheirRealInstant_data()
+    {
+        QTest::addColumn<QString>("day");
+        QTest::addColumn<QStringList>("times");
+        QTest::addColumn<QStringList>("utc"); // the expected instants, as UTC date-times
+        QTest::newRow("clocks forward") << "2026-03-29" << QStringList{"01:59:00", "03:00:00", "12:00:00"}
+                                        << QStringList{"2026-03-29T00:59:00", "2026-03-29T01:00:00",
+                                                       "2026-03-29T10:00:00"};
+        QTest::newRow("clocks back, the hour twice")
+            << "2026-10-25" << QStringList{"01:30:00", "02:59:00", "02:00:00", "02:30:00", "12:00:00"}
+            << QStringList{"2026-10-24T23:30:00", "2026-10-25T00:59:00", "2026-10-25T01:00:00",
+                           "2026-10-25T01:30:00", "2026-10-25T11:00:00"};
+        QTest::newRow("ordinary day") << "2026-12-07" << QStringList{"00:00:00", "12:00:00"}
+                                      << QStringList{"2026-12-06T23:00:00", "2026-12-07T11:00:00"};
+    }
+    void chartPointsAtTheirRealInstant()
+    {
+        QFETCH(QString, day);
+        QFETCH(QStringList, times);
+        QFETCH(QStringList, utc);
+        const LocalZone berlin("Europe/Berlin");
+        Start();
+        QStringList rows;
+        for (int i = 0; i < times.size(); ++i)
+            rows << QString("'%1','%2',%3,'V'").arg(day, times[i]).arg(i);
+        MakeDataFile(DataPath("day.mdb"), 8, rows, 1);
+        auto w = Open<frmSelect>();
+        w->Label6->setText(DataPath("day.mdb"));
+        Ask(w.get(), {1}, day, day);
+        QTest::mouseClick(w->Command2, Qt::LeftButton);
+        QStringList drawn;
+        for (const QPointF& p : w->Chart2D1->Points("chan 1"))
+            drawn << QDateTime::fromMSecsSinceEpoch(qint64(p.x()), Qt::UTC).toString(Qt::ISODate).chopped(1);
+        QCOMPARE(drawn, utc);
     }
 
     void printChartToPdf()

@@ -12,6 +12,8 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -106,6 +108,11 @@ class TestMeterQuery : public QObject {
             << QStringList{f + ".gone", "--channels", "1"} + range << 2 << "does not exist";
         QTest::newRow("missing option")
             << QStringList{f, "--channels", "1", "--from", "2010-04-01"} << 2 << "--to";
+        QTest::newRow("negative year")
+            << QStringList{f, "--channels", "1", "--from", "-2010-04-01", "--to", "2010-04-02"} << 2
+            << "\"-2010-04-01\" is not a date";
+        QTest::newRow("folder") << QStringList{m_dir.path(), "--channels", "1"} + range << 2 << "is a folder";
+        QTest::newRow("in use") << QStringList{f, "--channels", "1"} + range << 3 << "is in use";
     }
     void exitCodes()
     {
@@ -113,7 +120,19 @@ class TestMeterQuery : public QObject {
         QFETCH(int, code);
         QFETCH(QString, says);
         const QByteArray before = Hash(m_file);
+        QSqlDatabase holder; // another program in the middle of writing the file
+        if (QTest::currentDataTag() == QLatin1String("in use")) {
+            holder = QSqlDatabase::addDatabase("QSQLITE", "holder");
+            holder.setDatabaseName(m_file);
+            QVERIFY(holder.open());
+            QVERIFY(QSqlQuery(holder).exec("BEGIN EXCLUSIVE"));
+        }
         const Run r = MeterQuery(args);
+        if (holder.isOpen()) {
+            holder.close();
+            holder = QSqlDatabase();
+            QSqlDatabase::removeDatabase("holder");
+        }
         QCOMPARE(r.code, code);
         if (code == 0) {
             QCOMPARE(r.out.size(), 2);
@@ -124,6 +143,71 @@ class TestMeterQuery : public QObject {
             QVERIFY2(r.err.contains(says), qPrintable(r.err));
         }
         QCOMPARE(Hash(m_file), before);
+    }
+
+    // An output that would replace the data file (by any spelling) or another database is refused
+    // before the query; otherwise every output that can be written is, whole, beside the ones that
+    // fail, and no failure leaves half a file.
+    void outputs_data()
+    {
+        QTest::addColumn<QStringList>("outputs"); // option, path under the test folder, ...
+        QTest::addColumn<QString>("channels");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<QStringList>("written"); // outputs that must hold new content
+        QTest::newRow("csv over the data file")
+            << QStringList{"csv", "run.mdb"} << "1" << 2 << "--csv \"" << QStringList{};
+        QTest::newRow("report through ./")
+            << QStringList{"report", "./sub/../run.mdb"} << "1" << 2 << "is the data file" << QStringList{};
+        QTest::newRow("xlsx through a link")
+            << QStringList{"xlsx", "link.mdb"} << "1" << 2 << "is the data file" << QStringList{};
+        QTest::newRow("another database")
+            << QStringList{"csv", "other.mdb"} << "1" << 2 << "is a database" << QStringList{};
+        QTest::newRow("one output twice") << QStringList{"csv", "a.txt", "report", "./a.txt"} << "1" << 2
+                                          << "name the same file" << QStringList{};
+        QTest::newRow("null reading stops only the report")
+            << QStringList{"report", "old.txt", "csv", "out.csv", "xlsx", "out.xlsx"} << "1,2" << 3
+            << "--report not written: Record 1 has no chan 2 value" << QStringList{"out.csv", "out.xlsx"};
+        QTest::newRow("missing folder") << QStringList{"csv", "none/out.csv", "report", "out.txt"} << "1" << 3
+                                        << "--csv not written" << QStringList{"out.txt"};
+        QTest::newRow("standard output")
+            << QStringList{"csv", "/dev/stdout"} << "1" << 0 << "" << QStringList{};
+        QTest::newRow("all written") << QStringList{"csv", "out.csv", "report", "old.txt"} << "1" << 0 << ""
+                                     << QStringList{"out.csv", "old.txt"};
+    }
+    void outputs()
+    {
+        QFETCH(QStringList, outputs);
+        QFETCH(QString, channels);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        QFETCH(QStringList, written);
+        QTemporaryDir dir;
+        const QString data = dir.filePath("run.mdb");
+        QVERIFY(QFile::copy(m_file, data));
+        QVERIFY(QFile::copy(m_file, dir.filePath("other.mdb")));
+        QVERIFY(QFile::link(data, dir.filePath("link.mdb")));
+        QVERIFY(QDir(dir.path()).mkdir("sub"));
+        QFile old(dir.filePath("old.txt"));
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("earlier\r\n") > 0);
+        old.close();
+        QMap<QString, QByteArray> before;
+        for (const QString& name : QDir(dir.path()).entryList(QDir::Files))
+            before[name] = Hash(dir.filePath(name));
+
+        QStringList args{data, "--from", "2010-04-01", "--to", "2010-04-02", "--channels", channels};
+        for (int i = 0; i < outputs.size(); i += 2)
+            args << "--" + outputs[i] << QDir(dir.path()).filePath(outputs[i + 1]);
+        const Run r = MeterQuery(args);
+        QCOMPARE(r.code, code);
+        QVERIFY2(r.err.contains(says), qPrintable(r.err));
+        QCOMPARE(r.err.count('\n'), code == 0 ? 0 : 1);
+        QCOMPARE(r.out.contains("date,time,chan 1,unit 1\r"), outputs.contains("/dev/stdout"));
+        for (const QString& name : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden)) {
+            const bool isNew = !before.contains(name);
+            QVERIFY2(written.contains(name) == (isNew || before[name] != Hash(dir.filePath(name))),
+                     qPrintable(name)); // nothing else written or changed, no temporary file left
+        }
     }
 
     // The tool and the query window write the same report and the same workbook for one query.

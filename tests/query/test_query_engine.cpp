@@ -218,16 +218,25 @@ class TestQueryEngine : public QObject {
         QTest::addColumn<QString>("fields");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("mentions");
-        QTest::newRow("end before start")
-            << "window.mdb"
-            << "[date],[time],[chan 1],[unit 1]" << int(QueryStatus::NoRecord) << NoRecordMessage;
+        QTest::addColumn<QString>("from"); // the range ends on 2010/4/1
+        QTest::newRow("end before start") << "window.mdb"
+                                          << "[date],[time],[chan 1],[unit 1]" << int(QueryStatus::NoRecord)
+                                          << NoRecordMessage << "2010/4/3";
         QTest::newRow("column the file lacks")
             << "window.mdb"
-            << "[date],[time],[chan 9],[unit 9]" << int(QueryStatus::Failed) << "chan 9";
+            << "[date],[time],[chan 9],[unit 9]" << int(QueryStatus::Failed) << "chan 9"
+            << "2010/4/3";
         QTest::newRow("missing file") << "none.mdb"
-                                      << "[date]" << int(QueryStatus::Failed) << "does not exist";
+                                      << "[date]" << int(QueryStatus::Failed) << "does not exist"
+                                      << "2010/4/3";
         QTest::newRow("not a database") << "text.mdb"
-                                        << "[date]" << int(QueryStatus::Failed) << "not a database";
+                                        << "[date]" << int(QueryStatus::Failed) << "not a database"
+                                        << "2010/4/3";
+        QTest::newRow("nothing readable") << "unreadable.mdb"
+                                          << "[date],[time]" << int(QueryStatus::NoRecord)
+                                          << "No record matched the query. 2 records were skipped: their "
+                                             "date or time cannot be read (the first: time \"24:00:00\")."
+                                          << "2010/4/1";
     }
     void queryFailures()
     {
@@ -235,14 +244,17 @@ class TestQueryEngine : public QObject {
         QFETCH(QString, fields);
         QFETCH(int, status);
         QFETCH(QString, mentions);
+        QFETCH(QString, from);
         MakeDataFile(m_dir.filePath("window.mdb"), 8, WindowRows(), 1);
+        MakeDataFile(m_dir.filePath("unreadable.mdb"), 8,
+                     {"'2010-04-01','24:00:00',1,'V'", "'2010-04-01','x',1,'V'"}, 1);
         QFile text(m_dir.filePath("text.mdb"));
         QVERIFY(text.open(QIODevice::WriteOnly));
         text.write(QByteArray(4096, 'x'));
         text.close();
         QueryResult result;
         QString error;
-        QCOMPARE(int(RunQuery(m_dir.filePath(file), Select(fields, "2010/4/3", "2010/4/1"), &result, &error)),
+        QCOMPARE(int(RunQuery(m_dir.filePath(file), Select(fields, from, "2010/4/1"), &result, &error)),
                  status);
         QVERIFY2(error.contains(mentions), qPrintable(error));
         QCOMPARE(result.rowCount(), 0);
@@ -270,15 +282,49 @@ class TestQueryEngine : public QObject {
         QVERIFY(!QFile::exists(file + "-journal"));
     }
 
-    void unreadableDateNamesTheRecord()
+    // Cells a recorder never writes: the row holding one is skipped (unreadable date or time) or
+    // the reading is null (no number, not finite), in the grid's and the CSV file's text and in
+    // the statistics alike; a reading is written in plain decimals.
+    void oddCells_data()
     {
-        const QString file = MakeDataFile(m_dir.filePath("bad.mdb"), 8,
-                                          {"'2010-04-01','08:00:00',1,'V'", "'2010-04-01','soon',2,'V'"}, 1);
-        QueryResult r;
+        // The time and the reading cell as SQL, and the reading as shown ("skipped": row left out).
+        QTest::addColumn<QStringList>("cells");
+        QTest::newRow("hour 25") << QStringList{"'25:00:00'", "2", "skipped"};
+        QTest::newRow("time as a BLOB") << QStringList{"x'41'", "2", "skipped"};
+        QTest::newRow("reading as text") << QStringList{"'08:00:01'", "'abc'", ""};
+        QTest::newRow("reading as a BLOB") << QStringList{"'08:00:01'", "x'00'", ""};
+        QTest::newRow("infinite") << QStringList{"'08:00:01'", "9e999", ""};
+        QTest::newRow("small negative") << QStringList{"'08:00:01'", "-4e-04", "-0.0004"};
+        QTest::newRow("tiny") << QStringList{"'08:00:01'", "1e-07", "0.0000001"};
+        QTest::newRow("all digits kept") << QStringList{"'08:00:01'", "0.1234567890123", "0.1234567890123"};
+    }
+    void oddCells()
+    {
+        QFETCH(QStringList, cells);
+        const QString shown = cells[2];
+        const QString file = m_dir.filePath(QStringLiteral("odd%1.mdb").arg(QTest::currentDataTag()));
+        MakeDataFile(file, 8,
+                     {"'2010-04-01','08:00:00',1,'V'", "'2010-04-01'," + cells[0] + "," + cells[1] + ",'V'"},
+                     1);
+        const QueryResult r = Query(file, Select("[date],[time],[chan 1],[unit 1]", "2010/4/1", "2010/4/1"));
+        const ColumnStatistics s = Statistics(r, 2);
+        if (shown == "skipped") {
+            QCOMPARE(r.rowCount(), 1);
+            QCOMPARE(r.skippedRows(), 1);
+            QVERIFY2(StatisticsText(r).contains("1 record was skipped: its date or time cannot be read"),
+                     qPrintable(StatisticsText(r)));
+            QCOMPARE(s.count, 1);
+            return;
+        }
+        QCOMPARE(r.rowCount(), 2);
+        QCOMPARE(r.skippedRows(), 0);
+        QCOMPARE(r.display(1, 2, "yyyy-MM-dd"), shown);
+        QCOMPARE(r.isNull(1, 2), shown.isEmpty());
+        QCOMPARE(s.count, shown.isEmpty() ? 1 : 2);
+        QCOMPARE(s.maximum, shown.isEmpty() ? 1.0 : std::max(1.0, shown.toDouble()));
         QString error;
-        QCOMPARE(int(RunQuery(file, Select("[date],[time]", "2010/4/1", "2010/4/1"), &r, &error)),
-                 int(QueryStatus::Failed));
-        QVERIFY2(error.contains("Record 2") && error.contains("soon"), qPrintable(error));
+        QVERIFY2(WriteCsv(r, m_dir.filePath("odd.csv"), &error), qPrintable(error));
+        QVERIFY(FileBytes(m_dir.filePath("odd.csv")).endsWith(",08:00:01," + shown.toLatin1() + ",V\r\n"));
     }
 
     void statisticsSkipNullAndInvalidMarker()
@@ -358,9 +404,13 @@ class TestQueryEngine : public QObject {
         const QueryResult r = Query(file, Select("[date],[time],[chan 1],[unit 1]", "2010/4/1", "2010/4/1"));
         QString error;
         const QString out = m_dir.filePath("gap.txt");
+        QVERIFY(WriteCsv(r, out, &error));
+        const QByteArray earlier = FileBytes(out);
         QVERIFY(!WriteReport(r, "today", out, &error));
         QVERIFY2(error.contains("Record 2") && error.contains("unit 1"), qPrintable(error));
-        QCOMPARE(FileBytes(out).count("\r\n"), 5);
+        QCOMPARE(FileBytes(out), earlier); // never half a report
+        QCOMPARE(QDir(m_dir.path()).entryList({"gap.txt*"}, QDir::Files | QDir::Hidden),
+                 QStringList{"gap.txt"});
     }
 
     // The workbook read back by openpyxl: positions, cell types, widths.
@@ -423,7 +473,7 @@ print(json.dumps({'v': list(csv.reader(open(sys.argv[1], encoding='utf-8', newli
         QCOMPARE(got.toArray(), QJsonArray({QJsonArray({"date", "time", "chan 1", "unit 1"}),
                                             QJsonArray({"2010-04-01", "08:30:05", "23.5", "°C"}),
                                             QJsonArray({"2010-04-01", "17:30:00", "-0.25", "'-x"}),
-                                            QJsonArray({"2010-04-02", "09:00:00", "1e-07", "a,\"b"}),
+                                            QJsonArray({"2010-04-02", "09:00:00", "0.0000001", "a,\"b"}),
                                             QJsonArray({"2010-04-02", "09:00:01", "", "'@x"})}));
     }
 

@@ -9,12 +9,14 @@
 #include "test_registry.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -276,6 +278,56 @@ class TestFrmScanRate : public QObject {
         Save();
         QVERIFY(
             StoredDefaults().contains(QStringLiteral("\"Text Display type\",%1\r\n").arg(index).toLatin1()));
+    }
+
+    // Clicking Save straight from a box holding no item: Save's own check, nothing stored.
+    void saveRefusesADisplayTypeMatchingNoItem_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::newRow("text display type") << "Combo2";
+        QTest::newRow("angular display type") << "Combo3";
+    }
+    void saveRefusesADisplayTypeMatchingNoItem()
+    {
+        QFETCH(QString, box);
+        m_main = std::make_unique<frmMain>();
+        m_host->shown.clear();
+        QSignalSpy saved(m_main.get(), &frmMain::setupSaved);
+        Open();
+        m_dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_dialog.get()));
+        auto* combo = m_dialog->findChild<QComboBox*>(box);
+        combo->lineEdit()->setFocus();
+        combo->lineEdit()->clear();
+        QTest::keyClicks(combo->lineEdit(), QStringLiteral("7 Display"));
+        m_dialog->Text1->setText(QStringLiteral("9"));
+        m_dialog->Command2->setFocus(); // where the mouse press puts it
+        Save();
+        QCOMPARE(m_host->texts(), QStringList{"Please select a display type"});
+        QCOMPARE(StoredDefaults(), QByteArray("<missing>"));
+        QCOMPARE(Shared.ScanRate, int16_t(5));
+        QVERIFY(combo->hasFocus());
+        QCOMPARE(saved.size(), 0);
+        combo->setEditText(QStringLiteral("2 Display"));
+        Save();
+        QCOMPARE(Shared.ScanRate, int16_t(9));
+        QCOMPARE(saved.size(), 1); // an open chart display follows the saved channel
+    }
+
+    // Opens whole on a 1280x800 screen; enlarged, its boxes keep their width and their place
+    // under the title.
+    void fitsTheScreenAndKeepsItsProportions()
+    {
+        Open();
+        const QSize natural = m_dialog->size();
+        QVERIFY(natural.width() <= 1280 && natural.height() <= 760);
+        const int boxWidth = m_dialog->Text1->width();
+        const int underTitle = m_dialog->Text1->y() - m_dialog->Label4->geometry().bottom();
+        m_dialog->resize(natural * 2);
+        QTRY_COMPARE(m_dialog->size(), natural * 2);
+        QCOMPARE(m_dialog->Text1->width(), boxWidth);
+        QCOMPARE(m_dialog->Text1->y() - m_dialog->Label4->geometry().bottom(), underTitle);
+        QVERIFY(m_dialog->Command2->geometry().bottom() > m_dialog->height() - 40); // buttons at the foot
     }
 
     void exitFitsScanRate_data()

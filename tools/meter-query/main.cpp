@@ -5,17 +5,21 @@
 //   meter-query DATAFILE --from DATE --to DATE [--time HH:MM-HH:MM] --channels LIST
 //               [--report FILE] [--xlsx FILE] [--csv FILE]
 //
-// Standard output: the statement text, then "Record No. N". Exit codes: 0 done; 1 no record
-// matched; 2 bad arguments (one line on standard error names what is wrong); 3 an output file
-// could not be written or the engine failed otherwise.
+// Standard output: the statement text, then "Record No. N"; records left out for an unreadable
+// date or time are counted in one line on standard error. Each output is written whole or not at
+// all; an output that names the data file, or any existing database, is refused before the query.
+// Exit codes (HelpText): one line on standard error per failure.
 #include "datafile/data_file.h"
 #include "platform/host_services.h"
+#include "query/output_file.h"
 #include "query/query_statement.h"
 #include "query/report_writer.h"
 #include "query/spreadsheet_export.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTextStream>
 #include <cstdio>
@@ -48,6 +52,53 @@ QList<int> ReadChannels(const QString& list, QString* bad)
     return channels;
 }
 
+const char* const HelpText = R"(Query a data file; write the report, a workbook or CSV.
+
+Dates (--from, --to): yyyy-mm-dd, yyyy/m/d, or the system's short date form;
+the year is 1 or later. --time takes hh:mm-hh:mm (hh 0-23, mm 0-59) and keeps
+that window of every day. --channels lists channel numbers 1 to 16, separated
+by commas, each at most the data file's channel count (8, 12 or 16).
+
+Outputs are written whole or not at all. An output may not be the data file
+or any other existing database. When one output fails, the others are still
+written.
+
+Exit codes:
+  0  done
+  1  no record matched
+  2  bad arguments or not a data file (nothing is written)
+  3  the query failed (data file in use, engine error) or an output could not
+     be written (the others were))";
+
+struct Output {
+    QString option;
+    QString path;
+};
+
+// Refuses an output that would replace the data file or another database, or one named twice.
+bool CheckOutputs(const QList<Output>& outputs, const QString& dataFile, QString* error)
+{
+    for (int i = 0; i < outputs.size(); ++i) {
+        const Output& o = outputs[i];
+        if (SameFile(o.path, dataFile) || IsSqliteDatabase(o.path)) {
+            *error = QStringLiteral("--%1 \"%2\" is %3: it is not overwritten")
+                         .arg(o.option, o.path,
+                              SameFile(o.path, dataFile) ? QStringLiteral("the data file")
+                                                         : QStringLiteral("a database"));
+            return false;
+        }
+        for (int j = 0; j < i; ++j) {
+            const QFileInfo a(o.path), b(outputs[j].path);
+            if (SameFile(o.path, outputs[j].path) ||
+                QDir::cleanPath(a.absoluteFilePath()) == QDir::cleanPath(b.absoluteFilePath())) {
+                *error = QStringLiteral("--%1 and --%2 name the same file").arg(outputs[j].option, o.option);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -55,8 +106,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("meter-query"));
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Query a data file; write the report, a workbook or CSV."));
+    parser.setApplicationDescription(QString::fromUtf8(HelpText));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("DATAFILE"), QStringLiteral("the data file (.mdb)"));
     const QCommandLineOption from(QStringLiteral("from"), QStringLiteral("first date"),
@@ -87,9 +137,11 @@ int main(int argc, char** argv)
     QuerySpec spec;
     spec.startDate = parser.value(from);
     spec.endDate = parser.value(to);
-    for (const QString& date : {spec.startDate, spec.endDate})
-        if (!ReadDate(date).isValid())
+    for (const QString& date : {spec.startDate, spec.endDate}) {
+        const QDate day = ReadDate(date);
+        if (!day.isValid() || day.year() < 1)
             return Complain(QStringLiteral("\"%1\" is not a date").arg(date), BadArguments);
+    }
     if (parser.isSet(time)) {
         static const QRegularExpression window(
             QStringLiteral("^\\s*(\\d{1,2}:\\d{2})\\s*-\\s*(\\d{1,2}:\\d{2})\\s*$"));
@@ -107,7 +159,17 @@ int main(int argc, char** argv)
         return Complain(QStringLiteral("\"%1\" is not a channel 1 to 16").arg(bad), BadArguments);
 
     const QString dataFile = files.first();
+    QList<Output> outputs;
+    for (const auto* option : {&report, &xlsx, &csv})
+        if (parser.isSet(*option))
+            outputs.append({option->names().first(), parser.value(*option)});
     QString error;
+    if (QFileInfo(dataFile).isDir())
+        return Complain(QStringLiteral("\"%1\" is a folder, not a data file").arg(dataFile), BadArguments);
+    if (!CheckOutputs(outputs, dataFile, &error))
+        return Complain(error, BadArguments);
+    if (FileExists(dataFile) && DataFileInUse(dataFile, &error))
+        return Complain(error, Failed);
     const int fields = CountTableFields(dataFile, QStringLiteral("DataRecord"), &error);
     if (fields < 0)
         return Complain(error, BadArguments);
@@ -131,13 +193,17 @@ int main(int argc, char** argv)
         return Complain(error, NoRecord);
     if (status == QueryStatus::Failed)
         return Complain(error, Failed);
+    if (result.skippedRows() > 0)
+        Complain(SkippedText(result), Done);
 
-    if (parser.isSet(report) &&
-        !WriteReport(result, ReportLongDate(Host().now().date()), parser.value(report), &error))
-        return Complain(error, Failed);
-    if (parser.isSet(xlsx) && !WriteWorkbook(result, parser.value(xlsx), &error))
-        return Complain(error, Failed);
-    if (parser.isSet(csv) && !WriteCsv(result, parser.value(csv), &error))
-        return Complain(error, Failed);
-    return Done;
+    int code = Done;
+    for (const Output& o : outputs) {
+        const bool written = o.option == report.names().first()
+                                 ? WriteReport(result, ReportLongDate(Host().now().date()), o.path, &error)
+                             : o.option == xlsx.names().first() ? WriteWorkbook(result, o.path, &error)
+                                                                : WriteCsv(result, o.path, &error);
+        if (!written)
+            code = Complain(QStringLiteral("--%1 not written: %2").arg(o.option, error), Failed);
+    }
+    return code;
 }

@@ -1,6 +1,7 @@
 // meter-record: records the meter's readings into a data file without a window, for running as a
 // service. Exit codes: 0 stopped by SIGTERM or SIGINT, 1 recording could not start (data file in
-// use or unusable), 2 bad arguments or configuration, 3 data file full.
+// use or unusable) or the data file was damaged while recording, 2 bad arguments or
+// configuration, 3 data file full.
 // Environment: VARNIK_WATCHDOG_MS (100..600000) shortens or lengthens the 15 s silence limit, for
 // tests.
 #include "core/config_files.h"
@@ -95,6 +96,12 @@ int main(int argc, char** argv)
     Shared.BaudRate = options.baud ? *options.baud : StoredBaudRate();
     if (!options.dataFile.isEmpty())
         Shared.DataFileName = options.dataFile;
+    // default.txt is edited by hand too: its name must stay in the data folder as --data-file's.
+    if (const QString refusal = DataFolderNameRefusal(Shared.DataFileName); !refusal.isEmpty())
+        return Usage(refusal);
+    if (options.rotate && meterrecord::NextDataFileName(Shared.DataFileName).isEmpty())
+        return Usage(QStringLiteral("--rotate: the data file \"%1\" has no next number to go on in")
+                         .arg(Shared.DataFileName));
     if (options.scanRate)
         Shared.ScanRate = int16_t(*options.scanRate);
     if (Shared.MaxRecords < 1)

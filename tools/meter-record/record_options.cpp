@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
+#include <limits>
 
 namespace meterrecord {
 
@@ -24,8 +25,8 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
         "live display is open: one row every scan rate seconds, up to the row limit. Configuration "
         "from the data folder (default.txt, display.dat, unit2.dat) and the settings store (Ports, "
         "BaudRate). Ends cleanly on SIGTERM or SIGINT (exit 0); exit 1 when recording cannot start "
-        "(data file in use or unusable), 2 on bad arguments or configuration, 3 when the data file is "
-        "full.");
+        "(data file in use, unusable or not a data file) or the data file is damaged while recording, "
+        "2 on bad arguments or configuration, 3 when the data file is full.");
     parser.addOption(QCommandLineOption({"h", "help"}, "Show this help."));
     const auto valued = [](const char* name, const char* text, const char* value) {
         return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(text),
@@ -124,8 +125,12 @@ QString NextDataFileName(const QString& name)
     static const QRegularExpression numbered(QStringLiteral("^(.*)_(\\d{3,})$"));
     int number = 2;
     if (const QRegularExpressionMatch m = numbered.match(stem); m.hasMatch()) {
+        bool ok = false;
+        const qint64 current = m.captured(2).toLongLong(&ok);
+        if (!ok || current >= std::numeric_limits<int>::max())
+            return {};
         stem = m.captured(1);
-        number = m.captured(2).toInt() + 1;
+        number = int(current) + 1;
     }
     return QStringLiteral("%1_%2%3").arg(stem).arg(number, 3, 10, QLatin1Char('0')).arg(Ending);
 }

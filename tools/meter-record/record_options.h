@@ -32,7 +32,7 @@ struct ParsedOptions {
 ParsedOptions ParseRecordOptions(const QStringList& arguments);
 
 // The name of the data file that follows `name` when it is full: Data1.mdb -> Data1_002.mdb,
-// Data1_002.mdb -> Data1_003.mdb.
+// Data1_002.mdb -> Data1_003.mdb. Empty when the number cannot grow (2147483647 and beyond).
 QString NextDataFileName(const QString& name);
 
 } // namespace meterrecord

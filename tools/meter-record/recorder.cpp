@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QUrl>
 #include <algorithm>
 #include <cstdio>
 
@@ -26,15 +25,6 @@ void Print(std::FILE* stream, const QString& text)
 QString Shown(const QString& path)
 {
     return QDir::toNativeSeparators(path);
-}
-
-// The central database as a log may show it: a URI without its password; a key=value string not
-// at all, since it may hold one anywhere.
-QString ShownUrl(const QString& url)
-{
-    const QUrl uri(url);
-    return uri.scheme().startsWith(QLatin1String("postgres")) ? uri.toString(QUrl::RemovePassword)
-                                                              : QStringLiteral("the configured database");
 }
 
 // Sending and up to date alternate with every row; a log line is due only when the phase changes.
@@ -123,12 +113,16 @@ void Recorder::Stop(const QString& why)
     if (m_port->PortOpen())
         m_port->SetPortOpen(false);
     m_scan.Events.Stop(why);
-    if (m_running)
-        Say(QStringLiteral("stopped (%1): %2 rows recorded in this run; %3 holds %4 rows")
+    if (m_running) {
+        QString error;
+        const qint64 rows = m_data.RowCount(&error);
+        const QString file = QFileInfo(m_data.DatabaseName()).fileName();
+        Say(QStringLiteral("stopped (%1): %2 rows recorded in this run; %3")
                 .arg(why)
                 .arg(m_rowsThisRun)
-                .arg(QFileInfo(m_data.DatabaseName()).fileName())
-                .arg(m_data.RowCount()));
+                .arg(rows >= 0 ? QStringLiteral("%1 holds %2 rows").arg(file).arg(rows)
+                               : QStringLiteral("the rows of %1 cannot be counted: %2").arg(file, error)));
+    }
     m_running = false;
     m_data.Unbind();
     if (m_forward)
@@ -196,7 +190,7 @@ bool Recorder::MoveOnFromFullFile()
     do {
         name = NextDataFileName(name);
         QString error;
-        if (!UseFile(name, channels, &error)) {
+        if (name.isEmpty() || !UseFile(name, channels, &error)) {
             Complain(QStringLiteral("The data file \"%1\" is full and recording cannot go on in %2: %3")
                          .arg(full, name, error));
             return false;
@@ -244,6 +238,16 @@ void Recorder::Tick()
             HandleFull();
         break;
     case ScanCycle::Tick::Failed:
+        if (m_data.IsDamaged()) {
+            // A damaged file stays damaged: retrying would only log the same failure forever.
+            Complain(QStringLiteral("The data file \"%1\" is damaged and cannot take more rows (%2): "
+                                    "recording ends. Record into another file (--data-file); copy "
+                                    "the rows that can still be read from this one with sqlite3's .recover.")
+                         .arg(Shown(m_data.DatabaseName()), m_scan.LastError()));
+            Stop(QStringLiteral("data file damaged"));
+            emit finished(1);
+            break;
+        }
         // The tick counted a row it could not write; the file's own count is what holds.
         if (const qint64 rows = m_data.RowCount(); rows >= 0)
             Shared.RecordCount = int32_t(std::min<qint64>(rows, Shared.MaxRecords));

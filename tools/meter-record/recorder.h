@@ -35,14 +35,16 @@ class Recorder : public QObject {
     ~Recorder() override;
 
     // -1 when recording runs; otherwise the exit code (1: the data file cannot be used, 3: full),
-    // after a line saying why.
+    // after a line saying why. A row that cannot be written (disk full, file locked) is retried
+    // at the next scan, with one line when rows start failing and one when they go in again; a
+    // damaged data file ends recording with finished(1).
     int Start();
     void Stop(const QString& why);
 
     SerialLink& Link() { return m_link; }
 
   signals:
-    // Recording ended by itself (the data file is full and not rotated): the exit code.
+    // Recording ended by itself (the data file is full and not rotated, or damaged): the exit code.
     void finished(int exitCode);
 
   private:

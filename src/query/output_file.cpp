@@ -1,0 +1,92 @@
+#include "query/output_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+// A pipe, a terminal or a descriptor named as a file (/dev/stdout, /dev/fd/3): written in place,
+// since renaming a file over it would replace what it stands for.
+bool IsStream(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString absolute = info.absoluteFilePath();
+    return (info.exists() && !info.isFile() && !info.isDir()) ||
+           absolute.startsWith(QLatin1String("/dev/")) || absolute.startsWith(QLatin1String("/proc/"));
+}
+
+// The descriptor a path such as /dev/stdout or /dev/fd/3 names, else -1: writing through the
+// descriptor itself keeps its place in the file it shares with the program's other output.
+int Descriptor(const QString& path)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    if (absolute == QLatin1String("/dev/stdout"))
+        return 1;
+    if (absolute == QLatin1String("/dev/stderr"))
+        return 2;
+    for (const QLatin1String prefix : {QLatin1String("/dev/fd/"), QLatin1String("/proc/self/fd/")}) {
+        bool ok = false;
+        const int fd = absolute.startsWith(prefix) ? absolute.mid(prefix.size()).toInt(&ok) : -1;
+        if (ok && fd >= 0)
+            return fd;
+    }
+    return -1;
+}
+
+} // namespace
+
+bool SaveOutput(const QString& path, const QString& what,
+                const std::function<bool(QIODevice& out, QString* error)>& write, QString* error)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    if (IsSqliteDatabase(path)) {
+        *error = QStringLiteral("The %1 \"%2\" is not written: that file is a database.").arg(what, shown);
+        return false;
+    }
+    if (IsStream(path)) {
+        QFile stream(path);
+        const int fd = Descriptor(path);
+        const bool opened = fd >= 0 ? stream.open(fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle)
+                                    : stream.open(QIODevice::WriteOnly | QIODevice::Append);
+        if (!opened) {
+            *error =
+                QStringLiteral("The %1 \"%2\" cannot be written: %3").arg(what, shown, stream.errorString());
+            return false;
+        }
+        return write(stream, error) && stream.flush();
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = QStringLiteral("The %1 \"%2\" cannot be written: %3").arg(what, shown, file.errorString());
+        return false;
+    }
+    if (!write(file, error)) {
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        *error = QStringLiteral("The %1 \"%2\" cannot be written: %3").arg(what, shown, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool IsSqliteDatabase(const QString& path)
+{
+    static const QByteArray header("SQLite format 3", 16); // with its closing zero byte
+    QFile file(path);
+    return !IsStream(path) && QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly) &&
+           file.read(header.size()) == header;
+}
+
+bool SameFile(const QString& a, const QString& b)
+{
+    std::error_code failed;
+    return std::filesystem::equivalent(std::filesystem::path(a.toStdU16String()),
+                                       std::filesystem::path(b.toStdU16String()), failed) &&
+           !failed;
+}
