@@ -3,8 +3,8 @@
 // value the column takes goes as NULL (\N), so that one bad cell never holds back a batch.
 #include <QByteArray>
 #include <QDate>
-#include <QTime>
 #include <QString>
+#include <QTime>
 #include <QVariant>
 #include <optional>
 

@@ -78,8 +78,9 @@ bool LocalEvents::ReadAbove(qint64 after, int limit, QByteArray* out, qint64* la
     } else {
         sqlite3_busy_timeout(db, 2000);
         bool present = false;
-        if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'EventLog' "
-                                   "COLLATE NOCASE",
+        if (sqlite3_prepare_v2(db,
+                               "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'EventLog' "
+                               "COLLATE NOCASE",
                                -1, &stmt, nullptr) == SQLITE_OK) {
             const int step = sqlite3_step(stmt);
             present = step == SQLITE_ROW;
