@@ -99,8 +99,8 @@ void Translation(FuzzInput& in)
 
 void Numbers(FuzzInput& in)
 {
-    const int32_t a = in.value<int32_t>();
-    const int32_t b = in.value<int32_t>();
+    const qint64 a = in.value<qint64>();
+    const qint64 b = in.value<qint64>();
     const double raw = in.value<double>();
     const QString text = QString::fromUtf8(in.rest());
     const qint64 min = std::min(a, b), max = std::max(a, b);
