@@ -78,6 +78,15 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     m_scan = std::make_unique<ScanCycle>(*Data1);
     m_scan->CheckLink = [this] { m_link->CheckLink(); };
     m_link->OnDeclined = [this] { CloseProgram(); };
+    m_link->OnLinkState = [this](bool restored, const QString& why) {
+        restored ? m_scan->Events.LinkRestored() : m_scan->Events.LinkLost(why);
+    };
+    // Shown after the tick that met the problem, not inside it.
+    m_scan->Events.OnProblem = [this](const QString& problem) {
+        QTimer::singleShot(0, this, [problem] {
+            Host().message(problem, HostServices::Ok, HostServices::Icon::Warning);
+        });
+    };
     connect(Timer1, &QTimer::timeout, this, [this] {
         const auto recorded = Shared.RecordCount;
         if (m_scan->Timer1_Timer() == ScanCycle::Tick::Failed && Data1->IsDamaged())
@@ -192,6 +201,7 @@ void frmMain::buildMenus()
     mnuQuery = item(mnuReport, QStringLiteral("mnuQuery"), QStringLiteral("Data Query"), WindowId::Select);
     mnuQuery_16 =
         item(mnuReport, QStringLiteral("mnuQuery_16"), QStringLiteral("Data Query 16"), WindowId::Select16);
+    mnuEventLog = item(mnuReport, QStringLiteral("mnuEventLog"), QStringLiteral("Event Log"), WindowId::EventLog);
 
     mnuHelp = menu(QStringLiteral("mnuHelp"), QStringLiteral("About(&H)"));
     mnuHelpAbout = item(mnuHelp, QStringLiteral("mnuHelpAbout"), QStringLiteral("About "), WindowId::About);
@@ -205,6 +215,7 @@ void frmMain::updateMenus()
         {mnuChart, WindowId::ChartDisp},      {mnuAngular2, WindowId::AngularDisp},
         {mnuTextDisplay, WindowId::TextDisp}, {mnuQuery, WindowId::Select},
         {mnuQuery_16, WindowId::Select16},    {mnuHelpAbout, WindowId::About},
+        {mnuEventLog, WindowId::EventLog},
     };
     for (const auto& [action, id] : items)
         action->setEnabled(Windows().Exists(id));
@@ -317,6 +328,9 @@ void frmMain::stopDamagedRecording()
 
 bool frmMain::BindDataFile(QString* error)
 {
+    const QString next = QFileInfo(DataPath(Shared.DataFileName)).canonicalFilePath();
+    if (Data1->IsBound() && next != QFileInfo(Data1->DatabaseName()).canonicalFilePath())
+        m_scan->Events.Stop(QStringLiteral("another data file chosen"));
     // Bind leaves the current binding alone when the new file is not a data file.
     if (!Data1->Bind(DataPath(Shared.DataFileName), error)) {
         if (!Data1->IsBound())
@@ -483,6 +497,21 @@ void frmMain::savePlacement()
     Host().setSetting(SettingsGroup, QStringLiteral("MainHeight"), QString::number(twips.height));
 }
 
+bool frmMain::AddNote(const QString& text, QString* error)
+{
+    if (!Data1->IsBound()) {
+        const QString path = DataPath(Shared.DataFileName);
+        *error = FileExists(path) && !QFileInfo(path).isWritable()
+                     ? QStringLiteral("The data file %1 is read-only: the note cannot be added to it.")
+                           .arg(QDir::toNativeSeparators(path))
+                     : QStringLiteral("The data file %1 is not open for recording in this program (see the "
+                                      "status bar): the note cannot be added to it.")
+                           .arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    return m_scan->Events.Note(text, error);
+}
+
 void frmMain::CloseProgram()
 {
     if (m_closing)
@@ -495,6 +524,7 @@ void frmMain::CloseProgram()
     if (Windows().IsOpen(WindowId::NewDB))
         Windows().Close(WindowId::NewDB);
     Timer1->stop();
+    m_scan->Events.Stop(QStringLiteral("exit"), true);
     QString error;
     if (!SaveDefaults(&error))
         Host().message(error, HostServices::Ok, HostServices::Icon::Critical);

@@ -62,6 +62,9 @@ class frmMain : public QMainWindow {
     QString ForwardOutageText() const;
     // Tells the open displays that the data file changed (they re-select their pages).
     void AnnounceNewDataFile();
+    // Writes a note into the event log of the current data file (Report > Event Log); false with a
+    // message naming the file when there is none, it is read-only or it cannot be written.
+    bool AddNote(const QString& text, QString* error);
     // The closing procedure; runs once, later calls and the close that follows do nothing more.
     void CloseProgram();
     // True from the start of the closing procedure on.
@@ -134,6 +137,7 @@ class frmMain : public QMainWindow {
     QMenu* mnuReport = nullptr;
     QAction* mnuQuery = nullptr;
     QAction* mnuQuery_16 = nullptr;
+    QAction* mnuEventLog = nullptr;
     QMenu* mnuHelp = nullptr;
     QAction* mnuHelpAbout = nullptr;
 

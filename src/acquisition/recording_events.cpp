@@ -50,7 +50,7 @@ QString RecordingEvents::StartText() const
 
 void RecordingEvents::Start()
 {
-    if (!m_data.IsBound() || m_state == State::Running)
+    if (!m_data.IsBound() || m_state == State::Running || m_state == State::Closed)
         return;
     m_state = State::Running;
     m_endedPath.clear();
@@ -73,9 +73,11 @@ bool RecordingEvents::EnsureRunning()
     return m_state == State::Running;
 }
 
-void RecordingEvents::Stop(const QString& why)
+void RecordingEvents::Stop(const QString& why, bool final)
 {
     End(why, State::Idle);
+    if (final)
+        m_state = State::Closed;
 }
 
 void RecordingEvents::End(const QString& why, State next)
@@ -125,8 +127,9 @@ void RecordingEvents::PauseState(bool paused, const QString& why)
     m_pausedKnown = true;
     if (!changed || m_state != State::Running)
         return;
-    const QString text = !why.isEmpty() ? why : paused ? QStringLiteral("recording paused")
-                                                       : QStringLiteral("recording resumed");
+    const QString text = !why.isEmpty() ? why
+                         : paused       ? QStringLiteral("recording paused")
+                                        : QStringLiteral("recording resumed");
     Log(LoggedEvent::At(Host().now(), paused ? EventKind::Paused : EventKind::Resumed, text));
 }
 
@@ -232,18 +235,20 @@ bool RecordingEvents::Flush()
             return false;
         }
         if (created && m_wroteAny)
-            Problem(QStringLiteral("The event log of the data file \"%1\" was removed by another program while "
-                                   "recording; a new one was made, and the events written before are gone.")
-                        .arg(QDir::toNativeSeparators(m_data.DatabaseName())));
+            Problem(
+                QStringLiteral("The event log of the data file \"%1\" was removed by another program while "
+                               "recording; a new one was made, and the events written before are gone.")
+                    .arg(QDir::toNativeSeparators(m_data.DatabaseName())));
         m_wroteAny = true;
         m_lastProblem.clear();
         m_pending.removeFirst();
     }
     if (m_dropped > 0) {
-        Problem(QStringLiteral("%1 event(s) could not be written into the event log of \"%2\" in time and are "
-                               "lost.")
-                    .arg(m_dropped)
-                    .arg(QDir::toNativeSeparators(m_data.DatabaseName())));
+        Problem(
+            QStringLiteral("%1 event(s) could not be written into the event log of \"%2\" in time and are "
+                           "lost.")
+                .arg(m_dropped)
+                .arg(QDir::toNativeSeparators(m_data.DatabaseName())));
         m_dropped = 0;
     }
     return true;

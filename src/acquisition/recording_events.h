@@ -48,7 +48,9 @@ class RecordingEvents {
     std::function<bool(const LoggedEvent&, QString* error, bool* created)> Write;
 
     void Start();
-    void Stop(const QString& why);
+    // Stops with the reason. After a final stop (the program or meter-record ends) nothing more is
+    // logged, whatever ticks or events still come.
+    void Stop(const QString& why, bool final = false);
     bool Running() const { return m_state == State::Running; }
 
     void LinkLost(const QString& why);
@@ -69,7 +71,7 @@ class RecordingEvents {
     int Pending() const { return int(m_pending.size()); }
 
   private:
-    enum class State { Idle, Running, Ended };
+    enum class State { Idle, Running, Ended, Closed };
     enum class Alarm { Normal, High, Low };
 
     bool EnsureRunning();

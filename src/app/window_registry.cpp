@@ -7,6 +7,7 @@
 #include "displays/frmChartDisp.h"
 #include "displays/frmTextDisp.h"
 #include "setup/frmScanRate.h"
+#include "query/frmEventLog.h"
 #include "query/frmSelect.h"
 #include "query/frmSelect_16.h"
 
@@ -38,6 +39,7 @@ bool AppWindowRegistry::Exists(WindowId id) const
     case WindowId::ChartDisp:
     case WindowId::Select:
     case WindowId::Select16:
+    case WindowId::EventLog:
         return true;
     }
     return false;
@@ -67,6 +69,9 @@ QWidget* AppWindowRegistry::create(WindowId id)
         break;
     case WindowId::Select:
         w = new frmSelect;
+        break;
+    case WindowId::EventLog:
+        w = new frmEventLog;
         break;
     case WindowId::Select16:
         w = new frmSelect_16;

@@ -14,8 +14,8 @@
 namespace {
 
 const QString Table = QStringLiteral("EventLog");
-const QStringList Columns{QStringLiteral("id"),   QStringLiteral("date"),    QStringLiteral("time"),
-                          QStringLiteral("utc"),  QStringLiteral("kind"),    QStringLiteral("channel"),
+const QStringList Columns{QStringLiteral("id"),    QStringLiteral("date"), QStringLiteral("time"),
+                          QStringLiteral("utc"),   QStringLiteral("kind"), QStringLiteral("channel"),
                           QStringLiteral("value"), QStringLiteral("text")};
 
 QString Shown(const QString& path)
@@ -172,8 +172,9 @@ bool AppendEvent(DataFile& data, const LoggedEvent& event, QString* error, bool*
             failure = query.lastError();
         }
         if (ok) {
-            query.prepare(QStringLiteral("INSERT INTO EventLog (\"date\", \"time\", utc, kind, channel, value, "
-                                         "text) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+            query.prepare(
+                QStringLiteral("INSERT INTO EventLog (\"date\", \"time\", utc, kind, channel, value, "
+                               "text) VALUES (?, ?, ?, ?, ?, ?, ?)"));
             query.addBindValue(event.date.toString(Qt::ISODate));
             query.addBindValue(event.time.toString(QStringLiteral("HH:mm:ss")));
             query.addBindValue(event.UtcText());
@@ -214,8 +215,8 @@ bool ReadEvents(const QString& path, const EventFilter& filter, QList<LoggedEven
     if (sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
         sqlite3_busy_timeout(db, 2000);
         QList<std::pair<QString, int>> columns;
-        if (sqlite3_prepare_v2(db, "SELECT name, pk FROM pragma_table_info('EventLog')", -1, &stmt, nullptr) ==
-            SQLITE_OK) {
+        if (sqlite3_prepare_v2(db, "SELECT name, pk FROM pragma_table_info('EventLog')", -1, &stmt,
+                               nullptr) == SQLITE_OK) {
             while (sqlite3_step(stmt) == SQLITE_ROW)
                 columns.append({ColumnText(stmt, 0), sqlite3_column_int(stmt, 1)});
         }
@@ -252,8 +253,9 @@ bool ReadEvents(const QString& path, const EventFilter& filter, QList<LoggedEven
     if (!damage.isEmpty())
         return events->clear(), Fail(error, DamagedText(path, damage).arg(QStringLiteral("read")));
     if (!failure.isEmpty())
-        return events->clear(), Fail(error, QStringLiteral("Cannot read the event log of the data file \"%1\": %2")
-                                                .arg(Shown(path), failure));
+        return events->clear(),
+               Fail(error, QStringLiteral("Cannot read the event log of the data file \"%1\": %2")
+                               .arg(Shown(path), failure));
     return true;
 }
 

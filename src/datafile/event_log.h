@@ -65,8 +65,7 @@ struct LoggedEvent {
 // Appends one event to the file bound to `data`, making EventLog first when the file lacks it
 // (*created then true). False with *error naming the file when nothing is bound, the table is not
 // an event log, or the engine refuses (disk full, locked, I/O error): the event is then not stored.
-bool AppendEvent(DataFile& data, const LoggedEvent& event, QString* error = nullptr,
-                 bool* created = nullptr);
+bool AppendEvent(DataFile& data, const LoggedEvent& event, QString* error = nullptr, bool* created = nullptr);
 
 // Which events to read: dates inclusive (a null date leaves that end open), kinds (empty: all).
 struct EventFilter {

@@ -5,7 +5,7 @@
 // Without an installed registry Windows() knows no windows: Show returns nullptr, Exists is false.
 #include <QWidget>
 
-enum class WindowId { Main, TextDisp, AngularDisp, ChartDisp, NewDB, ScanRate, Select, Select16, About };
+enum class WindowId { Main, TextDisp, AngularDisp, ChartDisp, NewDB, ScanRate, Select, Select16, EventLog, About };
 
 class WindowRegistry {
   public:

@@ -103,7 +103,11 @@ void frmSelect::Command2_Click()
         if (Check2[i]->isChecked())
             channels.append(i + 1);
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const QStringList missing = Chart2D1->AddSeries(Result(), channels);
+    QStringList missing = Chart2D1->AddSeries(Result(), channels);
+    QString eventError;
+    Chart2D1->ShowEvents(QueriedEvents(&eventError));
+    if (!eventError.isEmpty())
+        missing << eventError;
     QApplication::restoreOverrideCursor();
     Shared.ChartShown = true;
     if (!missing.isEmpty())

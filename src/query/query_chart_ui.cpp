@@ -77,6 +77,8 @@ QueryChart::QueryChart(QWidget* parent) : QFrame(parent)
     m_chart->addAxis(m_y, Qt::AlignLeft);
     m_chart->addAxis(m_y2, Qt::AlignRight);
     connect(m_y, &QValueAxis::rangeChanged, m_y2, &QValueAxis::setRange);
+    // Gaps are shaded over the whole Y range, whatever it becomes.
+    connect(m_y, &QValueAxis::rangeChanged, this, &QueryChart::DrawEvents);
     const QDateTime now = QDateTime::currentDateTime();
     m_x->setRange(now.addSecs(-3600), now);
     m_y->setRange(0, 100);
@@ -149,6 +151,8 @@ void QueryChart::FitAxes()
 {
     double xMin = qInf(), xMax = -qInf(), yMin = qInf(), yMax = -qInf();
     for (QAbstractSeries* s : m_chart->series()) {
+        if (IsEventSeries(s))
+            continue;
         for (const QPointF& p : static_cast<QLineSeries*>(s)->points()) {
             xMin = std::min(xMin, p.x());
             xMax = std::max(xMax, p.x());
@@ -174,6 +178,8 @@ void QueryChart::ClearSeries()
         m_chart->removeSeries(all[i]);
         delete all[i];
     }
+    m_eventSeries.clear();
+    m_events = {};
     m_chart->legend()->hide();
 }
 
@@ -181,7 +187,8 @@ QStringList QueryChart::SeriesNames() const
 {
     QStringList names;
     for (QAbstractSeries* s : m_chart->series())
-        names << s->name();
+        if (!IsEventSeries(s))
+            names << s->name();
     return names;
 }
 

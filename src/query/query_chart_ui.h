@@ -6,12 +6,14 @@
 // Each channel has its own line colour (ChannelColour), the same in every query. The legend shows
 // while there are series; a title without text is hidden.
 // The window owns the ChartShown flag; this widget only holds the series.
+#include "query/event_spans.h"
 #include "query/query_result.h"
 
 #include <QColor>
 #include <QFrame>
 #include <QPointF>
 
+class QAbstractSeries;
 class QChart;
 class QChartView;
 class QDateTimeAxis;
@@ -59,8 +61,19 @@ class QueryChart : public QFrame {
     // Draws the whole chart, titles included, scaled into `target` (a printer's page).
     void Paint(QPainter* painter, const QRectF& target);
 
+    // The event log over the charted range (events oldest first; chart_events_ui.cpp): each gap
+    // shaded over the whole Y range, notes and alarm changes marked on the time axis, one legend
+    // entry per kind shown. Call after AddSeries; ClearSeries removes them too.
+    void ShowEvents(const QList<LoggedEvent>& events);
+    // The legend entries of the events shown, in order.
+    QStringList EventLegend() const;
+    // What is drawn of the events.
+    const ChartEvents& ShownEvents() const { return m_events; }
+
   private:
     void FitAxes();
+    void DrawEvents();
+    bool IsEventSeries(const QAbstractSeries* series) const;
 
     QLabel* m_header = nullptr;
     QLabel* m_footer = nullptr;
@@ -70,4 +83,6 @@ class QueryChart : public QFrame {
     QValueAxis* m_y = nullptr;
     QValueAxis* m_y2 = nullptr;
     bool m_yFixed = false;
+    ChartEvents m_events;
+    QList<QAbstractSeries*> m_eventSeries;
 };

@@ -4,6 +4,7 @@
 #include "core/shared_state.h"
 #include "platform/center_form_ui.h"
 #include "platform/host_services.h"
+#include "query/events_sheet.h"
 #include "query/query_statement.h"
 #include "query/spreadsheet_export.h"
 
@@ -263,6 +264,9 @@ bool QueryWindow::Command1_Click()
         QueryErr = true;
         return false;
     }
+    m_queriedFile = QDir::fromNativeSeparators(Label6->text());
+    m_queriedFrom = ReadDate(spec.startDate);
+    m_queriedTo = ReadDate(spec.endDate);
     const QString count = QString::number(result.rowCount());
     ShowResult(std::move(result), count);
     SizeColumns();
@@ -282,15 +286,25 @@ void QueryWindow::SizeColumns()
         DBGrid1->setColumnWidth(i, std::max(1, int(columnTwips / twipsPerPixel)));
 }
 
+QList<LoggedEvent> QueryWindow::QueriedEvents(QString* error) const
+{
+    QList<LoggedEvent> events;
+    if (!m_queriedFile.isEmpty())
+        EventsForSheet(m_queriedFile, m_queriedFrom, m_queriedTo, &events, error);
+    return events;
+}
+
 void QueryWindow::cmdExportToExcel_Click()
 {
     QString error;
+    QString eventError;
     QString path;
     {
         Hourglass busy;
+        const QList<LoggedEvent> events = QueriedEvents(&eventError);
         // The data folder, beside the report: a temporary folder would be emptied by a reboot.
         path = NewWorkbookPath(DataPath(QString()), Host().now(), &error);
-        if (!path.isEmpty() && !WriteWorkbook(Result(), path, &error)) {
+        if (!path.isEmpty() && !WriteWorkbook(Result(), path, &error, &events)) {
             QFile::remove(path);
             path.clear();
         }
@@ -299,6 +313,8 @@ void QueryWindow::cmdExportToExcel_Click()
         Host().message(error, HostServices::Ok);
         return;
     }
+    if (!eventError.isEmpty())
+        Host().message(eventError + QStringLiteral("\nThe workbook's sheet Events stays empty."), HostServices::Ok);
     const bool opened = Host().shellOpen(path);
     ShowOutputFile(QStringLiteral("Workbook"), path, opened);
     if (!opened)

@@ -10,6 +10,7 @@
 // included) and the choice of another data file empty the grid, the count and the statistics,
 // and disable Export and Show Chart until a query succeeds: nothing works on an earlier result.
 // After a report or an export, OutputFile names the file written until the next query runs.
+#include "datafile/event_log.h"
 #include "query/query_model.h"
 
 #include <QWidget>
@@ -63,6 +64,9 @@ class QueryWindow : public QWidget {
     const QueryResult& Result() const { return m_model->result(); }
     // Channels that are checked, from 1 up to the channel count.
     QList<int> CheckedChannels() const;
+    // The event log of the last successful query's data file over its date range, oldest first
+    // (the chart and the export show it); empty with *error when it cannot be read.
+    QList<LoggedEvent> QueriedEvents(QString* error) const;
 
   protected:
     QueryWindow(int boxes, int channelCount, QWidget* parent);
@@ -86,4 +90,7 @@ class QueryWindow : public QWidget {
     QueryResultModel* m_model = nullptr;
     QString m_recordSource;
     int m_channelCount = 8;
+    QString m_queriedFile;
+    QDate m_queriedFrom;
+    QDate m_queriedTo;
 };

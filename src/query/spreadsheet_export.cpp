@@ -1,5 +1,7 @@
 #include "query/spreadsheet_export.h"
 
+#include "core/number_format.h"
+#include "query/events_sheet.h"
 #include "query/output_file.h"
 
 #include <QDir>
@@ -30,7 +32,8 @@ QString CsvText(QString text)
 
 } // namespace
 
-bool WriteWorkbook(const QueryResult& result, const QString& path, QString* error)
+bool WriteWorkbook(const QueryResult& result, const QString& path, QString* error,
+                   const QList<LoggedEvent>* events)
 {
     if (result.rowCount() + 1 > int(LXW_ROW_MAX) || result.columnCount() > int(LXW_COL_MAX)) {
         *error = QStringLiteral("%1 records do not fit on one worksheet.").arg(result.rowCount());
@@ -86,6 +89,8 @@ bool WriteWorkbook(const QueryResult& result, const QString& path, QString* erro
             }
         }
     }
+    if (events)
+        AddEventsSheet(workbook, *events, dateFormat, timeFormat);
     const lxw_error closed = workbook_close(workbook);
     if (closed != LXW_NO_ERROR) {
         *error = QStringLiteral("The workbook \"%1\" cannot be written: %2")

@@ -13,11 +13,14 @@
 //
 // Both write the file whole or not at all and never over a database (output_file.h), and return
 // false with a description naming the file when it cannot be written.
+#include "datafile/event_log.h"
 #include "query/query_result.h"
 
 #include <QDateTime>
 
-bool WriteWorkbook(const QueryResult& result, const QString& path, QString* error);
+// With events, a second sheet "Events" holds them (events_sheet.h); the first sheet is the same.
+bool WriteWorkbook(const QueryResult& result, const QString& path, QString* error,
+                   const QList<LoggedEvent>* events = nullptr);
 bool WriteCsv(const QueryResult& result, const QString& path, QString* error);
 
 // A new, empty file for a workbook in `folder`, named after `when` ("Query-20261207-100000.xlsx",

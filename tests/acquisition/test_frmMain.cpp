@@ -105,8 +105,8 @@ class TestMainWindow : public QObject {
                                  << "Monitor(&M)" << QStringList{"mnuChart", "mnuAngular2", "mnuTextDisplay"}
                                  << QStringList{"Chart Display", "Angular  Display", "Text Display"};
         QTest::newRow("report") << "mnuReport"
-                                << "Report(&R)" << QStringList{"mnuQuery", "mnuQuery_16"}
-                                << QStringList{"Data Query", "Data Query 16"};
+                                << "Report(&R)" << QStringList{"mnuQuery", "mnuQuery_16", "mnuEventLog"}
+                                << QStringList{"Data Query", "Data Query 16", "Event Log"};
         QTest::newRow("about") << "mnuHelp"
                                << "About(&H)" << QStringList{"mnuHelpAbout"}
                                << QStringList{"About Datalogger.exe"};

@@ -17,7 +17,7 @@
 //   fail / heal     rows cannot be built (a reading with impossible decimals) / can again
 //   evfail / evheal the event log cannot be written (as on a full disk) / can again
 //   chN=V           channel N reads V
-//   stop            the owner stops recording ("exit")
+//   stop / exit     the owner stops recording ("exit"); exit is final: the program ends
 // Expected: the kinds written, alarm changes as kind[channel]=value, and the rows recorded.
 class TestRecordingEvents : public QObject {
     Q_OBJECT
@@ -85,10 +85,11 @@ class TestRecordingEvents : public QObject {
                 Shared.ChanDecimals[1] = step == "fail" ? 99 : 1;
             else if (step == "evfail" || step == "evheal")
                 m_eventsFail = step == "evfail";
-            else if (step == "stop")
-                m_cycle->Events.Stop(QStringLiteral("exit"));
+            else if (step == "stop" || step == "exit")
+                m_cycle->Events.Stop(QStringLiteral("exit"), step == "exit");
             else if (step.startsWith("ch"))
-                Shared.ChanValue[step.mid(2, step.indexOf('=') - 2).toInt()] = step.section('=', 1).toDouble();
+                Shared.ChanValue[step.mid(2, step.indexOf('=') - 2).toInt()] =
+                    step.section('=', 1).toDouble();
             else
                 QFAIL(qPrintable("unknown step " + step));
         }
@@ -119,23 +120,26 @@ class TestRecordingEvents : public QObject {
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<int>("rows");
-        QTest::newRow("start and stop") << 100 << QStringList{"row", "row", "stop"} << QStringList{"start", "stop"}
-                                        << 1;
+        QTest::newRow("start and stop")
+            << 100 << QStringList{"row", "row", "stop"} << QStringList{"start", "stop"} << 1;
         QTest::newRow("a new start after a stop")
             << 100 << QStringList{"row", "stop", "stop", "row"} << QStringList{"start", "stop", "start"} << 1;
+        QTest::newRow("nothing after the final stop")
+            << 100 << QStringList{"row", "exit", "row", "lost", "restored"} << QStringList{"start", "stop"}
+            << 1;
         QTest::newRow("no row inside a gap")
             << 100 << QStringList{"row", "lost", "row", "row", "restored", "row"}
             << QStringList{"start", "link-lost", "link-restored"} << 1;
         QTest::newRow("one gap reported once")
             << 100 << QStringList{"lost", "lost", "row", "restored", "restored", "row", "row"}
             << QStringList{"start", "link-lost", "link-restored"} << 1;
-        QTest::newRow("pause and resume")
-            << 100 << QStringList{"row", "pause", "row", "pause", "run", "row"}
-            << QStringList{"start", "paused", "resumed"} << 1;
-        QTest::newRow("paused before start") << 100 << QStringList{"pause", "row"} << QStringList{"start", "paused"}
-                                             << 0;
+        QTest::newRow("pause and resume") << 100 << QStringList{"row", "pause", "row", "pause", "run", "row"}
+                                          << QStringList{"start", "paused", "resumed"} << 1;
+        QTest::newRow("paused before start")
+            << 100 << QStringList{"pause", "row"} << QStringList{"start", "paused"} << 0;
         QTest::newRow("alarm changes")
-            << 100 << QStringList{"row", "ch1=12", "row", "ch1=13", "row", "ch1=1", "row", "ch2=500", "ch1=5", "row"}
+            << 100
+            << QStringList{"row", "ch1=12", "row", "ch1=13", "row", "ch1=1", "row", "ch2=500", "ch1=5", "row"}
             << QStringList{"start", "high[1]=12", "low[1]=1", "normal[1]=5"} << 4;
         QTest::newRow("invalid reading keeps the state")
             << 100 << QStringList{"ch1=1", "row", "row", "ch1=999999", "row", "ch1=1", "row"}
@@ -146,8 +150,8 @@ class TestRecordingEvents : public QObject {
         QTest::newRow("events kept while the log cannot be written")
             << 100 << QStringList{"row", "evfail", "lost", "restored", "row", "evheal", "row"}
             << QStringList{"start", "link-lost", "link-restored"} << 2;
-        QTest::newRow("full stops recording")
-            << 2 << QStringList{"row", "row", "row", "lost", "row"} << QStringList{"start", "full", "stop"} << 2;
+        QTest::newRow("full stops recording") << 2 << QStringList{"row", "row", "row", "lost", "row"}
+                                              << QStringList{"start", "full", "stop"} << 2;
     }
     void rules()
     {
@@ -159,7 +163,8 @@ class TestRecordingEvents : public QObject {
         Run(steps);
         QStringList kinds;
         for (const LoggedEvent& e : Events())
-            kinds << (e.channel ? QStringLiteral("%1[%2]=%3").arg(e.kind).arg(*e.channel).arg(*e.value) : e.kind);
+            kinds << (e.channel ? QStringLiteral("%1[%2]=%3").arg(e.kind).arg(*e.channel).arg(*e.value)
+                                : e.kind);
         QCOMPARE(kinds, expected);
         QCOMPARE(SqliteRowCount(m_path), rows);
     }
@@ -211,7 +216,8 @@ class TestRecordingEvents : public QObject {
         QCOMPARE(m_cycle->Events.Pending(), 20);
         Run({"evheal", "row"});
         QCOMPARE(m_cycle->Events.Pending(), 0);
-        QVERIFY2(m_problems.last().startsWith("6 event(s) could not be written"), qPrintable(m_problems.last()));
+        QVERIFY2(m_problems.last().startsWith("6 event(s) could not be written"),
+                 qPrintable(m_problems.last()));
     }
 };
 

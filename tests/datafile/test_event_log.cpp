@@ -38,20 +38,23 @@ class TestEventLog : public QObject {
         QString error;
         QVERIFY2(data.Bind(m_path, &error), qPrintable(error));
         QVERIFY(data.AppendRow(Row()));
-        QCOMPARE(SqliteCli(m_path, QStringLiteral("SELECT count(*) FROM sqlite_schema WHERE name = 'EventLog'")),
-                 QStringList{"0"});
+        QCOMPARE(
+            SqliteCli(m_path, QStringLiteral("SELECT count(*) FROM sqlite_schema WHERE name = 'EventLog'")),
+            QStringList{"0"});
 
         bool created = false;
-        QVERIFY2(AppendEvent(data, LoggedEvent::At(Morning, EventKind::High, "over 10", 3, 12.35), &error, &created),
+        QVERIFY2(AppendEvent(data, LoggedEvent::At(Morning, EventKind::High, "over 10", 3, 12.35), &error,
+                             &created),
                  qPrintable(error));
         QVERIFY(created);
         QVERIFY(AppendEvent(data, LoggedEvent::At(Morning.addSecs(1), EventKind::Note, "a, \"quoted\" note"),
                             &error, &created));
         QVERIFY(!created);
 
-        QCOMPARE(SqliteCli(m_path, QStringLiteral("SELECT name, type, pk FROM pragma_table_info('EventLog')")),
-                 (QStringList{"id|INTEGER|1", "date|TEXT|0", "time|TEXT|0", "utc|TEXT|0", "kind|TEXT|0",
-                              "channel|INTEGER|0", "value|REAL|0", "text|TEXT|0"}));
+        QCOMPARE(
+            SqliteCli(m_path, QStringLiteral("SELECT name, type, pk FROM pragma_table_info('EventLog')")),
+            (QStringList{"id|INTEGER|1", "date|TEXT|0", "time|TEXT|0", "utc|TEXT|0", "kind|TEXT|0",
+                         "channel|INTEGER|0", "value|REAL|0", "text|TEXT|0"}));
         const QString utc = Morning.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
         QCOMPARE(SqliteCli(m_path, QStringLiteral("SELECT id, date, time, utc, kind, quote(channel), "
                                                   "quote(value), text FROM EventLog ORDER BY id")),
@@ -83,8 +86,10 @@ class TestEventLog : public QObject {
         QTest::newRow("all") << QDate() << QDate() << QStringList() << QStringList{"d", "c", "b", "a"};
         QTest::newRow("one day") << QDate(2026, 12, 7) << QDate(2026, 12, 7) << QStringList()
                                  << QStringList{"c", "b"};
-        QTest::newRow("open start") << QDate() << QDate(2026, 12, 7) << QStringList() << QStringList{"c", "b", "a"};
-        QTest::newRow("kinds") << QDate() << QDate() << QStringList{"note", "stop"} << QStringList{"d", "c", "b"};
+        QTest::newRow("open start") << QDate() << QDate(2026, 12, 7) << QStringList()
+                                    << QStringList{"c", "b", "a"};
+        QTest::newRow("kinds") << QDate() << QDate() << QStringList{"note", "stop"}
+                               << QStringList{"d", "c", "b"};
         QTest::newRow("none") << QDate(2027, 1, 1) << QDate(2027, 1, 2) << QStringList() << QStringList();
     }
     void readsByDateAndKindNewestFirst()
@@ -128,10 +133,10 @@ class TestEventLog : public QObject {
     {
         QTest::addColumn<QString>("mangle");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("column dropped")
-            << "CREATE TABLE EventLog (id INTEGER PRIMARY KEY, date TEXT, time TEXT, utc TEXT, channel INTEGER, "
-               "value REAL, text TEXT)"
-            << "lacks the column kind";
+        QTest::newRow("column dropped") << "CREATE TABLE EventLog (id INTEGER PRIMARY KEY, date TEXT, time "
+                                           "TEXT, utc TEXT, channel INTEGER, "
+                                           "value REAL, text TEXT)"
+                                        << "lacks the column kind";
         QTest::newRow("columns renamed")
             << "CREATE TABLE EventLog (id INTEGER PRIMARY KEY, day TEXT, clock TEXT, utc TEXT, kind TEXT, "
                "channel INTEGER, value REAL, text TEXT)"
@@ -140,7 +145,8 @@ class TestEventLog : public QObject {
             << "CREATE TABLE EventLog (id TEXT, date TEXT, time TEXT, utc TEXT, kind TEXT, channel INTEGER, "
                "value REAL, text TEXT)"
             << "id is not the primary key";
-        QTest::newRow("replaced by a view") << "CREATE VIEW EventLog AS SELECT 1 AS x" << "lacks the columns id";
+        QTest::newRow("replaced by a view") << "CREATE VIEW EventLog AS SELECT 1 AS x"
+                                            << "lacks the columns id";
     }
     void mangledTableIsReportedAndLeftAlone()
     {
@@ -178,7 +184,8 @@ class TestEventLog : public QObject {
                  qPrintable(error));
         QVERIFY(created);
         QCOMPARE(SqliteCli(m_path, QStringLiteral("SELECT kind FROM EventLog")), QStringList{"note"});
-        QVERIFY(!AppendEvent(*std::make_unique<DataFile>(), LoggedEvent::At(Morning, EventKind::Note), &error));
+        QVERIFY(
+            !AppendEvent(*std::make_unique<DataFile>(), LoggedEvent::At(Morning, EventKind::Note), &error));
     }
 
   private:

@@ -3,16 +3,21 @@
 // and workbook as the windows; the data file is opened read-only and never written.
 //
 //   meter-query DATAFILE --from DATE --to DATE [--time HH:MM-HH:MM] --channels LIST
-//               [--report FILE] [--xlsx FILE] [--csv FILE]
+//               [--report FILE] [--xlsx FILE] [--csv FILE] [--events FILE]
 //
-// Standard output: the statement text, then "Record No. N"; records left out for an unreadable
-// date or time are counted in one line on standard error. Each output is written whole or not at
-// all; an output that names the data file, or any existing database, is refused before the query.
-// Exit codes (HelpText): one line on standard error per failure.
+// Standard output: the statement text, then "Record No. N" (on standard error when --events
+// writes to standard output); records left out for an unreadable date or time are counted in one
+// line on standard error. --events writes the event log of the date range as CSV ("-" for
+// standard output); with no other output option only the events are written, and --channels may
+// be left out. A workbook gets the events of the range as its second sheet. Each output is
+// written whole or not at all; an output that names the data file, or any existing database, is
+// refused before the query. Exit codes (HelpText): one line on standard error per failure.
 #include "datafile/data_file.h"
+#include "event_output.h"
 #include "platform/host_services.h"
 #include "query/output_file.h"
 #include "query/query_statement.h"
+#include "query/events_sheet.h"
 #include "query/report_writer.h"
 #include "query/spreadsheet_export.h"
 
@@ -121,7 +126,10 @@ int main(int argc, char** argv)
     const QCommandLineOption xlsx(QStringLiteral("xlsx"), QStringLiteral("write a workbook"),
                                   QStringLiteral("FILE"));
     const QCommandLineOption csv(QStringLiteral("csv"), QStringLiteral("write CSV"), QStringLiteral("FILE"));
-    parser.addOptions({from, to, time, channels, report, xlsx, csv});
+    const QCommandLineOption events(QStringLiteral("events"),
+                                    QStringLiteral("write the events of the range as CSV (- for standard output)"),
+                                    QStringLiteral("FILE"));
+    parser.addOptions({from, to, time, channels, report, xlsx, csv, events});
     if (!parser.parse(app.arguments()))
         return Complain(parser.errorText(), BadArguments);
     if (parser.isSet(QStringLiteral("help")))
@@ -130,8 +138,10 @@ int main(int argc, char** argv)
     const QStringList files = parser.positionalArguments();
     if (files.size() != 1)
         return Complain(QStringLiteral("name exactly one DATAFILE"), BadArguments);
+    const bool eventsOnly =
+        parser.isSet(events) && !parser.isSet(report) && !parser.isSet(xlsx) && !parser.isSet(csv);
     for (const auto* option : {&from, &to, &channels})
-        if (!parser.isSet(*option))
+        if (!parser.isSet(*option) && !(eventsOnly && option == &channels))
             return Complain(QStringLiteral("--%1 is missing").arg(option->names().first()), BadArguments);
 
     QuerySpec spec;
@@ -153,15 +163,10 @@ int main(int argc, char** argv)
         spec.startTime = m.captured(1);
         spec.endTime = m.captured(2);
     }
-    QString bad;
-    spec.channels = ReadChannels(parser.value(channels), &bad);
-    if (spec.channels.isEmpty())
-        return Complain(QStringLiteral("\"%1\" is not a channel 1 to 16").arg(bad), BadArguments);
-
     const QString dataFile = files.first();
     QList<Output> outputs;
-    for (const auto* option : {&report, &xlsx, &csv})
-        if (parser.isSet(*option))
+    for (const auto* option : {&report, &xlsx, &csv, &events})
+        if (parser.isSet(*option) && !(option == &events && parser.value(events) == QLatin1String("-")))
             outputs.append({option->names().first(), parser.value(*option)});
     QString error;
     if (QFileInfo(dataFile).isDir())
@@ -170,6 +175,19 @@ int main(int argc, char** argv)
         return Complain(error, BadArguments);
     if (FileExists(dataFile) && DataFileInUse(dataFile, &error))
         return Complain(error, Failed);
+    if (eventsOnly) {
+        if (CountTableFields(dataFile, QStringLiteral("DataRecord"), &error) < 0)
+            return Complain(error, BadArguments);
+        if (!WriteEventsCsv(dataFile, ReadDate(spec.startDate), ReadDate(spec.endDate), parser.value(events),
+                            &error))
+            return Complain(error, Failed);
+        return Done;
+    }
+    QString bad;
+    spec.channels = ReadChannels(parser.value(channels), &bad);
+    if (spec.channels.isEmpty())
+        return Complain(QStringLiteral("\"%1\" is not a channel 1 to 16").arg(bad), BadArguments);
+
     const int fields = CountTableFields(dataFile, QStringLiteral("DataRecord"), &error);
     if (fields < 0)
         return Complain(error, BadArguments);
@@ -183,7 +201,7 @@ int main(int argc, char** argv)
     QString statement;
     if (!BuildStatement(spec, &statement, &error))
         return Complain(error, BadArguments);
-    QTextStream out(stdout);
+    QTextStream out(parser.value(events) == QLatin1String("-") ? stderr : stdout);
     out << statement << Qt::endl;
 
     QueryResult result;
@@ -198,12 +216,26 @@ int main(int argc, char** argv)
 
     int code = Done;
     for (const Output& o : outputs) {
-        const bool written = o.option == report.names().first()
-                                 ? WriteReport(result, ReportLongDate(Host().now().date()), o.path, &error)
-                             : o.option == xlsx.names().first() ? WriteWorkbook(result, o.path, &error)
-                                                                : WriteCsv(result, o.path, &error);
+        bool written = true;
+        if (o.option == report.names().first()) {
+            written = WriteReport(result, ReportLongDate(Host().now().date()), o.path, &error);
+        } else if (o.option == xlsx.names().first()) {
+            QList<LoggedEvent> logged;
+            QString eventError;
+            if (!EventsForSheet(dataFile, ReadDate(spec.startDate), ReadDate(spec.endDate), &logged,
+                                &eventError))
+                Complain(eventError + QStringLiteral(" The workbook's sheet Events stays empty."), Done);
+            written = WriteWorkbook(result, o.path, &error, &logged);
+        } else if (o.option == csv.names().first()) {
+            written = WriteCsv(result, o.path, &error);
+        } else {
+            continue; // the events, below
+        }
         if (!written)
             code = Complain(QStringLiteral("--%1 not written: %2").arg(o.option, error), Failed);
     }
+    if (parser.isSet(events) && !WriteEventsCsv(dataFile, ReadDate(spec.startDate), ReadDate(spec.endDate),
+                                                parser.value(events), &error))
+        code = Complain(QStringLiteral("--events not written: %1").arg(error), Failed);
     return code;
 }

@@ -112,7 +112,7 @@ void Recorder::Stop(const QString& why)
     m_timer.stop();
     if (m_port->PortOpen())
         m_port->SetPortOpen(false);
-    m_scan.Events.Stop(why);
+    m_scan.Events.Stop(why, true);
     if (m_running) {
         QString error;
         const qint64 rows = m_data.RowCount(&error);
