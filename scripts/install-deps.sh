@@ -12,6 +12,8 @@ packages=(
   xdotool libx11-dev libxdamage-dev
   qt6-multimedia-dev
   libpq-dev postgresql
+  libmicrohttpd-dev libsystemd-dev prometheus
+  chromium chromium-driver python3-selenium apache2-utils
 )
 # Packages that only one script needs (packaging, the installed-package test) come as arguments.
 packages+=("$@")

@@ -56,9 +56,11 @@ void FrameReceiver::Receive(const uint8_t* bytes, std::size_t count)
         next += wanted;
         ByteCount = FrameLength;
         RxState = Hunting;
-        if (FrameBuffer[FrameLength] != FrameEndByte)
-            return;
         ++FramesCut;
+        if (FrameBuffer[FrameLength] != FrameEndByte) {
+            ++FramesDropped;
+            return;
+        }
         if (OnFrame)
             OnFrame(FrameBuffer);
         else

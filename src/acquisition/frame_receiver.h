@@ -32,15 +32,17 @@ class FrameReceiver {
 
     std::function<void(FrameBufferArray&)> OnFrame; // empty: DecodeFrame
 
+    // Complete frames cut from the stream, and those of them dropped for a wrong end byte; the link
+    // watches the difference for the first good frame after a silence.
+    quint64 FramesCut = 0;
+    quint64 FramesDropped = 0;
+
     int16_t RxState = Hunting;
     std::array<uint8_t, 16> SyncBytes{0, FrameStartByte};
     int16_t SyncIndex = 1;
     int16_t ByteCount = 0;
     int16_t FrameLength = 15;
     FrameBufferArray FrameBuffer{};
-    // Complete frames with the right end byte handed on so far (wraps); the link watches it for the
-    // first good frame after a silence.
-    quint32 FramesCut = 0;
 
   private:
     bool StateInRange() const;

@@ -175,9 +175,9 @@ void SerialLink::MSComm1_OnComm()
         silent = false;
         Report(Event::Flowing);
     }
-    const quint32 framesBefore = receiver.FramesCut;
+    const quint64 goodBefore = receiver.FramesCut - receiver.FramesDropped;
     receiver.Receive(MSComm1.Input());
-    if (linkDown && receiver.FramesCut != framesBefore) {
+    if (linkDown && receiver.FramesCut - receiver.FramesDropped != goodBefore) {
         linkDown = false;
         if (OnLinkState)
             OnLinkState(true, QString());

@@ -1,7 +1,7 @@
 // meter-record: records the meter's readings into a data file without a window, for running as a
 // service. Exit codes: 0 stopped by SIGTERM or SIGINT, 1 recording could not start (data file in
-// use or unusable) or the data file was damaged while recording, 2 bad arguments or
-// configuration, 3 data file full.
+// use or unusable, --http address not available) or the data file was damaged while recording,
+// 2 bad arguments or configuration, 3 data file full.
 // Environment: VARNIK_WATCHDOG_MS (100..600000) shortens or lengthens the 15 s silence limit, for
 // tests.
 #include "core/config_files.h"
@@ -12,6 +12,8 @@
 #include "platform/host_services.h"
 #include "record_options.h"
 #include "recorder.h"
+#include "recorder_watch.h"
+#include "web/status_server.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -66,6 +68,9 @@ int main(int argc, char** argv)
     const meterrecord::RecordOptions& options = parsed.options;
     if (QString why; !options.forwardUrl.isEmpty() && !CheckForwardUrl(options.forwardUrl, &why))
         return Usage(QStringLiteral("--forward: %1").arg(why));
+    web::WebSettings webSettings;
+    if (QString why; !web::ResolveWebSettings(options.http, options.httpToken, &webSettings, &why))
+        return Usage(why);
 
     quint32 silenceLimitMs = 15000;
     if (const QByteArray watchdog = qgetenv("VARNIK_WATCHDOG_MS"); !watchdog.isEmpty()) {
@@ -119,16 +124,31 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    web::StatusBoard board;
     meterrecord::Recorder recorder(options);
+    meterrecord::RecorderWatch watch(recorder, options, options.http.isEmpty() ? nullptr : &board);
+    std::unique_ptr<web::StatusServer> server;
+    if (!options.http.isEmpty()) {
+        server = std::make_unique<web::StatusServer>(board, webSettings);
+        if (!server->Start(&error)) {
+            meterrecord::Complain(QStringLiteral("--http: %1").arg(error));
+            return 1;
+        }
+    }
     recorder.Link().SilenceLimitMs = silenceLimitMs;
     recorder.Link().RetryMs = std::min<quint32>(recorder.Link().RetryMs, silenceLimitMs);
     const int early = recorder.Start();
     if (early >= 0)
         return early;
+    watch.Publish();
+    if (server)
+        meterrecord::Say(QStringLiteral("status page: %1").arg(server->Url()));
+    watch.Service().Ready(web::StatusLine(watch.Build(false)));
 
     // A stop request is handled between ticks, so the row being written is always completed.
     QSocketNotifier stop(stopFd, QSocketNotifier::Read);
-    QObject::connect(&stop, &QSocketNotifier::activated, &app, [&recorder] {
+    QObject::connect(&stop, &QSocketNotifier::activated, &app, [&recorder, &watch] {
+        watch.Service().Stopping(QStringLiteral("stopping on a signal"));
         recorder.Stop(QStringLiteral("signal"));
         QCoreApplication::exit(0);
     });

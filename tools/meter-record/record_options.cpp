@@ -47,6 +47,14 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
         QCommandLineOption("verbose", "Print every recorded row."),
         valued("forward", "Also send every row to this PostgreSQL database (connection URI).", "URL"),
         valued("station", "Station name for the forwarded rows (default: the host name).", "NAME"),
+        valued("http",
+               "Serve a read-only status page, /api/status and /metrics on ADDRESS:PORT (an IP address; "
+               "a port alone means 127.0.0.1).",
+               "ADDR:PORT"),
+        valued("http-token",
+               "File holding the secret that readers of the page must present (Authorization: Bearer, "
+               "or ?token=); needed when --http is reachable from other machines.",
+               "FILE"),
     });
 
     ParsedOptions parsed;
@@ -104,6 +112,8 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
     text("data-file", o.dataFile);
     text("forward", o.forwardUrl);
     text("station", o.station);
+    text("http", o.http);
+    text("http-token", o.httpToken);
     if (error.isEmpty() && !o.dataFile.isEmpty()) {
         // A data file lies in the data folder; a name with folders would record elsewhere.
         if (o.dataFile.contains(QLatin1Char('/')) || o.dataFile.contains(QLatin1Char('\\')))

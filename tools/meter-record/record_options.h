@@ -19,6 +19,8 @@ struct RecordOptions {
     bool verbose = false;        // print every row
     QString forwardUrl;          // central database (PostgreSQL connection URI); empty = none
     QString station;             // station name sent with the rows; empty = the host name
+    QString http;                // the web page's ADDRESS:PORT or PORT; empty = no page
+    QString httpToken;           // file holding the secret the page asks for
 };
 
 struct ParsedOptions {

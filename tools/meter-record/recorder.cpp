@@ -216,7 +216,8 @@ void Recorder::HandleFull()
 
 void Recorder::Tick()
 {
-    switch (m_scan.Timer1_Timer()) {
+    const ScanCycle::Tick tick = m_scan.Timer1_Timer();
+    switch (tick) {
     case ScanCycle::Tick::Recorded:
         ++m_rowsThisRun;
         if (m_missedRows > 0)
@@ -265,6 +266,8 @@ void Recorder::Tick()
     case ScanCycle::Tick::Idle:
         break;
     }
+    if (TickDone)
+        TickDone(tick);
 }
 
 void Recorder::ReportLink(SerialLink::Event event, const QString& detail)

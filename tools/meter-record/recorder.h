@@ -19,6 +19,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <functional>
 
 class QtSerialControl;
 
@@ -42,6 +43,12 @@ class Recorder : public QObject {
     void Stop(const QString& why);
 
     SerialLink& Link() { return m_link; }
+    FrameReceiver& Receiver() { return m_receiver; }
+    const DataFile& Data() const { return m_data; }
+    const Forwarder* Forwarding() const { return m_forward; }
+
+    // Runs at the end of every scan tick, on the recording thread, with what the tick did.
+    std::function<void(ScanCycle::Tick)> TickDone;
 
   signals:
     // Recording ended by itself (the data file is full and not rotated, or damaged): the exit code.

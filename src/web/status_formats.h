@@ -1,0 +1,32 @@
+#pragma once
+// The two machine-readable forms of a RecorderStatus: the JSON of /api/status (and of every event
+// on /api/stream) and the Prometheus text exposition of /metrics. Both are pure functions of the
+// snapshot, so the server builds them once per published generation.
+#include "web/recorder_status.h"
+
+#include <QByteArray>
+#include <optional>
+
+namespace web {
+
+// {"station", "data_file", "rows", "row_limit", "link": "up"|"down", "since", "frames_received",
+//  "frames_rejected", "rows_recorded", "rows_failed", "forward": null|{state, text, backlog_rows},
+//  "mqtt": null|{connected, text}, "channels": [{channel, value, decimals, unit, alarm, time}],
+//  "events": [{time, text}] (only with an event log)}. Times are ISO 8601 UTC; an invalid reading
+// has the value null.
+QByteArray StatusJson(const RecorderStatus& status);
+
+// What the process says of itself; empty where the system cannot tell.
+struct ProcessFigures {
+    std::optional<double> startTimeSeconds; // since the epoch
+    std::optional<double> cpuSeconds;       // user + system
+    std::optional<double> residentBytes;
+};
+// Read from the running process (Linux /proc; elsewhere mostly empty).
+ProcessFigures CurrentProcessFigures();
+
+// Text exposition format 0.0.4, every family with its HELP and TYPE lines. Forward and MQTT
+// families appear only when those are on; an invalid or missing reading has no sample.
+QByteArray MetricsText(const RecorderStatus& status, const ProcessFigures& process);
+
+} // namespace web

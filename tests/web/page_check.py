@@ -1,0 +1,86 @@
+#!/usr/bin/python3
+"""Opens the recorder's page in headless Chromium (through chromium-driver) and checks what a
+person would see: a panel per channel with the simulator's readings and units, the link and the
+rows, and panels that change by themselves within two seconds.
+
+    page_check.py URL [SCREENSHOT_PREFIX]
+
+With SCREENSHOT_PREFIX it also saves PREFIX-desktop.png (1366x900) and PREFIX-phone.png (390 wide).
+Exit code 0 when every check passes; otherwise the first failure on stderr."""
+import shutil
+import sys
+import tempfile
+import time
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+# The simulator's waves: channel -> (unit text, lowest, highest value).
+EXPECTED = {1: ("°C", 19.5, 25.5), 3: ("V", -12.0, 12.0), 10: ("Ohm", 800.0, 1200.0)}
+
+
+def fail(message):
+    print("page check: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+def panels(driver):
+    """{channel: (number text, unit text, alarm class)} as shown."""
+    shown = {}
+    for panel in driver.find_elements(By.CSS_SELECTOR, "#channels .channel"):
+        channel = int(panel.get_attribute("data-channel"))
+        shown[channel] = (panel.find_element(By.CLASS_NAME, "number").text,
+                          panel.find_element(By.CLASS_NAME, "unit").text,
+                          panel.get_attribute("class"))
+    return shown
+
+
+def main():
+    url, prefix = sys.argv[1], (sys.argv[2] if len(sys.argv) > 2 else None)
+    profile = tempfile.mkdtemp(prefix="page-check-")
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                 "--disable-dev-shm-usage", "--window-size=1366,900", "--user-data-dir=" + profile):
+        options.add_argument(flag)
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    try:
+        driver.get(url)
+        wait = WebDriverWait(driver, 10, poll_frequency=0.1)
+        wait.until(lambda d: len(panels(d)) == 16 and all(p[0] not in ("", "—") for p in panels(d).values()))
+        wait.until(lambda d: d.find_element(By.ID, "link").text == "up")
+        first = panels(driver)
+        if sorted(first) != list(range(1, 17)):
+            fail("channels shown: %s" % sorted(first))
+        for channel, (unit, low, high) in EXPECTED.items():
+            number, shown_unit, _ = first[channel]
+            if shown_unit != unit:
+                fail("channel %d shows unit %r, not %r" % (channel, shown_unit, unit))
+            if not low <= float(number) <= high:
+                fail("channel %d shows %s, outside the simulator's %s..%s" % (channel, number, low, high))
+        if int(driver.find_element(By.ID, "rows").text.replace(",", "").replace(" ", "")) < 1:
+            fail("no rows shown")
+        if driver.find_element(By.ID, "data_file").text != "Web.mdb":
+            fail("data file shown: " + driver.find_element(By.ID, "data_file").text)
+        started = time.monotonic()
+        try:
+            WebDriverWait(driver, 2, poll_frequency=0.05).until(
+                lambda d: any(p[0] != first[c][0] for c, p in panels(d).items()))
+        except Exception:
+            fail("no panel changed within 2 s")
+        print("a panel changed after %.2f s" % (time.monotonic() - started))
+        if prefix:
+            driver.save_screenshot(prefix + "-desktop.png")
+            driver.set_window_size(390, 1400)
+            time.sleep(0.5)
+            driver.save_screenshot(prefix + "-phone.png")
+    finally:
+        driver.quit()
+        shutil.rmtree(profile, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
