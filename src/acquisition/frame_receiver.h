@@ -32,7 +32,8 @@ class FrameReceiver {
 
     std::function<void(FrameBufferArray&)> OnFrame; // empty: DecodeFrame
 
-    // Complete frames cut from the stream, and those of them dropped for a wrong end byte.
+    // Complete frames cut from the stream, and those of them dropped for a wrong end byte; the link
+    // watches the difference for the first good frame after a silence.
     quint64 FramesCut = 0;
     quint64 FramesDropped = 0;
 

@@ -1,15 +1,22 @@
 #pragma once
-// Forwarding of recorded rows to a central PostgreSQL database. The local data file stays the
-// record; the server's table is a copy that may fall behind and catches up:
+// Forwarding of recorded rows and events to a central PostgreSQL database. The local data file
+// stays the record; the server's tables are a copy that may fall behind and catches up:
 //
 //   readings(station text, data_file text, row_id bigint, recorded_at timestamp, channel smallint,
-//            value double precision, unit text, primary key (station, data_file, row_id, channel))
+//            value double precision, unit text, recorded_utc timestamptz,
+//            primary key (station, data_file, row_id, channel))
+//   events(station text, data_file text, event_id bigint, utc timestamptz, kind text, channel smallint,
+//          value double precision, text text, primary key (station, data_file, event_id))
 //
 // one row per channel of every recorded row, data_file being the file's name without its folder and
-// row_id the row's id in that file. The table and an index by station and time are created when
-// missing. Each pass asks the server for the highest row_id it holds for this station and file and
-// sends the local rows above it in id order, in batches, each batch one transaction: every row
-// arrives exactly once whatever fails when. A file whose row at that id was recorded at another
+// row_id the row's id in that file; recorded_at is the station's wall clock as recorded, recorded_utc
+// the same moment read in the time zone of the process that forwards (see RecordedUtc). One row of
+// events per entry of the file's event log. The tables and an index by station and time are created
+// when missing, and a readings table made before recorded_utc gains the column (its older rows keep
+// NULL there). Each pass asks the server for the highest row_id it holds for this station and file
+// and sends the local rows above it in id order, in batches, each batch one transaction, then the
+// events above the highest event_id the same way: every row and event arrives exactly once whatever
+// fails when. A file whose row at that id was recorded at another
 // time than the server's is another file under the same name: it is refused (DataFileError).
 //
 // Used by the program (settings group "Forward", keys "URL" and "Station"), by meter-record
@@ -73,9 +80,10 @@ struct ForwardPass {
     enum class Outcome { Complete, Unreachable, DataFileError, Stopped };
     Outcome outcome = Outcome::Complete;
     qint64 sentRows = 0;    // rows committed on the server in this pass
+    qint64 sentEvents = 0;  // events committed on the server in this pass
     qint64 waitingRows = 0; // local rows the server still lacks at the end
     qint64 serverRowId = 0; // highest row_id the server holds for the file (0: none), as last known
-    QString message;        // why the pass ended early
+    QString message;        // why the pass ended early; for a complete pass, why no event was sent
 };
 
 // One pass in the calling thread: connect, create the table when missing, send every row the

@@ -1,8 +1,10 @@
 #include "acquisition/frmMain.h"
 #include "core/shared_state.h"
 #include "datafile/data_file.h"
+#include "datafile/event_log.h"
 #include "fake_host.h"
 #include "forward/forwarder.h"
+#include "forward/recorded_utc.h"
 #include "pg_server.h"
 #include "spoilt_files.h"
 #include "sqlite_cli.h"
@@ -58,6 +60,30 @@ QString Summary(PgServer& server, const QString& station, const QString& dataFil
             .arg(station, dataFile));
 }
 
+// The events of one station as psql shows them, oldest first: id, UTC, kind, channel, value, text.
+QStringList CentralEvents(PgServer& server, const QString& station)
+{
+    return server.Psql(QStringLiteral("SELECT event_id, to_char(utc AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS'),"
+                                      " kind, channel, value, text FROM events WHERE station = '%1'"
+                                      " ORDER BY event_id")
+                           .arg(station));
+}
+
+// Runs meter-forward on a file; its exit code, or -1 when it did not finish.
+int MeterForward(const QStringList& arguments, const QString& timeZone = QString())
+{
+    QProcess tool;
+    if (!timeZone.isEmpty()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TZ"), timeZone);
+        tool.setProcessEnvironment(environment);
+    }
+    tool.start(QStringLiteral(VARNIK_BINARY_DIR "/meter-forward"), arguments);
+    if (!tool.waitForFinished(120000))
+        return -1;
+    return tool.exitCode();
+}
+
 QString Expected(int rows, int channels)
 {
     return QStringLiteral("%1|%1|%2|%3|0")
@@ -76,7 +102,7 @@ class TestForwarder : public QObject {
     {
         if (!m_server.IsRunning())
             QVERIFY2(m_server.Start(), qPrintable(m_server.Error()));
-        m_server.Psql(QStringLiteral("DROP TABLE IF EXISTS readings"));
+        m_server.Psql(QStringLiteral("DROP TABLE IF EXISTS readings, events"));
         m_dir = std::make_unique<QTemporaryDir>();
         m_host.clock = QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0));
     }
@@ -487,6 +513,164 @@ class TestForwarder : public QObject {
         QVERIFY(w.savedata());
         QTRY_COMPARE(m_server.PsqlValue(QStringLiteral("SELECT count(DISTINCT row_id) FROM readings")),
                      QStringLiteral("4"));
+    }
+
+    // Events go exactly once, whether the server was down while they piled up, the forwarder was
+    // restarted, or a one-shot pass went over the same file; cells that no central column takes go
+    // as NULL.
+    void eventsArriveExactlyOnce()
+    {
+        const QString file = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 8, 3);
+        DataFile recorder;
+        QVERIFY(recorder.Bind(file));
+        const QDateTime at(QDate(2026, 12, 7), QTime(10, 0, 0), Qt::UTC);
+        QVERIFY(AppendEvent(recorder, LoggedEvent::At(at, EventKind::Start, QStringLiteral("meter-record 1.0"))));
+        {
+            Forwarder forwarder(QuickOptions(2));
+            QVERIFY(forwarder.Start({file, m_server.Url(), QStringLiteral("bench")}));
+            QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::UpToDate, 30000);
+            QCOMPARE(CentralEvents(m_server, QStringLiteral("bench")).size(), 1);
+
+            QVERIFY(m_server.Stop());
+            for (int i = 1; i <= 5; ++i)
+                QVERIFY(AppendEvent(recorder, LoggedEvent::At(at.addSecs(i), EventKind::High,
+                                                              QStringLiteral("tab\there \\ backslash"), i, i + 0.5)));
+            forwarder.RowRecorded();
+            QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::Unreachable, 30000);
+            QVERIFY(m_server.Start());
+            QTRY_COMPARE_WITH_TIMEOUT(forwarder.Status().state, State::UpToDate, 60000);
+        }
+        SqliteCli(file, QStringLiteral("INSERT INTO EventLog (\"date\", \"time\", utc, kind, channel, value, text)"
+                                       " VALUES ('2026-12-07', '10:01:00', 'garbled', 'note', 70000, 'x', NULL)"));
+        Forwarder restarted(QuickOptions(2));
+        QVERIFY(restarted.Start({file, m_server.Url(), QStringLiteral("bench")}));
+        QTRY_COMPARE_WITH_TIMEOUT(restarted.Status().state, State::UpToDate, 30000);
+        QCOMPARE(ForwardOnce({file, m_server.Url(), QStringLiteral("bench")}).sentEvents, qint64(0));
+
+        QStringList expected{QStringLiteral("1|2026-12-07T10:00:00.000|start|||meter-record 1.0")};
+        for (int i = 1; i <= 5; ++i)
+            expected << QStringLiteral("%1|2026-12-07T10:00:%2.000|high|%3|%4|tab\there \\ backslash")
+                            .arg(i + 1)
+                            .arg(i, 2, 10, QLatin1Char('0'))
+                            .arg(i)
+                            .arg(i + 0.5);
+        expected << QStringLiteral("7||note|||");
+        QCOMPARE(CentralEvents(m_server, QStringLiteral("bench")), expected);
+        QCOMPARE(Summary(m_server, QStringLiteral("bench")), Expected(3, 8));
+    }
+
+    // An event log that another tool dropped or mangled holds back no row.
+    void rowsGoWhateverTheEventLog_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no event log") << "SELECT 1" << "";
+        QTest::newRow("event log dropped") << "CREATE TABLE EventLog (id INTEGER PRIMARY KEY, utc TEXT, kind "
+                                              "TEXT, channel INTEGER, value REAL, text TEXT); DROP TABLE EventLog"
+                                           << "";
+        QTest::newRow("event log mangled") << "CREATE TABLE EventLog (id INTEGER PRIMARY KEY, remark TEXT); "
+                                              "INSERT INTO EventLog VALUES (1, 'x')"
+                                           << "cannot be read (no such column: utc); its rows are sent";
+    }
+    void rowsGoWhateverTheEventLog()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, message);
+        const QString file = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 8, 5);
+        SqliteCli(file, sql);
+        const ForwardPass pass = ForwardOnce({file, m_server.Url(), QStringLiteral("bench")});
+        QCOMPARE(pass.outcome, ForwardPass::Outcome::Complete);
+        QVERIFY2(message.isEmpty() ? pass.message.isEmpty() : pass.message.contains(message),
+                 qPrintable(pass.message));
+        QCOMPARE(Summary(m_server, QStringLiteral("bench")), Expected(5, 8));
+        QCOMPARE(m_server.PsqlValue(QStringLiteral("SELECT count(*) FROM events")), QStringLiteral("0"));
+    }
+
+    // Local wall-clock times, fed in row order, and the instants they are read as; "follow" is the
+    // instant of the row before, as the server holds it (empty: none).
+    void recordedUtcReadsTheStationsClock_data()
+    {
+        QTest::addColumn<QString>("zone");
+        QTest::addColumn<QString>("follow");
+        QTest::addColumn<QStringList>("local");
+        QTest::addColumn<QStringList>("utc");
+        const QString berlin = QStringLiteral("Europe/Berlin");
+        QTest::newRow("summer and winter")
+            << berlin << "" << QStringList{"2026-07-01 12:00:00", "2026-12-07 12:00:00"}
+            << QStringList{"2026-07-01T10:00:00Z", "2026-12-07T11:00:00Z"};
+        QTest::newRow("clocks go back: the hour twice, in order")
+            << berlin << ""
+            << QStringList{"2026-10-25 01:40:00", "2026-10-25 02:00:00", "2026-10-25 02:59:59",
+                           "2026-10-25 02:00:00", "2026-10-25 02:40:00", "2026-10-25 03:00:00"}
+            << QStringList{"2026-10-24T23:40:00Z", "2026-10-25T00:00:00Z", "2026-10-25T00:59:59Z",
+                           "2026-10-25T01:00:00Z", "2026-10-25T01:40:00Z", "2026-10-25T02:00:00Z"};
+        QTest::newRow("clocks go back: a gap across the hour")
+            << berlin << "" << QStringList{"2026-10-25 02:30:00", "2026-10-25 02:10:00"}
+            << QStringList{"2026-10-25T00:30:00Z", "2026-10-25T01:10:00Z"};
+        QTest::newRow("clocks go back: after the server's last row")
+            << berlin << "2026-10-25T00:40:00Z" << QStringList{"2026-10-25 02:20:00", "2026-10-25 02:50:00"}
+            << QStringList{"2026-10-25T01:20:00Z", "2026-10-25T01:50:00Z"};
+        QTest::newRow("clocks go forward: a time that never was")
+            << berlin << "" << QStringList{"2026-03-29 01:59:59", "2026-03-29 02:30:00", "2026-03-29 03:00:00"}
+            << QStringList{"2026-03-29T00:59:59Z", "2026-03-29T01:30:00Z", "2026-03-29T01:00:00Z"};
+        QTest::newRow("another zone") << "America/New_York" << ""
+                                      << QStringList{"2026-11-01 01:30:00", "2026-11-01 01:10:00"}
+                                      << QStringList{"2026-11-01T05:30:00Z", "2026-11-01T06:10:00Z"};
+        QTest::newRow("no date") << berlin << "" << QStringList{"2026-13-01 00:00:00", "2026-01-01 00:00:00"}
+                                 << QStringList{"", "2025-12-31T23:00:00Z"};
+    }
+    void recordedUtcReadsTheStationsClock()
+    {
+        QFETCH(QString, zone);
+        QFETCH(QString, follow);
+        QFETCH(QStringList, local);
+        QFETCH(QStringList, utc);
+        RecordedUtc reader{QTimeZone(zone.toLatin1())};
+        if (!follow.isEmpty())
+            reader.Follow(QDateTime::fromString(follow, Qt::ISODate).toSecsSinceEpoch());
+        QStringList got;
+        for (const QString& row : local) {
+            const auto instant = reader.Next(QDate::fromString(row.left(10), Qt::ISODate),
+                                             QTime::fromString(row.mid(11), QStringLiteral("HH:mm:ss")));
+            got << (instant ? QDateTime::fromSecsSinceEpoch(*instant, Qt::UTC).toString(Qt::ISODate) : QString());
+        }
+        QCOMPARE(got, utc);
+    }
+
+    // A readings table made before recorded_utc gains it and keeps its rows; meter-forward in a
+    // station's time zone fills it across a change of clocks, also when the repeated hour is split
+    // between two runs.
+    void recordedUtcAcrossAClockChange()
+    {
+        m_server.Psql(QStringLiteral("CREATE TABLE readings (station text, data_file text, row_id bigint, recorded_at "
+                                     "timestamp, channel smallint, value double precision, unit text, PRIMARY KEY "
+                                     "(station, data_file, row_id, channel)); INSERT INTO readings VALUES ('old', "
+                                     "'Old.mdb', 1, '2020-01-01 00:00:00', 1, 1.5, 'V')"));
+        const QString file = FilledFile(m_dir->filePath(QStringLiteral("Data1.mdb")), 8, 0);
+        // Every 20 minutes from 01:20 to 03:20 local time, the hour from 02:00 twice.
+        const QStringList times{"01:20:00", "01:40:00", "02:00:00", "02:20:00", "02:40:00", "02:00:00",
+                                "02:20:00", "02:40:00", "03:00:00", "03:20:00"};
+        const auto record = [&](qsizetype from, qsizetype to) {
+            for (qsizetype i = from; i < to; ++i)
+                SqliteCli(file, QStringLiteral("INSERT INTO DataRecord (\"date\", \"time\", \"chan 1\") VALUES "
+                                               "('2026-10-25', '%1', %2)")
+                                    .arg(times[i])
+                                    .arg(i));
+        };
+        const QStringList arguments{file, QStringLiteral("--to"), m_server.Url(), QStringLiteral("--station"),
+                                    QStringLiteral("berlin")};
+        record(0, 6);
+        QCOMPARE(MeterForward(arguments, QStringLiteral("Europe/Berlin")), 0);
+        record(6, times.size());
+        QCOMPARE(MeterForward(arguments, QStringLiteral("Europe/Berlin")), 0);
+        const QStringList got = m_server.Psql(QStringLiteral(
+            "SELECT DISTINCT row_id, to_char(recorded_utc AT TIME ZONE 'UTC', 'HH24:MI') FROM readings"
+            " WHERE station = 'berlin' ORDER BY row_id"));
+        QCOMPARE(got, (QStringList{"1|23:20", "2|23:40", "3|00:00", "4|00:20", "5|00:40", "6|01:00", "7|01:20",
+                                   "8|01:40", "9|02:00", "10|02:20"}));
+        QCOMPARE(m_server.Psql(QStringLiteral("SELECT station, recorded_utc IS NULL FROM readings WHERE station = "
+                                              "'old'")),
+                 QStringList{QStringLiteral("old|t")});
     }
 
   private:

@@ -20,7 +20,9 @@ namespace {
 const char* const Usage =
     "Usage: meter-forward DATAFILE --to URL [--station NAME]\n"
     "Sends the rows of DATAFILE that the central PostgreSQL database does not hold yet into its\n"
-    "table readings (created when missing), in order and in batches, each batch one transaction.\n"
+    "table readings, then the events of its event log into the table events (both created when\n"
+    "missing), in order and in batches, each batch one transaction. Each row also gets its instant\n"
+    "(recorded_utc): its date and time read in this host's time zone (TZ).\n"
     "\n"
     "  --to URL         PostgreSQL connection URI, e.g. postgresql://logger@db.lab:5432/lab;\n"
     "                   a password comes from the URI, PGPASSWORD or ~/.pgpass\n"
@@ -136,6 +138,10 @@ int main(int argc, char** argv)
     case ForwardPass::Outcome::Complete:
         std::printf("The central database holds every row of %s for station %s (%lld rows, %lld sent now).\n",
                     qPrintable(file), qPrintable(target.station), pass.serverRowId, pass.sentRows);
+        if (pass.sentEvents > 0)
+            std::printf("%lld events sent now.\n", pass.sentEvents);
+        if (!pass.message.isEmpty())
+            std::fprintf(stderr, "meter-forward: %s\n", qPrintable(pass.message));
         return 0;
     case ForwardPass::Outcome::DataFileError:
         return BadArguments(pass.message);
