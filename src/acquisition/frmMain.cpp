@@ -88,6 +88,9 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
             Host().message(problem, HostServices::Ok, HostServices::Icon::Warning);
         });
     };
+    m_scan->Events.OnLogged = [this](const LoggedEvent& event) {
+        lblMqtt->EventLogged(event, Data1->DatabaseName());
+    };
     connect(Timer1, &QTimer::timeout, this, [this] {
         const auto recorded = Shared.RecordCount;
         const ScanCycle::Tick tick = m_scan->Timer1_Timer();
@@ -124,6 +127,8 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
 
 frmMain::~frmMain()
 {
+    // Events logged from here on (displays closing) find no status bar to publish through.
+    m_scan->Events.OnLogged = nullptr;
     // The link holds references to the receiver and the control: it goes before either.
     delete m_link;
     m_link = nullptr;

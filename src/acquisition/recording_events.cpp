@@ -210,6 +210,8 @@ bool RecordingEvents::Note(const QString& text, QString* error)
             *error = failure.isEmpty() ? QStringLiteral("The data file cannot be written now.") : failure;
         return false;
     }
+    if (OnLogged)
+        OnLogged(note);
     return true;
 }
 
@@ -241,6 +243,8 @@ bool RecordingEvents::Flush()
                     .arg(QDir::toNativeSeparators(m_data.DatabaseName())));
         m_wroteAny = true;
         m_lastProblem.clear();
+        if (OnLogged)
+            OnLogged(m_pending.first());
         m_pending.removeFirst();
     }
     if (m_dropped > 0) {

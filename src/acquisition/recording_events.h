@@ -44,6 +44,8 @@ class RecordingEvents {
     // rate are added from the shared state.
     QString Who;
     std::function<void(const QString& problem)> OnProblem;
+    // Told of every event once it is in the file (live publishing, the recorder's status page).
+    std::function<void(const LoggedEvent&)> OnLogged;
     // Writes one event into the bound file; AppendEvent unless a test puts a failing one in place.
     std::function<bool(const LoggedEvent&, QString* error, bool* created)> Write;
 

@@ -3,6 +3,7 @@
 #include "core/number_format.h"
 #include "core/shared_state.h"
 #include "datafile/data_file.h"
+#include "datafile/event_log.h"
 #include "publish/broker_url.h"
 
 #include <charconv>
@@ -140,6 +141,31 @@ QByteArray RowPayload(const DataRow& row, qint64 rowNumber, const QString& dataF
         out.append('}');
     }
     return out.append("}}");
+}
+
+QByteArray EventPayload(const LoggedEvent& event, const QString& dataFile)
+{
+    QByteArray out("{");
+    AppendKey(out, "data_file");
+    AppendString(out, dataFile);
+    AppendKey(out, "date");
+    AppendString(out, event.date.toString(Qt::ISODate));
+    AppendKey(out, "time");
+    AppendString(out, event.time.toString(QStringLiteral("HH:mm:ss")));
+    AppendKey(out, "utc");
+    AppendString(out, event.UtcText());
+    AppendKey(out, "kind");
+    AppendString(out, event.kind);
+    AppendKey(out, "channel");
+    out.append(event.channel ? QByteArray::number(*event.channel) : QByteArray("null"));
+    AppendKey(out, "value");
+    if (event.value)
+        AppendNumber(out, *event.value);
+    else
+        out.append("null");
+    AppendKey(out, "text");
+    AppendString(out, event.text);
+    return out.append('}');
 }
 
 QByteArray DiscoveryPayload(const Topics& topics, int n, const QString& unit)

@@ -16,6 +16,7 @@
 #include <array>
 
 struct DataRow;
+struct LoggedEvent;
 
 struct Topics {
     Topics(const QString& prefix, const QString& station); // station as given; made topic-safe here
@@ -47,6 +48,8 @@ QByteArray UtcText(const QDateTime& time);
 QByteArray ReadingPayload(const Reading& reading);
 // rowNumber: the row's number in its data file; dataFile: the file's name without folders.
 QByteArray RowPayload(const DataRow& row, qint64 rowNumber, const QString& dataFile);
+// {"data_file": ..., "date", "time", "utc", "kind", "channel" (or null), "value" (or null), "text"}
+QByteArray EventPayload(const LoggedEvent& event, const QString& dataFile);
 QByteArray DiscoveryPayload(const Topics& topics, int n, const QString& unit);
 
 // Publishes each channel at most once a second, the first reading after a quiet second at once. A

@@ -1,6 +1,7 @@
 #include "publish/publish_panel_ui.h"
 
 #include "platform/host_services.h"
+#include "publish/payloads.h"
 #include "publish/publisher.h"
 
 #include <QFileInfo>
@@ -67,6 +68,12 @@ void PublishPanel::RowRecorded(const DataRow& row, qint64 rowNumber, const QStri
 {
     if (Publisher* p = publisher())
         p->RowRecorded(row, rowNumber, QFileInfo(dataFilePath).fileName());
+}
+
+void PublishPanel::EventLogged(const LoggedEvent& event, const QString& dataFilePath)
+{
+    if (Publisher* p = publisher())
+        p->EventLogged(EventPayload(event, QFileInfo(dataFilePath).fileName()));
 }
 
 void PublishPanel::Show(const QString& text, const QString& details)

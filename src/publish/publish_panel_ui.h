@@ -7,6 +7,7 @@
 
 class Publisher;
 struct DataRow;
+struct LoggedEvent;
 
 class PublishPanel : public QLabel {
     Q_OBJECT
@@ -21,6 +22,7 @@ class PublishPanel : public QLabel {
 
     void FrameDecoded();
     void RowRecorded(const DataRow& row, qint64 rowNumber, const QString& dataFilePath);
+    void EventLogged(const LoggedEvent& event, const QString& dataFilePath);
 
   private:
     void Show(const QString& text, const QString& details);

@@ -68,8 +68,9 @@ class TestPublishPanel : public QObject {
         broker.Stop();
         QTRY_VERIFY2_WITH_TIMEOUT(label->text().startsWith(QStringLiteral("MQTT down since")),
                                   qPrintable(label->text()), 20000);
+        // The row, and the start event that recording logged into the data file before it.
         QVERIFY(w.savedata());
-        QTRY_VERIFY2_WITH_TIMEOUT(label->text().endsWith(QStringLiteral(", 1 queued")), qPrintable(label->text()),
+        QTRY_VERIFY2_WITH_TIMEOUT(label->text().endsWith(QStringLiteral(", 2 queued")), qPrintable(label->text()),
                                   20000);
         QVERIFY2(label->toolTip().contains(QStringLiteral("connect")) || label->toolTip().contains(QStringLiteral("lost")),
                  qPrintable(label->toolTip()));
@@ -79,6 +80,8 @@ class TestPublishPanel : public QObject {
         const QJsonObject row = QJsonDocument::fromJson(sub.WaitFor("test/desk/row").value(0).toUtf8()).object();
         QCOMPARE(row.value("row").toInt(), 1);
         QCOMPARE(row.value("channels").toObject().size(), 8);
+        const QJsonObject event = QJsonDocument::fromJson(sub.WaitFor("test/desk/event").value(0).toUtf8()).object();
+        QCOMPARE(event.value("kind").toString(), QStringLiteral("start"));
         QTRY_COMPARE_WITH_TIMEOUT(label->text(), QStringLiteral("MQTT connected"), 20000);
         QVERIFY(sub.WaitFor("homeassistant/sensor/varnik_desk/ch1/config", 1, {}, 300).isEmpty());
     }

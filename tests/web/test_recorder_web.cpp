@@ -236,6 +236,9 @@ class RecorderWebTest : public QObject {
         const qint64 fileRows = SqliteRowCount(live.dataFile());
         QVERIFY2(std::abs(s["rows"].toInteger() - fileRows) <= 1, qPrintable(QString::number(fileRows)));
         const QJsonArray channels = s["channels"].toArray();
+        const QJsonArray events = s["events"].toArray();
+        QVERIFY2(!events.isEmpty() && events.first()["text"].toString().startsWith(QStringLiteral("start (meter-record")),
+                 qPrintable(QJsonDocument(events).toJson()));
         QCOMPARE(channels.size(), 16);
         for (const QJsonValue c : channels)
             QVERIFY(c["value"].isDouble() && !c["time"].isNull());

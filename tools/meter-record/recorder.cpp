@@ -3,6 +3,7 @@
 #include "core/shared_state.h"
 #include "platform/host_services.h"
 #include "platform/serial_control.h"
+#include "publish/payloads.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -58,6 +59,10 @@ Recorder::Recorder(const RecordOptions& options, QObject* parent)
     m_scan.Unattended = true;
     m_scan.Events.Who = QStringLiteral("meter-record %1").arg(VARNIK_VERSION_TEXT);
     m_scan.Events.OnProblem = [](const QString& problem) { Say(QStringLiteral("event log: %1").arg(problem)); };
+    m_scan.Events.OnLogged = [this](const LoggedEvent& event) {
+        if (m_publish)
+            m_publish->EventLogged(EventPayload(event, QFileInfo(m_data.DatabaseName()).fileName()));
+    };
     m_link.OnLinkState = [this](bool restored, const QString& why) {
         restored ? m_scan.Events.LinkRestored() : m_scan.Events.LinkLost(why);
     };
@@ -107,8 +112,9 @@ int Recorder::Start()
                         m_options.station.isEmpty() ? DefaultStation() : m_options.station)) +
         PublishingText(m_options));
     m_running = true;
-    m_scan.Events.Start();
+    // The publisher first, so that the start event goes out on the event topic too.
     m_publish = StartPublishing(m_options, this);
+    m_scan.Events.Start();
     m_link.Start232();
     m_timer.start();
     return -1;

@@ -46,6 +46,7 @@ class Recorder : public QObject {
     SerialLink& Link() { return m_link; }
     FrameReceiver& Receiver() { return m_receiver; }
     const DataFile& Data() const { return m_data; }
+    RecordingEvents& Events() { return m_scan.Events; }
     const Forwarder* Forwarding() const { return m_forward; }
 
     // Runs at the end of every scan tick, on the recording thread, with what the tick did.

@@ -55,6 +55,25 @@ RecorderWatch::RecorderWatch(Recorder& recorder, const RecordOptions& options, w
         LinkChanged(event);
     };
     recorder.TickDone = [this](ScanCycle::Tick tick) { TickDone(tick); };
+    recorder.Events().OnLogged = [this, logged = recorder.Events().OnLogged](const LoggedEvent& event) {
+        if (logged)
+            logged(event);
+        EventLogged(event);
+    };
+}
+
+void RecorderWatch::EventLogged(const LoggedEvent& event)
+{
+    QString text = event.kind;
+    if (event.channel)
+        text += QStringLiteral(", channel %1").arg(*event.channel);
+    if (event.value)
+        text += QStringLiteral(": %1").arg(*event.value);
+    if (!event.text.isEmpty())
+        text += QStringLiteral(" (%1)").arg(event.text);
+    m_events.append(web::EventLine{event.utc.toUTC(), text});
+    while (m_events.size() > ShownEvents)
+        m_events.removeFirst();
 }
 
 void RecorderWatch::FrameArrived(FrameBufferArray& frame, const std::function<void(FrameBufferArray&)>& decode)
@@ -100,6 +119,7 @@ web::RecorderStatus RecorderWatch::Build(bool withChannels) const
     s.framesRejected = receiver.FramesDropped + m_framesOutOfRange;
     s.rowsRecorded = m_rowsRecorded;
     s.rowsFailed = m_rowsFailed;
+    s.events = m_events;
     if (const Forwarder* forward = m_recorder.Forwarding()) {
         const ForwardStatus status = forward->Status();
         s.forward = web::ForwardState{ForwardStateName(status.state), ForwardStatusText(status, true),

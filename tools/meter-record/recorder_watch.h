@@ -14,6 +14,7 @@ namespace meterrecord {
 class RecorderWatch {
   public:
     static constexpr qint64 PublishEveryMs = 500;
+    static constexpr int ShownEvents = 20; // the latest events of the event log on the page
 
     // Hooks itself into the recorder's receiver, link events and ticks; lives as long as it.
     // board: where snapshots go; null without a web server.
@@ -28,6 +29,7 @@ class RecorderWatch {
     void FrameArrived(FrameBufferArray& frame, const std::function<void(FrameBufferArray&)>& decode);
     void LinkChanged(SerialLink::Event event);
     void TickDone(ScanCycle::Tick tick);
+    void EventLogged(const LoggedEvent& event);
 
     Recorder& m_recorder;
     web::StatusBoard* m_board;
@@ -41,6 +43,7 @@ class RecorderWatch {
     std::array<qint64, MaxChannel + 1> m_frameMs{}; // arrival of each channel's last frame; 0 = none
     web::RecorderStatus m_published;
     qint64 m_publishedMs = 0;
+    QList<web::EventLine> m_events; // the latest events written, oldest first
 };
 
 } // namespace meterrecord
