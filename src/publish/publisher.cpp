@@ -9,6 +9,8 @@
 
 #include <QFile>
 #include <QThread>
+#include <atomic>
+#include <memory>
 
 namespace {
 
@@ -23,6 +25,9 @@ QString PublishStatusText(const PublishStatus& status, bool brief)
     QString text;
     switch (status.state) {
     case State::Stopped:
+        if (status.undelivered > 0 && !brief)
+            return QStringLiteral("MQTT off: %1 rows and events were not delivered to the broker")
+                .arg(status.undelivered);
         return QStringLiteral("MQTT off");
     case State::Connecting:
         text = QStringLiteral("MQTT connecting");
@@ -56,7 +61,7 @@ Publisher::Publisher(const PublishOptions& options, QObject* parent) : QObject(p
     // A coarse look twice a second: a held reading goes out 1 to 1.5 s after it came, and the
     // thread is not woken for every channel's window.
     m_heldTimer.setInterval(500);
-    connect(&m_heldTimer, &QTimer::timeout, this, &Publisher::FlushHeld);
+    connect(&m_heldTimer, &QTimer::timeout, this, &Publisher::Tick);
 }
 
 Publisher::~Publisher()
@@ -67,8 +72,17 @@ Publisher::~Publisher()
 bool Publisher::Start(const PublishTarget& target, QString* error)
 {
     BrokerAddress broker;
-    if (!ParseBrokerUrl(target.url, &broker, error))
+    if (!ParseBrokerUrl(target.url, &broker, error) ||
+        !CheckTopicPrefix(target.discoveryPrefix, QStringLiteral("discovery prefix"), error))
         return false;
+    if (target.password) {
+        if (broker.user.isEmpty()) {
+            if (error)
+                *error = QStringLiteral("a password file needs a user in the broker URL");
+            return false;
+        }
+        broker.password = *target.password;
+    }
     if (!target.caFile.isEmpty()) {
         QFile ca(target.caFile);
         if (!ca.open(QIODevice::ReadOnly)) {
@@ -82,6 +96,7 @@ bool Publisher::Start(const PublishTarget& target, QString* error)
     if (m_target.station.isEmpty())
         m_target.station = DefaultStation();
     m_throttle.Reset();
+    m_linkUp = false;
     m_thread = new QThread(this);
     m_thread->setObjectName(QStringLiteral("mqtt"));
     m_session = new MqttSession(broker, m_target, m_options);
@@ -110,9 +125,11 @@ void Publisher::Stop()
     ++m_generation; // what the session reports from here on is no news
     QThread* thread = std::exchange(m_thread, nullptr);
     MqttSession* session = std::exchange(m_session, nullptr);
+    // What was still queued when the session finished; unknown (all of it) if it never does.
+    auto undelivered = std::make_shared<std::atomic<qint64>>(m_status.queued);
     // The session's objects belong to its thread: they go there, and the thread ends with them.
-    QMetaObject::invokeMethod(session, [session, thread] {
-        session->Finish(OfflineWaitMs);
+    QMetaObject::invokeMethod(session, [session, thread, undelivered] {
+        *undelivered = session->Finish(OfflineWaitMs);
         delete session;
         thread->quit();
     });
@@ -126,7 +143,9 @@ void Publisher::Stop()
         if (thread->isFinished())
             thread->deleteLater();
     }
-    Apply(PublishStatus{PublishStatus::State::Stopped, {}, {}, 0, m_status.dropped, m_status.published});
+    m_linkUp = false;
+    Apply(PublishStatus{PublishStatus::State::Stopped, {}, {}, 0, m_status.dropped, m_status.published,
+                        undelivered->load()});
 }
 
 QString Publisher::ShownUrl() const
@@ -136,19 +155,36 @@ QString Publisher::ShownUrl() const
 
 QString Publisher::Station() const
 {
-    return TopicStation(m_target.station);
+    return StationId(m_target.station);
+}
+
+qint64 Publisher::Now() const
+{
+    return m_options.clockMs ? m_options.clockMs() : m_clock.elapsed();
+}
+
+void Publisher::FrameHeard()
+{
+    m_lastFrameMs = Now();
+    if (m_linkUp)
+        return;
+    m_linkUp = true;
+    QMetaObject::invokeMethod(m_session, [session = m_session] { session->SetLink(true); });
 }
 
 void Publisher::FrameDecoded()
 {
     if (!m_session)
         return;
-    const int ch = Shared.FrameChannel;
+    // A dual-display frame carries the readings of channels 1 and 2 (the second only when the meter
+    // shows one); its channel digit is no channel. A single frame carries its channel's reading.
+    const bool dual = Shared.FrameDigits[14] != 4;
+    const int ch = dual ? 1 : Shared.FrameChannel;
     if (ch < 1 || ch > MaxChannel)
         return;
+    FrameHeard();
     FrameReading(ch);
-    // A dual-display frame also carries channel 2's reading.
-    if (Shared.FrameDigits[14] != 4 && Shared.SecondDisplay && ch != 2)
+    if (dual && Shared.SecondDisplay)
         FrameReading(2);
 }
 
@@ -156,22 +192,25 @@ void Publisher::FrameReading(int n)
 {
     // Most frames are held and then superseded: a held one costs a time stamp only, and is built
     // from the shared state, which still holds the channel's latest reading, when it goes out.
-    if (m_throttle.Offer(n, m_clock.elapsed())) {
+    const qint64 now = Now();
+    if (m_throttle.Offer(n, now)) {
         Send(n, CurrentReading(n, Host().now()));
         return;
     }
-    m_held[n] = {m_clock.elapsed(), false, {}};
+    m_held[n] = {now, false, {}};
 }
 
 void Publisher::ReadingArrived(int n, const Reading& reading)
 {
     if (!m_session || n < 1 || n > MaxChannel)
         return;
-    if (m_throttle.Offer(n, m_clock.elapsed())) {
+    FrameHeard();
+    const qint64 now = Now();
+    if (m_throttle.Offer(n, now)) {
         Send(n, reading);
         return;
     }
-    m_held[n] = {m_clock.elapsed(), true, reading};
+    m_held[n] = {now, true, reading};
 }
 
 void Publisher::Send(int n, const Reading& reading)
@@ -179,11 +218,18 @@ void Publisher::Send(int n, const Reading& reading)
     QMetaObject::invokeMethod(m_session, [session = m_session, n, reading] { session->PublishReading(n, reading); });
 }
 
-void Publisher::FlushHeld()
+void Publisher::Tick()
 {
     if (!m_session)
         return;
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = Now();
+    if (m_linkUp && now - m_lastFrameMs >= m_options.linkSilenceMs) {
+        // The meter is silent: what is held is stale, and nothing goes out until frames return.
+        m_linkUp = false;
+        m_throttle.Reset();
+        QMetaObject::invokeMethod(m_session, [session = m_session] { session->SetLink(false); });
+        return;
+    }
     for (const int n : m_throttle.TakeDue(now)) {
         const Held& held = m_held[n];
         Send(n, held.given ? held.reading : CurrentReading(n, Host().now().addMSecs(held.atMs - now)));
