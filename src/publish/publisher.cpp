@@ -62,6 +62,8 @@ Publisher::Publisher(const PublishOptions& options, QObject* parent) : QObject(p
     // thread is not woken for every channel's window.
     m_heldTimer.setInterval(500);
     connect(&m_heldTimer, &QTimer::timeout, this, &Publisher::Tick);
+    m_batchTimer.setSingleShot(true);
+    connect(&m_batchTimer, &QTimer::timeout, this, &Publisher::FlushBatch);
 }
 
 Publisher::~Publisher()
@@ -122,6 +124,8 @@ void Publisher::Stop()
     if (!m_thread)
         return;
     m_heldTimer.stop();
+    m_batchTimer.stop();
+    m_batch.clear();
     ++m_generation; // what the session reports from here on is no news
     QThread* thread = std::exchange(m_thread, nullptr);
     MqttSession* session = std::exchange(m_session, nullptr);
@@ -186,6 +190,7 @@ void Publisher::FrameDecoded()
     FrameReading(ch);
     if (dual && Shared.SecondDisplay)
         FrameReading(2);
+    FlushBatchWhenDue();
 }
 
 void Publisher::FrameReading(int n)
@@ -206,16 +211,42 @@ void Publisher::ReadingArrived(int n, const Reading& reading)
         return;
     FrameHeard();
     const qint64 now = Now();
-    if (m_throttle.Offer(n, now)) {
+    if (m_throttle.Offer(n, now))
         Send(n, reading);
-        return;
-    }
-    m_held[n] = {now, true, reading};
+    else
+        m_held[n] = {now, true, reading};
+    FlushBatchWhenDue();
 }
 
 void Publisher::Send(int n, const Reading& reading)
 {
-    QMetaObject::invokeMethod(m_session, [session = m_session, n, reading] { session->PublishReading(n, reading); });
+    if (m_options.batchMs <= 0) {
+        QMetaObject::invokeMethod(m_session,
+                                  [session = m_session, n, reading] { session->PublishReading(n, reading); });
+        return;
+    }
+    if (m_batch.isEmpty()) {
+        m_batchSinceMs = Now();
+        m_batchTimer.start(2 * m_options.batchMs);
+    }
+    m_batch.append({n, reading});
+}
+
+void Publisher::FlushBatchWhenDue()
+{
+    if (!m_batch.isEmpty() && Now() - m_batchSinceMs >= m_options.batchMs)
+        FlushBatch();
+}
+
+void Publisher::FlushBatch()
+{
+    m_batchTimer.stop();
+    if (m_batch.isEmpty() || !m_session)
+        return;
+    QMetaObject::invokeMethod(m_session, [session = m_session, batch = std::exchange(m_batch, {})] {
+        for (const auto& [n, reading] : batch)
+            session->PublishReading(n, reading);
+    });
 }
 
 void Publisher::Tick()
@@ -227,6 +258,8 @@ void Publisher::Tick()
         // The meter is silent: what is held is stale, and nothing goes out until frames return.
         m_linkUp = false;
         m_throttle.Reset();
+        m_batch.clear();
+        m_batchTimer.stop();
         QMetaObject::invokeMethod(m_session, [session = m_session] { session->SetLink(false); });
         return;
     }
@@ -234,6 +267,7 @@ void Publisher::Tick()
         const Held& held = m_held[n];
         Send(n, held.given ? held.reading : CurrentReading(n, Host().now().addMSecs(held.atMs - now)));
     }
+    FlushBatch(); // these are late already
 }
 
 void Publisher::RowRecorded(const DataRow& row, qint64 rowNumber, const QString& dataFile)

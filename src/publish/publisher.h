@@ -4,7 +4,8 @@
 // in a thread of the publisher's own, and nothing here waits for the broker.
 //
 // Readings go out at most once a second per channel and only while connected: a reading from an
-// outage is stale and is dropped. Rows and events are queued while the broker cannot be reached,
+// outage is stale and is dropped. Readings due within BatchMs of each other cross to the network
+// thread together, which wakes it less often at the price of that much delay. Rows and events are queued while the broker cannot be reached,
 // up to QueueBound messages (then the oldest go, and the count is reported once), and are sent in
 // order after reconnecting, at least once each (QoS 1). The status topic says "online" on every
 // connection and "offline" on a clean stop, and the broker says "offline" for us when the
@@ -78,6 +79,7 @@ struct PublishOptions {
     int queueBound = 10000;
     int linkSilenceMs = 3000;  // no frame for this long: the link topic says "down"
     int ghostAfterMs = 60000;  // channels of an earlier run not heard by then are removed
+    int batchMs = 20;          // 0: every reading crosses to the network thread at once
     std::function<qint64()> clockMs; // a monotonic clock in ms for the link and the throttle; empty: the real one
 };
 
@@ -122,6 +124,8 @@ class Publisher : public QObject {
   private:
     void FrameReading(int n);
     void Send(int n, const Reading& reading);
+    void FlushBatch();
+    void FlushBatchWhenDue();
     void FrameHeard();
     qint64 Now() const;
     void Apply(const PublishStatus& status);
@@ -141,6 +145,9 @@ class Publisher : public QObject {
     std::array<Held, 17> m_held{};
     QElapsedTimer m_clock;
     QTimer m_heldTimer;
+    QList<std::pair<int, Reading>> m_batch;
+    qint64 m_batchSinceMs = 0;
+    QTimer m_batchTimer; // for a batch that no frame closes
     qint64 m_lastFrameMs = 0;
     bool m_linkUp = false;
 };
