@@ -40,6 +40,8 @@ MqttSession::MqttSession(const BrokerAddress& broker, const PublishTarget& targe
       m_topics(broker.prefix, target.station, target.discoveryPrefix), m_retry(this), m_keepAlive(this),
       m_ghosts(this)
 {
+    for (int n = 1; n <= MaxChannel; ++n)
+        m_channelTopic[n] = m_topics.Channel(n).toUtf8();
     m_ghosts.setSingleShot(true);
     connect(&m_ghosts, &QTimer::timeout, this, &MqttSession::CleanGhosts);
     InitLibrary();
@@ -304,10 +306,14 @@ void MqttSession::UpdateWriteNotifier()
 
 void MqttSession::SendControl(const QString& topic, const QByteArray& payload, bool retain, int qos, int* mid)
 {
+    Send(topic.toUtf8(), payload, retain, qos, mid);
+}
+
+void MqttSession::Send(const QByteArray& topic, const QByteArray& payload, bool retain, int qos, int* mid)
+{
     if (!m_connected)
         return;
-    mosquitto_publish(m_mosq, mid, topic.toUtf8().constData(), int(payload.size()), payload.constData(), qos,
-                      retain);
+    mosquitto_publish(m_mosq, mid, topic.constData(), int(payload.size()), payload.constData(), qos, retain);
 }
 
 void MqttSession::Announce(int n)
@@ -338,7 +344,7 @@ void MqttSession::PublishReading(int n, const Reading& reading)
         return;
     if (m_announced[n] != m_traits[n])
         Announce(n);
-    SendControl(m_topics.Channel(n), ReadingPayload(reading), true, 0);
+    Send(m_channelTopic[n], ReadingPayload(reading), true, 0);
     if (StillConnected(MOSQ_ERR_SUCCESS))
         UpdateWriteNotifier();
 }

@@ -61,6 +61,7 @@ class MqttSession : public QObject {
     void UpdateWriteNotifier();
     void Announce(int n);
     void SendControl(const QString& topic, const QByteArray& payload, bool retain, int qos, int* mid = nullptr);
+    void Send(const QByteArray& topic, const QByteArray& payload, bool retain, int qos, int* mid = nullptr);
     void Post();
 
     BrokerAddress m_broker;
@@ -81,6 +82,7 @@ class MqttSession : public QObject {
     std::array<ChannelTraits, 17> m_traits{};  // last unit and decimals seen per channel
     std::array<bool, 17> m_seen{};             // channel has sent in this run
     std::array<std::optional<ChannelTraits>, 17> m_announced{}; // announced in this connection
+    std::array<QByteArray, 17> m_channelTopic{}; // UTF-8, made once
     bool m_linkUp = false;
     // Clean-up of what earlier runs left retained: channels whose discovery or reading the broker
     // holds (seen while subscribed to the station's topics until the clean-up is done).

@@ -7,6 +7,7 @@
 #include "publish/broker_url.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 
 namespace {
@@ -133,7 +134,22 @@ Reading CurrentReading(int n, const QDateTime& time)
 
 QByteArray UtcText(const QDateTime& time)
 {
-    return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")).toLatin1();
+    // Every reading's time goes through here: the fields are put together by hand, which costs a
+    // fraction of a formatted QDateTime text.
+    if (!time.isValid())
+        return {};
+    constexpr qint64 DayMs = 86400000;
+    const qint64 ms = time.toMSecsSinceEpoch();
+    const qint64 days = ms >= 0 ? ms / DayMs : -((-ms + DayMs - 1) / DayMs);
+    const qint64 inDay = ms - days * DayMs;
+    const QDate date = QDate(1970, 1, 1).addDays(days);
+    if (date.year() < 1 || date.year() > 9999)
+        return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")).toLatin1();
+    char text[32];
+    const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", date.year(),
+                                     date.month(), date.day(), int(inDay / 3600000), int(inDay / 60000 % 60),
+                                     int(inDay / 1000 % 60), int(inDay % 1000));
+    return QByteArray(text, length);
 }
 
 QByteArray ReadingPayload(const Reading& reading)
@@ -141,7 +157,7 @@ QByteArray ReadingPayload(const Reading& reading)
     QByteArray out("{");
     AppendValueAndUnit(out, reading.value, reading.unit);
     AppendKey(out, "time");
-    AppendString(out, QString::fromLatin1(UtcText(reading.time)));
+    out.append('"').append(UtcText(reading.time)).append('"');
     return out.append('}');
 }
 

@@ -31,6 +31,7 @@ PublishOptions Quick(int queueBound = 10000)
     options.firstRetryMs = 100;
     options.maxRetryMs = 400;
     options.queueBound = queueBound;
+    options.batchMs = 0; // a reading crosses at once, whatever this thread does next (meter-record batches)
     return options;
 }
 
@@ -149,6 +150,11 @@ class TestPublisher : public QObject {
         QCOMPARE(row.value("utc").toString(),
                  QString::fromLatin1(UtcText(QDateTime(QDate(2026, 12, 7), QTime(14, 0)))));
         QVERIFY(row.value("utc").toString().endsWith(QStringLiteral(".000Z")));
+        for (const qint64 ms : {qint64(0), qint64(-1), qint64(-86400001), qint64(1796676841999), qint64(951782400123)}) {
+            const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
+            QCOMPARE(UtcText(local), local.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")).toLatin1());
+        }
+        QVERIFY(UtcText(QDateTime()).isEmpty());
         const QJsonObject channels = row.value("channels").toObject();
         QCOMPARE(channels.value("1").toObject().value("value").toDouble(), -0.125);
         QCOMPARE(channels.value("1").toObject().value("unit").toString(), QStringLiteral("Lux"));
