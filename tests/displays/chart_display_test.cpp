@@ -130,7 +130,7 @@ class ChartDisplayTest : public QObject {
         QCOMPARE(fx.host->beeps, 0);
 
         // Fitted limits are rounded outwards to the channel's decimals, never "-353.03998".
-        window->Command1_Click(1);
+        child<QPushButton>(window, "Command1(1)")->click();
         Shared.ChanDecimals[12] = 2;
         Shared.ChanValue[12] = -320.94;
         window->Timer1_Timer();
