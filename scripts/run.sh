@@ -55,7 +55,7 @@ mkdir -p "$run_dir/config/Varnik350"
 channels=8
 data_file=""
 if [ -f "$build/data/default.txt" ]; then
-  data_file=$(sed -n '2s/^"Data File Name","\([^"]*\)".*/\1/p' "$build/data/default.txt" | tr -d '\r')
+  data_file=$(sed -n 's/^"Data File Name","\([^"]*\)".*/\1/p' "$build/data/default.txt" | tr -d '\r' | head -n1)
 fi
 [ -n "$data_file" ] && [ ! -f "$build/data/$data_file" ] && [ -f "$build/data/$data_file.mdb" ] && data_file=$data_file.mdb
 if [ -n "$data_file" ] && [ -f "$build/data/$data_file" ] && command -v sqlite3 >/dev/null; then
