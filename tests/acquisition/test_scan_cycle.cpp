@@ -40,6 +40,7 @@ class TestScanCycle : public QObject {
         }
         m_host = std::make_unique<FakeHost>();
         m_host->clock = m_start;
+        HearAllChannels();
         m_dir = std::make_unique<QTemporaryDir>();
         m_path = m_dir->filePath(QStringLiteral("scan.mdb"));
         QVERIFY(CreateDataFile(m_path, channels));
