@@ -324,7 +324,6 @@ class TestMeterRecord : public QObject {
             << QStringList{"--forward", "postgresql://u:hunter2@x@db/lab"} << none << "%40";
         QTest::newRow("missing data folder")
             << QStringList{"--data-dir", "/nonexistent/x"} << none << "/nonexistent/x";
-        QTest::newRow("configuration missing") << QStringList{"--data-dir", "EMPTY"} << none << "unit2.dat";
         QTest::newRow("default.txt names a file outside the data folder")
             << QStringList{} << "../x.mdb" << "../x.mdb";
         QTest::newRow("rotation past the last number")
