@@ -393,6 +393,7 @@ class TestMainWindow : public QObject {
 
         // The scan cycle runs on without a file: it writes nothing and the file stays as it was.
         Shared.DataReceived = true;
+        HearAllChannels();
         Shared.TextDispOpen = true;
         QSignalSpy ticks(w.Timer1, &QTimer::timeout);
         w.Timer1->start();
@@ -412,6 +413,7 @@ class TestMainWindow : public QObject {
         QVERIFY(w.Data1->IsBound());
         QVERIFY(SpoilDataFile(path));
         Shared.DataReceived = true;
+        HearAllChannels();
         Shared.TextDispOpen = true;
         Shared.ScanRate = 0;
         QSignalSpy ticks(w.Timer1, &QTimer::timeout);
