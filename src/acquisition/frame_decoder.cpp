@@ -184,13 +184,14 @@ void DecodeDual(int ch, const Digits& d, int16_t unit)
 
 } // namespace
 
-void DecodeFrame(FrameBufferArray& FrameBuffer)
+bool DecodeFrame(FrameBufferArray& FrameBuffer)
 {
     FrameBuffer[0] = FrameStartByte;
-    Shared.Freshness.FrameArrived();
     const int16_t ch = DigitValue(FrameBuffer[2]);
     if (ch > MaxChannel)
-        return;
+        return false;
+    // Only a frame of a channel the program knows keeps the link fresh.
+    Shared.Freshness.FrameArrived();
     const Digits digits = FrameDigitValues(FrameBuffer.data());
     Shared.FrameStore[ch] = digits;
     Shared.FrameDigits = digits;
@@ -204,6 +205,7 @@ void DecodeFrame(FrameBufferArray& FrameBuffer)
         if (Shared.SecondDisplay)
             Shared.Freshness.Heard(2);
     }
+    return true;
 }
 
 void DecodeReading()

@@ -25,8 +25,9 @@ constexpr int16_t DigitValue(uint8_t b)
 
 // Decodes the frame in FrameBuffer[1..15] (the bytes after the start byte) into Shared: FrameDigits,
 // FrameChannel, FrameStore, ChanValue, ChanUnit, ChanDecimals, CurrentScale, SecondDisplay. Puts the
-// start byte back in FrameBuffer[0].
-void DecodeFrame(FrameBufferArray& FrameBuffer);
+// start byte back in FrameBuffer[0]. False when the frame names no channel 0..MaxChannel: it is
+// dropped, Shared still holds the previous frame, and nothing may be passed on as newly read.
+bool DecodeFrame(FrameBufferArray& FrameBuffer);
 
 // Computes the reading of channel Shared.FrameChannel from Shared.FrameStore; DecodeFrame calls it.
 // Does nothing when FrameChannel is outside 0..MaxChannel.

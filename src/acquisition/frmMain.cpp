@@ -102,8 +102,8 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
             lblMqtt->RowRecorded(m_scan->LastRow(), Shared.RecordCount, Data1->DatabaseName());
     });
     m_receiver->OnFrame = [this](FrameBufferArray& frame) {
-        DecodeFrame(frame);
-        lblMqtt->FrameDecoded();
+        if (DecodeFrame(frame))
+            lblMqtt->FrameDecoded();
     };
 
     buildCentralArea();

@@ -194,7 +194,9 @@ class TestFrameDecoder : public QObject {
         FrameBufferArray buffer{};
         const QByteArray frame = MeterFrame("4A010200012345");
         std::memcpy(buffer.data() + 1, frame.constData() + 1, 15);
-        DecodeFrame(buffer);
+        // Callers pass nothing on as newly read, and the dropped frame keeps no link fresh.
+        QVERIFY(!DecodeFrame(buffer));
+        QVERIFY(!Shared.Freshness.AnyFrame());
 
         QCOMPARE(buffer[0], FrameStartByte);
         QCOMPARE(Shared.FrameChannel, before.FrameChannel);

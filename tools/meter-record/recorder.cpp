@@ -52,8 +52,7 @@ Recorder::Recorder(const RecordOptions& options, QObject* parent)
     m_link.recovery = SerialLink::Recovery::Reconnect;
     m_link.OnEvent = [this](SerialLink::Event event, const QString& detail) { ReportLink(event, detail); };
     m_receiver.OnFrame = [this](FrameBufferArray& frame) {
-        DecodeFrame(frame);
-        if (m_publish)
+        if (DecodeFrame(frame) && m_publish)
             m_publish->FrameDecoded();
     };
     m_scan.Unattended = true;

@@ -90,7 +90,8 @@ void RecorderWatch::FrameArrived(FrameBufferArray& frame, const std::function<vo
     }
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     m_lastFrameMs = now;
-    m_frameMs[channel] = now;
+    // A dual-display frame's readings are those of channels 1 and 2, whatever its channel digit.
+    m_frameMs[single ? channel : 1] = now;
     if (!single && Shared.SecondDisplay)
         m_frameMs[2] = now;
 }
