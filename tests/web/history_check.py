@@ -65,7 +65,7 @@ def check(driver, expected, width):
         fail("%d statistics rows, not %d" % (len(rows), len(expected)))
     for row, want in zip(rows, expected):
         cells = [c.text for c in row.find_elements(By.CSS_SELECTOR, "th, td")]
-        wanted = ["Channel %d" % want["channel"], want["unit"], str(want["count"]),
+        wanted = ["Ch. %d" % want["channel"], want["unit"], str(want["count"]),
                   shown(want["min"]), shown(want["max"]), shown(want["mean"])]
         if cells != wanted:
             fail("statistics row %s, not %s" % (cells, wanted))

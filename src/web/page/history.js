@@ -137,7 +137,8 @@
       row.dataset.channel = c.channel;
       const head = document.createElement("th");
       head.scope = "row";
-      head.textContent = "Channel " + c.channel;
+      head.textContent = "Ch. " + c.channel;
+      head.setAttribute("aria-label", "Channel " + c.channel);
       row.appendChild(head);
       for (const v of [c.unit, String(c.count), fmt(c.min), fmt(c.max), fmt(c.mean)])
         row.insertCell().textContent = v;
