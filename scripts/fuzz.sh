@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-300}
 scripts/install-deps.sh clang libclang-rt-14-dev
 build=${FUZZ_BUILD_DIR:-build-fuzz}
-read -r -a targets <<<"${FUZZ_TARGETS:-frames config statement cells}"
+read -r -a targets <<<"${FUZZ_TARGETS:-frames config statement cells request}"
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNIK_FUZZ=ON >/dev/null
 cmake --build "$build" -j"${FUZZ_JOBS:-2}" --target "${targets[@]/#/fuzz_}"
 failed=()

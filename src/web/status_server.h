@@ -27,7 +27,7 @@ struct ServerLimits {
     unsigned connectionMemory = 32 * 1024;
     unsigned timeoutSeconds = 10;
     int headerDeadlineMs = 5000;
-    int streamStallMs = 30000;
+    int streamStallMs = 25000;
     quint64 streamQueueBytes = 256 * 1024;
     int keepAliveMs = 15000;
 };

@@ -5,12 +5,12 @@ rows, panels that change by themselves within two seconds, and a token in the ad
 gone from it once the page has loaded.
 
     page_check.py URL [SCREENSHOT_PREFIX]
-    page_check.py --freeze METER_PID RECORDER_PID URL
+    page_check.py --freeze METER_PID RECORDER_PID URL [SCREENSHOT_PREFIX]
 
 With SCREENSHOT_PREFIX it also saves PREFIX-desktop.png (1366x900) and PREFIX-phone.png (390 wide).
 With --freeze it then stops the meter (SIGSTOP): the link shows down and every reading greys
 while the page stays live; then it stops the recorder too: the page says "stale". Both go on
-(SIGCONT) before it ends.
+(SIGCONT) before it ends; with SCREENSHOT_PREFIX it saves the stale page as PREFIX-stale.png.
 Exit code 0 when every check passes; otherwise the first failure on stderr."""
 import os
 import shutil
@@ -103,6 +103,8 @@ def main():
             fail("the token is still in the address: " + driver.current_url)
         if freeze:
             check_freeze(driver, *freeze)
+            if prefix:
+                driver.save_screenshot(prefix + "-stale.png")
             return
         first = panels(driver)
         if sorted(first) != list(range(1, 17)):

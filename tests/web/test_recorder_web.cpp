@@ -434,7 +434,8 @@ class RecorderWebTest : public QObject {
                     {QStringLiteral(VARNIK_SOURCE_DIR "/tests/web/page_check.py"), QStringLiteral("--freeze"),
                      QString::number(frozen.sim->process.processId()),
                      QString::number(frozen.recorder->process.processId()),
-                     frozen.url + "?token=" + QString::fromLatin1(Secret)});
+                     frozen.url + "?token=" + QString::fromLatin1(Secret)}
+                        << qEnvironmentVariable("VARNIK_SCREENSHOTS"));
         QVERIFY(check.waitForFinished(120000));
         QVERIFY2(check.exitCode() == 0, check.readAll().constData());
     }
