@@ -369,17 +369,17 @@ HistoryReply Series(Request r, const HistoryArguments& arguments)
     QJsonArray gaps, marks;
     if (start->isValid() && EventsForSheet(r.path, start->toLocalTime().date().addDays(-1),
                                            end->toLocalTime().date().addDays(1), &events, &error)) {
-        for (const EventSpan& gap : EventsForChart(events, start->toLocalTime(), end->toLocalTime()).gaps)
+        const ChartEvents chart = EventsForChart(events, *start, *end, r.spec.channels);
+        for (const EventSpan& gap : chart.gaps)
             gaps.append(QJsonObject{{QStringLiteral("kind"), gap.kind},
                                     {QStringLiteral("from"), UnixSeconds(gap.from)},
                                     {QStringLiteral("to"), UnixSeconds(gap.to)}});
-        for (const LoggedEvent& e : events) {
-            if (!e.utc.isValid() || e.utc < *start || e.utc > *end)
-                continue;
-            QJsonObject mark = EventJson(e);
-            mark.insert(QStringLiteral("at"), UnixSeconds(e.utc));
-            marks.append(mark);
-        }
+        for (const EventMark& mark : chart.marks)
+            marks.append(QJsonObject{{QStringLiteral("at"), UnixSeconds(mark.at)},
+                                     {QStringLiteral("kind"), mark.kind},
+                                     {QStringLiteral("channel"), mark.channel ? QJsonValue(*mark.channel) : QJsonValue()},
+                                     {QStringLiteral("text"), mark.text},
+                                     {QStringLiteral("tip"), MarkTip(mark)}});
     }
     out.insert(QStringLiteral("start"), start->isValid() ? UnixSeconds(*start) : QJsonValue());
     out.insert(QStringLiteral("end"), end->isValid() ? UnixSeconds(*end) : QJsonValue());

@@ -189,7 +189,7 @@
     if (left === undefined || left < 0) { tip.hidden = true; return; }
     const near = series.events.filter((e) => Math.abs(u.valToPos(e.at, "x") - left) <= 4);
     if (!near.length) { tip.hidden = true; return; }
-    tip.textContent = near.map((e) => e.time + " " + e.kind + (e.text ? ": " + e.text : "")).join("\n");
+    tip.textContent = near.map((e) => e.tip).join("\n");
     const box = u.over.getBoundingClientRect();
     tip.style.left = Math.min(box.left + left + 10, window.innerWidth - 200) + "px";
     tip.style.top = box.top + 10 + "px";
