@@ -50,6 +50,8 @@ struct ForwardState {
 struct MqttState {
     bool connected = false;
     QString text;
+    QString url;       // the broker URL, its password starred out
+    qint64 queued = 0; // rows and events waiting for the broker
     bool operator==(const MqttState&) const = default;
 };
 

@@ -91,7 +91,10 @@ QByteArray StatusJson(const RecorderStatus& s)
                                                        {"text", s.forward->text},
                                                        {"backlog_rows", s.forward->backlogRows}})
                               : QJsonValue()},
-        {"mqtt", s.mqtt ? QJsonValue(QJsonObject{{"connected", s.mqtt->connected}, {"text", s.mqtt->text}})
+        {"mqtt", s.mqtt ? QJsonValue(QJsonObject{{"url", s.mqtt->url},
+                                                 {"connected", s.mqtt->connected},
+                                                 {"queued", s.mqtt->queued},
+                                                 {"text", s.mqtt->text}})
                         : QJsonValue()},
     };
     QJsonArray channels;

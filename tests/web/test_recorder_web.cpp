@@ -431,7 +431,7 @@ class RecorderWebTest : public QObject {
         QProcess check;
         check.setProcessChannelMode(QProcess::MergedChannels);
         check.start(QStringLiteral("/usr/bin/python3"),
-                    {QStringLiteral(VARNIK_SOURCE_DIR "/tests/web/page_check.py"), QStringLiteral("--freeze"),
+                    QStringList{QStringLiteral(VARNIK_SOURCE_DIR "/tests/web/page_check.py"), QStringLiteral("--freeze"),
                      QString::number(frozen.sim->process.processId()),
                      QString::number(frozen.recorder->process.processId()),
                      frozen.url + "?token=" + QString::fromLatin1(Secret)}

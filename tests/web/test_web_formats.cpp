@@ -109,11 +109,13 @@ class WebFormatsTest : public QObject {
         QVERIFY(channels[2]["time"].isNull());
 
         s.forward = ForwardState{QStringLiteral("sending"), QStringLiteral("sending, 5 rows wait"), 5};
-        s.mqtt = MqttState{false, QStringLiteral("broker down")};
+        s.mqtt = MqttState{false, QStringLiteral("broker down"), QStringLiteral("mqtt://meter:****@h/x"), 21};
         s.events = QList<EventLine>{{s.linkSince, QStringLiteral("link up")}};
         o = QJsonDocument::fromJson(StatusJson(s)).object();
         QCOMPARE(o["forward"].toObject()["backlog_rows"].toInteger(), 5);
         QCOMPARE(o["mqtt"].toObject()["connected"].toBool(), false);
+        QCOMPARE(o["mqtt"].toObject()["url"].toString(), "mqtt://meter:****@h/x");
+        QCOMPARE(o["mqtt"].toObject()["queued"].toInteger(), 21);
         QCOMPARE(o["events"].toArray()[0].toObject()["text"].toString(), "link up");
     }
 

@@ -140,6 +140,11 @@ web::RecorderStatus RecorderWatch::Build(bool withChannels) const
         s.forward = web::ForwardState{ForwardStateName(status.state), ForwardStatusText(status, true),
                                       status.waitingRows};
     }
+    if (const Publisher* publish = m_recorder.Publishing()) {
+        const PublishStatus status = publish->Status();
+        s.mqtt = web::MqttState{status.state == PublishStatus::State::Connected, PublishStatusText(status, true),
+                                publish->ShownUrl(), status.queued};
+    }
     const int channels = withChannels ? std::clamp(m_recorder.Data().FieldCount() / 2, 0, MaxChannel) : 0;
     for (int n = 1; n <= channels; ++n) {
         web::ChannelStatus c;
