@@ -77,6 +77,7 @@ PY
 echo "== recorder memory around a whole-file workbook download"
 hwm() { awk '/VmHWM/ {print $2}' /proc/$recorder/status; }
 rss() { awk '/VmRSS/ {print $2}' /proc/$recorder/status; }
+echo 5 > /proc/$recorder/clear_refs  # the peak starts again from the resident size
 echo "before: resident $(rss) KiB, peak $(hwm) KiB"
 curl -s -o "$dir/full.xlsx" -w 'workbook: %{size_download} bytes in %{time_total} s\n' \
   "$url/api/rows?file=Full.mdb&from=2026-03-01&to=2026-12-31&channels=$channels&format=xlsx"
