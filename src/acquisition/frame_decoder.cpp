@@ -187,6 +187,7 @@ void DecodeDual(int ch, const Digits& d, int16_t unit)
 void DecodeFrame(FrameBufferArray& FrameBuffer)
 {
     FrameBuffer[0] = FrameStartByte;
+    Shared.Freshness.FrameArrived();
     const int16_t ch = DigitValue(FrameBuffer[2]);
     if (ch > MaxChannel)
         return;
@@ -195,6 +196,14 @@ void DecodeFrame(FrameBufferArray& FrameBuffer)
     Shared.FrameDigits = digits;
     Shared.FrameChannel = ch;
     DecodeReading();
+    // A dual-display frame carries channel 1, and channel 2 when its second display is on.
+    if (digits[14] == 4) {
+        Shared.Freshness.Heard(ch);
+    } else {
+        Shared.Freshness.Heard(1);
+        if (Shared.SecondDisplay)
+            Shared.Freshness.Heard(2);
+    }
 }
 
 void DecodeReading()

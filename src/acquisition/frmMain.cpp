@@ -80,7 +80,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     m_scan->CheckLink = [this] { m_link->CheckLink(); };
     m_link->OnDeclined = [this] { CloseProgram(); };
     m_link->OnLinkState = [this](bool restored, const QString& why) {
-        restored ? m_scan->Events.LinkRestored() : m_scan->Events.LinkLost(why);
+        restored ? m_scan->Events.LinkRestored() : m_scan->Events.LinkLost(why, Shared.Freshness.LastFrameTime());
     };
     // Shown after the tick that met the problem, not inside it.
     m_scan->Events.OnProblem = [this](const QString& problem) {
@@ -335,11 +335,25 @@ void frmMain::stopDamagedRecording()
     // Unbound before the box is shown: ticks go on behind it and must not try the file again.
     const QString path = Data1->DatabaseName();
     Data1->Unbind();
+    m_damagedPath = path;
     Panels[0]->setText(QStringLiteral("Recording off: the data file is damaged."));
+    // The displays cover this window: their RUN buttons and notes say it at once too.
+    check_pause();
     Host().message(QStringLiteral("The data file %1 is damaged and cannot take more rows: %2\nRecording is "
                                   "off until a data file is made or chosen with \"Create New Data File\".")
                        .arg(QDir::toNativeSeparators(path), m_scan->LastError()),
                    HostServices::Ok, HostServices::Icon::Warning);
+}
+
+QString frmMain::RecordingOffText() const
+{
+    if (!m_damagedPath.isEmpty())
+        return QStringLiteral("Recording off: the data file %1 is damaged and cannot take more rows. Make or "
+                              "choose another with \"Create New Data File\".")
+            .arg(QFileInfo(m_damagedPath).fileName());
+    if (DataFileFull())
+        return DataFileFullText(BoundFileName());
+    return QString();
 }
 
 bool frmMain::BindDataFile(QString* error)
@@ -355,6 +369,7 @@ bool frmMain::BindDataFile(QString* error)
     }
     FieldCount = Data1->FieldCount();
     m_scan->FieldCount = FieldCount;
+    m_damagedPath.clear();
     Panels[0]->clear(); // a message about an earlier file no longer holds
     startForwarding();
     return true;
@@ -437,6 +452,21 @@ bool frmMain::savedata(QString* error)
     return saved;
 }
 
+bool frmMain::SuspendScan(const QString& why)
+{
+    if (!Timer1->isActive())
+        return false;
+    Timer1->stop();
+    m_scan->Events.Suspended(true, why);
+    return true;
+}
+
+void frmMain::ResumeScan(const QString& why)
+{
+    m_scan->Events.Suspended(false, why);
+    Timer1->start();
+}
+
 void frmMain::RegisterPauseButton(Display owner, QAbstractButton* button)
 {
     m_pauseButtons[static_cast<size_t>(owner)] = button;
@@ -444,7 +474,8 @@ void frmMain::RegisterPauseButton(Display owner, QAbstractButton* button)
 
 void frmMain::check_pause()
 {
-    const PauseLook look = CurrentPauseLook();
+    const QString off = RecordingOffText();
+    const PauseLook look = off.isEmpty() ? CurrentPauseLook() : RecordingOffLook();
     const std::pair<bool, Display> displays[] = {
         {Shared.ChartDispOpen, Display::Chart},
         {Shared.AngularDispOpen, Display::Angular},
@@ -455,6 +486,8 @@ void frmMain::check_pause()
         if (!open || !button)
             continue;
         button->setText(look.caption);
+        if (button->toolTip() != off)
+            button->setToolTip(off);
         // A style sheet, not the palette: the style would shade a palette colour, and the
         // colours are meant to be seen across the bench as they are. Set only on a change:
         // restyling repaints the button on every tick.

@@ -42,6 +42,11 @@ class frmMain : public QMainWindow {
     // Starts the serial link (opens and primes the port once; later calls reset the receiver).
     void Start232();
     // Records one row at once through the scan cycle; false + error when it could not be written.
+    // For windows that need the scan timer stopped while they are open (the query windows,
+    // Create New Data File): true when it ran and was stopped, and the recording logs paused with
+    // why; ResumeScan starts it again and logs resumed.
+    bool SuspendScan(const QString& why);
+    void ResumeScan(const QString& why);
     bool savedata(QString* error = nullptr);
     // Paints the registered RUN/PAUSE buttons of the open displays, in the order chart, angular,
     // text: caption "PAUSE" on red while paused, else "RUN" on light green (Button palette role).
@@ -56,6 +61,10 @@ class frmMain : public QMainWindow {
     bool BindDataFile(QString* error = nullptr);
     // The name of the data file bound for recording (Shared.DataFileName while none is bound).
     QString BoundFileName() const;
+    // Why recording is off for want of a usable data file (full, damaged); empty while it can record.
+    // The live displays show it beside their row counters and on their RUN/PAUSE buttons.
+    QString RecordingOffText() const;
+    bool DataFileDamaged() const { return !m_damagedPath.isEmpty(); }
     // A status report of the forwarder (its StatusChanged): shown in the status bar's panel.
     void ForwardStatusChanged(const ForwardStatus& status);
     // While forwarding is on and the central database has been unreachable for a minute or more:
@@ -77,11 +86,12 @@ class frmMain : public QMainWindow {
     int16_t FieldCount = 0;
 
     // Placement in twips as read from the settings store, checked: non-numbers, non-positive sizes
-    // and rectangles that no screen shows fall back to 1000, 1000, 6500, 6500.
+    // and rectangles that no screen shows fall back to 1000, 1000, 9000, 6500 (600 by 433 pixels at
+    // 96 dpi: wide enough for the status texts of a first run at the default font).
     struct Placement {
         int left = 1000;
         int top = 1000;
-        int width = 6500;
+        int width = 9000;
         int height = 6500;
     };
     static Placement ReadPlacement();
@@ -152,6 +162,7 @@ class frmMain : public QMainWindow {
     SerialLink* m_link = nullptr;
     bool m_closing = false;
     bool m_fullShown = false;
+    QString m_damagedPath; // the data file that was found damaged while recording, until another is bound
 };
 
 // The main window of the running program (set by its constructor, cleared when it is destroyed).

@@ -102,23 +102,24 @@ void RecordingEvents::End(const QString& why, State next)
     m_endedPath = m_data.DatabaseName();
 }
 
-void RecordingEvents::LinkLost(const QString& why)
+void RecordingEvents::LinkLost(const QString& why, const QDateTime& when)
 {
     if (m_linkDown)
         return;
     EnsureRunning();
     m_linkDown = true;
     if (m_state == State::Running)
-        Log(LoggedEvent::At(Host().now(), EventKind::LinkLost, why));
+        Log(LoggedEvent::At(when.isValid() ? when : Host().now(), EventKind::LinkLost, why));
 }
 
-void RecordingEvents::LinkRestored()
+void RecordingEvents::LinkRestored(const QDateTime& when)
 {
     if (!m_linkDown)
         return;
     m_linkDown = false;
     if (m_state == State::Running)
-        Log(LoggedEvent::At(Host().now(), EventKind::LinkRestored, QStringLiteral("frames arriving again")));
+        Log(LoggedEvent::At(when.isValid() ? when : Host().now(), EventKind::LinkRestored,
+                            QStringLiteral("frames arriving again")));
 }
 
 void RecordingEvents::PauseState(bool paused, const QString& why)
@@ -132,6 +133,15 @@ void RecordingEvents::PauseState(bool paused, const QString& why)
                          : paused       ? QStringLiteral("recording paused")
                                         : QStringLiteral("recording resumed");
     Log(LoggedEvent::At(Host().now(), paused ? EventKind::Paused : EventKind::Resumed, text));
+}
+
+void RecordingEvents::Suspended(bool suspended, const QString& why)
+{
+    const bool log = suspended ? m_state == State::Running && !(m_pausedKnown && m_paused) && !m_suspendLogged
+                               : m_state == State::Running && m_suspendLogged;
+    m_suspendLogged = suspended && (log || m_suspendLogged);
+    if (log)
+        Log(LoggedEvent::At(Host().now(), suspended ? EventKind::Paused : EventKind::Resumed, why));
 }
 
 void RecordingEvents::RowRecorded(const QDateTime& when, const DataRow& row)
@@ -176,12 +186,13 @@ void RecordingEvents::RowRecorded(const QDateTime& when, const DataRow& row)
     }
 }
 
-void RecordingEvents::RowMissed(const QDateTime& when, const QString& why)
+void RecordingEvents::RowMissed(const QDateTime& when, const QString& why, int rows)
 {
     if (!EnsureRunning())
         return;
-    if (m_missed.count++ == 0)
+    if (m_missed.count == 0)
         m_missed.first = when;
+    m_missed.count += rows;
     m_missed.last = when;
     m_missed.why = why;
 }

@@ -8,8 +8,9 @@
 // - start: before anything else is logged into a bound file that is not full (at the first tick,
 //   or when the owner calls Start); stop with the reason when the owner stops, or "file full".
 //   After a stop nothing more is logged until recording starts again.
-// - link-lost once per gap, with the reason; link-restored at the first good frame after it. No
-//   row is recorded inside the gap (InGap): its readings would be stale.
+// - link-lost once per gap, with the reason, at the time of the last good frame; link-restored at
+//   the time of the first good frame after it. No row is recorded inside the gap (InGap): its
+//   readings would be stale.
 // - paused / resumed when the pause state changes while recording, with the reason given to
 //   SetRecordingPaused (or a plain one when a tick notices the change first).
 // - high / low / normal at each recorded row, for each channel whose warning limits are set (not
@@ -55,15 +56,19 @@ class RecordingEvents {
     void Stop(const QString& why, bool final = false);
     bool Running() const { return m_state == State::Running; }
 
-    void LinkLost(const QString& why);
-    void LinkRestored();
+    // when: the last good frame (lost) and the first new one (restored); now when null.
+    void LinkLost(const QString& why, const QDateTime& when = QDateTime());
+    void LinkRestored(const QDateTime& when = QDateTime());
     bool InGap() const { return m_linkDown; }
 
     // The pause state as it is now; logs paused/resumed when it differs from the last one seen.
     void PauseState(bool paused, const QString& why = QString());
+    // The scan timer stopped (a window that needs it stopped opened) or started again: paused and
+    // resumed with the reason, unless recording was paused anyway.
+    void Suspended(bool suspended, const QString& why);
 
     void RowRecorded(const QDateTime& when, const DataRow& row);
-    void RowMissed(const QDateTime& when, const QString& why);
+    void RowMissed(const QDateTime& when, const QString& why, int rows = 1);
     void Full();
 
     // A note typed by the user, written at once into the bound file; false with *error when no
@@ -89,6 +94,7 @@ class RecordingEvents {
     bool m_linkDown = false;
     bool m_paused = false;
     bool m_pausedKnown = false;
+    bool m_suspendLogged = false; // paused was logged for a stopped scan timer
     std::array<Alarm, 17> m_alarm{};
     struct Missed {
         int count = 0;

@@ -4,7 +4,9 @@
 #include "core/shared_state.h"
 #include "platform/host_services.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -25,16 +27,6 @@ bool Fail(QString* error, const QString& text)
     if (error)
         *error = text;
     return false;
-}
-
-// Counts one more row against MaxRecords; false when the file is full and nothing may be written.
-bool CountRecord()
-{
-    if (++Shared.RecordCount > Shared.MaxRecords) {
-        Shared.RecordCount = Shared.MaxRecords;
-        return false;
-    }
-    return true;
 }
 
 // The reading and unit of channels 1..channels as they are recorded: the reading rounded to its
@@ -58,6 +50,12 @@ bool BuildRow(int channels, const QDateTime& now, DataRow* row, QString* error)
             return Fail(error,
                         QStringLiteral("Channel %1 reads \"%2\", which is not a number.").arg(n).arg(text));
 
+        // A reading not heard lately was never measured now: the invalid-reading marker holds its place.
+        if (!Shared.Freshness.Current(n)) {
+            row->chan.append(InvalidReading);
+            row->unit.append(QString());
+            continue;
+        }
         const DispSetupRecord& setup = Shared.DispSetup[n];
         QString unit;
         if (setup.UnitAutoSense) {
@@ -81,14 +79,18 @@ ScanCycle::ScanCycle(DataFile& Data1) : Events(Data1), m_data(Data1)
 {
 }
 
-bool ScanCycle::WriteRow(const QDateTime& now, QString* error)
+bool ScanCycle::WriteRow(const QDateTime& now, int due, QString* error)
 {
     DataRow row;
     QString failure;
     if (!BuildRow(FieldCount / 2, now, &row, &failure) || !m_data.AppendRow(row, &failure)) {
-        Events.RowMissed(now, failure);
+        m_missedRows = due;
+        Events.RowMissed(now, failure, due);
         return Fail(error, failure);
     }
+    m_missedRows = 0;
+    ++Shared.RecordCount;
+    Shared.Freshness.RowRecorded(now);
     m_lastRow = std::move(row);
     Events.RowRecorded(now, m_lastRow);
     if (DataFileFull())
@@ -106,9 +108,10 @@ ScanCycle::Tick ScanCycle::Timer1_Timer()
         Shared.DataReceived)
         SetRecordingPaused(true, QStringLiteral("no live display open"));
     Events.PauseState(Shared.Paused);
-    // Inside a gap the readings are stale: recording resumes with the first good frame.
-    if (!Shared.DataReceived || Events.InGap())
+    if (!ReadingsFresh()) {
+        m_missedRows = 0; // no row is due without current readings
         return Tick::Idle;
+    }
 
     const QDateTime now = Host().now();
     if (LastScanTime.isNull())
@@ -124,9 +127,48 @@ ScanCycle::Tick ScanCycle::Timer1_Timer()
     LastScanTime = now;
     if (Shared.Paused || !m_data.IsBound())
         return Tick::Idle;
-    if (!CountRecord())
+    if (DataFileFull())
         return Tick::Full;
-    return WriteRow(now, &m_lastError) ? Tick::Recorded : Tick::Failed;
+    // While rows fail, a tick that comes late (the last one waited on a locked file) was due for
+    // every scan interval it spans, and each of those rows is missed.
+    const int due = m_missedRows > 0 ? int(std::clamp<qint64>(elapsed / std::max<int>(Shared.ScanRate, 1), 1,
+                                                             std::numeric_limits<int>::max()))
+                                     : 1;
+    return WriteRow(now, due, &m_lastError) ? Tick::Recorded : Tick::Failed;
+}
+
+bool ScanCycle::ReadingsFresh()
+{
+    ReadingFreshness& fresh = Shared.Freshness;
+    if (!fresh.Fresh()) {
+        // The last good frame is where the readings stopped being current.
+        if (fresh.AnyFrame() && !Events.InGap()) {
+            m_staleGap = true;
+            Events.LinkLost(QStringLiteral("no frames from the meter for more than %1 s")
+                                .arg(ReadingFreshness::StaleAfterMs / 1000),
+                            fresh.LastFrameTime());
+        }
+        return false;
+    }
+    // A gap the link itself reported (a port lost) ends with the link's word; a stale spell ends
+    // with the first frame of the new run.
+    if (m_staleGap && Events.InGap())
+        Events.LinkRestored(fresh.RunStart());
+    m_staleGap = false;
+    // After start or a gap, rows wait until the file's channels have been heard (for a while).
+    return Shared.DataReceived && !Events.InGap() && fresh.Settled(FieldCount / 2);
+}
+
+QString ScanCycle::GapText() const
+{
+    const ReadingFreshness& fresh = Shared.Freshness;
+    if (fresh.Fresh() && !Events.InGap())
+        return QString();
+    if (!fresh.AnyFrame())
+        return QStringLiteral("Nothing recorded: no frames have come from the meter yet.");
+    return QStringLiteral("Nothing recorded: no frames have come from the meter since %1; rows are recorded "
+                          "again when frames return.")
+        .arg(fresh.LastFrameTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
 }
 
 bool ScanCycle::savedata(QString* error)
@@ -135,9 +177,11 @@ bool ScanCycle::savedata(QString* error)
     if (!m_data.IsBound())
         return Fail(error, QStringLiteral(
                                "No data file is open: create or choose one with \"Create New Data File\"."));
-    if (!CountRecord())
+    if (const QString gap = GapText(); !gap.isEmpty())
+        return Fail(error, gap);
+    if (DataFileFull())
         return true;
-    return WriteRow(Host().now(), error);
+    return WriteRow(Host().now(), 1, error);
 }
 
 PauseLook CurrentPauseLook()
@@ -145,6 +189,11 @@ PauseLook CurrentPauseLook()
     if (Shared.Paused)
         return {QStringLiteral("PAUSE"), OpaqueRgb(255, 0, 0)};
     return {QStringLiteral("RUN"), OpaqueRgb(128, 255, 128)};
+}
+
+PauseLook RecordingOffLook()
+{
+    return {QStringLiteral("OFF"), OpaqueRgb(192, 192, 192)};
 }
 
 bool DataFileFull()

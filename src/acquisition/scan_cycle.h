@@ -4,7 +4,11 @@
 // data binding Data1, ticks it every 200 ms and sets FieldCount whenever it binds a data file.
 //
 // A tick records one row of channels 1..FieldCount/2 every ScanRate seconds (second boundaries of
-// the clock crossed) while data arrives and recording is not paused, up to MaxRecords rows. Any
+// the clock crossed) while readings are current (Shared.Freshness) and recording is not paused, up
+// to MaxRecords rows. When no frame has come for ReadingFreshness::StaleAfterMs the tick logs
+// link-lost at the time of the last frame and records nothing until frames return (link-restored
+// at the time of the first new one) and the file's channels have been heard; a channel not heard
+// lately is recorded as InvalidReading with an empty unit. RecordCount counts rows written. Any
 // error in a tick (no data file, a missing column, a unit code outside 0..300, decimals outside
 // 0..16) ends it silently without writing; savedata reports the same errors to its caller.
 #include "acquisition/recording_events.h"
@@ -26,10 +30,15 @@ class ScanCycle {
     // reached MaxRecords; Failed could not build or write it (the reason in LastError).
     enum class Tick { Idle, Recorded, Full, Failed };
     Tick Timer1_Timer();
-    // Records one row at once with every channel of the file, whatever the pause state, the link
-    // or the scan interval. True also when the file is full (RecordCount at MaxRecords), which
-    // writes nothing, as the tick does; false and *error when the row cannot be built or written.
+    // Records one row at once with every channel of the file, whatever the pause state or the
+    // scan interval. True also when the file is full (RecordCount at MaxRecords), which writes
+    // nothing, as the tick does; false and *error when the row cannot be built or written, or the
+    // readings are not current (GapText).
     bool savedata(QString* error = nullptr);
+    // Why nothing can be recorded now for want of frames; empty while readings are current.
+    QString GapText() const;
+    // Rows the last Failed tick was due for and could not write (more than one when it came late).
+    int MissedRows() const { return m_missedRows; }
 
     QDateTime LastScanTime; // null until the first tick that sees data
     int16_t FieldCount = 0;
@@ -43,11 +52,14 @@ class ScanCycle {
     const QString& LastError() const { return m_lastError; }
 
   private:
-    bool WriteRow(const QDateTime& now, QString* error);
+    bool WriteRow(const QDateTime& now, int due, QString* error);
+    bool ReadingsFresh();
 
     DataFile& m_data;
     DataRow m_lastRow;
     QString m_lastError;
+    int m_missedRows = 0;
+    bool m_staleGap = false; // the gap in force began with a stale spell, not with the link's word
 };
 
 // What the RUN/PAUSE buttons of the open displays show. QRgb is QtGui's 0xAARRGGBB colour type,
@@ -59,6 +71,8 @@ struct PauseLook {
 };
 // "PAUSE" on red while Shared.Paused, else "RUN" on light green.
 PauseLook CurrentPauseLook();
+// "OFF" on grey: no data file can take rows (full, damaged), whatever the pause state.
+PauseLook RecordingOffLook();
 
 // True when RecordCount has reached MaxRecords: the data file is full and neither the tick nor
 // savedata records another row until a new data file is created.

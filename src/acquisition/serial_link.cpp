@@ -31,7 +31,8 @@ void SerialLink::SCI_Init()
         Reopen(Host().tickCount());
         return;
     }
-    if (!PrimePort())
+    opened = PrimePort();
+    if (!opened)
         Host().message(MSComm1.ErrorDescription(), HostServices::Ok, HostServices::Icon::None,
                        HostServices::Ok);
 }
@@ -139,9 +140,19 @@ void SerialLink::CheckLink()
         CheckReconnecting();
         return;
     }
+    // A port the system closed (a device pulled) is a gap at once; the question still waits for
+    // the silence.
+    if (opened && !MSComm1.PortOpen()) {
+        opened = false;
+        Shared.DataReceived = false;
+        LinkDown(QStringLiteral("the port was lost: %1")
+                     .arg(MSComm1.ErrorDescription().isEmpty() ? QStringLiteral("closed by the system")
+                                                               : MSComm1.ErrorDescription()));
+    }
     if (!SilentLongEnough(Host().tickCount()) || asking)
         return;
 
+    opened = false;
     if (MSComm1.PortOpen())
         MSComm1.SetPortOpen(false);
     asking = true;
@@ -159,7 +170,7 @@ void SerialLink::CheckLink()
     LastRxTick = Host().tickCount();
     ApplyPortSettings();
     // A failed reopen stays silent; with the count reset the question returns after 15 s.
-    MSComm1.SetPortOpen(true);
+    opened = MSComm1.SetPortOpen(true);
     LastRxTick = Host().tickCount();
     MissedChecks = 0;
 }

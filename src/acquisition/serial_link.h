@@ -8,7 +8,8 @@
 // after four silent ticks in a row (more than SilenceLimitMs since the last receive notification)
 // it closes the port and asks whether to continue; Yes reopens the port at the configured baud rate
 // (reopen errors stay silent: the question comes back after another silence), No calls OnDeclined.
-// Ticks that arrive while the question is up never raise a second one.
+// Ticks that arrive while the question is up never raise a second one. A port that the system
+// closed (a device pulled) is reported to OnLinkState at the next tick, before any question.
 //
 // With the Reconnect recovery nothing is asked and no box is shown: the same silence closes and
 // reprimes the port at once, a port that cannot be opened or that the system closed (a device
@@ -64,6 +65,7 @@ class SerialLink : public QObject {
     SerialControl& MSComm1;
     FrameReceiver& receiver;
     bool asking = false; // the disconnection question is up
+    bool opened = false; // AskUser: the port was opened here and not closed here since
     bool down = true;    // Reconnect: the port is not open and is being tried
     bool waiting = true; // Reconnect: no bytes since the last opening or silence
     bool silent = false; // Reconnect: this silence has been reported

@@ -48,7 +48,7 @@ QString ChooseDataFolder(const QString& appPath, const QString& requested)
     return beside.filePath();
 }
 
-bool FillDataFolder(const QString& folder, const QString& shipped, QString* error)
+bool FillDataFolder(const QString& folder, const QString& shipped, QString* error, const QStringList& only)
 {
     if (!QDir().mkpath(folder)) {
         *error = QStringLiteral("Cannot create the data folder %1").arg(QDir::toNativeSeparators(folder));
@@ -59,7 +59,7 @@ bool FillDataFolder(const QString& folder, const QString& shipped, QString* erro
     const QFileInfoList files = QDir(shipped).entryInfoList(QDir::Files, QDir::Name);
     for (const QFileInfo& file : files) {
         const QString target = folder + QLatin1Char('/') + file.fileName();
-        if (QFileInfo::exists(target))
+        if (QFileInfo::exists(target) || (!only.isEmpty() && !only.contains(file.fileName())))
             continue;
         // Copied under a name of its own and renamed: an interrupted first start never leaves a
         // half file that later starts would take for the user's own.
@@ -85,5 +85,16 @@ bool PrepareDataFolder(QString* error)
         Shared.DataFolder = folder;
     if (Shared.DataFolder.isEmpty())
         return true;
-    return FillDataFolder(Shared.DataFolder, ShippedDataFolder(Shared.AppPath), error);
+    // A build or a portable copy has no shared defaults: the files beside the executable are them.
+    QString shipped = ShippedDataFolder(Shared.AppPath);
+    const QFileInfo beside(besideExecutable(Shared.AppPath));
+    // Only its configuration files: data files recorded there stay where they are.
+    QStringList only;
+    if (shipped.isEmpty() && beside.isDir() &&
+        beside.canonicalFilePath() != QFileInfo(Shared.DataFolder).canonicalFilePath()) {
+        shipped = beside.filePath();
+        only = {QStringLiteral("unit2.dat"), QStringLiteral("display.dat"), QStringLiteral("dispchan.dat"),
+                QStringLiteral("default.txt")};
+    }
+    return FillDataFolder(Shared.DataFolder, shipped, error, only);
 }

@@ -7,9 +7,12 @@
 //   3. an installed program (its read-only defaults in PREFIX/share/varnik/data beside PREFIX/bin):
 //      the per-user folder, on Linux ~/.local/share/Varnik350/data;
 //   4. otherwise the "data" folder beside the executable, whose missing files start-up reports.
-// The chosen folder is created when missing and gets a copy of every shipped file it lacks; a file
-// that is already there is never replaced, so a user's settings survive every later start.
+// The chosen folder is created when missing and gets a copy of every shipped file it lacks (without
+// shared defaults, as in a build or a portable copy, the "data" folder beside the executable is
+// what is shipped); a file that is already there is never replaced, so a user's settings survive
+// every later start.
 #include <QString>
+#include <QStringList>
 
 // The shipped read-only defaults of an executable in `appPath`: appPath/../share/varnik/data
 // when that folder exists, else empty.
@@ -26,8 +29,10 @@ QString ChooseDataFolder(const QString& appPath, const QString& requested);
 // Creates `folder` (with its parents) when missing and copies each file of `shipped` that it lacks;
 // an empty `shipped` copies nothing. A copy appears complete or not at all: it is written under a
 // temporary name and renamed, and a name that exists by then is left alone. False with a message
-// naming the folder or file when the folder cannot be made or a copy fails.
-bool FillDataFolder(const QString& folder, const QString& shipped, QString* error);
+// naming the folder or file when the folder cannot be made or a copy fails. A non-empty `only`
+// limits the copies to those file names.
+bool FillDataFolder(const QString& folder, const QString& shipped, QString* error,
+                    const QStringList& only = {});
 
 // Start-up's step: with Shared.AppPath set, picks the folder (Shared.DataFolder stays empty for
 // rule 2 and 4, so DataPath keeps AppPath's "data" folder) and fills it from the shipped defaults.

@@ -3,6 +3,8 @@
 // One instance, `Shared`, lives for the whole process; tests reset it with `Shared = SharedState{}`.
 // Names follow the program's own variable names; per-channel arrays are indexed 0..16
 // (index n is channel n; index 0 receives frames whose channel digit is 0).
+#include "core/reading_freshness.h"
+
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -75,6 +77,8 @@ struct SharedState {
     bool ChartDispOpen = false;
     bool AlarmSound = true;
     int32_t RecordCount = 0;
+    // Which readings are current: fed by the frame decoder, read by the scan cycle.
+    ReadingFreshness Freshness;
 
     // Identity, set once at start-up from the executable's name.
     bool GenericIdentity = false;

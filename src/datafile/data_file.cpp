@@ -250,7 +250,10 @@ bool DataFile::Bind(const QString& databasePath, QString* error)
     if (!QFileInfo(databasePath).isWritable())
         return Fail(error, QStringLiteral("The data file \"%1\" is read-only.").arg(Shown(databasePath)));
 
-    Connection writer(ExistingFileUri(databasePath), QStringLiteral("QSQLITE_OPEN_URI"));
+    // A file another process holds is waited for at most a second per statement (the engine's
+    // default is five): the scan tick that writes a row must not stall the link watchdog.
+    Connection writer(ExistingFileUri(databasePath),
+                      QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(WriteBusyTimeoutMs));
     if (!writer.IsOpen())
         return Fail(error, QStringLiteral("The data file \"%1\" cannot be opened: %2")
                                .arg(Shown(databasePath), writer.Error()));

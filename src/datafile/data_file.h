@@ -52,6 +52,9 @@ struct DataRow {
     QStringList unit;
 };
 
+// How long a write waits for a file that another connection holds, per statement.
+constexpr int WriteBusyTimeoutMs = 1000;
+
 // The main window's data binding (Data1). Each instance has its own SQLite connection, opened
 // read-write on an existing file only, with every row committed as its own transaction and synced
 // (rollback journal, synchronous=FULL): a row is on disk, whole or not at all, when AppendRow

@@ -66,10 +66,8 @@ frmNewDB::frmNewDB(QWidget* parent) : QWidget(parent, Qt::Window)
     Text1->setText(Shared.DataFileName.section(QLatin1Char('.'), 0, 0));
     // setText does not signal when the text stays the same (an empty name), yet the rule holds.
     Text1_Change(Text1->text());
-    if (MainForm && MainForm->Timer1) {
-        m_timerWasOn = MainForm->Timer1->isActive();
-        MainForm->Timer1->stop();
-    }
+    if (MainForm)
+        m_timerWasOn = MainForm->SuspendScan(QStringLiteral("\"Create New Data File\" is open"));
     Combo1->addItems(
         {QStringLiteral("  8 Channel"), QStringLiteral("  12 Channel"), QStringLiteral("  16 Channel")});
     Combo1->setCurrentIndex(0);
@@ -133,8 +131,8 @@ void frmNewDB::Command1_Click()
 void frmNewDB::closeEvent(QCloseEvent* event)
 {
     Shared.DataFileName = m_currentName;
-    if (m_timerWasOn && MainForm && MainForm->Timer1)
-        MainForm->Timer1->start();
+    if (m_timerWasOn && MainForm)
+        MainForm->ResumeScan(QStringLiteral("\"Create New Data File\" was closed"));
     m_timerWasOn = false;
     QWidget::closeEvent(event);
 }

@@ -189,10 +189,15 @@ QString fullText()
 
 void ShowFullNote(QLabel* note)
 {
-    const bool full = DataFileFull();
-    if (full && note->toolTip() != fullText())
-        note->setToolTip(fullText());
-    note->setVisible(full);
+    // A full data file and a damaged one alike leave recording off.
+    const QString off = MainForm ? MainForm->RecordingOffText() : DataFileFull() ? fullText() : QString();
+    const QString caption = MainForm && MainForm->DataFileDamaged() ? QStringLiteral("Recording off: data file damaged")
+                                                                    : QStringLiteral("Data file full");
+    if (note->text() != caption)
+        note->setText(caption);
+    if (note->toolTip() != off)
+        note->setToolTip(off);
+    note->setVisible(!off.isEmpty());
 }
 
 QLabel* MakeOutageNote()

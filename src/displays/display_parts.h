@@ -73,7 +73,8 @@ QLabel* MakeAlarmLabel(const QString& name);
 // Shows text on the indicator, or hides and empties it when text is empty.
 void ShowAlarm(QLabel* indicator, const QString& text);
 
-// The note beside a display's record counter: shown while the data file is full.
+// The note beside a display's record counter: shown while recording is off for want of a usable
+// data file ("Data file full", or damaged), the reason in its tool tip.
 QLabel* MakeFullNote();
 void ShowFullNote(QLabel* note);
 

@@ -176,10 +176,8 @@ QueryWindow::QueryWindow(int boxes, int channelCount, QWidget* parent)
 
     Label6->setText(QDir::toNativeSeparators(DataPath(Shared.DataFileName)));
     ShowResult(QueryResult{}, QString());
-    if (MainForm && MainForm->Timer1) {
-        fgTimer = MainForm->Timer1->isActive();
-        MainForm->Timer1->stop();
-    }
+    if (MainForm)
+        fgTimer = MainForm->SuspendScan(QStringLiteral("a query window is open"));
 }
 
 void QueryWindow::SetChannelCount(int count)
@@ -325,8 +323,8 @@ void QueryWindow::cmdExportToExcel_Click()
 
 void QueryWindow::closeEvent(QCloseEvent* event)
 {
-    if (MainForm && MainForm->Timer1 && fgTimer)
-        MainForm->Timer1->start();
+    if (MainForm && fgTimer)
+        MainForm->ResumeScan(QStringLiteral("the query window was closed"));
     fgTimer = false;
     ClearChart();
     QWidget::closeEvent(event);

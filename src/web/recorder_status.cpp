@@ -36,6 +36,10 @@ QString StatusLine(const RecorderStatus& status)
     QString line = QStringLiteral("recording %1, %2 rows, link %3")
                        .arg(status.dataFile, english.toString(status.rows),
                             status.linkUp ? QStringLiteral("up") : QStringLiteral("down"));
+    if (status.rowsFailing > 0)
+        line.replace(QStringLiteral(" rows, link"),
+                     QStringLiteral(" rows, rows failing (%1 not recorded), link")
+                         .arg(english.toString(qulonglong(status.rowsFailing))));
     if (status.forward)
         line += QStringLiteral(", forwarding %1").arg(status.forward->state);
     if (status.mqtt)

@@ -75,6 +75,7 @@ struct RecorderStatus {
     quint64 framesRejected = 0;
     quint64 rowsRecorded = 0;               // in this run
     quint64 rowsFailed = 0;                 // due rows that could not be written, in this run
+    quint64 rowsFailing = 0;                // of those, the ones since the last row written: rows fail now
     std::optional<ForwardState> forward;    // empty: not forwarding
     std::optional<MqttState> mqtt;          // empty: not publishing
     std::optional<QList<EventLine>> events; // the latest events, oldest first; empty: no event log
@@ -82,7 +83,8 @@ struct RecorderStatus {
     bool operator==(const RecorderStatus&) const = default;
 };
 
-// "recording Data1.mdb, 1,234 rows, link up", for the service manager.
+// "recording Data1.mdb, 1,234 rows, link up", for the service manager; while rows fail,
+// "rows failing (N not recorded)" follows the row count.
 QString StatusLine(const RecorderStatus& status);
 
 // The latest snapshot, shared between the recording thread and the readers. Publish only swaps a

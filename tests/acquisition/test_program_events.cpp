@@ -37,6 +37,7 @@ class TestProgramEvents : public QObject {
         frmMain w;
         QVERIFY(w.Data1->IsBound());
         Shared.DataReceived = true;
+        HearAllChannels();
         Shared.TextDispOpen = true;
         Shared.ScanRate = 1;
 

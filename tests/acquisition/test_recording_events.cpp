@@ -52,6 +52,7 @@ class TestRecordingEvents : public QObject {
         Shared.DispSetup[1].LowWarning = 2;
         m_host = std::make_unique<FakeHost>();
         m_host->clock = m_start;
+        HearAllChannels();
         m_dir = std::make_unique<QTemporaryDir>();
         m_path = m_dir->filePath(QStringLiteral("events.mdb"));
         QVERIFY(CreateDataFile(m_path, 8));
@@ -83,6 +84,9 @@ class TestRecordingEvents : public QObject {
                 m_cycle->Events.LinkRestored();
             else if (step == "pause" || step == "run")
                 SetRecordingPaused(step == "pause", QStringLiteral("RUN/PAUSE pressed"));
+            else if (step == "suspend" || step == "resume")
+                m_cycle->Events.Suspended(step == "suspend", QStringLiteral("a query window ") +
+                                                                 (step == "suspend" ? "is open" : "was closed"));
             else if (step == "fail" || step == "heal")
                 Shared.ChanDecimals[1] = step == "fail" ? 99 : 1;
             else if (step == "evfail" || step == "evheal")
@@ -137,6 +141,12 @@ class TestRecordingEvents : public QObject {
             << QStringList{"start", "link-lost", "link-restored"} << 1;
         QTest::newRow("pause and resume") << 100 << QStringList{"row", "pause", "row", "pause", "run", "row"}
                                           << QStringList{"start", "paused", "resumed"} << 1;
+        QTest::newRow("a window stops the scan timer")
+            << 100 << QStringList{"row", "suspend", "resume", "row"} << QStringList{"start", "paused", "resumed"}
+            << 1;
+        QTest::newRow("scan timer stopped while paused")
+            << 100 << QStringList{"row", "pause", "suspend", "resume", "run", "row"}
+            << QStringList{"start", "paused", "resumed"} << 1;
         QTest::newRow("paused before start")
             << 100 << QStringList{"pause", "row"} << QStringList{"start", "paused"} << 0;
         QTest::newRow("alarm changes")

@@ -393,6 +393,7 @@ class TestSerialLink : public QObject {
         QTest::newRow("unattended, meter silent") << true << "silence" << silent;
         QTest::newRow("unattended, device missing") << true << "missing" << "the port cannot be opened: " + device;
         QTest::newRow("unattended, device pulled") << true << "lost" << "the port was lost: " + device;
+        QTest::newRow("asking, device pulled") << false << "lost" << "the port was lost: " + device;
     }
     void linkStateDownOnceUpAtAGoodFrame()
     {
@@ -483,12 +484,19 @@ class TestSerialLinkOnPty : public QObject {
         rig.link.Start232();
         QVERIFY(rig.port.PortOpen());
 
+        QStringList seen;
+        rig.link.OnLinkState = [&seen](bool restored, const QString& why) {
+            seen << (restored ? QStringLiteral("up") : "down: " + why);
+        };
         rig.pty.closeMaster();
         QTRY_VERIFY(!rig.port.PortOpen());
         rig.host.answers.enqueue(HostServices::Yes);
         for (int i = 0; i < 4; ++i) {
             rig.host.tick += 200;
             rig.link.CheckLink();
+            // Noticed at once, long before the watchdog's question.
+            QCOMPARE(seen.size(), 1);
+            QVERIFY2(seen[0].startsWith("down: the port was lost: "), qPrintable(seen[0]));
         }
         // The device is gone: the reopening fails without a box of its own.
         QCOMPARE(rig.host.texts(), QStringList{Question});

@@ -1,6 +1,7 @@
 #pragma once
 // A host for tests: records every message box, answers from a queue (else the default button),
 // counts beeps, and keeps the clock, the tick and the settings store in memory.
+#include "core/shared_state.h"
 #include "platform/host_services.h"
 
 #include <QMap>
@@ -63,3 +64,12 @@ public:
     QMap<QString, QString> settings;
     QStringList opened;
 };
+
+// As if a frame had just brought a reading of every channel: rows are recorded with the readings
+// the test put in Shared, as long as the host's tick stays within the freshness limit of now.
+inline void HearAllChannels()
+{
+    Shared.Freshness.FrameArrived();
+    for (int n = 1; n <= MaxChannel; ++n)
+        Shared.Freshness.Heard(n);
+}

@@ -38,6 +38,7 @@ namespace {
     Shared = SharedState{};
     Shared.ScanRate = 1;
     Shared.DataReceived = true;
+    HearAllChannels();
     Shared.TextDispOpen = true;
     Shared.DecimalFormat[0] = QStringLiteral("###0");
     Shared.UnitName[1] = QStringLiteral("V");

@@ -42,6 +42,7 @@ struct DisplayFixture {
             Shared.DispSetup[c].HighWarning = 100;
         }
         main = std::make_unique<frmMain>();
+        HearAllChannels();
     }
     void tearDown()
     {

@@ -7,6 +7,7 @@
 #include "displays/frmTextDisp.h"
 #include "display_fixture.h"
 #include "forward/forwarder.h"
+#include "spoilt_files.h"
 #include "test_registry.h"
 
 #include <QComboBox>
@@ -185,6 +186,30 @@ class SharedPartsTest : public QObject {
         QTRY_COMPARE(fx.main->statusBar()->currentMessage(), full);
         Shared.RecordCount = 0; // a new data file
         QTRY_COMPARE(fx.main->statusBar()->currentMessage(), QString());
+    }
+
+    // A data file damaged under the recording turns recording off on every display, not only in
+    // the main window they cover: the RUN button reads OFF and the note says why.
+    void damagedDataFileIsSaid_data() { addDisplays(); }
+    void damagedDataFileIsSaid()
+    {
+        QFETCH(QString, which);
+        open(which);
+        tick(window);
+        auto* run = child<QPushButton>(window, which == "chart" ? "Command2" : "Command5");
+        QCOMPARE(run->text(), QStringLiteral("RUN"));
+        QVERIFY(SpoilDataFile(fx.main->Data1->DatabaseName()));
+        Shared.DataReceived = true;
+        Shared.ScanRate = 0;
+        fx.main->Timer1->start();
+        QTRY_VERIFY(!fx.main->Data1->IsBound());
+        fx.main->Timer1->stop();
+        tick(window);
+        QCOMPARE(run->text(), QStringLiteral("OFF"));
+        QVERIFY(run->toolTip().contains("damaged"));
+        auto* note = child<QLabel>(window, "lblFileFull");
+        QVERIFY(note->isVisible());
+        QCOMPARE(note->text(), QStringLiteral("Recording off: data file damaged"));
     }
 
     // The main window's status bar is covered by the displays: an outage of a minute shows in

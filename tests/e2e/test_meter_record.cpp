@@ -224,6 +224,25 @@ class TestMeterRecord : public QObject {
     // The data file goes bad under the recorder. A table that is no data file is refused at
     // start; a lock is a passing failure, retried with one line when it starts and one when rows
     // go in again; damage lasts, and ends recording with exit 1.
+    // An empty data folder gets the default configuration and a data file, and recording starts
+    // (it once stopped at "File not found: unit2.dat").
+    void emptyDataFolderGetsTheDefaults()
+    {
+        RecordFolder folder; // the simulator's link lives there
+        QTemporaryDir empty;
+        auto sim = StartSim(folder);
+        QVERIFY(sim);
+        Run recorder(QStringLiteral("meter-record"),
+                     {"--data-dir", empty.path(), "--device", folder.device(), "--scan-rate", "1", "--verbose"},
+                     folder.dir());
+        QVERIFY2(recorder.waitFor(QStringLiteral("row 1:")),
+                 qPrintable(recorder.output() + recorder.process.readAllStandardError()));
+        QVERIFY(recorder.signalAndWait(SIGTERM));
+        for (const char* name : {"default.txt", "unit2.dat", "display.dat", "dispchan.dat", "Data1.mdb"})
+            QVERIFY2(QFile::exists(QDir(empty.path()).filePath(QLatin1String(name))), name);
+        QCOMPARE(SqliteRowCount(QDir(empty.path()).filePath("Data1.mdb")), StatedRows(recorder.output()));
+    }
+
     void dataFileTroubles_data()
     {
         QTest::addColumn<QString>("table"); // the file's table when it is not made by the recorder
@@ -305,7 +324,6 @@ class TestMeterRecord : public QObject {
             << QStringList{"--forward", "postgresql://u:hunter2@x@db/lab"} << none << "%40";
         QTest::newRow("missing data folder")
             << QStringList{"--data-dir", "/nonexistent/x"} << none << "/nonexistent/x";
-        QTest::newRow("configuration missing") << QStringList{"--data-dir", "EMPTY"} << none << "unit2.dat";
         QTest::newRow("default.txt names a file outside the data folder")
             << QStringList{} << "../x.mdb" << "../x.mdb";
         QTest::newRow("rotation past the last number")

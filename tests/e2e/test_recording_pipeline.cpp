@@ -70,6 +70,12 @@ class TestRecordingPipeline : public QObject {
         QTRY_COMPARE(Shared.ChanDecimals[2], int16_t(3));
         QVERIFY(pty.write(tail.mid(7)));
         QTRY_COMPARE(Shared.ChanValue[8], 230.0);
+        // Channels 3 to 7 never come: rows wait for them 3 s from the first frame, while the
+        // meter keeps sending, then record them as the invalid-reading marker.
+        host.tick += 2900;
+        const quint64 cut = receiver.FramesCut;
+        QVERIFY(pty.write(stream + tail.mid(7)));
+        QTRY_COMPARE(receiver.FramesCut, cut + 3);
 
         // Scans are due every 2 s on the injected clock; the link is alive on the injected tick.
         const QDateTime start = host.clock;
@@ -82,7 +88,7 @@ class TestRecordingPipeline : public QObject {
         QCOMPARE(SqliteCli(file, QStringLiteral(
                                      "select date, time, \"chan 1\", \"unit 1\", \"chan 2\", \"unit 2\", "
                                      "\"chan 3\", \"unit 3\", \"chan 8\", \"unit 8\" from DataRecord")),
-                 QStringList{QStringLiteral("2026-12-07|10:00:02|21.46|°C|-1.234|V|0.0|    |230.0|V")});
+                 QStringList{QStringLiteral("2026-12-07|10:00:02|21.46|°C|-1.234|V|999999.0|    |230.0|V")});
 
         // The meter goes quiet: rows stop at the first silent tick.
         host.clock = start.addSecs(10);

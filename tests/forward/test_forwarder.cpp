@@ -500,6 +500,7 @@ class TestForwarder : public QObject {
                                url == QLatin1String("URL") ? m_server.Url() : url);
         m_host.settings.insert(QStringLiteral("Forward/Station"), QStringLiteral("desk"));
         frmMain w;
+        HearAllChannels();
         const auto* label = w.findChild<QLabel*>(QStringLiteral("lblForward"));
         QVERIFY(label);
         QCOMPARE(label->isHidden(), url.isEmpty());

@@ -25,6 +25,7 @@ class TestPublishPanel : public QObject {
         Shared.DataFileName = QStringLiteral("Data1.mdb");
         Shared.MaxRecords = 100;
         m_host.settings.clear();
+        HearAllChannels();
     }
 
     void panelFollowsTheSettings_data()

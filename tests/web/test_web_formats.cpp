@@ -81,6 +81,8 @@ class WebFormatsTest : public QObject {
         QCOMPARE(StatusLine(s),
                  QStringLiteral(
                      "recording Data1.mdb, 1,234 rows, link down, forwarding unreachable, MQTT connected"));
+        s.rowsFailing = 1200;
+        QVERIFY(StatusLine(s).startsWith("recording Data1.mdb, 1,234 rows, rows failing (1,200 not recorded), link down"));
     }
 
     // Invalid and missing readings are null, not the marker; optional parts appear only when on.

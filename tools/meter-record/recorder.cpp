@@ -64,7 +64,7 @@ Recorder::Recorder(const RecordOptions& options, QObject* parent)
             m_publish->EventLogged(EventPayload(event, QFileInfo(m_data.DatabaseName()).fileName()));
     };
     m_link.OnLinkState = [this](bool restored, const QString& why) {
-        restored ? m_scan.Events.LinkRestored() : m_scan.Events.LinkLost(why);
+        restored ? m_scan.Events.LinkRestored() : m_scan.Events.LinkLost(why, Shared.Freshness.LastFrameTime());
     };
     m_scan.CheckLink = [this] { m_link.CheckLink(); };
     m_timer.setInterval(200);
@@ -265,10 +265,7 @@ void Recorder::Tick()
             emit finished(1);
             break;
         }
-        ++m_failedRows;
-        // The tick counted a row it could not write; the file's own count is what holds.
-        if (const qint64 rows = m_data.RowCount(); rows >= 0)
-            Shared.RecordCount = int32_t(std::min<qint64>(rows, Shared.MaxRecords));
+        m_failedRows += m_scan.MissedRows();
         if (m_scan.LastError() != m_lastFailure) {
             m_lastFailure = m_scan.LastError();
             Say(QStringLiteral("row not recorded: %1").arg(m_lastFailure));

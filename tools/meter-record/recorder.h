@@ -49,6 +49,9 @@ class Recorder : public QObject {
     RecordingEvents& Events() { return m_scan.Events; }
     const Forwarder* Forwarding() const { return m_forward; }
     const Publisher* Publishing() const { return m_publish; }
+    const ScanCycle& Scan() const { return m_scan; }
+    // Due rows not recorded since the last row that was (0 while rows go in).
+    qint64 FailingRows() const { return m_failedRows; }
 
     // Runs at the end of every scan tick, on the recording thread, with what the tick did.
     std::function<void(ScanCycle::Tick)> TickDone;

@@ -134,6 +134,7 @@ web::RecorderStatus RecorderWatch::Build(bool withChannels) const
     s.framesRejected = receiver.FramesDropped + m_framesOutOfRange;
     s.rowsRecorded = m_rowsRecorded;
     s.rowsFailed = m_rowsFailed;
+    s.rowsFailing = quint64(m_recorder.FailingRows());
     s.events = m_events;
     if (const Forwarder* forward = m_recorder.Forwarding()) {
         const ForwardStatus status = forward->Status();
@@ -195,7 +196,7 @@ void RecorderWatch::TickDone(ScanCycle::Tick tick)
         m_lastRowMs = now;
     }
     else if (tick == ScanCycle::Tick::Failed)
-        ++m_rowsFailed;
+        m_rowsFailed += quint64(m_recorder.Scan().MissedRows());
     // Readings change with every frame: each open page costs an event per publication, so
     // publications are spaced, well within a second of any reading.
     FollowLink(now);
