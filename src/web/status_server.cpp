@@ -1,5 +1,6 @@
 #include "web/status_server.h"
 
+#include "web/history_service.h"
 #include "web/request_rules.h"
 #include "web/status_formats.h"
 
@@ -91,7 +92,11 @@ class StatusServer::Impl {
     };
 
     Impl(StatusBoard& board, const WebSettings& settings, const ServerLimits& limits)
-        : board(board), settings(settings), limits(limits)
+        : board(board), settings(settings), limits(limits),
+          history(HistoryApi(DataPath(QString()), [&board] { return board.Latest().status->dataFile; }),
+                  [this](MHD_Connection* c, unsigned status, MHD_Response* r, bool cookie) {
+                      return Queue(c, status, r, cookie);
+                  })
     {
     }
 
@@ -136,6 +141,8 @@ class StatusServer::Impl {
     std::condition_variable sweeperStop;
     std::set<Tracked*> tracked;
     std::thread sweeper;
+
+    HistoryService history; // /history and /api/files, rows, stats, events, series
 
     std::mutex jsonMutex;
     quint64 jsonGeneration = ~quint64(0);
@@ -205,6 +212,7 @@ void StatusServer::Impl::Stop()
     }
     board.Wake();
     waker.join();
+    history.Stop();
     {
         std::lock_guard lock(trackedMutex);
         sweeperStop.notify_all();
@@ -292,9 +300,11 @@ void StatusServer::Impl::Notify(void* cls, MHD_Connection* connection, void** so
     }
 }
 
-void StatusServer::Impl::Completed(void* cls, MHD_Connection* connection, void**, MHD_RequestTerminationCode)
+void StatusServer::Impl::Completed(void* cls, MHD_Connection* connection, void** request_cls,
+                                   MHD_RequestTerminationCode)
 {
     Impl& self = *static_cast<Impl*>(cls);
+    self.history.Forget(*request_cls);
     const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
     if (info == nullptr || info->socket_context == nullptr)
         return;
@@ -323,6 +333,8 @@ MHD_Result StatusServer::Impl::Answer(void* cls, MHD_Connection* connection, con
         }
         return MHD_YES;
     }
+    if (self.history.Owns(*request_cls))
+        return self.history.Finish(connection, *request_cls);
     RequestFacts request;
     request.method = method;
     request.version = version;
@@ -335,6 +347,9 @@ MHD_Result StatusServer::Impl::Answer(void* cls, MHD_Connection* connection, con
                                          QDateTime::currentSecsSinceEpoch());
     if (verdict.status != 200 && verdict.status != 404)
         return self.Refuse(connection, verdict);
+    if (verdict.route == Route::NotFound && HistoryApi::Handles(request.path))
+        return self.history.Begin(connection, request.path, request.method == "HEAD",
+                                  request.queryToken && !self.settings.token.isEmpty(), request_cls);
     return self.Serve(connection, verdict, request.method == "HEAD");
 }
 

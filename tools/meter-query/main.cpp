@@ -16,6 +16,7 @@
 #include "event_output.h"
 #include "platform/host_services.h"
 #include "query/output_file.h"
+#include "query/query_arguments.h"
 #include "query/query_statement.h"
 #include "query/events_sheet.h"
 #include "query/report_writer.h"
@@ -25,7 +26,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QTextStream>
 #include <cstdio>
 
@@ -37,24 +37,6 @@ int Complain(const QString& text, int code)
 {
     QTextStream(stderr) << "meter-query: " << text << Qt::endl;
     return code;
-}
-
-// "1,3,12" -> {1, 3, 12}, ascending, each once; empty on any part that is not a channel 1..16.
-QList<int> ReadChannels(const QString& list, QString* bad)
-{
-    QList<int> channels;
-    for (const QString& part : list.split(QLatin1Char(','))) {
-        bool ok = false;
-        const int c = part.trimmed().toInt(&ok);
-        if (!ok || c < 1 || c > 16) {
-            *bad = part;
-            return {};
-        }
-        if (!channels.contains(c))
-            channels.append(c);
-    }
-    std::sort(channels.begin(), channels.end());
-    return channels;
 }
 
 const char* const HelpText = R"(Query a data file; write the report, a workbook or CSV.
@@ -158,15 +140,9 @@ int main(int argc, char** argv)
             return Complain(QStringLiteral("\"%1\" is not a date").arg(date), BadArguments);
     }
     if (parser.isSet(time)) {
-        static const QRegularExpression window(
-            QStringLiteral("^\\s*(\\d{1,2}:\\d{2})\\s*-\\s*(\\d{1,2}:\\d{2})\\s*$"));
-        const auto m = window.match(parser.value(time));
-        if (!m.hasMatch())
+        if (!ReadTimeWindow(parser.value(time), &spec))
             return Complain(QStringLiteral("\"%1\" is not a time window HH:MM-HH:MM").arg(parser.value(time)),
                             BadArguments);
-        spec.timeCondition = true;
-        spec.startTime = m.captured(1);
-        spec.endTime = m.captured(2);
     }
     const QString dataFile = files.first();
     QList<Output> outputs;
@@ -192,7 +168,7 @@ int main(int argc, char** argv)
         return Done;
     }
     QString bad;
-    spec.channels = ReadChannels(parser.value(channels), &bad);
+    spec.channels = ReadChannelList(parser.value(channels), &bad);
     if (spec.channels.isEmpty())
         return Complain(QStringLiteral("\"%1\" is not a channel 1 to 16").arg(bad), BadArguments);
 

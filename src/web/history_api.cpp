@@ -1,0 +1,466 @@
+#include "web/history_api.h"
+
+#include "datafile/event_log.h"
+#include "query/events_sheet.h"
+#include "query/query_arguments.h"
+#include "query/query_result.h"
+#include "query/query_statement.h"
+#include "query/report_writer.h"
+#include "query/spreadsheet_export.h"
+#include "query/event_spans.h"
+#include "web/history_files.h"
+#include "web/series.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace web {
+
+namespace {
+
+HistoryReply Refusal(unsigned status, const QString& reason)
+{
+    HistoryReply reply;
+    reply.status = status;
+    reply.body = reason.toUtf8() + '\n';
+    return reply;
+}
+
+HistoryReply Json(const QJsonDocument& document)
+{
+    HistoryReply reply;
+    reply.type = "application/json";
+    reply.body = document.toJson(QJsonDocument::Compact);
+    return reply;
+}
+
+QJsonValue Number(double value)
+{
+    return std::isfinite(value) ? QJsonValue(value) : QJsonValue();
+}
+
+QString Wall(const QDateTime& t)
+{
+    return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
+}
+
+double UnixSeconds(const QDateTime& t)
+{
+    return double(t.toMSecsSinceEpoch()) / 1000.0;
+}
+
+// What a request names: the data file and the query on it.
+struct Request {
+    QString name;
+    QString path;
+    int fileChannels = 0;
+    QuerySpec spec;
+    QDate from, to;
+};
+
+QString Argument(const HistoryArguments& arguments, const char* key)
+{
+    return QString::fromUtf8(arguments.value(key));
+}
+
+// The file of the request, then (with dates) from/to/time/channels as meter-query reads them.
+// An empty optional reply: all good.
+std::optional<HistoryReply> ReadRequest(const HistoryArguments& arguments, const QString& folder,
+                                        const QString& recording, bool dates, Request* r)
+{
+    r->name = arguments.contains("file") ? Argument(arguments, "file") : recording;
+    if (r->name.isEmpty())
+        return Refusal(404, QStringLiteral("no data file is being recorded: name one with file="));
+    unsigned status = 0;
+    QString reason;
+    r->path = ResolveDataFile(folder, r->name, &r->fileChannels, &status, &reason);
+    if (r->path.isEmpty())
+        return Refusal(status, reason);
+    QString bad;
+    if (arguments.contains("channels")) {
+        r->spec.channels = ReadChannelList(Argument(arguments, "channels"), &bad);
+        if (r->spec.channels.isEmpty())
+            return Refusal(400, QStringLiteral("\"%1\" is not a channel 1 to 16").arg(bad));
+        if (r->spec.channels.last() > r->fileChannels)
+            return Refusal(400, QStringLiteral("the data file has %1 channels, not channel %2")
+                                    .arg(r->fileChannels)
+                                    .arg(r->spec.channels.last()));
+    } else {
+        for (int c = 1; c <= r->fileChannels; ++c)
+            r->spec.channels.append(c);
+    }
+    if (!dates)
+        return {};
+    for (const char* key : {"from", "to"}) {
+        if (!arguments.contains(key))
+            return Refusal(400, QStringLiteral("%1 is missing").arg(QLatin1String(key)));
+        const QDate day = ReadDate(Argument(arguments, key));
+        if (!day.isValid() || day.year() < 1)
+            return Refusal(400, QStringLiteral("\"%1\" is not a date").arg(Argument(arguments, key)));
+        (key[0] == 'f' ? r->from : r->to) = day;
+    }
+    r->spec.startDate = Argument(arguments, "from");
+    r->spec.endDate = Argument(arguments, "to");
+    if (arguments.contains("time") && !ReadTimeWindow(Argument(arguments, "time"), &r->spec))
+        return Refusal(400, QStringLiteral("\"%1\" is not a time window HH:MM-HH:MM").arg(Argument(arguments, "time")));
+    return {};
+}
+
+// Runs the query; Done or NoRecord fill *result (empty for NoRecord), Failed is a reply.
+std::optional<HistoryReply> Query(const Request& r, QueryResult* result, bool* none)
+{
+    QString statement, error;
+    if (!BuildStatement(r.spec, &statement, &error))
+        return Refusal(400, error);
+    const QueryStatus status = RunQuery(r.path, statement, result, &error);
+    *none = status == QueryStatus::NoRecord;
+    if (status == QueryStatus::Failed)
+        return Refusal(503, error.simplified());
+    return {};
+}
+
+// A file written by one of the engine's writers into a temporary folder in the data folder,
+// handed over open: the folder goes, the open file stays readable until it is closed.
+HistoryReply FromWriter(const QString& folder, const QString& fileName, const QByteArray& type,
+                        const std::function<bool(const QString& path, QString* error)>& write)
+{
+    QTemporaryDir temporary(QDir(folder).filePath(QStringLiteral(".history-XXXXXX")));
+    if (!temporary.isValid())
+        return Refusal(503, QStringLiteral("no room for a download in the data folder: %1").arg(temporary.errorString()));
+    const QString path = temporary.filePath(fileName);
+    QString error;
+    if (!write(path, &error))
+        return Refusal(500, error.simplified());
+    HistoryReply reply;
+    reply.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    struct stat facts {};
+    if (reply.fd < 0 || ::fstat(reply.fd, &facts) != 0) {
+        if (reply.fd >= 0)
+            ::close(reply.fd);
+        return Refusal(503, QStringLiteral("the download cannot be read back"));
+    }
+    reply.size = facts.st_size;
+    reply.type = type;
+    reply.fileName = fileName;
+    return reply;
+}
+
+QByteArray RowsJson(const QueryResult& result)
+{
+    QByteArray out = "[";
+    for (int row = 0; row < result.rowCount(); ++row) {
+        QJsonObject object;
+        for (int c = 0; c < result.columnCount(); ++c) {
+            const QString& field = result.fieldNames()[c];
+            if (result.isNull(row, c))
+                object.insert(field, QJsonValue());
+            else if (result.kind(c) == QueryResult::Kind::Reading)
+                object.insert(field, Number(result.reading(row, c)));
+            else
+                object.insert(field, result.display(row, c, QStringLiteral("yyyy-MM-dd")));
+        }
+        if (row > 0)
+            out += ',';
+        out += QJsonDocument(object).toJson(QJsonDocument::Compact);
+    }
+    return out + "]";
+}
+
+QJsonObject EventJson(const LoggedEvent& e)
+{
+    return QJsonObject{{QStringLiteral("date"), e.date.toString(Qt::ISODate)},
+                       {QStringLiteral("time"), e.time.toString(QStringLiteral("HH:mm:ss"))},
+                       {QStringLiteral("utc"), e.utc.isValid() ? e.UtcText() : QString()},
+                       {QStringLiteral("kind"), e.kind},
+                       {QStringLiteral("channel"), e.channel ? QJsonValue(*e.channel) : QJsonValue()},
+                       {QStringLiteral("value"), e.value ? Number(*e.value) : QJsonValue()},
+                       {QStringLiteral("text"), e.text}};
+}
+
+HistoryReply Files(const QString& folder, const QString& recording)
+{
+    QJsonArray files;
+    for (const DataFileSummary& f : ListDataFiles(folder, recording))
+        files.append(QJsonObject{{QStringLiteral("name"), f.name},
+                                 {QStringLiteral("channels"), f.channels},
+                                 {QStringLiteral("rows"), f.rows},
+                                 {QStringLiteral("first"), Wall(f.first)},
+                                 {QStringLiteral("last"), Wall(f.last)},
+                                 {QStringLiteral("firstUtc"), f.first.isValid() ? UnixSeconds(f.first) : QJsonValue()},
+                                 {QStringLiteral("lastUtc"), f.last.isValid() ? UnixSeconds(f.last) : QJsonValue()},
+                                 {QStringLiteral("recording"), f.recording}});
+    return Json(QJsonDocument(files));
+}
+
+HistoryReply Rows(const Request& r, const QString& folder, const QByteArray& format)
+{
+    QueryResult result;
+    bool none = false;
+    if (auto failed = Query(r, &result, &none))
+        return *failed;
+    if (format == "json") {
+        HistoryReply reply;
+        reply.type = "application/json";
+        reply.body = none ? QByteArray("[]") : RowsJson(result);
+        return reply;
+    }
+    if (none)
+        return Refusal(404, NoRecordMessage.simplified());
+    const QString stem = QStringLiteral("%1_%2_%3").arg(QFileInfo(r.name).completeBaseName(),
+                                                         r.from.toString(Qt::ISODate), r.to.toString(Qt::ISODate));
+    if (format == "csv")
+        return FromWriter(folder, stem + QStringLiteral(".csv"), "text/csv; charset=utf-8",
+                          [&](const QString& path, QString* error) { return WriteCsv(result, path, error); });
+    if (format == "txt")
+        return FromWriter(folder, stem + QStringLiteral(".txt"), "text/plain; charset=windows-1252",
+                          [&](const QString& path, QString* error) {
+                              return WriteReport(result, ReportLongDate(QDate::currentDate()), path, error);
+                          });
+    QList<LoggedEvent> events;
+    QString ignored;
+    EventsForSheet(r.path, r.from, r.to, &events, &ignored); // an unreadable log: an empty sheet
+    return FromWriter(folder, stem + QStringLiteral(".xlsx"),
+                      "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet",
+                      [&](const QString& path, QString* error) { return WriteWorkbook(result, path, error, &events); });
+}
+
+HistoryReply Stats(const Request& r)
+{
+    QueryResult result;
+    bool none = false;
+    if (auto failed = Query(r, &result, &none))
+        return *failed;
+    QJsonArray channels;
+    for (int channel : r.spec.channels) {
+        const int column = none ? -1 : result.columnOf(QStringLiteral("chan %1").arg(channel));
+        const ColumnStatistics s = column >= 0 ? Statistics(result, column) : ColumnStatistics{};
+        const int unitColumn = none ? -1 : result.columnOf(QStringLiteral("unit %1").arg(channel));
+        const QString unit = unitColumn >= 0 && result.rowCount() > 0 ? result.text(result.rowCount() - 1, unitColumn) : QString();
+        channels.append(QJsonObject{{QStringLiteral("channel"), channel},
+                                    {QStringLiteral("unit"), unit},
+                                    {QStringLiteral("count"), s.count},
+                                    {QStringLiteral("min"), s.count ? Number(s.minimum) : QJsonValue()},
+                                    {QStringLiteral("max"), s.count ? Number(s.maximum) : QJsonValue()},
+                                    {QStringLiteral("mean"), s.count ? Number(s.mean) : QJsonValue()}});
+    }
+    return Json(QJsonDocument(QJsonObject{{QStringLiteral("rows"), none ? 0 : result.rowCount()},
+                                          {QStringLiteral("channels"), channels}}));
+}
+
+HistoryReply Events(const Request& r, const QByteArray& format)
+{
+    QList<LoggedEvent> events;
+    QString error;
+    if (!EventsForSheet(r.path, r.from, r.to, &events, &error))
+        return Refusal(503, error.simplified());
+    if (format == "csv") {
+        HistoryReply reply;
+        reply.type = "text/csv; charset=utf-8";
+        reply.body = EventsCsv(events).toUtf8();
+        reply.fileName = QStringLiteral("%1_events.csv").arg(QFileInfo(r.name).completeBaseName());
+        return reply;
+    }
+    QJsonArray list;
+    for (const LoggedEvent& e : events)
+        list.append(EventJson(e));
+    return Json(QJsonDocument(list));
+}
+
+std::optional<QDateTime> ReadInstant(const HistoryArguments& arguments, const char* key, const QDateTime& fallback,
+                                     HistoryReply* refusal)
+{
+    if (!arguments.contains(key))
+        return fallback;
+    const QDateTime t = QDateTime::fromString(Argument(arguments, key), Qt::ISODateWithMs);
+    if (!t.isValid()) {
+        *refusal = Refusal(400, QStringLiteral("\"%1\" is not a date and time (ISO 8601)").arg(Argument(arguments, key)));
+        return std::nullopt;
+    }
+    return t.toUTC();
+}
+
+HistoryReply Series(Request r, const HistoryArguments& arguments)
+{
+    int points = DefaultSeriesPoints;
+    if (arguments.contains("points")) {
+        bool ok = false;
+        points = Argument(arguments, "points").toInt(&ok);
+        if (!ok || points < 1 || points > MaxSeriesPoints)
+            return Refusal(400, QStringLiteral("points wants 1 to %1, not \"%2\"")
+                                    .arg(MaxSeriesPoints)
+                                    .arg(Argument(arguments, "points")));
+    }
+    DataFileSummary summary;
+    QString reason;
+    if (!SummarizeDataFile(r.path, &summary, &reason))
+        return Refusal(503, reason);
+    HistoryReply refusal;
+    const auto start = ReadInstant(arguments, "start", summary.first.toUTC(), &refusal);
+    if (!start)
+        return refusal;
+    const auto end = ReadInstant(arguments, "end", summary.last.toUTC(), &refusal);
+    if (!end)
+        return refusal;
+    if (start->isValid() && end->isValid() && *end < *start)
+        return Refusal(400, QStringLiteral("end is before start"));
+
+    QJsonObject out{{QStringLiteral("file"), r.name}};
+    QueryResult result;
+    bool none = true;
+    Buckets buckets;
+    if (summary.rows > 0) {
+        // The local dates around the range: a row's wall clock may be a day off its UTC date.
+        r.from = start->toLocalTime().date().addDays(-1);
+        r.to = end->toLocalTime().date().addDays(1);
+        r.spec.startDate = r.from.toString(Qt::ISODate);
+        r.spec.endDate = r.to.toString(Qt::ISODate);
+        if (auto failed = Query(r, &result, &none))
+            return *failed;
+    }
+    if (!none) {
+        const std::vector<qint64> instants =
+            RowInstants(result, result.columnOf(QStringLiteral("date")), result.columnOf(QStringLiteral("time")));
+        std::vector<std::vector<double>> values;
+        for (int channel : r.spec.channels) {
+            const int column = result.columnOf(QStringLiteral("chan %1").arg(channel));
+            std::vector<double>& v = values.emplace_back(size_t(result.rowCount()));
+            for (int row = 0; row < result.rowCount(); ++row)
+                v[size_t(row)] = result.reading(row, column);
+        }
+        buckets = MakeBuckets(start->toMSecsSinceEpoch(), end->toMSecsSinceEpoch(), points, instants, values);
+    }
+    QJsonArray times;
+    for (qint64 t : buckets.startMs)
+        times.append(double(t) / 1000.0);
+    QJsonArray channels;
+    for (int i = 0; i < r.spec.channels.size(); ++i) {
+        const int channel = r.spec.channels[i];
+        QJsonObject c{{QStringLiteral("channel"), channel}};
+        const int unitColumn = none ? -1 : result.columnOf(QStringLiteral("unit %1").arg(channel));
+        c.insert(QStringLiteral("unit"), unitColumn >= 0 ? result.text(result.rowCount() - 1, unitColumn) : QString());
+        QJsonArray count, lo, hi, mean;
+        if (size_t(i) < buckets.channels.size()) {
+            const ChannelBuckets& b = buckets.channels[size_t(i)];
+            for (size_t k = 0; k < b.count.size(); ++k) {
+                count.append(b.count[k]);
+                lo.append(b.count[k] ? Number(b.minimum[k]) : QJsonValue());
+                hi.append(b.count[k] ? Number(b.maximum[k]) : QJsonValue());
+                mean.append(b.count[k] ? Number(b.mean[k]) : QJsonValue());
+            }
+        }
+        c.insert(QStringLiteral("count"), count);
+        c.insert(QStringLiteral("min"), lo);
+        c.insert(QStringLiteral("max"), hi);
+        c.insert(QStringLiteral("mean"), mean);
+        channels.append(c);
+    }
+    // The event log of the range: gaps as spans, every event as a mark.
+    QList<LoggedEvent> events;
+    QString error;
+    QJsonArray gaps, marks;
+    if (start->isValid() && EventsForSheet(r.path, start->toLocalTime().date().addDays(-1),
+                                           end->toLocalTime().date().addDays(1), &events, &error)) {
+        const ChartEvents chart = EventsForChart(events, *start, *end, r.spec.channels);
+        for (const EventSpan& gap : chart.gaps)
+            gaps.append(QJsonObject{{QStringLiteral("kind"), gap.kind},
+                                    {QStringLiteral("from"), UnixSeconds(gap.from)},
+                                    {QStringLiteral("to"), UnixSeconds(gap.to)}});
+        for (const EventMark& mark : chart.marks)
+            marks.append(QJsonObject{{QStringLiteral("at"), UnixSeconds(mark.at)},
+                                     {QStringLiteral("kind"), mark.kind},
+                                     {QStringLiteral("channel"), mark.channel ? QJsonValue(*mark.channel) : QJsonValue()},
+                                     {QStringLiteral("text"), mark.text},
+                                     {QStringLiteral("tip"), MarkTip(mark)}});
+    }
+    out.insert(QStringLiteral("start"), start->isValid() ? UnixSeconds(*start) : QJsonValue());
+    out.insert(QStringLiteral("end"), end->isValid() ? UnixSeconds(*end) : QJsonValue());
+    out.insert(QStringLiteral("bucketSeconds"), double(buckets.widthMs) / 1000.0);
+    out.insert(QStringLiteral("time"), times);
+    out.insert(QStringLiteral("channels"), channels);
+    out.insert(QStringLiteral("gaps"), gaps);
+    out.insert(QStringLiteral("events"), marks);
+    return Json(QJsonDocument(out));
+}
+
+struct Asset {
+    const char* path;
+    const char* resource;
+    const char* type;
+};
+constexpr Asset Assets[] = {
+    {"/history", ":/web/history.html", "text/html; charset=utf-8"},
+    {"/history.js", ":/web/history.js", "text/javascript; charset=utf-8"},
+    {"/history.css", ":/web/history.css", "text/css; charset=utf-8"},
+    {"/vendor/uPlot.iife.min.js", ":/web/vendor/uPlot.iife.min.js", "text/javascript; charset=utf-8"},
+    {"/vendor/uPlot.min.css", ":/web/vendor/uPlot.min.css", "text/css; charset=utf-8"},
+};
+
+} // namespace
+
+HistoryApi::HistoryApi(QString folder, std::function<QString()> recording)
+    : m_folder(std::move(folder)), m_recording(std::move(recording))
+{
+}
+
+bool HistoryApi::IsAsset(const QByteArray& path)
+{
+    return std::any_of(std::begin(Assets), std::end(Assets), [&path](const Asset& a) { return path == a.path; });
+}
+
+bool HistoryApi::IsDownload(const QByteArray& path)
+{
+    return path == "/api/rows";
+}
+
+bool HistoryApi::Handles(const QByteArray& path)
+{
+    return IsAsset(path) || path == "/api/files" || path == "/api/rows" || path == "/api/stats" ||
+           path == "/api/events" || path == "/api/series";
+}
+
+HistoryReply HistoryApi::Answer(const QByteArray& path, const HistoryArguments& arguments) const
+{
+    for (const Asset& asset : Assets) {
+        if (path != asset.path)
+            continue;
+        QFile file(QString::fromLatin1(asset.resource));
+        if (!file.open(QIODevice::ReadOnly))
+            return Refusal(404, QStringLiteral("not built into the program"));
+        HistoryReply reply;
+        reply.type = asset.type;
+        reply.body = file.readAll();
+        return reply;
+    }
+    const QString recording = m_recording ? m_recording() : QString();
+    if (path == "/api/files")
+        return Files(m_folder, recording);
+    Request r;
+    const bool dates = path != "/api/series";
+    if (auto refused = ReadRequest(arguments, m_folder, recording, dates, &r))
+        return *refused;
+    const QByteArray format = arguments.value("format", path == "/api/rows" || path == "/api/events" ? "json" : "");
+    if (path == "/api/rows") {
+        if (format != "json" && format != "csv" && format != "txt" && format != "xlsx")
+            return Refusal(400, QStringLiteral("format wants json, csv, txt or xlsx"));
+        return Rows(r, m_folder, format);
+    }
+    if (path == "/api/events") {
+        if (format != "json" && format != "csv")
+            return Refusal(400, QStringLiteral("format wants json or csv"));
+        return Events(r, format);
+    }
+    if (path == "/api/stats")
+        return Stats(r);
+    return Series(r, arguments);
+}
+
+} // namespace web

@@ -1,0 +1,107 @@
+#include "web/history_files.h"
+
+#include "datafile/data_file.h"
+#include "query/output_file.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QUrl>
+#include <cstring>
+#include <sqlite3.h>
+
+namespace web {
+
+namespace {
+
+QDateTime WallClock(sqlite3_stmt* statement)
+{
+    const auto text = [statement](int column) {
+        const auto* value = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+        return value ? QString::fromUtf8(value) : QString();
+    };
+    const QDate day = QDate::fromString(text(0).left(10), Qt::ISODate);
+    const QTime time = QTime::fromString(text(1).right(8), QStringLiteral("HH:mm:ss"));
+    return day.isValid() && time.isValid() ? QDateTime(day, time) : QDateTime();
+}
+
+} // namespace
+
+QString ResolveDataFile(const QString& folder, const QString& name, int* channels, unsigned* status,
+                        QString* reason)
+{
+    *status = 400;
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) ||
+        name.startsWith(QLatin1Char('.')) || name.contains(QChar(0))) {
+        *reason = QStringLiteral("\"%1\" is not a file name in the data folder").arg(name);
+        return {};
+    }
+    const QString path = QDir(folder).filePath(name);
+    if (!QFileInfo(path).isFile()) {
+        *status = 404;
+        *reason = QStringLiteral("no data file \"%1\" in the data folder").arg(name);
+        return {};
+    }
+    QString error;
+    *channels = IsSqliteDatabase(path) ? DataFileChannels(path, &error) : -1;
+    if (*channels < 1) {
+        *reason = QStringLiteral("\"%1\" is not a data file").arg(name);
+        return {};
+    }
+    return path;
+}
+
+bool SummarizeDataFile(const QString& path, DataFileSummary* summary, QString* reason)
+{
+    sqlite3* db = nullptr;
+    const QByteArray uri = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toUtf8() + "?mode=ro";
+    bool ok = sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) == SQLITE_OK;
+    if (ok) {
+        sqlite3_busy_timeout(db, 2000);
+        for (const char* sql : {"select count(*) from DataRecord",
+                                "select [date], [time] from DataRecord order by rowid limit 1",
+                                "select [date], [time] from DataRecord order by rowid desc limit 1"}) {
+            sqlite3_stmt* statement = nullptr;
+            ok = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK;
+            const int step = ok ? sqlite3_step(statement) : SQLITE_ERROR;
+            ok = ok && (step == SQLITE_ROW || step == SQLITE_DONE);
+            if (step == SQLITE_ROW) {
+                if (sql[7] == 'c')
+                    summary->rows = sqlite3_column_int64(statement, 0);
+                else if (std::strstr(sql, "desc"))
+                    summary->last = WallClock(statement);
+                else
+                    summary->first = WallClock(statement);
+            }
+            sqlite3_finalize(statement);
+            if (!ok)
+                break;
+        }
+    }
+    if (!ok)
+        *reason = QStringLiteral("\"%1\" cannot be read: %2")
+                      .arg(QFileInfo(path).fileName(), QString::fromUtf8(sqlite3_errmsg(db)));
+    sqlite3_close(db);
+    return ok;
+}
+
+QList<DataFileSummary> ListDataFiles(const QString& folder, const QString& recording)
+{
+    QList<DataFileSummary> files;
+    for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name)) {
+        int channels = 0;
+        unsigned status = 0;
+        QString reason;
+        const QString path = ResolveDataFile(folder, name, &channels, &status, &reason);
+        if (path.isEmpty())
+            continue;
+        DataFileSummary summary;
+        summary.name = name;
+        summary.channels = channels;
+        summary.recording = name == recording;
+        if (SummarizeDataFile(path, &summary, &reason))
+            files.append(summary);
+    }
+    return files;
+}
+
+} // namespace web

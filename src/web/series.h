@@ -1,0 +1,38 @@
+#pragma once
+// The history chart's data: the rows of a time range cut into at most N equal buckets by their
+// instant in UTC, each with the count, minimum, maximum and mean of every channel's readings in
+// it. Rows carry the local wall clock only; their instant is that wall clock in the recorder's
+// time zone, and in the hour the clock goes back (the same wall-clock times twice) a row whose
+// instant would fall before the row written before it is taken as the second pass of that hour.
+#include "query/query_result.h"
+
+#include <QtGlobal>
+#include <vector>
+
+namespace web {
+
+inline constexpr int DefaultSeriesPoints = 1000;
+inline constexpr int MaxSeriesPoints = 5000;
+
+// The instant (ms since the epoch, UTC) of each row of a query result from its date and time
+// columns, in result order; rows whose date or time is null get INT64_MIN.
+std::vector<qint64> RowInstants(const QueryResult& result, int dateColumn, int timeColumn);
+
+struct ChannelBuckets {
+    std::vector<int> count; // 0: no reading of this channel in the bucket
+    std::vector<double> minimum, maximum, mean;
+};
+
+struct Buckets {
+    qint64 widthMs = 1;
+    std::vector<qint64> startMs;          // of each bucket that holds a row, ascending
+    std::vector<ChannelBuckets> channels; // in the order of `values`
+};
+
+// Rows at instants in [startMs, endMs] into at most `points` buckets of equal width (at least
+// 1 ms); a bucket without any row is left out. values[c][row] is channel c's reading; NaN and the
+// meter's invalid-reading marker are not readings.
+Buckets MakeBuckets(qint64 startMs, qint64 endMs, int points, const std::vector<qint64>& instants,
+                    const std::vector<std::vector<double>>& values);
+
+} // namespace web

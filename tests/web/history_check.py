@@ -1,0 +1,111 @@
+#!/usr/bin/python3
+"""Opens the recorder's history page in headless Chromium and checks what a person would see at
+desktop (1366x900) and phone (390x844) width: the chart drawn (a canvas as wide as its box, not
+wider than the window) within 1 s of the figures' arrival, and the statistics table of the chosen
+range showing the figures the API gives.
+
+    history_check.py URL EXPECTED_STATS_JSON [SCREENSHOT_PREFIX]
+
+URL opens the page on a known file (?file=NAME) whose whole range is the expected statistics'
+dates; EXPECTED_STATS_JSON is /api/stats's "channels" for channels 1-4 of that range. With
+SCREENSHOT_PREFIX it saves PREFIX-desktop.png and PREFIX-phone.png.
+Exit code 0 when every check passes; otherwise the first failure on stderr."""
+import json
+import shutil
+import sys
+import tempfile
+import time
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+
+def fail(message):
+    print("history check: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+def shown(value):
+    """The page's rounding: at most 4 decimals, no trailing zeros."""
+    if value is None:
+        return "–"
+    text = "%.4f" % value
+    text = text.rstrip("0").rstrip(".")
+    return "0" if text == "-0" else text
+
+
+def check(driver, expected, width):
+    wait = WebDriverWait(driver, 15, poll_frequency=0.05)
+    wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "#chart canvas"))
+    whole = driver.find_element(By.CSS_SELECTOR, ".presets button[data-hours='0']")
+    started = time.monotonic()
+    whole.click()
+    wait.until(lambda d: "2026-03-01 to 2026-03-02" in d.find_element(By.ID, "stats_range").text)
+    wait.until(lambda d: d.find_element(By.ID, "state").text == "")
+    took = time.monotonic() - started
+    print("width %d: whole file charted %.2f s after the click" % (width, took))
+    if took > 1.0:
+        fail("the whole file took %.2f s to chart at width %d" % (took, width))
+    canvas = driver.find_element(By.CSS_SELECTOR, "#chart canvas")
+    page_width = driver.execute_script("return document.documentElement.clientWidth")
+    if canvas.size["width"] < 150 or canvas.size["width"] > page_width:
+        fail("chart %d px wide in a page %d px wide" % (canvas.size["width"], page_width))
+    if driver.execute_script("return document.documentElement.scrollWidth") > page_width + 1:
+        fail("the page scrolls sideways at width %d" % width)
+    drawn = driver.execute_script(
+        "const c = document.querySelector('#chart canvas'); const x = c.getContext('2d');"
+        "const d = x.getImageData(0, 0, c.width, c.height).data; let n = 0;"
+        "for (let i = 3; i < d.length; i += 4) if (d[i]) ++n; return n;")
+    if drawn < 1000:
+        fail("the chart's canvas is nearly empty (%d pixels drawn)" % drawn)
+    rows = driver.find_elements(By.CSS_SELECTOR, "#stats tbody tr")
+    if len(rows) != len(expected):
+        fail("%d statistics rows, not %d" % (len(rows), len(expected)))
+    for row, want in zip(rows, expected):
+        cells = [c.text for c in row.find_elements(By.CSS_SELECTOR, "th, td")]
+        wanted = ["Ch. %d" % want["channel"], want["unit"], str(want["count"]),
+                  shown(want["min"]), shown(want["max"]), shown(want["mean"])]
+        if cells != wanted:
+            fail("statistics row %s, not %s" % (cells, wanted))
+    if len(driver.find_elements(By.CSS_SELECTOR, "#event_list li")) != 3:
+        fail("the event list does not show the file's 3 events")
+    for link in ("get_csv", "get_xlsx", "get_txt"):
+        if "api/rows?" not in (driver.find_element(By.ID, link).get_attribute("href") or ""):
+            fail("download link %s has no address" % link)
+
+
+def main():
+    url, expected = sys.argv[1], json.loads(sys.argv[2])
+    prefix = sys.argv[3] if len(sys.argv) > 3 else None
+    profile = tempfile.mkdtemp(prefix="history-check-")
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                 "--disable-dev-shm-usage", "--window-size=1366,900", "--user-data-dir=" + profile):
+        options.add_argument(flag)
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    try:
+        driver.get(url)
+        if "token" in driver.current_url:
+            fail("the token is still in the address: " + driver.current_url)
+        check(driver, expected, 1366)
+        if prefix:
+            driver.save_screenshot(prefix + "-desktop.png")
+        driver.set_window_size(390, 844)
+        driver.get(url.split("&token=")[0])  # the cookie stands for the token now
+        check(driver, expected, 390)
+        if prefix:
+            height = driver.execute_script("return document.documentElement.scrollHeight")
+            driver.set_window_size(390, min(height, 2400))
+            time.sleep(0.3)
+            driver.save_screenshot(prefix + "-phone.png")
+    finally:
+        driver.quit()
+        shutil.rmtree(profile, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
