@@ -1,22 +1,39 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests, the tools and the benchmarks need.
-# Quick when they are all present already: apt is only called for the missing ones.
+# Installs the Debian packages this project needs. Quick when they are all present already: apt is
+# only called for the missing ones.
+# Usage: scripts/install-deps.sh [--run] [PACKAGE...]
+#   --run       only what building and running the program and its tools needs (scripts/run.sh,
+#               scripts/package.sh): no server, broker, browser, Prometheus or valgrind, and
+#               nothing that starts a service.
+#   (default)   that, plus what the tests and the benchmarks need (scripts/test.sh, CI).
+#   PACKAGE...  packages that only one script needs (packaging, the installed-package test).
 set -euo pipefail
-packages=(
-  cmake g++ make pkg-config
+run_packages=(
+  cmake ninja-build g++ make pkg-config
   qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite
   qt6-charts-dev libqt6opengl6-dev libxlsxwriter-dev
-  sqlite3 libsqlite3-dev python3-openpyxl
-  xvfb xauth imagemagick fonts-dejavu-core
+  sqlite3 libsqlite3-dev
+  xvfb xauth fonts-dejavu-core
+  qt6-multimedia-dev
+  libpq-dev libmosquitto-dev libmicrohttpd-dev libsystemd-dev
+)
+# Servers the tests start themselves on 127.0.0.1 (PostgreSQL, mosquitto, Prometheus, a headless
+# browser), the tools they check results with, and what the benchmarks measure with.
+test_packages=(
+  python3-openpyxl imagemagick
   valgrind
   xdotool libx11-dev libxdamage-dev
-  qt6-multimedia-dev
-  libpq-dev postgresql
-  libmosquitto-dev mosquitto mosquitto-clients openssl
-  libmicrohttpd-dev libsystemd-dev prometheus
+  postgresql
+  mosquitto mosquitto-clients openssl
+  prometheus
   chromium chromium-driver python3-selenium apache2-utils
 )
-# Packages that only one script needs (packaging, the installed-package test) come as arguments.
+packages=("${run_packages[@]}")
+if [ "${1:-}" = "--run" ]; then
+  shift
+else
+  packages+=("${test_packages[@]}")
+fi
 packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # Beside the build's packages, what only packaging needs: man pages from --help, dpkg-shlibdeps,
 # the ELF check of CPack.
-scripts/install-deps.sh help2man dpkg-dev file
+scripts/install-deps.sh --run help2man dpkg-dev file
 build=${BUILD_DIR:-build-package}
 # The package needs the programs, their man pages and the icons, not the tests and the benchmarks.
 rm -f "$build"/varnik_*.deb

@@ -7,11 +7,16 @@
 # Usage: scripts/run.sh [--generic]   (--generic starts the Datalogger identity, default Varnik350)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+# Only what building and running needs: no server, broker or browser (those are for the tests).
+scripts/install-deps.sh --run
 build=${BUILD_DIR:-build}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-# Only what this script starts: the program (both names), the simulator and the shipped data.
-cmake --build "$build" -j"$(nproc)" --target Datalogger meter-sim varnik_data
+generator=()
+# Ninja for a new build folder; one made earlier keeps the generator it was made with.
+[ -f "$build/CMakeCache.txt" ] || generator=(-G Ninja)
+cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# The program (both names), the shipped data and every command-line tool the README names; not the
+# tests and the benchmarks.
+cmake --build "$build" -j"$(nproc)" --target varnik_programs
 
 program=Varnik350
 [ "${1:-}" = "--generic" ] && program=Datalogger
@@ -44,7 +49,21 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 mkdir -p "$run_dir/config/Varnik350"
 [ -f "$conf" ] && awk '/^\[/{skip = ($0 == "[Ports]")} !skip' "$conf" >"$run_dir/config/Varnik350/Varnik350.conf"
-"$build/meter-sim" --link "$run_dir/meter" --channels 16 >"$run_dir/sim.out" &
+# The simulator sends as many channels as the data file records, so that every reading shown is
+# recorded: the configured data file's channel count, or 8 when it is still to be made (the program
+# makes a missing data file with 8 channels; Setup > Create New Data File makes one of 12 or 16).
+channels=8
+data_file=""
+if [ -f "$build/data/default.txt" ]; then
+  data_file=$(sed -n 's/^"Data File Name","\([^"]*\)".*/\1/p' "$build/data/default.txt" | tr -d '\r' | head -n1)
+fi
+[ -n "$data_file" ] && [ ! -f "$build/data/$data_file" ] && [ -f "$build/data/$data_file.mdb" ] && data_file=$data_file.mdb
+if [ -n "$data_file" ] && [ -f "$build/data/$data_file" ] && command -v sqlite3 >/dev/null; then
+  n=$(sqlite3 -readonly "$build/data/$data_file" \
+        "select count(*) from pragma_table_info('DataRecord') where name like 'chan %'" 2>/dev/null || true)
+  case "$n" in 8|12|16) channels=$n ;; esac
+fi
+"$build/meter-sim" --link "$run_dir/meter" --channels "$channels" >"$run_dir/sim.out" &
 sim_pid=$!
 for _ in $(seq 50); do [ -e "$run_dir/meter" ] && break; sleep 0.1; done
 port=1
@@ -53,7 +72,7 @@ if [ -f "$build/data/default.txt" ]; then
   [ -n "$port" ] || port=1
 fi
 printf '[Ports]\nCOM%s=%s\n' "$port" "$run_dir/meter" >>"$run_dir/config/Varnik350/Varnik350.conf"
-echo "No meter mapped: using the simulator on $(head -n1 "$run_dir/sim.out") as COM$port for this run."
+echo "No meter mapped: using the simulator ($channels channels) on $(head -n1 "$run_dir/sim.out") as COM$port for this run."
 
 status=0
 # Started in the background and waited for, so that SIGINT and SIGTERM reach the traps at once

@@ -5,7 +5,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 build=${BUILD_DIR:-build-test}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DVARNIK_SANITIZE=ON >/dev/null
+generator=()
+# Ninja for a new build folder; one made earlier keeps the generator it was made with.
+[ -f "$build/CMakeCache.txt" ] || generator=(-G Ninja)
+cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Debug -DVARNIK_SANITIZE=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
 cd "$build"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure
+# The tests start their servers on free ports and work in folders of their own: they run side by side.
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"

@@ -82,5 +82,8 @@ pick = lambda q: lat[min(len(lat) - 1, int(q * len(lat)))] * 1000
 print(f"latency frame -> subscriber over {len(lat)} channel messages: p50 {pick(0.5):.1f} ms, "
       f"p99 {pick(0.99):.1f} ms, largest {lat[-1] * 1000:.1f} ms")
 PY
+# The recorders hold their data files: stop them (cleanly) before counting.
+kill -TERM "$plain" "$mqtt"
+wait "$plain" "$mqtt" 2>/dev/null || true
 echo "rows: $(sqlite3 "$run/plain/Bench.mdb" 'select count(*) from DataRecord') without, $(sqlite3 "$run/mqtt/Bench.mdb" 'select count(*) from DataRecord') with --mqtt"
-grep -h "MQTT" "$run/mqtt/record.out" | head -n 3
+grep -h "MQTT" "$run/mqtt/record.out" | head -n 4

@@ -77,11 +77,12 @@ class frmMain : public QMainWindow {
     int16_t FieldCount = 0;
 
     // Placement in twips as read from the settings store, checked: non-numbers, non-positive sizes
-    // and rectangles that no screen shows fall back to 1000, 1000, 6500, 6500.
+    // and rectangles that no screen shows fall back to 1000, 1000, 9000, 6500 (600 by 433 pixels at
+    // 96 dpi: wide enough for the status texts of a first run at the default font).
     struct Placement {
         int left = 1000;
         int top = 1000;
-        int width = 6500;
+        int width = 9000;
         int height = 6500;
     };
     static Placement ReadPlacement();

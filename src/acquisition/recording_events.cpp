@@ -2,6 +2,7 @@
 
 #include "core/shared_state.h"
 #include "platform/host_services.h"
+#include "platform/process_user.h"
 #include "platform/serial_control.h"
 
 #include <QDir>
@@ -41,8 +42,8 @@ RecordingEvents::~RecordingEvents()
 QString RecordingEvents::StartText() const
 {
     const QString who = Who.isEmpty() ? QStringLiteral("Varnik %1").arg(VARNIK_VERSION_TEXT) : Who;
-    return QStringLiteral("%1, port COM%2 (%3), %4 baud")
-        .arg(who)
+    return QStringLiteral("%1 as user %2, port COM%3 (%4), %5 baud")
+        .arg(who, ProcessUserName())
         .arg(Shared.ComPort)
         .arg(QDir::toNativeSeparators(SerialDeviceForPort(Shared.ComPort)))
         .arg(Shared.BaudRate == 9600 ? 9600 : 2400);

@@ -42,8 +42,8 @@ class RecordingEvents {
 
     int MaxPending = 1000;
 
-    // Who records, for the start event: "Varnik 1.0.0" or "meter-record 1.0.0"; the port and baud
-    // rate are added from the shared state.
+    // Who records, for the start event: "Varnik 1.0.0" or "meter-record 1.0.0"; the account it
+    // runs under, the port and the baud rate are added.
     QString Who;
     std::function<void(const QString& problem)> OnProblem;
     // Told of every event once it is in the file (live publishing, the recorder's status page).

@@ -91,21 +91,17 @@ LoggedEvent ReadRow(sqlite3_stmt* stmt)
     if (e.utc.isValid())
         e.utc = e.utc.toUTC();
     e.kind = ColumnText(stmt, 4);
-    if (sqlite3_column_type(stmt, 5) != SQLITE_NULL)
+    // Only numbers count: a text another tool put there is no channel 0 nor a value 0.
+    const auto number = [stmt](int column) {
+        const int type = sqlite3_column_type(stmt, column);
+        return type == SQLITE_INTEGER || type == SQLITE_FLOAT;
+    };
+    if (number(5) && sqlite3_column_double(stmt, 5) == sqlite3_column_int(stmt, 5))
         e.channel = sqlite3_column_int(stmt, 5);
-    if (sqlite3_column_type(stmt, 6) != SQLITE_NULL)
+    if (number(6))
         e.value = sqlite3_column_double(stmt, 6);
     e.text = ColumnText(stmt, 7);
     return e;
-}
-
-QString CsvField(const QString& field)
-{
-    if (!field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"')) &&
-        !field.contains(QLatin1Char('\n')) && !field.contains(QLatin1Char('\r')))
-        return field;
-    return QLatin1Char('"') + QString(field).replace(QLatin1String("\""), QLatin1String("\"\"")) +
-           QLatin1Char('"');
 }
 
 } // namespace
@@ -201,33 +197,43 @@ bool AppendEvent(DataFile& data, const LoggedEvent& event, QString* error, bool*
     return true;
 }
 
-bool ReadEvents(const QString& path, const EventFilter& filter, QList<LoggedEvent>* events, QString* error)
+namespace {
+
+// One attempt at reading the events with the given open flags. *failure is the engine's text when
+// the file cannot be read (not a database, a hot journal a read-only reader cannot roll back),
+// *damage what is wrong with a table EventLog that is not an event log.
+void ReadWith(const QByteArray& file, int flags, const EventFilter& filter, QList<LoggedEvent>* events,
+              QString* failure, QString* damage)
 {
     events->clear();
-    if (!FileExists(path))
-        return Fail(error, QStringLiteral("The data file \"%1\" does not exist.").arg(Shown(path)));
     sqlite3* db = nullptr;
     sqlite3_stmt* stmt = nullptr;
-    QString failure;
-    QString damage;
-    bool present = false;
-    const QByteArray file = QFileInfo(path).absoluteFilePath().toUtf8();
-    if (sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_busy_timeout(db, 2000);
-        QList<std::pair<QString, int>> columns;
-        if (sqlite3_prepare_v2(db, "SELECT name, pk FROM pragma_table_info('EventLog')", -1, &stmt,
-                               nullptr) == SQLITE_OK) {
-            while (sqlite3_step(stmt) == SQLITE_ROW)
-                columns.append({ColumnText(stmt, 0), sqlite3_column_int(stmt, 1)});
-        }
-        sqlite3_finalize(stmt);
-        stmt = nullptr;
-        present = !columns.isEmpty();
-        damage = present ? Damage(columns) : QString();
-        const char* select = "SELECT id, \"date\", \"time\", utc, kind, channel, value, text FROM EventLog "
-                             "WHERE (?1 IS NULL OR \"date\" >= ?1) AND (?2 IS NULL OR \"date\" <= ?2) "
-                             "ORDER BY utc DESC, id DESC";
-        if (present && damage.isEmpty() && sqlite3_prepare_v2(db, select, -1, &stmt, nullptr) == SQLITE_OK) {
+    if (sqlite3_open_v2(file.constData(), &db, flags, nullptr) != SQLITE_OK) {
+        *failure = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("out of memory");
+        sqlite3_close(db);
+        return;
+    }
+    sqlite3_busy_timeout(db, 2000);
+    const auto engineFailed = [&] { *failure = QString::fromUtf8(sqlite3_errmsg(db)); };
+    QList<std::pair<QString, int>> columns;
+    if (sqlite3_prepare_v2(db, "SELECT name, pk FROM pragma_table_info('EventLog')", -1, &stmt, nullptr) ==
+        SQLITE_OK) {
+        int step = SQLITE_ROW;
+        while ((step = sqlite3_step(stmt)) == SQLITE_ROW)
+            columns.append({ColumnText(stmt, 0), sqlite3_column_int(stmt, 1)});
+        if (step != SQLITE_DONE)
+            engineFailed();
+    } else {
+        engineFailed();
+    }
+    sqlite3_finalize(stmt);
+    stmt = nullptr;
+    *damage = columns.isEmpty() ? QString() : Damage(columns);
+    const char* select = "SELECT id, \"date\", \"time\", utc, kind, channel, value, text FROM EventLog "
+                         "WHERE (?1 IS NULL OR \"date\" >= ?1) AND (?2 IS NULL OR \"date\" <= ?2) "
+                         "ORDER BY utc DESC, id DESC";
+    if (failure->isEmpty() && !columns.isEmpty() && damage->isEmpty()) {
+        if (sqlite3_prepare_v2(db, select, -1, &stmt, nullptr) == SQLITE_OK) {
             const QByteArray from = filter.from.toString(Qt::ISODate).toUtf8();
             const QByteArray to = filter.to.toString(Qt::ISODate).toUtf8();
             if (filter.from.isValid())
@@ -241,15 +247,32 @@ bool ReadEvents(const QString& path, const EventFilter& filter, QList<LoggedEven
                     events->append(std::move(e));
             }
             if (step != SQLITE_DONE)
-                failure = QString::fromUtf8(sqlite3_errmsg(db));
-        } else if (present && damage.isEmpty()) {
-            failure = QString::fromUtf8(sqlite3_errmsg(db));
+                engineFailed();
+        } else {
+            engineFailed();
         }
-    } else {
-        failure = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("out of memory");
     }
     sqlite3_finalize(stmt);
     sqlite3_close(db);
+}
+
+} // namespace
+
+bool ReadEvents(const QString& path, const EventFilter& filter, QList<LoggedEvent>* events, QString* error)
+{
+    events->clear();
+    if (!FileExists(path))
+        return Fail(error, QStringLiteral("The data file \"%1\" does not exist.").arg(Shown(path)));
+    const QByteArray file = QFileInfo(path).absoluteFilePath().toUtf8();
+    QString failure;
+    QString damage;
+    ReadWith(file, SQLITE_OPEN_READONLY, filter, events, &failure, &damage);
+    // A recorder killed in the middle of a row leaves its rollback journal; a read-only reader
+    // cannot roll that half row back, a writable connection does, as every SQLite reader would.
+    if (!failure.isEmpty() && QFileInfo::exists(path + QStringLiteral("-journal"))) {
+        failure.clear();
+        ReadWith(file, SQLITE_OPEN_READWRITE, filter, events, &failure, &damage);
+    }
     if (!damage.isEmpty())
         return events->clear(), Fail(error, DamagedText(path, damage).arg(QStringLiteral("read")));
     if (!failure.isEmpty())
@@ -284,23 +307,4 @@ std::optional<std::pair<QDateTime, QDateTime>> MissedSpan(const LoggedEvent& eve
     if (!first.isValid() || !last.isValid() || last < first)
         return std::nullopt;
     return std::pair{first, last};
-}
-
-QString EventsCsv(const QList<LoggedEvent>& events)
-{
-    QString csv = QStringLiteral("date,time,utc,kind,channel,value,text\n");
-    for (const LoggedEvent& e : events) {
-        const QStringList fields{e.date.toString(Qt::ISODate),
-                                 e.time.toString(QStringLiteral("HH:mm:ss")),
-                                 e.utc.isValid() ? e.UtcText() : QString(),
-                                 e.kind,
-                                 e.channel ? QString::number(*e.channel) : QString(),
-                                 e.value ? QString::number(*e.value, 'g', 15) : QString(),
-                                 e.text};
-        QStringList quoted;
-        for (const QString& field : fields)
-            quoted << CsvField(field);
-        csv += quoted.join(QLatin1Char(',')) + QLatin1Char('\n');
-    }
-    return csv;
 }

@@ -85,7 +85,3 @@ bool ReadEvents(const QString& path, const EventFilter& filter, QList<LoggedEven
 // for another kind or a text that does not tell them.
 QString RowsMissedText(int count, const QDateTime& first, const QDateTime& last, const QString& why);
 std::optional<std::pair<QDateTime, QDateTime>> MissedSpan(const LoggedEvent& event);
-
-// The CSV of meter-query --events: the header "date,time,utc,kind,channel,value,text" and one line
-// per event in the order given; fields with a comma, quote or line break are quoted.
-QString EventsCsv(const QList<LoggedEvent>& events);

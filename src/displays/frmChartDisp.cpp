@@ -265,11 +265,14 @@ void frmChartDisp::FitToReading(double value)
     // are equal), so the trace does not run along an edge.
     const double spread = m_seenMax - m_seenMin;
     const double margin = spread > 0 ? spread / 10 : std::max(1.0, std::abs(m_seenMin) / 10);
-    const auto limit = [](double v) {
+    // Rounded outwards to the channel's decimals, so the boxes read "-353.04", not "-353.03998".
+    const double scale = std::pow(10.0, std::clamp<int>(Shared.ChanDecimals[m_channel], 0, 6));
+    const auto limit = [scale](double v, double (*round)(double)) {
         const double largest = std::numeric_limits<float>::max();
-        return float(std::clamp(v, -largest, largest));
+        const double rounded = round(v * scale) / scale;
+        return float(std::clamp(std::isfinite(rounded) ? rounded : v, -largest, largest));
     };
-    ShowYRange(limit(m_seenMax + margin), limit(m_seenMin - margin));
+    ShowYRange(limit(m_seenMax + margin, std::ceil), limit(m_seenMin - margin, std::floor));
 }
 
 void frmChartDisp::SetupSaved()

@@ -2,6 +2,7 @@
 
 #include "core/url_text.h"
 
+#include <QCryptographicHash>
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -55,6 +56,8 @@ bool ParseBrokerUrl(const QString& url, BrokerAddress* address, QString* error)
                                    .arg(prefix));
         a.prefix = prefix;
     }
+    if (!CheckTopicPrefix(a.prefix, QStringLiteral("topic prefix"), error))
+        return false;
     if (address)
         *address = a;
     return true;
@@ -80,4 +83,26 @@ QString TopicStation(const QString& station)
             c = QLatin1Char('_');
     }
     return out;
+}
+
+QString StationId(const QString& station)
+{
+    const QString id = TopicStation(station);
+    if (id == station)
+        return id;
+    const QByteArray hash = QCryptographicHash::hash(station.toUtf8(), QCryptographicHash::Sha1);
+    return id + QLatin1Char('_') + QString::fromLatin1(hash.left(3).toHex());
+}
+
+bool CheckTopicPrefix(const QString& prefix, const QString& what, QString* error)
+{
+    static const QRegularExpression bad(QStringLiteral("[+#\\x00]|//|^/|/$"));
+    if (prefix.isEmpty())
+        return Fail(error, QStringLiteral("the %1 is empty").arg(what));
+    if (prefix.startsWith(QLatin1Char('$')))
+        return Fail(error, QStringLiteral("the %1 \"%2\" begins with '$', which marks the broker's own topics")
+                               .arg(what, prefix));
+    if (prefix.contains(bad))
+        return Fail(error, QStringLiteral("the %1 \"%2\" holds a wildcard, a NUL or an empty level").arg(what, prefix));
+    return true;
 }

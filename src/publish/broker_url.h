@@ -28,3 +28,11 @@ QString ShownBrokerUrl(const QString& url);
 // A station name as one topic level: every character outside [A-Za-z0-9_-] becomes '_'; an empty
 // name becomes "_".
 QString TopicStation(const QString& station);
+// The station's id in topics and discovery: TopicStation, and when that had to change the name,
+// '_' and six hex digits of a hash of the name as given, so that "lab/1" and "lab 1" stay apart
+// ("lab_1_4f0c2a", "lab_1_9b1e07"); "bench_1" stays "bench_1".
+QString StationId(const QString& station);
+
+// A topic prefix (the URL's or discovery's): false and *error for an empty one, one holding a
+// wildcard, a NUL or an empty level, or one beginning with '$' (the broker's own topics).
+bool CheckTopicPrefix(const QString& prefix, const QString& what, QString* error);

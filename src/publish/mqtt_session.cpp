@@ -36,9 +36,14 @@ QString ClientError(int rc, int savedErrno)
 } // namespace
 
 MqttSession::MqttSession(const BrokerAddress& broker, const PublishTarget& target, const PublishOptions& options)
-    : m_broker(broker), m_target(target), m_options(options), m_topics(broker.prefix, target.station),
-      m_retry(this), m_keepAlive(this)
+    : m_broker(broker), m_target(target), m_options(options),
+      m_topics(broker.prefix, target.station, target.discoveryPrefix), m_retry(this), m_keepAlive(this),
+      m_ghosts(this)
 {
+    for (int n = 1; n <= MaxChannel; ++n)
+        m_channelTopic[n] = m_topics.Channel(n).toUtf8();
+    m_ghosts.setSingleShot(true);
+    connect(&m_ghosts, &QTimer::timeout, this, &MqttSession::CleanGhosts);
     InitLibrary();
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &MqttSession::Attempt);
@@ -56,6 +61,7 @@ void MqttSession::Begin()
 {
     m_status.state = PublishStatus::State::Connecting;
     Post();
+    m_ghosts.start(std::max(0, m_options.ghostAfterMs));
     Attempt();
 }
 
@@ -74,6 +80,10 @@ void MqttSession::Attempt()
     });
     mosquitto_publish_callback_set(m_mosq, [](mosquitto*, void* self, int mid) {
         static_cast<MqttSession*>(self)->OnPublished(mid);
+    });
+    mosquitto_message_callback_set(m_mosq, [](mosquitto*, void* self, const mosquitto_message* message) {
+        static_cast<MqttSession*>(self)->OnMessage(QString::fromUtf8(message->topic), message->retain,
+                                                   message->payloadlen == 0);
     });
     mosquitto_max_inflight_messages_set(m_mosq, HandedWindow);
     const QByteArray status = m_topics.status.toUtf8();
@@ -123,12 +133,18 @@ void MqttSession::OnConnack(int code)
     }
     m_connected = true;
     m_delayMs = std::max(1, m_options.firstRetryMs);
-    m_announced.fill(QString());
-    m_announcedAny.fill(false);
+    m_announced.fill(std::nullopt);
     SendControl(m_topics.status, QByteArrayLiteral("online"), true, 1);
+    SendControl(m_topics.link, m_linkUp ? QByteArrayLiteral("up") : QByteArrayLiteral("down"), true, 1);
     for (int n = 1; n <= MaxChannel; ++n)
         if (m_seen[n])
             Announce(n);
+    // What earlier runs left retained comes in on these until the clean-up is done.
+    if (!m_cleaned || !m_target.discovery) {
+        mosquitto_subscribe(m_mosq, nullptr, m_topics.AnyDiscovery().toUtf8().constData(), 0);
+        if (!m_cleaned)
+            mosquitto_subscribe(m_mosq, nullptr, m_topics.AnyChannel().toUtf8().constData(), 0);
+    }
     for (Pending& p : m_queue)
         p.mid = -1;
     m_handed = 0;
@@ -160,6 +176,48 @@ void MqttSession::OnPublished(int mid)
     }
     m_status.queued = qint64(m_queue.size());
     Post();
+}
+
+void MqttSession::OnMessage(const QString& topic, bool retained, bool empty)
+{
+    // Only what the broker held before: our own messages come back live, not retained.
+    const int n = m_topics.ChannelOf(topic);
+    if (!retained || empty || n == 0)
+        return;
+    const bool config = topic == m_topics.Discovery(n);
+    if (config && !m_target.discovery)
+        Clear(topic);
+    else if (m_cleaned && !m_seen[n])
+        Clear(topic);
+    else
+        (config ? m_oldConfig : m_oldValue)[n] = true;
+}
+
+void MqttSession::CleanGhosts()
+{
+    if (!m_connected) {
+        m_ghosts.start(1000); // done once connected
+        return;
+    }
+    m_cleaned = true;
+    for (int n = 1; n <= MaxChannel; ++n) {
+        if (m_seen[n])
+            continue;
+        if (m_oldConfig[n])
+            Clear(m_topics.Discovery(n));
+        if (m_oldValue[n])
+            Clear(m_topics.Channel(n));
+    }
+    mosquitto_unsubscribe(m_mosq, nullptr, m_topics.AnyChannel().toUtf8().constData());
+    if (m_target.discovery)
+        mosquitto_unsubscribe(m_mosq, nullptr, m_topics.AnyDiscovery().toUtf8().constData());
+    if (StillConnected(MOSQ_ERR_SUCCESS))
+        UpdateWriteNotifier();
+}
+
+void MqttSession::Clear(const QString& topic)
+{
+    SendControl(topic, {}, true, 1);
 }
 
 void MqttSession::Lost(const QString& why, bool refused)
@@ -248,32 +306,45 @@ void MqttSession::UpdateWriteNotifier()
 
 void MqttSession::SendControl(const QString& topic, const QByteArray& payload, bool retain, int qos, int* mid)
 {
+    Send(topic.toUtf8(), payload, retain, qos, mid);
+}
+
+void MqttSession::Send(const QByteArray& topic, const QByteArray& payload, bool retain, int qos, int* mid)
+{
     if (!m_connected)
         return;
-    mosquitto_publish(m_mosq, mid, topic.toUtf8().constData(), int(payload.size()), payload.constData(), qos,
-                      retain);
+    mosquitto_publish(m_mosq, mid, topic.constData(), int(payload.size()), payload.constData(), qos, retain);
 }
 
 void MqttSession::Announce(int n)
 {
     if (!m_target.discovery)
         return;
-    m_announced[n] = m_unit[n];
-    m_announcedAny[n] = true;
-    SendControl(m_topics.Discovery(n), DiscoveryPayload(m_topics, n, m_unit[n]), true, 1);
+    m_announced[n] = m_traits[n];
+    SendControl(m_topics.Discovery(n), DiscoveryPayload(m_topics, n, m_traits[n]), true, 1);
+}
+
+void MqttSession::SetLink(bool up)
+{
+    if (up == m_linkUp)
+        return;
+    m_linkUp = up;
+    SendControl(m_topics.link, up ? QByteArrayLiteral("up") : QByteArrayLiteral("down"), true, 1);
+    if (m_connected && StillConnected(MOSQ_ERR_SUCCESS))
+        UpdateWriteNotifier();
 }
 
 void MqttSession::PublishReading(int n, const Reading& reading)
 {
-    if (n < 1 || n > MaxChannel)
+    if (n < 1 || n > MaxChannel || !m_linkUp)
         return;
     m_seen[n] = true;
-    m_unit[n] = reading.unit;
+    m_traits[n] = {reading.unit, reading.decimals};
     if (!m_connected)
         return;
-    if (!m_announcedAny[n] || m_announced[n] != reading.unit)
+    if (m_announced[n] != m_traits[n])
         Announce(n);
-    SendControl(m_topics.Channel(n), ReadingPayload(reading), true, 0);
+    Send(m_channelTopic[n], ReadingPayload(reading), true, 0);
     if (StillConnected(MOSQ_ERR_SUCCESS))
         UpdateWriteNotifier();
 }
@@ -312,18 +383,24 @@ void MqttSession::Pump()
         UpdateWriteNotifier();
 }
 
-void MqttSession::Finish(int waitMs)
+qint64 MqttSession::Finish(int waitMs)
 {
     m_retry.stop();
+    m_ghosts.stop();
     if (m_connected) {
         m_offlineAcked = false;
+        m_linkUp = false;
+        SendControl(m_topics.link, QByteArrayLiteral("down"), true, 1);
         SendControl(m_topics.status, QByteArrayLiteral("offline"), true, 1, &m_offlineMid);
-        // The session's own loop is about to end: wait here, in its thread, for the broker's word.
+        // The session's own loop is about to end: wait here, in its thread, for the broker's word
+        // and for what is queued.
         const QDeadlineTimer deadline(waitMs);
-        while (m_mosq && !m_offlineAcked && !deadline.hasExpired())
+        while (m_mosq && (!m_offlineAcked || !m_queue.empty()) && !deadline.hasExpired()) {
             if (mosquitto_loop(m_mosq, int(std::clamp<qint64>(deadline.remainingTime(), 1, 100)), 1) !=
                 MOSQ_ERR_SUCCESS)
                 break;
+            Pump();
+        }
         if (m_mosq) {
             mosquitto_disconnect(m_mosq);
             mosquitto_loop_write(m_mosq, 1);
@@ -333,6 +410,7 @@ void MqttSession::Finish(int waitMs)
     m_status.state = PublishStatus::State::Stopped;
     m_status.message.clear();
     Post();
+    return qint64(m_queue.size());
 }
 
 void MqttSession::Post()

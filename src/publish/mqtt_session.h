@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QTimer>
 #include <deque>
+#include <optional>
 
 struct mosquitto;
 class QSocketNotifier;
@@ -24,8 +25,11 @@ class MqttSession : public QObject {
     void PublishReading(int n, const Reading& reading);
     // Queued (QoS 1) until the broker acknowledges it; the oldest go beyond the bound.
     void Enqueue(const QString& topic, const QByteArray& payload);
-    // "offline" (retained), up to waitMs for it to be acknowledged, then a clean disconnect.
-    void Finish(int waitMs);
+    // The meter's link: "up" or "down" on the link topic (retained), now and on every connection.
+    void SetLink(bool up);
+    // "down" on the link topic and "offline" (retained), up to waitMs for them and the queue to be
+    // acknowledged, then a clean disconnect. The rows and events that were not delivered.
+    qint64 Finish(int waitMs);
     QString RowTopic() const { return m_topics.row; }
     QString EventTopic() const { return m_topics.event; }
 
@@ -43,6 +47,9 @@ class MqttSession : public QObject {
     void Attempt();
     void OnConnack(int code);
     void OnPublished(int mid);
+    void OnMessage(const QString& topic, bool retained, bool empty);
+    void CleanGhosts();
+    void Clear(const QString& topic);
     void Lost(const QString& why, bool refused);
     void TearDown();
     void Pump();
@@ -54,6 +61,7 @@ class MqttSession : public QObject {
     void UpdateWriteNotifier();
     void Announce(int n);
     void SendControl(const QString& topic, const QByteArray& payload, bool retain, int qos, int* mid = nullptr);
+    void Send(const QByteArray& topic, const QByteArray& payload, bool retain, int qos, int* mid = nullptr);
     void Post();
 
     BrokerAddress m_broker;
@@ -71,10 +79,17 @@ class MqttSession : public QObject {
     std::deque<Pending> m_queue;
     qsizetype m_handed = 0;
     qint64 m_droppedThisOutage = 0;
-    std::array<QString, 17> m_unit{};        // last unit seen per channel
-    std::array<bool, 17> m_seen{};           // channel has sent in this run
-    std::array<QString, 17> m_announced{};   // unit announced in this connection
-    std::array<bool, 17> m_announcedAny{};
+    std::array<ChannelTraits, 17> m_traits{};  // last unit and decimals seen per channel
+    std::array<bool, 17> m_seen{};             // channel has sent in this run
+    std::array<std::optional<ChannelTraits>, 17> m_announced{}; // announced in this connection
+    std::array<QByteArray, 17> m_channelTopic{}; // UTF-8, made once
+    bool m_linkUp = false;
+    // Clean-up of what earlier runs left retained: channels whose discovery or reading the broker
+    // holds (seen while subscribed to the station's topics until the clean-up is done).
+    std::array<bool, 17> m_oldConfig{};
+    std::array<bool, 17> m_oldValue{};
+    bool m_cleaned = false;
+    QTimer m_ghosts;
     PublishStatus m_status;
     int m_offlineMid = -1;
     bool m_offlineAcked = false;

@@ -7,6 +7,7 @@
 #include "publish/broker_url.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 
 namespace {
@@ -65,10 +66,12 @@ void AppendValueAndUnit(QByteArray& out, double value, const QString& unit)
 
 } // namespace
 
-Topics::Topics(const QString& prefix, const QString& stationName)
-    : station(TopicStation(stationName)), m_base(prefix + QLatin1Char('/') + station)
+Topics::Topics(const QString& prefix, const QString& stationName, const QString& discoveryPrefix)
+    : stationName(stationName), station(StationId(stationName)), m_base(prefix + QLatin1Char('/') + station),
+      m_discoveryBase(discoveryPrefix + QStringLiteral("/sensor/varnik_") + station)
 {
     status = m_base + QStringLiteral("/status");
+    link = m_base + QStringLiteral("/link");
     row = m_base + QStringLiteral("/row");
     event = m_base + QStringLiteral("/event");
 }
@@ -80,7 +83,31 @@ QString Topics::Channel(int n) const
 
 QString Topics::Discovery(int n) const
 {
-    return QStringLiteral("homeassistant/sensor/varnik_%1/ch%2/config").arg(station).arg(n);
+    return m_discoveryBase + QStringLiteral("/ch%1/config").arg(n);
+}
+
+QString Topics::AnyChannel() const
+{
+    return m_base + QStringLiteral("/channel/+");
+}
+
+QString Topics::AnyDiscovery() const
+{
+    return m_discoveryBase + QStringLiteral("/+/config");
+}
+
+int Topics::ChannelOf(const QString& topic) const
+{
+    QStringView number;
+    const QString channel = m_base + QStringLiteral("/channel/");
+    const QString discovery = m_discoveryBase + QStringLiteral("/ch");
+    if (topic.startsWith(channel))
+        number = QStringView(topic).mid(channel.size());
+    else if (topic.startsWith(discovery) && topic.endsWith(QStringLiteral("/config")))
+        number = QStringView(topic).mid(discovery.size(), topic.size() - discovery.size() - 7);
+    bool ok = false;
+    const int n = number.toInt(&ok);
+    return ok && n >= 1 && n <= MaxChannel && number == QString::number(n) ? n : 0;
 }
 
 Reading CurrentReading(int n, const QDateTime& time)
@@ -96,6 +123,7 @@ Reading CurrentReading(int n, const QDateTime& time)
             r.value = rounded;
     }
     const DispSetupRecord& setup = Shared.DispSetup[n];
+    r.decimals = setup.UnitAutoSense ? decimals : setup.Decimals;
     const int code = Shared.ChanUnit[n];
     if (!setup.UnitAutoSense)
         r.unit = setup.ManualUnit.trimmed();
@@ -106,7 +134,22 @@ Reading CurrentReading(int n, const QDateTime& time)
 
 QByteArray UtcText(const QDateTime& time)
 {
-    return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")).toLatin1();
+    // Every reading's time goes through here: the fields are put together by hand, which costs a
+    // fraction of a formatted QDateTime text.
+    if (!time.isValid())
+        return {};
+    constexpr qint64 DayMs = 86400000;
+    const qint64 ms = time.toMSecsSinceEpoch();
+    const qint64 days = ms >= 0 ? ms / DayMs : -((-ms + DayMs - 1) / DayMs);
+    const qint64 inDay = ms - days * DayMs;
+    const QDate date = QDate(1970, 1, 1).addDays(days);
+    if (date.year() < 1 || date.year() > 9999)
+        return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")).toLatin1();
+    char text[32];
+    const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", date.year(),
+                                     date.month(), date.day(), int(inDay / 3600000), int(inDay / 60000 % 60),
+                                     int(inDay / 1000 % 60), int(inDay % 1000));
+    return QByteArray(text, length);
 }
 
 QByteArray ReadingPayload(const Reading& reading)
@@ -114,7 +157,7 @@ QByteArray ReadingPayload(const Reading& reading)
     QByteArray out("{");
     AppendValueAndUnit(out, reading.value, reading.unit);
     AppendKey(out, "time");
-    AppendString(out, QString::fromLatin1(UtcText(reading.time)));
+    out.append('"').append(UtcText(reading.time)).append('"');
     return out.append('}');
 }
 
@@ -168,26 +211,66 @@ QByteArray EventPayload(const LoggedEvent& event, const QString& dataFile)
     return out.append('}');
 }
 
-QByteArray DiscoveryPayload(const Topics& topics, int n, const QString& unit)
+QString DeviceClassOf(const QString& unit)
+{
+    static const std::pair<const char*, const char*> classes[] = {
+        {"°C", "temperature"}, {"°F", "temperature"}, {"V", "voltage"},   {"mV", "voltage"},
+        {"A", "current"},      {"mA", "current"},     {"Hz", "frequency"}, {"%RH", "humidity"},
+    };
+    const QString trimmed = unit.trimmed();
+    for (const auto& [name, deviceClass] : classes)
+        if (trimmed == QString::fromUtf8(name))
+            return QString::fromLatin1(deviceClass);
+    return {};
+}
+
+QByteArray DiscoveryPayload(const Topics& topics, int n, const ChannelTraits& traits)
 {
     QByteArray out("{");
     const auto field = [&out](const char* key, const QString& value) {
         AppendKey(out, key);
         AppendString(out, value);
     };
+    const auto availability = [&out](const QString& topic, const char* available, const char* notAvailable) {
+        out.append("{\"topic\":");
+        AppendString(out, topic);
+        out.append(",\"payload_available\":\"").append(available);
+        out.append("\",\"payload_not_available\":\"").append(notAvailable).append("\"}");
+    };
     field("name", QStringLiteral("Channel %1").arg(n));
     field("state_topic", topics.Channel(n));
     field("value_template", QStringLiteral("{{ value_json.value }}"));
-    if (!unit.isEmpty())
-        field("unit_of_measurement", unit);
+    if (!traits.unit.isEmpty())
+        field("unit_of_measurement", traits.unit);
+    if (const QString deviceClass = DeviceClassOf(traits.unit); !deviceClass.isEmpty())
+        field("device_class", deviceClass);
+    field("state_class", QStringLiteral("measurement"));
+    if (traits.decimals >= 0) {
+        AppendKey(out, "suggested_display_precision");
+        out.append(QByteArray::number(traits.decimals));
+    }
     field("unique_id", QStringLiteral("varnik_%1_ch%2").arg(topics.station).arg(n));
-    field("availability_topic", topics.status);
+    // Unavailable while the recorder is gone and while the meter is silent.
+    AppendKey(out, "availability");
+    out.append('[');
+    availability(topics.status, "online", "offline");
+    out.append(',');
+    availability(topics.link, "up", "down");
+    out.append(']');
+    field("availability_mode", QStringLiteral("all"));
+    AppendKey(out, "origin");
+    out.append('{');
+    field("name", QStringLiteral("Varnik"));
+    field("sw_version", QStringLiteral(VARNIK_VERSION_TEXT));
+    out.append('}');
     AppendKey(out, "device");
     out.append("{\"identifiers\":[");
     AppendString(out, QStringLiteral("varnik_") + topics.station);
-    out.append("],");
-    out.append("\"name\":");
-    AppendString(out, topics.station);
+    out.append(']');
+    field("name", topics.stationName);
+    field("manufacturer", QStringLiteral("Varnik Instruments"));
+    field("model", QStringLiteral("Varnik Data Acquisition Software"));
+    field("sw_version", QStringLiteral(VARNIK_VERSION_TEXT));
     return out.append("}}");
 }
 

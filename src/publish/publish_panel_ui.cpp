@@ -47,7 +47,10 @@ void PublishPanel::Start()
         discovery != QLatin1String("0") && discovery.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0;
     QString error;
     const QString station = Host().setting(group, QStringLiteral("Station"), QString()).trimmed();
-    if (!m_publisher->Start({url, {}, station, withDiscovery}, &error)) {
+    const QString caFile = Host().setting(group, QStringLiteral("CAFile"), QString()).trimmed();
+    const QString prefix =
+        Host().setting(group, QStringLiteral("DiscoveryPrefix"), DefaultDiscoveryPrefix).trimmed();
+    if (!m_publisher->Start({url, caFile, station, withDiscovery, prefix}, &error)) {
         m_publisher->Stop();
         Show(QStringLiteral("MQTT off: ") + error, error);
     }

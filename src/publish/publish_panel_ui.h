@@ -1,6 +1,7 @@
 #pragma once
 // The main window's MQTT panel in the status bar: owns the program's Publisher, configured from
-// the settings store (group "MQTT": "URL", "Station", "Discovery" = 0 to leave discovery out).
+// the settings store (group "MQTT": "URL", "Station", "Discovery" = 0 to leave discovery out,
+// "DiscoveryPrefix", "CAFile" for mqtts://).
 // Hidden while no URL is set. Shows the connection in brief ("MQTT connected", "MQTT down since
 // 10:32:05, 21 queued"); the tooltip has since when and why.
 #include <QLabel>

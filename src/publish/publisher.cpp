@@ -9,6 +9,8 @@
 
 #include <QFile>
 #include <QThread>
+#include <atomic>
+#include <memory>
 
 namespace {
 
@@ -23,6 +25,9 @@ QString PublishStatusText(const PublishStatus& status, bool brief)
     QString text;
     switch (status.state) {
     case State::Stopped:
+        if (status.undelivered > 0 && !brief)
+            return QStringLiteral("MQTT off: %1 rows and events were not delivered to the broker")
+                .arg(status.undelivered);
         return QStringLiteral("MQTT off");
     case State::Connecting:
         text = QStringLiteral("MQTT connecting");
@@ -56,7 +61,9 @@ Publisher::Publisher(const PublishOptions& options, QObject* parent) : QObject(p
     // A coarse look twice a second: a held reading goes out 1 to 1.5 s after it came, and the
     // thread is not woken for every channel's window.
     m_heldTimer.setInterval(500);
-    connect(&m_heldTimer, &QTimer::timeout, this, &Publisher::FlushHeld);
+    connect(&m_heldTimer, &QTimer::timeout, this, &Publisher::Tick);
+    m_batchTimer.setSingleShot(true);
+    connect(&m_batchTimer, &QTimer::timeout, this, &Publisher::FlushBatch);
 }
 
 Publisher::~Publisher()
@@ -67,8 +74,17 @@ Publisher::~Publisher()
 bool Publisher::Start(const PublishTarget& target, QString* error)
 {
     BrokerAddress broker;
-    if (!ParseBrokerUrl(target.url, &broker, error))
+    if (!ParseBrokerUrl(target.url, &broker, error) ||
+        !CheckTopicPrefix(target.discoveryPrefix, QStringLiteral("discovery prefix"), error))
         return false;
+    if (target.password) {
+        if (broker.user.isEmpty()) {
+            if (error)
+                *error = QStringLiteral("a password file needs a user in the broker URL");
+            return false;
+        }
+        broker.password = *target.password;
+    }
     if (!target.caFile.isEmpty()) {
         QFile ca(target.caFile);
         if (!ca.open(QIODevice::ReadOnly)) {
@@ -82,6 +98,7 @@ bool Publisher::Start(const PublishTarget& target, QString* error)
     if (m_target.station.isEmpty())
         m_target.station = DefaultStation();
     m_throttle.Reset();
+    m_linkUp = false;
     m_thread = new QThread(this);
     m_thread->setObjectName(QStringLiteral("mqtt"));
     m_session = new MqttSession(broker, m_target, m_options);
@@ -107,12 +124,16 @@ void Publisher::Stop()
     if (!m_thread)
         return;
     m_heldTimer.stop();
+    m_batchTimer.stop();
+    m_batch.clear();
     ++m_generation; // what the session reports from here on is no news
     QThread* thread = std::exchange(m_thread, nullptr);
     MqttSession* session = std::exchange(m_session, nullptr);
+    // What was still queued when the session finished; unknown (all of it) if it never does.
+    auto undelivered = std::make_shared<std::atomic<qint64>>(m_status.queued);
     // The session's objects belong to its thread: they go there, and the thread ends with them.
-    QMetaObject::invokeMethod(session, [session, thread] {
-        session->Finish(OfflineWaitMs);
+    QMetaObject::invokeMethod(session, [session, thread, undelivered] {
+        *undelivered = session->Finish(OfflineWaitMs);
         delete session;
         thread->quit();
     });
@@ -126,7 +147,9 @@ void Publisher::Stop()
         if (thread->isFinished())
             thread->deleteLater();
     }
-    Apply(PublishStatus{PublishStatus::State::Stopped, {}, {}, 0, m_status.dropped, m_status.published});
+    m_linkUp = false;
+    Apply(PublishStatus{PublishStatus::State::Stopped, {}, {}, 0, m_status.dropped, m_status.published,
+                        undelivered->load()});
 }
 
 QString Publisher::ShownUrl() const
@@ -136,58 +159,115 @@ QString Publisher::ShownUrl() const
 
 QString Publisher::Station() const
 {
-    return TopicStation(m_target.station);
+    return StationId(m_target.station);
+}
+
+qint64 Publisher::Now() const
+{
+    return m_options.clockMs ? m_options.clockMs() : m_clock.elapsed();
+}
+
+void Publisher::FrameHeard()
+{
+    m_lastFrameMs = Now();
+    if (m_linkUp)
+        return;
+    m_linkUp = true;
+    QMetaObject::invokeMethod(m_session, [session = m_session] { session->SetLink(true); });
 }
 
 void Publisher::FrameDecoded()
 {
     if (!m_session)
         return;
-    const int ch = Shared.FrameChannel;
+    // A dual-display frame carries the readings of channels 1 and 2 (the second only when the meter
+    // shows one); its channel digit is no channel. A single frame carries its channel's reading.
+    const bool dual = Shared.FrameDigits[14] != 4;
+    const int ch = dual ? 1 : Shared.FrameChannel;
     if (ch < 1 || ch > MaxChannel)
         return;
+    FrameHeard();
     FrameReading(ch);
-    // A dual-display frame also carries channel 2's reading.
-    if (Shared.FrameDigits[14] != 4 && Shared.SecondDisplay && ch != 2)
+    if (dual && Shared.SecondDisplay)
         FrameReading(2);
+    FlushBatchWhenDue();
 }
 
 void Publisher::FrameReading(int n)
 {
     // Most frames are held and then superseded: a held one costs a time stamp only, and is built
     // from the shared state, which still holds the channel's latest reading, when it goes out.
-    if (m_throttle.Offer(n, m_clock.elapsed())) {
+    const qint64 now = Now();
+    if (m_throttle.Offer(n, now)) {
         Send(n, CurrentReading(n, Host().now()));
         return;
     }
-    m_held[n] = {m_clock.elapsed(), false, {}};
+    m_held[n] = {now, false, {}};
 }
 
 void Publisher::ReadingArrived(int n, const Reading& reading)
 {
     if (!m_session || n < 1 || n > MaxChannel)
         return;
-    if (m_throttle.Offer(n, m_clock.elapsed())) {
+    FrameHeard();
+    const qint64 now = Now();
+    if (m_throttle.Offer(n, now))
         Send(n, reading);
-        return;
-    }
-    m_held[n] = {m_clock.elapsed(), true, reading};
+    else
+        m_held[n] = {now, true, reading};
+    FlushBatchWhenDue();
 }
 
 void Publisher::Send(int n, const Reading& reading)
 {
-    QMetaObject::invokeMethod(m_session, [session = m_session, n, reading] { session->PublishReading(n, reading); });
+    if (m_options.batchMs <= 0) {
+        QMetaObject::invokeMethod(m_session,
+                                  [session = m_session, n, reading] { session->PublishReading(n, reading); });
+        return;
+    }
+    if (m_batch.isEmpty()) {
+        m_batchSinceMs = Now();
+        m_batchTimer.start(2 * m_options.batchMs);
+    }
+    m_batch.append({n, reading});
 }
 
-void Publisher::FlushHeld()
+void Publisher::FlushBatchWhenDue()
+{
+    if (!m_batch.isEmpty() && Now() - m_batchSinceMs >= m_options.batchMs)
+        FlushBatch();
+}
+
+void Publisher::FlushBatch()
+{
+    m_batchTimer.stop();
+    if (m_batch.isEmpty() || !m_session)
+        return;
+    QMetaObject::invokeMethod(m_session, [session = m_session, batch = std::exchange(m_batch, {})] {
+        for (const auto& [n, reading] : batch)
+            session->PublishReading(n, reading);
+    });
+}
+
+void Publisher::Tick()
 {
     if (!m_session)
         return;
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = Now();
+    if (m_linkUp && now - m_lastFrameMs >= m_options.linkSilenceMs) {
+        // The meter is silent: what is held is stale, and nothing goes out until frames return.
+        m_linkUp = false;
+        m_throttle.Reset();
+        m_batch.clear();
+        m_batchTimer.stop();
+        QMetaObject::invokeMethod(m_session, [session = m_session] { session->SetLink(false); });
+        return;
+    }
     for (const int n : m_throttle.TakeDue(now)) {
         const Held& held = m_held[n];
         Send(n, held.given ? held.reading : CurrentReading(n, Host().now().addMSecs(held.atMs - now)));
     }
+    FlushBatch(); // these are late already
 }
 
 void Publisher::RowRecorded(const DataRow& row, qint64 rowNumber, const QString& dataFile)

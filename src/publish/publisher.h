@@ -4,22 +4,30 @@
 // in a thread of the publisher's own, and nothing here waits for the broker.
 //
 // Readings go out at most once a second per channel and only while connected: a reading from an
-// outage is stale and is dropped. Rows and events are queued while the broker cannot be reached,
+// outage is stale and is dropped. Readings due within BatchMs of each other cross to the network
+// thread together, which wakes it less often at the price of that much delay. Rows and events are queued while the broker cannot be reached,
 // up to QueueBound messages (then the oldest go, and the count is reported once), and are sent in
 // order after reconnecting, at least once each (QoS 1). The status topic says "online" on every
 // connection and "offline" on a clean stop, and the broker says "offline" for us when the
-// connection dies (last will). Discovery for home automation goes out on every connection and
-// whenever a channel starts sending or changes its unit.
+// connection dies (last will). The link topic says "up" while frames arrive and "down" once the
+// meter has been silent for LinkSilenceMs (and on a clean stop); no reading goes out while it is
+// down. Discovery for home automation goes out on every connection and whenever a channel starts
+// sending or changes its unit or decimals. Channels an earlier run announced under the same station
+// that this run has not heard within GhostAfterMs of its start lose their retained discovery and
+// reading (empty retained messages); without discovery, every discovery of the station is removed.
 //
-// Used by meter-record (--mqtt URL --mqtt-ca FILE --station NAME --no-discovery) and by the
-// program (settings group "MQTT", keys "URL", "Station", "Discovery"). Create it in the thread that
-// records; its calls, Status() and signals belong to that thread.
+// Used by meter-record (--mqtt URL --mqtt-ca FILE --mqtt-password-file FILE --station NAME
+// --mqtt-discovery-prefix P --no-discovery) and by the program (settings group "MQTT", keys "URL",
+// "Station", "Discovery", "DiscoveryPrefix", "CAFile"). Create it in the thread that records; its
+// calls, Status() and signals belong to that thread.
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <optional>
+#include <functional>
 
 #include "publish/payloads.h"
 
@@ -28,10 +36,18 @@ class QThread;
 struct DataRow;
 
 struct PublishTarget {
+    PublishTarget(QString url = {}, QString caFile = {}, QString station = {}, bool discovery = true,
+                  QString discoveryPrefix = DefaultDiscoveryPrefix, std::optional<QString> password = {})
+        : url(std::move(url)), caFile(std::move(caFile)), station(std::move(station)), discovery(discovery),
+          discoveryPrefix(std::move(discoveryPrefix)), password(std::move(password))
+    {
+    }
     QString url;      // mqtt://[user[:password]@]host[:port][/prefix] or mqtts://...
     QString caFile;   // TLS: the certificate authorities to trust; empty = the system's store
     QString station;  // empty = DefaultStation()
     bool discovery = true;
+    QString discoveryPrefix;
+    std::optional<QString> password; // given apart from the URL (a password file); the URL's otherwise
 };
 
 struct PublishStatus {
@@ -48,6 +64,7 @@ struct PublishStatus {
     qint64 queued = 0;    // rows and events waiting for the broker
     qint64 dropped = 0;   // rows and events dropped at the queue bound since the start
     qint64 published = 0; // rows and events the broker acknowledged since the start
+    qint64 undelivered = 0; // rows and events still queued when publishing was last stopped
 };
 Q_DECLARE_METATYPE(PublishStatus)
 
@@ -60,6 +77,10 @@ struct PublishOptions {
     int maxRetryMs = 30000;  // also the wait after a refused login or certificate
     int keepAliveS = 30;
     int queueBound = 10000;
+    int linkSilenceMs = 3000;  // no frame for this long: the link topic says "down"
+    int ghostAfterMs = 60000;  // channels of an earlier run not heard by then are removed
+    int batchMs = 20;          // 0: every reading crosses to the network thread at once
+    std::function<qint64()> clockMs; // a monotonic clock in ms for the link and the throttle; empty: the real one
 };
 
 class Publisher : public QObject {
@@ -89,6 +110,10 @@ class Publisher : public QObject {
     void RowRecorded(const DataRow& row, qint64 rowNumber, const QString& dataFile);
     // For the event log: one event as a JSON object (UTF-8), published on the event topic.
     void EventLogged(const QByteArray& json);
+    // Twice a second by its own timer: sends held readings that are due and says "down" on the link
+    // topic after a silence. Tests with a clock of their own call it.
+    void Tick();
+    bool LinkUp() const { return m_linkUp; }
 
   signals:
     // On every change of state and of the queued, dropped and published counts.
@@ -99,7 +124,10 @@ class Publisher : public QObject {
   private:
     void FrameReading(int n);
     void Send(int n, const Reading& reading);
-    void FlushHeld();
+    void FlushBatch();
+    void FlushBatchWhenDue();
+    void FrameHeard();
+    qint64 Now() const;
     void Apply(const PublishStatus& status);
 
     PublishOptions m_options;
@@ -117,4 +145,9 @@ class Publisher : public QObject {
     std::array<Held, 17> m_held{};
     QElapsedTimer m_clock;
     QTimer m_heldTimer;
+    QList<std::pair<int, Reading>> m_batch;
+    qint64 m_batchSinceMs = 0;
+    QTimer m_batchTimer; // for a batch that no frame closes
+    qint64 m_lastFrameMs = 0;
+    bool m_linkUp = false;
 };

@@ -1,12 +1,17 @@
 // The query chart's drawing of the event log: one area series per kind of gap, one scatter series
-// per kind of mark, kept apart from the channel series.
+// per kind of mark, kept apart from the channel series; the channel lines broken at the gaps.
 #include "query/query_chart_ui.h"
 
 #include <QAreaSeries>
 #include <QChart>
+#include <QChartView>
+#include <QCursor>
 #include <QDateTimeAxis>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QScatterSeries>
+#include <QToolTip>
 #include <QValueAxis>
 
 namespace {
@@ -15,24 +20,32 @@ struct Look {
     QString kind;
     QString legend;
     QColor colour;
+    QScatterSeries::MarkerShape shape = QScatterSeries::MarkerShapeCircle;
 };
 
 const Look GapLooks[] = {
     {EventKind::LinkLost, QStringLiteral("gap: link lost"), QColor(220, 40, 40, 90)},
     {EventKind::Paused, QStringLiteral("gap: paused"), QColor(110, 110, 110, 90)},
+    {EventKind::Stop, QStringLiteral("gap: not recording"), QColor(60, 60, 160, 70)},
     {EventKind::RowsMissed, QStringLiteral("gap: rows missed"), QColor(240, 150, 0, 110)},
 };
 
+// Light fills with a black outline, none of them a channel's line colour.
 const Look MarkLooks[] = {
-    {EventKind::Note, QStringLiteral("note"), QColor(30, 90, 220)},
-    {EventKind::High, QStringLiteral("high"), QColor(200, 0, 0)},
-    {EventKind::Low, QStringLiteral("low"), QColor(120, 0, 200)},
-    {EventKind::Normal, QStringLiteral("normal"), QColor(0, 150, 60)},
+    {EventKind::Note, QStringLiteral("note"), QColor(255, 230, 0), QScatterSeries::MarkerShapeRectangle},
+    {EventKind::High, QStringLiteral("high"), QColor(255, 190, 220), QScatterSeries::MarkerShapeTriangle},
+    {EventKind::Low, QStringLiteral("low"), QColor(150, 210, 255), QScatterSeries::MarkerShapeTriangle},
+    {EventKind::Normal, QStringLiteral("normal"), QColor(255, 255, 255), QScatterSeries::MarkerShapeCircle},
 };
 
 double Ms(const QDateTime& t)
 {
     return double(t.toMSecsSinceEpoch());
+}
+
+int ChannelOf(const QString& seriesName)
+{
+    return seriesName.section(QLatin1Char(' '), 1).toInt();
 }
 
 } // namespace
@@ -44,7 +57,11 @@ bool QueryChart::IsEventSeries(const QAbstractSeries* series) const
 
 void QueryChart::ShowEvents(const QList<LoggedEvent>& events)
 {
-    m_events = EventsForChart(events, m_x->min(), m_x->max());
+    QList<int> channels;
+    for (const QString& name : SeriesNames())
+        channels << ChannelOf(name);
+    m_events = EventsForChart(events, m_x->min(), m_x->max(), channels);
+    BreakLines();
     DrawEvents();
 }
 
@@ -54,6 +71,56 @@ QStringList QueryChart::EventLegend() const
     for (const QAbstractSeries* s : m_eventSeries)
         names << s->name();
     return names;
+}
+
+QString QueryChart::MarkTipAt(const QPointF& point) const
+{
+    for (const EventMark& mark : m_events.marks)
+        if (qAbs(Ms(mark.at) - point.x()) < 0.5)
+            return MarkTip(mark);
+    return QString();
+}
+
+void QueryChart::BreakLines()
+{
+    for (QAbstractSeries* s : std::as_const(m_segments)) {
+        m_chart->removeSeries(s);
+        delete s;
+    }
+    m_segments.clear();
+    for (QAbstractSeries* s : m_chart->series()) {
+        if (IsEventSeries(s))
+            continue;
+        auto* line = static_cast<QLineSeries*>(s);
+        const QList<QPointF> points = line->points();
+        QList<QList<QPointF>> runs{{}};
+        for (const QPointF& p : points) {
+            if (!runs.last().isEmpty()) {
+                const double before = runs.last().last().x();
+                for (const EventSpan& gap : std::as_const(m_events.gaps))
+                    if (Ms(gap.from) < p.x() && Ms(gap.to) > before) {
+                        runs.append(QList<QPointF>());
+                        break;
+                    }
+            }
+            runs.last().append(p);
+        }
+        if (runs.size() == 1)
+            continue;
+        line->replace(runs.first());
+        for (qsizetype i = 1; i < runs.size(); ++i) {
+            auto* segment = new QLineSeries;
+            segment->setName(line->name());
+            segment->setPen(line->pen());
+            segment->replace(runs[i]);
+            m_chart->addSeries(segment);
+            segment->attachAxis(m_x);
+            segment->attachAxis(m_y);
+            for (QLegendMarker* marker : m_chart->legend()->markers(segment))
+                marker->setVisible(false);
+            m_segments.append(segment);
+        }
+    }
 }
 
 void QueryChart::DrawEvents()
@@ -117,7 +184,15 @@ void QueryChart::DrawEvents()
         }
         marks->setName(look.legend);
         marks->setColor(look.colour);
-        marks->setMarkerSize(11);
+        marks->setBorderColor(Qt::black);
+        marks->setMarkerShape(look.shape);
+        marks->setMarkerSize(12);
+        connect(marks, &QScatterSeries::hovered, this, [this](const QPointF& point, bool state) {
+            if (state)
+                QToolTip::showText(QCursor::pos(), MarkTipAt(point), m_view);
+            else
+                QToolTip::hideText();
+        });
         attach(marks);
     }
     // Attaching may widen the axes to the series' own extent; the chart keeps the range it had.

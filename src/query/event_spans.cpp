@@ -1,17 +1,25 @@
 #include "query/event_spans.h"
 
+#include "query/query_result.h"
+
 #include <optional>
 
 namespace {
 
-QDateTime Local(const LoggedEvent& e)
+QDateTime Instant(const LoggedEvent& e)
 {
-    return QDateTime(e.date, e.time);
+    return e.utc.isValid() ? e.utc.toLocalTime() : QDateTime(e.date, e.time);
+}
+
+bool IsAlarm(const QString& kind)
+{
+    return kind == EventKind::High || kind == EventKind::Low || kind == EventKind::Normal;
 }
 
 } // namespace
 
-ChartEvents EventsForChart(const QList<LoggedEvent>& events, const QDateTime& from, const QDateTime& to)
+ChartEvents EventsForChart(const QList<LoggedEvent>& events, const QDateTime& from, const QDateTime& to,
+                           const QList<int>& channels)
 {
     ChartEvents chart;
     const auto add = [&](const QString& kind, const QDateTime& start, const QDateTime& end) {
@@ -22,8 +30,9 @@ ChartEvents EventsForChart(const QList<LoggedEvent>& events, const QDateTime& fr
     };
     std::optional<QDateTime> lost;
     std::optional<QDateTime> paused;
+    std::optional<QDateTime> stopped;
     for (const LoggedEvent& e : events) {
-        const QDateTime at = Local(e);
+        const QDateTime at = Instant(e);
         if (!at.isValid())
             continue;
         if (e.kind == EventKind::LinkLost && !lost) {
@@ -44,13 +53,18 @@ ChartEvents EventsForChart(const QList<LoggedEvent>& events, const QDateTime& fr
                 add(EventKind::Paused, *paused, at);
             lost.reset();
             paused.reset();
+            stopped = at;
+        } else if (e.kind == EventKind::Start) {
+            if (stopped)
+                add(EventKind::Stop, *stopped, at);
+            stopped.reset();
         } else if (e.kind == EventKind::RowsMissed) {
             if (const auto span = MissedSpan(e))
                 add(EventKind::RowsMissed, span->first, std::max(span->second, at));
-        } else if ((e.kind == EventKind::Note || e.kind == EventKind::High || e.kind == EventKind::Low ||
-                    e.kind == EventKind::Normal) &&
+        } else if ((e.kind == EventKind::Note ||
+                    (IsAlarm(e.kind) && e.channel && channels.contains(*e.channel))) &&
                    at >= from && at <= to) {
-            chart.marks.append({e.kind, at, e.text});
+            chart.marks.append({e.kind, at, e.channel, e.value, e.text});
         }
     }
     if (lost)
@@ -58,4 +72,16 @@ ChartEvents EventsForChart(const QList<LoggedEvent>& events, const QDateTime& fr
     if (paused)
         add(EventKind::Paused, *paused, to);
     return chart;
+}
+
+QString MarkTip(const EventMark& mark)
+{
+    QString tip = QStringLiteral("%1 at %2").arg(mark.kind, mark.at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t")));
+    if (mark.channel)
+        tip += QStringLiteral(", channel %1").arg(*mark.channel);
+    if (mark.value)
+        tip += QStringLiteral(", value %1").arg(PlainNumber(*mark.value));
+    if (!mark.text.isEmpty())
+        tip += QLatin1Char('\n') + mark.text;
+    return tip;
 }

@@ -1,5 +1,8 @@
 #include "query/events_sheet.h"
 
+#include "query/query_result.h"
+#include "query/spreadsheet_export.h"
+
 #include <algorithm>
 
 namespace {
@@ -7,8 +10,16 @@ namespace {
 constexpr double DaySeconds = 24 * 60 * 60;
 const qint64 SerialDayZero = QDate(1899, 12, 30).toJulianDay();
 
-void Text(lxw_worksheet* sheet, lxw_row_t row, lxw_col_t column, const QString& text)
+void Text(lxw_worksheet* sheet, lxw_row_t row, lxw_col_t column, QString text)
 {
+    // The library refuses a longer text and writes nothing: it is cut, and says so.
+    constexpr qsizetype CellLimit = 32767; // characters a cell holds
+    const QList<uint> characters = text.toUcs4();
+    if (characters.size() > CellLimit) {
+        const qsizetype keep = CellLimit - 80;
+        text = QString::fromUcs4(reinterpret_cast<const char32_t*>(characters.constData()), keep) +
+               QStringLiteral(" [cut here: %1 more characters in the data file]").arg(characters.size() - keep);
+    }
     worksheet_write_string(sheet, row, column, text.toUtf8().constData(), nullptr);
 }
 
@@ -54,4 +65,20 @@ bool EventsForSheet(const QString& path, const QDate& from, const QDate& to, QLi
         return false;
     std::reverse(events->begin(), events->end());
     return true;
+}
+
+QString EventsCsv(const QList<LoggedEvent>& events)
+{
+    QString csv = QStringLiteral("date,time,utc,kind,channel,value,text\n");
+    for (const LoggedEvent& e : events) {
+        const QStringList fields{e.date.toString(Qt::ISODate),
+                                 e.time.toString(QStringLiteral("HH:mm:ss")),
+                                 e.utc.isValid() ? e.UtcText() : QString(),
+                                 CsvText(e.kind),
+                                 e.channel ? QString::number(*e.channel) : QString(),
+                                 e.value ? PlainNumber(*e.value) : QString(),
+                                 CsvText(e.text)};
+        csv += fields.join(QLatin1Char(',')) + QLatin1Char('\n');
+    }
+    return csv;
 }

@@ -85,7 +85,7 @@ frmSelect::frmSelect(QWidget* parent) : QueryWindow(8, 8, parent)
     connect(Command3[1], &QPushButton::clicked, this, [this] { Command3_Click(1); });
 
     Chart2D1->SetupChart();
-    resize(1100, 820);
+    resize(1100, 740);
 }
 
 void frmSelect::ClearChart()

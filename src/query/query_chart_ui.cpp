@@ -165,6 +165,9 @@ void QueryChart::FitAxes()
     if (xMax <= xMin)
         xMax = xMin + 1000;
     m_x->setRange(QDateTime::fromMSecsSinceEpoch(qint64(xMin)), QDateTime::fromMSecsSinceEpoch(qint64(xMax)));
+    // Times alone would repeat once the range runs past midnight.
+    m_x->setFormat(m_x->min().date() != m_x->max().date() ? QStringLiteral("yyyy-MM-dd HH:mm")
+                                                           : QStringLiteral("HH:mm:ss"));
     if (!m_yFixed) {
         const double pad = yMax > yMin ? (yMax - yMin) * 0.05 : 1;
         m_y->setRange(yMin - pad, yMax + pad);
@@ -179,6 +182,7 @@ void QueryChart::ClearSeries()
         delete all[i];
     }
     m_eventSeries.clear();
+    m_segments.clear();
     m_events = {};
     m_chart->legend()->hide();
 }
@@ -187,15 +191,31 @@ QStringList QueryChart::SeriesNames() const
 {
     QStringList names;
     for (QAbstractSeries* s : m_chart->series())
-        if (!IsEventSeries(s))
+        if (!IsEventSeries(s) && !m_segments.contains(s))
             names << s->name();
     return names;
 }
 
 QList<QPointF> QueryChart::Points(const QString& name) const
 {
-    QLineSeries* s = FindSeries(m_chart, name);
-    return s ? s->points() : QList<QPointF>{};
+    QList<QPointF> points;
+    for (QAbstractSeries* s : m_chart->series())
+        if (s->name() == name && !IsEventSeries(s))
+            points += static_cast<QLineSeries*>(s)->points();
+    return points;
+}
+
+int QueryChart::LineRuns(const QString& name) const
+{
+    int runs = 0;
+    for (QAbstractSeries* s : m_chart->series())
+        runs += s->name() == name && !IsEventSeries(s);
+    return runs;
+}
+
+QString QueryChart::XFormat() const
+{
+    return m_x->format();
 }
 
 QColor QueryChart::SeriesColour(const QString& name) const

@@ -1,6 +1,6 @@
 #pragma once
 // The query chart of the 8-channel query window (Chart2D1): a header title, a chart with a time
-// X axis ("HH:mm:ss"), a Y axis and a right-hand Y2 axis that repeats it, a legend, and a footer
+// X axis ("HH:mm:ss", with the date when the range runs over more than one day), a Y axis and a right-hand Y2 axis that repeats it, a legend, and a footer
 // title, in the window's fixed colours. One line series per channel, named "chan N", drawn from
 // the query result's column of that name; a full file is thinned to what the width can show.
 // Each channel has its own line colour (ChannelColour), the same in every query. The legend shows
@@ -62,9 +62,17 @@ class QueryChart : public QFrame {
     void Paint(QPainter* painter, const QRectF& target);
 
     // The event log over the charted range (events oldest first; chart_events_ui.cpp): each gap
-    // shaded over the whole Y range, notes and alarm changes marked on the time axis, one legend
-    // entry per kind shown. Call after AddSeries; ClearSeries removes them too.
+    // shaded over the whole Y range, the channel lines broken across it, notes and the alarm
+    // changes of the charted channels marked on the time axis with a tooltip, one legend entry per
+    // kind shown. Call after AddSeries; ClearSeries removes them too.
     void ShowEvents(const QList<LoggedEvent>& events);
+    // The tooltip of the mark at a point of a mark series; empty where there is none.
+    QString MarkTipAt(const QPointF& point) const;
+    // The X axis's label format: "HH:mm:ss", with the date when the range covers more than one
+    // calendar day.
+    QString XFormat() const;
+    // How many separate lines a channel's series is drawn as (1 without gaps).
+    int LineRuns(const QString& name) const;
     // The legend entries of the events shown, in order.
     QStringList EventLegend() const;
     // What is drawn of the events.
@@ -73,6 +81,7 @@ class QueryChart : public QFrame {
   private:
     void FitAxes();
     void DrawEvents();
+    void BreakLines();
     bool IsEventSeries(const QAbstractSeries* series) const;
 
     QLabel* m_header = nullptr;
@@ -85,4 +94,5 @@ class QueryChart : public QFrame {
     bool m_yFixed = false;
     ChartEvents m_events;
     QList<QAbstractSeries*> m_eventSeries;
+    QList<QAbstractSeries*> m_segments; // a channel's line after its first gap, out of the legend
 };

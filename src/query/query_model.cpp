@@ -3,6 +3,34 @@
 #include "query/query_statement.h"
 #include "query/report_writer.h"
 
+#include <cmath>
+
+namespace {
+
+// A reading as the statistics line shows it: plain decimals, at least one after the point
+// ("25.0", "-0.0004"), exact for a recorded reading.
+QString ReadingText(double value)
+{
+    const QString text = PlainNumber(value);
+    return text.contains(QLatin1Char('.')) || text.isEmpty() ? text : text + QStringLiteral(".0");
+}
+
+// A mean: three decimals, or five significant digits where three decimals would show too few
+// (-0.00041667 rather than 0.0); trailing zeros dropped.
+QString MeanText(double value)
+{
+    if (!std::isfinite(value) || value == 0)
+        return ReadingText(value);
+    const int magnitude = int(std::floor(std::log10(std::abs(value))));
+    const int decimals = std::clamp(4 - magnitude, 3, 17);
+    QString text = QString::number(value, 'f', decimals);
+    while (text.endsWith(QLatin1Char('0')) && !text.endsWith(QStringLiteral(".0")))
+        text.chop(1);
+    return text == QStringLiteral("-0.0") ? QStringLiteral("0.0") : text;
+}
+
+} // namespace
+
 QueryResultModel::QueryResultModel(QObject* parent)
     : QAbstractTableModel(parent), m_dateFormat(ShortDateFormat())
 {
@@ -58,7 +86,7 @@ QString StatisticsText(const QueryResult& result)
         parts << (s.count == 0
                       ? QStringLiteral("%1: no valid reading").arg(name)
                       : QStringLiteral("%1: min %2  max %3  mean %4 (n %5)")
-                            .arg(name, ReportNumber(s.minimum), ReportNumber(s.maximum), ReportNumber(s.mean))
+                            .arg(name, ReadingText(s.minimum), ReadingText(s.maximum), MeanText(s.mean))
                             .arg(s.count));
     }
     return parts.join(QStringLiteral("   "));

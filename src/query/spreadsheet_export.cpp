@@ -19,6 +19,9 @@ QString Shown(const QString& path)
     return QDir::toNativeSeparators(path);
 }
 
+
+} // namespace
+
 QString CsvText(QString text)
 {
     if (!text.isEmpty() && QStringLiteral("=+-@").contains(text[0]))
@@ -28,8 +31,6 @@ QString CsvText(QString text)
         text = QLatin1Char('"') + text.replace(QLatin1String("\""), QLatin1String("\"\"")) + QLatin1Char('"');
     return text;
 }
-
-} // namespace
 
 bool WriteWorkbook(const QueryResult& result, const QString& path, QString* error,
                    const QList<LoggedEvent>* events)

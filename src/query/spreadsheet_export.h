@@ -22,6 +22,8 @@
 bool WriteWorkbook(const QueryResult& result, const QString& path, QString* error,
                    const QList<LoggedEvent>* events = nullptr);
 bool WriteCsv(const QueryResult& result, const QString& path, QString* error);
+// One text field of such a CSV: neutralised against formulas and quoted as said above.
+QString CsvText(QString text);
 
 // A new, empty file for a workbook in `folder`, named after `when` ("Query-20261207-100000.xlsx",
 // then "-2", "-3" ... when that name is taken): an earlier export is never overwritten. A null

@@ -16,6 +16,12 @@
 
 namespace web {
 
+// Silence after which the link shows down (rows stop after the same silence).
+inline constexpr qint64 LinkSilenceMs = 3000;
+// A reading older than this is not shown or exported as current: the page greys it and the
+// metrics leave it out.
+inline constexpr qint64 ReadingFreshMs = 5000;
+
 // "none": no reading yet, an invalid reading, or a channel without warning limits.
 enum class Alarm { None, Normal, High, Low };
 QString AlarmName(Alarm alarm);
@@ -44,6 +50,8 @@ struct ForwardState {
 struct MqttState {
     bool connected = false;
     QString text;
+    QString url;       // the broker URL, its password starred out
+    qint64 queued = 0; // rows and events waiting for the broker
     bool operator==(const MqttState&) const = default;
 };
 
@@ -58,8 +66,11 @@ struct RecorderStatus {
     QString dataFile; // the data file's name, without its folder
     qint64 rows = 0;  // rows the data file holds
     qint64 rowLimit = 0;
-    bool linkUp = false; // frames are arriving
-    QDateTime linkSince; // the last change of linkUp (UTC)
+    bool linkUp = false; // frames are arriving: the last one came less than LinkSilenceMs ago
+    QDateTime linkSince; // the last change of linkUp (UTC); going down, the last frame's time
+    QDateTime lastFrame; // arrival of the last valid frame (UTC); null: none in this run
+    QDateTime lastRow;   // the last row recorded in this run (UTC); null: none
+    QDateTime updated;   // when this snapshot was built (UTC)
     quint64 framesReceived = 0;
     quint64 framesRejected = 0;
     quint64 rowsRecorded = 0;               // in this run

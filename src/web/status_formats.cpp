@@ -80,6 +80,9 @@ QByteArray StatusJson(const RecorderStatus& s)
         {"row_limit", s.rowLimit},
         {"link", s.linkUp ? "up" : "down"},
         {"since", TimeJson(s.linkSince)},
+        {"last_frame_utc", TimeJson(s.lastFrame)},
+        {"last_row_utc", TimeJson(s.lastRow)},
+        {"updated_utc", TimeJson(s.updated)},
         {"frames_received", qint64(s.framesReceived)},
         {"frames_rejected", qint64(s.framesRejected)},
         {"rows_recorded", qint64(s.rowsRecorded)},
@@ -88,7 +91,10 @@ QByteArray StatusJson(const RecorderStatus& s)
                                                        {"text", s.forward->text},
                                                        {"backlog_rows", s.forward->backlogRows}})
                               : QJsonValue()},
-        {"mqtt", s.mqtt ? QJsonValue(QJsonObject{{"connected", s.mqtt->connected}, {"text", s.mqtt->text}})
+        {"mqtt", s.mqtt ? QJsonValue(QJsonObject{{"url", s.mqtt->url},
+                                                 {"connected", s.mqtt->connected},
+                                                 {"queued", s.mqtt->queued},
+                                                 {"text", s.mqtt->text}})
                         : QJsonValue()},
     };
     QJsonArray channels;
@@ -137,16 +143,25 @@ ProcessFigures CurrentProcessFigures()
     return figures;
 }
 
-QByteArray MetricsText(const RecorderStatus& s, const ProcessFigures& process)
+QByteArray MetricsText(const RecorderStatus& s, const ProcessFigures& process, const QDateTime& now)
 {
+    const auto youngerThan = [&now](const QDateTime& time, qint64 ms) {
+        return time.isValid() && time.msecsTo(now) < ms;
+    };
     Exposition e;
-    e.family("varnik_reading", "gauge", "Latest reading of a channel, in its unit.");
+    e.family("varnik_reading", "gauge", "Latest reading of a channel, in its unit, while it is current.");
     for (const ChannelStatus& c : s.channels)
-        if (c.value)
+        if (c.value && youngerThan(c.time, ReadingFreshMs))
             e.sample("varnik_reading", *c.value,
                      "channel=\"" + QByteArray::number(c.channel) + "\",unit=\"" +
                          LabelValue(c.unit.trimmed()) + '"');
-    e.single("varnik_link_up", "gauge", "1 while the meter's frames are arriving, else 0.", s.linkUp ? 1 : 0);
+    e.single("varnik_link_up", "gauge", "1 while the meter's frames are arriving, else 0.",
+             s.linkUp && youngerThan(s.lastFrame, LinkSilenceMs) ? 1 : 0);
+    const auto seconds = [](const QDateTime& time) { return time.isValid() ? time.toMSecsSinceEpoch() / 1000.0 : 0.0; };
+    e.single("varnik_last_frame_timestamp_seconds", "gauge",
+             "Arrival of the last valid frame, Unix time; 0 before the first.", seconds(s.lastFrame));
+    e.single("varnik_last_row_timestamp_seconds", "gauge",
+             "Time of the last row recorded in this run, Unix time; 0 before the first.", seconds(s.lastRow));
     e.single("varnik_frames_received_total", "counter", "Complete frames received from the meter.",
              double(s.framesReceived));
     e.single("varnik_frames_rejected_total", "counter",

@@ -9,9 +9,10 @@
 
 namespace web {
 
-// {"station", "data_file", "rows", "row_limit", "link": "up"|"down", "since", "frames_received",
+// {"station", "data_file", "rows", "row_limit", "link": "up"|"down", "since", "last_frame_utc",
+//  "last_row_utc", "updated_utc", "frames_received",
 //  "frames_rejected", "rows_recorded", "rows_failed", "forward": null|{state, text, backlog_rows},
-//  "mqtt": null|{connected, text}, "channels": [{channel, value, decimals, unit, alarm, time}],
+//  "mqtt": null|{url, connected, queued, text}, "channels": [{channel, value, decimals, unit, alarm, time}],
 //  "events": [{time, text}] (only with an event log)}. Times are ISO 8601 UTC; an invalid reading
 // has the value null.
 QByteArray StatusJson(const RecorderStatus& status);
@@ -26,7 +27,9 @@ struct ProcessFigures {
 ProcessFigures CurrentProcessFigures();
 
 // Text exposition format 0.0.4, every family with its HELP and TYPE lines. Forward and MQTT
-// families appear only when those are on; an invalid or missing reading has no sample.
-QByteArray MetricsText(const RecorderStatus& status, const ProcessFigures& process);
+// families appear only when those are on; an invalid or missing reading, or one older than
+// ReadingFreshMs at `now`, has no sample, and the link is down when the last frame is older than
+// LinkSilenceMs at `now` (a recorder that stopped publishing is not taken for a live one).
+QByteArray MetricsText(const RecorderStatus& status, const ProcessFigures& process, const QDateTime& now);
 
 } // namespace web

@@ -1,8 +1,18 @@
 #include "web/status_server.h"
 
+#include "web/request_rules.h"
 #include "web/status_formats.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <condition_variable>
+#ifdef __linux__
+#include <linux/sockios.h>
+#endif
+#include <optional>
+#include <set>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -21,25 +31,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr char TokenCookie[] = "meter_record_token";
-
 struct Asset {
     QByteArray body;
     const char* type;
 };
-
-// Equal length and content, in a time that does not depend on where they differ.
-bool SameSecret(const char* given, const QByteArray& secret)
-{
-    if (given == nullptr)
-        return false;
-    const size_t length = std::strlen(given);
-    unsigned char diff = length == size_t(secret.size()) ? 0 : 1;
-    for (size_t i = 0; i < length; ++i)
-        diff |=
-            static_cast<unsigned char>(given[i] ^ secret[qsizetype(i % std::max<size_t>(secret.size(), 1))]);
-    return diff == 0;
-}
 
 void AddCommonHeaders(MHD_Response* response)
 {
@@ -52,14 +47,42 @@ void AddCommonHeaders(MHD_Response* response)
         "default-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
 }
 
+std::optional<QByteArray> Value(MHD_Connection* connection, MHD_ValueKind kind, const char* key)
+{
+    const char* value = MHD_lookup_connection_value(connection, kind, key);
+    return value ? std::optional<QByteArray>(QByteArray(value)) : std::nullopt;
+}
+
+// Ends a connection from outside the server's thread: the server sees it closed at its next look
+// and cleans up. A reset, not a goodbye: nothing more is owed to a client that stalls.
+void Drop(int fd)
+{
+    const linger abort{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    ::shutdown(fd, SHUT_RDWR);
+}
+
 } // namespace
 
 class StatusServer::Impl {
   public:
+    // One accepted connection, from accept to close: what the sweeper needs to end it.
+    struct Tracked {
+        int fd = -1;
+        Clock::time_point headerSince; // accept, or the end of the previous request
+        bool headerDone = false;       // the current request's header has come
+        bool streaming = false;
+        std::atomic<quint64> streamBytes = 0; // handed to the connection by the stream
+        quint64 delivered = 0;                // of those, the most the client had taken
+        Clock::time_point lastProgress;
+        bool dropped = false;
+    };
+
     // One open /api/stream: what is still to be written of the current event.
     struct Stream {
         Impl* server = nullptr;
         MHD_Connection* connection = nullptr;
+        Tracked* tracked = nullptr;
         quint64 sentGeneration = 0;
         QByteArray pending;
         qsizetype offset = 0;
@@ -76,29 +99,29 @@ class StatusServer::Impl {
     void Stop();
 
     static MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const char* method,
-                             const char*, const char*, size_t*, void**);
-    // setCookie: the answer hands the token to the browser as a cookie.
-    MHD_Result Route(MHD_Connection* connection, const std::string& url, bool head, bool setCookie);
+                             const char* version, const char*, size_t*, void**);
+    static void Notify(void* cls, MHD_Connection* connection, void** socketContext,
+                       MHD_ConnectionNotificationCode code);
+    static void Completed(void* cls, MHD_Connection* connection, void**, MHD_RequestTerminationCode);
+    MHD_Result Serve(MHD_Connection* connection, const Verdict& verdict, bool head);
     MHD_Result Send(MHD_Connection* connection, unsigned status, const QByteArray& body, const char* type,
                     bool setCookie, bool persistent = false);
     MHD_Result Queue(MHD_Connection* connection, unsigned status, MHD_Response* response, bool setCookie);
     MHD_Result OpenStream(MHD_Connection* connection, bool head, bool setCookie);
-    // An answer without a body, with one header that says why.
-    MHD_Result Refuse(MHD_Connection* connection, unsigned status, const char* header, const char* value);
+    // An answer without a body, with at most one header that says why.
+    MHD_Result Refuse(MHD_Connection* connection, const Verdict& verdict);
     ssize_t Fill(Stream& stream, char* buffer, size_t max);
     void Close(Stream* stream);
-    // True for a request that presents the token; *byQuery when it came as ?token=, which a
-    // browser's page cannot repeat for the files it loads.
-    bool Authorized(MHD_Connection* connection, bool* byQuery) const;
     QByteArray CurrentJson();
     void WakeStreams();
+    void Sweep();
 
     StatusBoard& board;
     WebSettings settings;
     ServerLimits limits;
     MHD_Daemon* daemon = nullptr;
     quint16 port = 0;
-    std::map<std::string, Asset> assets;
+    std::map<Route, Asset> assets;
 
     // Streams waiting for the next snapshot, suspended; guarded by streamsMutex, as is stopping,
     // so that no stream suspends itself after the waker has looked.
@@ -108,6 +131,12 @@ class StatusServer::Impl {
     bool stopping = false;
     std::thread waker;
 
+    // Every open connection; the sweeper ends those whose header or stream stalls.
+    std::mutex trackedMutex;
+    std::condition_variable sweeperStop;
+    std::set<Tracked*> tracked;
+    std::thread sweeper;
+
     std::mutex jsonMutex;
     quint64 jsonGeneration = ~quint64(0);
     QByteArray json;
@@ -115,16 +144,16 @@ class StatusServer::Impl {
 
 bool StatusServer::Impl::Start(QString* error)
 {
-    for (const auto& [path, file, type] :
-         {std::tuple{"/", ":/web/index.html", "text/html; charset=utf-8"},
-          std::tuple{"/style.css", ":/web/style.css", "text/css; charset=utf-8"},
-          std::tuple{"/app.js", ":/web/app.js", "text/javascript; charset=utf-8"}}) {
+    for (const auto& [route, file, type] :
+         {std::tuple{Route::Page, ":/web/index.html", "text/html; charset=utf-8"},
+          std::tuple{Route::Style, ":/web/style.css", "text/css; charset=utf-8"},
+          std::tuple{Route::Script, ":/web/app.js", "text/javascript; charset=utf-8"}}) {
         QFile resource(QString::fromLatin1(file));
         if (!resource.open(QIODevice::ReadOnly)) {
             *error = QStringLiteral("the page's file %1 is not built into the program").arg(file);
             return false;
         }
-        assets[path] = Asset{resource.readAll(), type};
+        assets[route] = Asset{resource.readAll(), type};
     }
 
     sockaddr_storage address{};
@@ -144,8 +173,11 @@ bool StatusServer::Impl::Start(QString* error)
     }
     daemon = MHD_start_daemon(flags, settings.listen.port, nullptr, nullptr, &Impl::Answer, this,
                               MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_CONNECTION_LIMIT, limits.connections,
+                              MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits.connectionsPerAddress,
                               MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t(limits.connectionMemory),
-                              MHD_OPTION_CONNECTION_TIMEOUT, limits.timeoutSeconds, MHD_OPTION_END);
+                              MHD_OPTION_CONNECTION_TIMEOUT, limits.timeoutSeconds,
+                              MHD_OPTION_NOTIFY_CONNECTION, &Impl::Notify, this,
+                              MHD_OPTION_NOTIFY_COMPLETED, &Impl::Completed, this, MHD_OPTION_END);
     if (daemon == nullptr) {
         const int code = errno;
         *error = QStringLiteral("cannot serve on %1: %2")
@@ -156,6 +188,7 @@ bool StatusServer::Impl::Start(QString* error)
     port = info != nullptr ? info->port : settings.listen.port;
     stopping = false;
     waker = std::thread([this] { WakeStreams(); });
+    sweeper = std::thread([this] { Sweep(); });
     return true;
 }
 
@@ -172,6 +205,11 @@ void StatusServer::Impl::Stop()
     }
     board.Wake();
     waker.join();
+    {
+        std::lock_guard lock(trackedMutex);
+        sweeperStop.notify_all();
+    }
+    sweeper.join();
     MHD_stop_daemon(daemon);
     daemon = nullptr;
 }
@@ -192,72 +230,153 @@ void StatusServer::Impl::WakeStreams()
     }
 }
 
-bool StatusServer::Impl::Authorized(MHD_Connection* connection, bool* byQuery) const
+// The sweeper thread. libmicrohttpd's own timeout is an idle timer that every byte resets, so a
+// client trickling its header could hold a connection for ever; here the whole header has a
+// deadline from accept, and a stream whose client stops taking what is sent is ended.
+void StatusServer::Impl::Sweep()
 {
-    *byQuery = false;
-    if (settings.token.isEmpty())
-        return true;
-    if (SameSecret(MHD_lookup_connection_value(connection, MHD_COOKIE_KIND, TokenCookie), settings.token))
-        return true;
-    if (const char* header = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Authorization")) {
-        static constexpr char Bearer[] = "Bearer ";
-        if (strncasecmp(header, Bearer, sizeof Bearer - 1) == 0 &&
-            SameSecret(header + sizeof Bearer - 1, settings.token))
-            return true;
+    const auto headerDeadline = std::chrono::milliseconds(limits.headerDeadlineMs);
+    const auto stallLimit = std::chrono::milliseconds(limits.streamStallMs);
+    const auto period = std::chrono::milliseconds(std::clamp(limits.headerDeadlineMs / 4, 20, 250));
+    std::unique_lock lock(trackedMutex);
+    for (;;) {
+        sweeperStop.wait_for(lock, period);
+        {
+            std::lock_guard streams(streamsMutex);
+            if (stopping)
+                return;
+        }
+        const Clock::time_point now = Clock::now();
+        for (Tracked* t : tracked) {
+            if (t->dropped)
+                continue;
+            bool drop = !t->headerDone && now - t->headerSince > headerDeadline;
+            if (t->streaming) {
+                int queued = 0; // sent and not yet taken by the client
+#ifdef __linux__
+                if (::ioctl(t->fd, SIOCOUTQ, &queued) != 0)
+                    queued = 0;
+#endif
+                const quint64 sent = t->streamBytes;
+                const quint64 delivered = sent > quint64(queued) ? sent - quint64(queued) : 0;
+                if (queued == 0 || delivered > t->delivered)
+                    t->lastProgress = now;
+                t->delivered = std::max(t->delivered, delivered);
+                drop = drop || quint64(queued) > limits.streamQueueBytes || now - t->lastProgress > stallLimit;
+            }
+            if (drop) {
+                t->dropped = true;
+                Drop(t->fd);
+            }
+        }
     }
-    *byQuery =
-        SameSecret(MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "token"), settings.token);
-    return *byQuery;
+}
+
+void StatusServer::Impl::Notify(void* cls, MHD_Connection* connection, void** socketContext,
+                                MHD_ConnectionNotificationCode code)
+{
+    Impl& self = *static_cast<Impl*>(cls);
+    std::lock_guard lock(self.trackedMutex);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+        auto* t = new Tracked;
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        t->fd = info != nullptr ? info->connect_fd : -1;
+        t->headerSince = t->lastProgress = Clock::now();
+        self.tracked.insert(t);
+        *socketContext = t;
+    } else if (auto* t = static_cast<Tracked*>(*socketContext)) {
+        // Called before the socket is closed: the sweeper never ends a reused descriptor.
+        self.tracked.erase(t);
+        delete t;
+        *socketContext = nullptr;
+    }
+}
+
+void StatusServer::Impl::Completed(void* cls, MHD_Connection* connection, void**, MHD_RequestTerminationCode)
+{
+    Impl& self = *static_cast<Impl*>(cls);
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    if (info == nullptr || info->socket_context == nullptr)
+        return;
+    // A connection kept alive has the same deadline for its next request's header.
+    std::lock_guard lock(self.trackedMutex);
+    auto* t = static_cast<Tracked*>(info->socket_context);
+    t->headerDone = false;
+    t->streaming = false;
+    t->headerSince = Clock::now();
 }
 
 MHD_Result StatusServer::Impl::Answer(void* cls, MHD_Connection* connection, const char* url,
-                                      const char* method, const char*, const char*, size_t*, void**)
+                                      const char* method, const char* version, const char*, size_t*,
+                                      void** request_cls)
 {
     Impl& self = *static_cast<Impl*>(cls);
-    const bool head = std::strcmp(method, "HEAD") == 0;
-    if (!head && std::strcmp(method, "GET") != 0)
-        return self.Refuse(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Allow", "GET, HEAD");
-    bool byQuery = false;
-    if (!self.Authorized(connection, &byQuery))
-        return self.Refuse(connection, MHD_HTTP_UNAUTHORIZED, "WWW-Authenticate",
-                           "Bearer realm=\"meter-record\"");
-    // The page opened as /?token=SECRET loads its script, style and stream with a cookie that
-    // holds the secret; only this server sees it (same site, not readable by scripts).
-    return self.Route(connection, url, head, byQuery);
+    // The first call comes when the header is complete. libmicrohttpd closes a connection whose
+    // answer is queued in that first call, so the answer waits for the second: keep-alive.
+    if (*request_cls == nullptr) {
+        static char headerSeen;
+        *request_cls = &headerSeen;
+        if (const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+            info != nullptr && info->socket_context != nullptr) {
+            std::lock_guard lock(self.trackedMutex);
+            static_cast<Tracked*>(info->socket_context)->headerDone = true;
+        }
+        return MHD_YES;
+    }
+    RequestFacts request;
+    request.method = method;
+    request.version = version;
+    request.path = url;
+    request.host = Value(connection, MHD_HEADER_KIND, "Host");
+    request.authorization = Value(connection, MHD_HEADER_KIND, "Authorization");
+    request.cookie = Value(connection, MHD_COOKIE_KIND, PageCookieName);
+    request.queryToken = Value(connection, MHD_GET_ARGUMENT_KIND, "token");
+    const Verdict verdict = JudgeRequest(request, AccessRules{self.settings.token, self.settings.listen.IsLoopback()},
+                                         QDateTime::currentSecsSinceEpoch());
+    if (verdict.status != 200 && verdict.status != 404)
+        return self.Refuse(connection, verdict);
+    return self.Serve(connection, verdict, request.method == "HEAD");
 }
 
-MHD_Result StatusServer::Impl::Route(MHD_Connection* connection, const std::string& url, bool head,
-                                     bool setCookie)
+MHD_Result StatusServer::Impl::Serve(MHD_Connection* connection, const Verdict& verdict, bool head)
 {
-    if (const auto asset = assets.find(url); asset != assets.end())
-        return Send(connection, MHD_HTTP_OK, asset->second.body, asset->second.type, setCookie, true);
-    if (url == "/api/status")
-        return Send(connection, MHD_HTTP_OK, CurrentJson(), "application/json", setCookie);
-    if (url == "/metrics")
-        return Send(connection, MHD_HTTP_OK, MetricsText(*board.Latest().status, CurrentProcessFigures()),
-                    "text/plain; version=0.0.4; charset=utf-8", setCookie);
-    if (url == "/api/stream")
-        return OpenStream(connection, head, setCookie);
-    return Send(connection, MHD_HTTP_NOT_FOUND, "not found\n", "text/plain; charset=utf-8", false);
+    if (const auto asset = assets.find(verdict.route); asset != assets.end())
+        return Send(connection, MHD_HTTP_OK, asset->second.body, asset->second.type, verdict.setCookie, true);
+    switch (verdict.route) {
+    case Route::Status:
+        return Send(connection, MHD_HTTP_OK, CurrentJson(), "application/json", verdict.setCookie);
+    case Route::Metrics:
+        return Send(connection, MHD_HTTP_OK,
+                    MetricsText(*board.Latest().status, CurrentProcessFigures(), QDateTime::currentDateTimeUtc()),
+                    "text/plain; version=0.0.4; charset=utf-8", verdict.setCookie);
+    case Route::Stream:
+        return OpenStream(connection, head, verdict.setCookie);
+    default:
+        return Send(connection, MHD_HTTP_NOT_FOUND, "not found\n", "text/plain; charset=utf-8", false);
+    }
 }
 
-MHD_Result StatusServer::Impl::Refuse(MHD_Connection* connection, unsigned status, const char* header,
-                                      const char* value)
+MHD_Result StatusServer::Impl::Refuse(MHD_Connection* connection, const Verdict& verdict)
 {
     MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
-    MHD_add_response_header(response, header, value);
-    return Queue(connection, status, response, false);
+    if (verdict.header != nullptr)
+        MHD_add_response_header(response, verdict.header, verdict.headerValue);
+    return Queue(connection, verdict.status, response, false);
 }
 
 MHD_Result StatusServer::Impl::Queue(MHD_Connection* connection, unsigned status, MHD_Response* response,
                                      bool setCookie)
 {
     AddCommonHeaders(response);
-    if (setCookie)
-        MHD_add_response_header(
-            response, "Set-Cookie",
-            QByteArray(TokenCookie + QByteArray("=") + settings.token + "; Path=/; HttpOnly; SameSite=Strict")
-                .constData());
+    if (setCookie) {
+        const QByteArray value =
+            PageCookieValue(settings.token, QDateTime::currentSecsSinceEpoch() + PageCookieSeconds);
+        MHD_add_response_header(response, "Set-Cookie",
+                                QByteArray(PageCookieName + QByteArray("=") + value + "; Max-Age=" +
+                                           QByteArray::number(PageCookieSeconds) +
+                                           "; Path=/; HttpOnly; SameSite=Strict")
+                                    .constData());
+    }
     const MHD_Result queued = MHD_queue_response(connection, status, response);
     MHD_destroy_response(response);
     return queued;
@@ -291,16 +410,28 @@ MHD_Result StatusServer::Impl::OpenStream(MHD_Connection* connection, bool head,
         response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
     } else {
         {
-            // Streams never end by themselves: they may hold half the connections, so that the
-            // page, the JSON and the metrics always find room.
+            // Streams never end by themselves: they may hold only part of the connections, so
+            // that the page, the JSON and the metrics always find room.
             std::lock_guard lock(streamsMutex);
-            if (openStreams >= std::max(1u, limits.connections / 2))
-                return Refuse(connection, MHD_HTTP_TOO_MANY_REQUESTS, "Retry-After", "5");
+            if (openStreams >= std::min(limits.streams, std::max(1u, limits.connections / 2))) {
+                Verdict busy;
+                busy.status = MHD_HTTP_TOO_MANY_REQUESTS;
+                busy.header = "Retry-After";
+                busy.headerValue = "5";
+                return Refuse(connection, busy);
+            }
             ++openStreams;
         }
         auto* stream = new Stream;
         stream->server = this;
         stream->connection = connection;
+        if (const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+            info != nullptr && info->socket_context != nullptr) {
+            std::lock_guard lock(trackedMutex);
+            stream->tracked = static_cast<Tracked*>(info->socket_context);
+            stream->tracked->streaming = true;
+            stream->tracked->lastProgress = Clock::now();
+        }
         response = MHD_create_response_from_callback(
             MHD_SIZE_UNKNOWN, 4096,
             [](void* cls, uint64_t, char* buffer, size_t max) {
@@ -346,6 +477,8 @@ ssize_t StatusServer::Impl::Fill(Stream& stream, char* buffer, size_t max)
     std::memcpy(buffer, stream.pending.constData() + stream.offset, count);
     stream.offset += qsizetype(count);
     stream.lastWrite = Clock::now();
+    if (stream.tracked != nullptr)
+        stream.tracked->streamBytes += count;
     return ssize_t(count);
 }
 

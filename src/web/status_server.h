@@ -4,12 +4,13 @@
 // every keepAliveMs when nothing changes) and /metrics. It reads a StatusBoard and never calls
 // back into the recorder, so a slow or hostile client can only cost this server's threads.
 //
-// Rules: only GET and HEAD (405 otherwise); with a token every request needs
-// "Authorization: Bearer TOKEN" or "?token=TOKEN" (401 otherwise), or the cookie that an answer to
-// "?token=TOKEN" sets, so that a page opened with its token loads its files and stream; at most `connections`
-// clients at once, half of them at most for streams (429 beyond); a request whose header does not fit
-// connectionMemory bytes is refused (431); a client silent for timeoutSeconds is dropped. Nothing is logged:
-// no request line, header or token leaves the server.
+// Who may read what: web/request_rules.h. At most `connections` clients at once and
+// `connectionsPerAddress` from one address, `streams` of them at most for streams (429 beyond); a
+// request whose header does not fit connectionMemory bytes is refused (431); a request header
+// not complete headerDeadlineMs after accept (or after the previous request on the connection)
+// ends the connection, however slowly it trickles; a stream whose client takes nothing for
+// streamStallMs, or leaves more than streamQueueBytes unread, is ended; a client silent for
+// timeoutSeconds is dropped. Nothing is logged: no request line, header or token leaves the server.
 #include "web/listen_options.h"
 #include "web/recorder_status.h"
 
@@ -20,9 +21,14 @@
 namespace web {
 
 struct ServerLimits {
-    unsigned connections = 64;
+    unsigned connections = 512;
+    unsigned connectionsPerAddress = 256;
+    unsigned streams = 64;
     unsigned connectionMemory = 32 * 1024;
     unsigned timeoutSeconds = 10;
+    int headerDeadlineMs = 5000;
+    int streamStallMs = 25000;
+    quint64 streamQueueBytes = 256 * 1024;
     int keepAliveMs = 15000;
 };
 

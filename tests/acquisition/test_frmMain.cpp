@@ -285,7 +285,7 @@ class TestMainWindow : public QObject {
     {
         QTest::addColumn<QStringList>("stored"); // left, top, width, height; empty = absent
         QTest::addColumn<QRect>("pixels");
-        const QRect defaults(67, 67, 433, 433); // 1000 and 6500 twips at 96 dpi
+        const QRect defaults(67, 67, 600, 433); // 1000, 9000 and 6500 twips at 96 dpi
 
         QTest::newRow("first run") << QStringList{"", "", "", ""} << defaults;
         QTest::newRow("saved") << QStringList{"1500", "750", "9000", "7500"} << QRect(100, 50, 600, 500);
@@ -311,10 +311,10 @@ class TestMainWindow : public QObject {
         QCOMPARE(QRect(w.pos(), w.size()), pixels);
         // Not moved: saved back as read (or as the defaults it fell back to), without drift.
         w.CloseProgram();
-        const QStringList fallback{"1000", "1000", "6500", "6500"};
+        const QStringList fallback{"1000", "1000", "9000", "6500"};
         for (int i = 0; i < 4; ++i)
             QCOMPARE(m_host->settings.value(QStringLiteral("Settings/") + keys[i]),
-                     pixels == QRect(67, 67, 433, 433) ? fallback[i] : stored[i]);
+                     pixels == QRect(67, 67, 600, 433) ? fallback[i] : stored[i]);
     }
 
     void baudRate_data()

@@ -7,6 +7,8 @@
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -199,7 +201,9 @@ class TestRecordingEvents : public QObject {
         Run({"row", "fail", "row", "row", "heal", "row", "stop"});
         const QList<LoggedEvent> events = Events();
         QCOMPARE(events.size(), 3);
-        QVERIFY2(events[0].text.startsWith("meter-record 1.0.0, port COM3 (") &&
+        // The account named is the effective one, whatever $USER says.
+        QVERIFY2(events[0].text.startsWith(QStringLiteral("meter-record 1.0.0 as user %1, port COM3 (")
+                                               .arg(getpwuid(geteuid())->pw_name)) &&
                      events[0].text.endsWith("), 9600 baud"),
                  qPrintable(events[0].text));
         QCOMPARE(events[1].kind, EventKind::RowsMissed);

@@ -1,5 +1,6 @@
 #include "datafile/data_file.h"
 #include "datafile/event_log.h"
+#include "query/events_sheet.h"
 #include "sqlite_cli.h"
 #include "test_registry.h"
 

@@ -128,6 +128,15 @@ class ChartDisplayTest : public QObject {
         QCOMPARE(text("Text2(0)"), QStringLiteral("306"));
         QVERIFY(child<QLabel>(window, "Label5")->isHidden());
         QCOMPARE(fx.host->beeps, 0);
+
+        // Fitted limits are rounded outwards to the channel's decimals, never "-353.03998".
+        child<QPushButton>(window, "Command1(1)")->click();
+        Shared.ChanDecimals[12] = 2;
+        Shared.ChanValue[12] = -320.94;
+        window->Timer1_Timer();
+        QCOMPARE(text("Text2(0)"), QStringLiteral("-288.84"));
+        QCOMPARE(text("Text2(1)"), QStringLiteral("-353.04"));
+        QCOMPARE(strip()->YMin(), -353.04f);
     }
 
     void alarmAtTheLimits_data()

@@ -49,7 +49,7 @@ class TestRecordFaults : public QObject {
         RecordFolder folder;
         QTemporaryDir mountPoint;
         if (!CanMountTmpfs(mountPoint.path()))
-            QSKIP("a tmpfs cannot be mounted in a user and mount namespace here");
+            VARNIK_SKIP_ENVIRONMENT("a tmpfs cannot be mounted in a user and mount namespace here");
         auto sim = StartSim(folder);
         QVERIFY(sim);
         Run shell(QStandardPaths::findExecutable("unshare"),

@@ -31,6 +31,7 @@ PublishOptions Quick(int queueBound = 10000)
     options.firstRetryMs = 100;
     options.maxRetryMs = 400;
     options.queueBound = queueBound;
+    options.batchMs = 0; // a reading crosses at once, whatever this thread does next (meter-record batches)
     return options;
 }
 
@@ -65,6 +66,7 @@ class TestPublisher : public QObject {
         QTest::newRow("empty level in prefix") << "mqtt://h/a//b" << "error";
         QTest::newRow("password without user") << "mqtt://:pw@h" << "error";
         QTest::newRow("query") << "mqtt://h/x?retain=1" << "error";
+        QTest::newRow("the broker's own topics") << "mqtt://h/$SYS/x" << "error";
     }
     void brokerUrls()
     {
@@ -111,9 +113,29 @@ class TestPublisher : public QObject {
         QCOMPARE(TopicStation(QStringLiteral("hall-2_b")), QStringLiteral("hall-2_b"));
         QCOMPARE(TopicStation(QStringLiteral("Halle 2/#+ö")), QStringLiteral("Halle_2____"));
         QCOMPARE(TopicStation(QString()), QStringLiteral("_"));
-        const Topics t(QStringLiteral("plant/a"), QStringLiteral("st 1"));
+        // A name changed to fit a topic keeps a trace of the original, so two names stay apart.
+        QCOMPARE(StationId(QStringLiteral("bench_1")), QStringLiteral("bench_1"));
+        const QString slash = StationId(QStringLiteral("lab/1"));
+        const QString space = StationId(QStringLiteral("lab 1"));
+        QVERIFY2(slash.startsWith(QStringLiteral("lab_1_")) && slash.size() == 12, qPrintable(slash));
+        QVERIFY2(space != slash && space.startsWith(QStringLiteral("lab_1_")), qPrintable(space));
+        QCOMPARE(StationId(QStringLiteral("lab 1")), space);
+        QVERIFY(StationId(QStringLiteral("lab_1")) != space);
+
+        const Topics t(QStringLiteral("plant/a"), QStringLiteral("st_1"), QStringLiteral("ha/disc"));
         QCOMPARE(t.Channel(16), QStringLiteral("plant/a/st_1/channel/16"));
-        QCOMPARE(t.Discovery(3), QStringLiteral("homeassistant/sensor/varnik_st_1/ch3/config"));
+        QCOMPARE(t.link, QStringLiteral("plant/a/st_1/link"));
+        QCOMPARE(t.Discovery(3), QStringLiteral("ha/disc/sensor/varnik_st_1/ch3/config"));
+        QCOMPARE(t.ChannelOf(t.Channel(16)), 16);
+        QCOMPARE(t.ChannelOf(t.Discovery(3)), 3);
+        for (const char* other : {"plant/a/st_1/channel/17", "plant/a/st_1/channel/01", "plant/a/st_1/row",
+                                  "ha/disc/sensor/varnik_st_1/ch3/state", "plant/a/st_12/channel/1"})
+            QCOMPARE(t.ChannelOf(QLatin1String(other)), 0);
+        QString error;
+        QVERIFY(!CheckTopicPrefix(QStringLiteral("$SYS"), QStringLiteral("discovery prefix"), &error));
+        QVERIFY(error.contains(QStringLiteral("'$'")));
+        QVERIFY(!CheckTopicPrefix(QStringLiteral("ha/#"), QStringLiteral("discovery prefix"), &error));
+        QVERIFY(CheckTopicPrefix(QStringLiteral("homeassistant"), QStringLiteral("discovery prefix"), &error));
     }
 
     void payloads()
@@ -133,23 +155,51 @@ class TestPublisher : public QObject {
         QCOMPARE(row.value("utc").toString(),
                  QString::fromLatin1(UtcText(QDateTime(QDate(2026, 12, 7), QTime(14, 0)))));
         QVERIFY(row.value("utc").toString().endsWith(QStringLiteral(".000Z")));
+        for (const qint64 ms : {qint64(0), qint64(-1), qint64(-86400001), qint64(1796676841999), qint64(951782400123)}) {
+            const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
+            QCOMPARE(UtcText(local), local.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")).toLatin1());
+        }
+        QVERIFY(UtcText(QDateTime()).isEmpty());
         const QJsonObject channels = row.value("channels").toObject();
         QCOMPARE(channels.value("1").toObject().value("value").toDouble(), -0.125);
         QCOMPARE(channels.value("1").toObject().value("unit").toString(), QStringLiteral("Lux"));
         QVERIFY(channels.value("2").toObject().value("value").isNull());
         QCOMPARE(channels.value("2").toObject().value("invalid").toBool(), true);
 
-        const Topics t(QStringLiteral("varnik"), QStringLiteral("hall"));
-        const QJsonObject d = Json(QString::fromUtf8(DiscoveryPayload(t, 5, QStringLiteral("°C"))));
+        const Topics t(QStringLiteral("varnik"), QStringLiteral("Hall 2"));
+        const QJsonObject d = Json(QString::fromUtf8(DiscoveryPayload(t, 5, {QStringLiteral("°C"), 2})));
         QCOMPARE(d.value("name").toString(), QStringLiteral("Channel 5"));
-        QCOMPARE(d.value("state_topic").toString(), QStringLiteral("varnik/hall/channel/5"));
+        QCOMPARE(d.value("state_topic").toString(), QStringLiteral("varnik/%1/channel/5").arg(t.station));
         QCOMPARE(d.value("value_template").toString(), QStringLiteral("{{ value_json.value }}"));
         QCOMPARE(d.value("unit_of_measurement").toString(), QStringLiteral("°C"));
-        QCOMPARE(d.value("unique_id").toString(), QStringLiteral("varnik_hall_ch5"));
-        QCOMPARE(d.value("availability_topic").toString(), QStringLiteral("varnik/hall/status"));
-        QCOMPARE(d.value("device").toObject().value("identifiers").toArray().first().toString(),
-                 QStringLiteral("varnik_hall"));
-        QVERIFY(!Json(QString::fromUtf8(DiscoveryPayload(t, 5, {}))).contains("unit_of_measurement"));
+        QCOMPARE(d.value("device_class").toString(), QStringLiteral("temperature"));
+        QCOMPARE(d.value("state_class").toString(), QStringLiteral("measurement"));
+        QCOMPARE(d.value("suggested_display_precision").toInt(-1), 2);
+        QCOMPARE(d.value("unique_id").toString(), QStringLiteral("varnik_%1_ch5").arg(t.station));
+        QCOMPARE(d.value("availability_mode").toString(), QStringLiteral("all"));
+        const QJsonArray availability = d.value("availability").toArray();
+        QCOMPARE(availability.size(), 2);
+        QCOMPARE(availability[0].toObject(), (QJsonObject{{"topic", t.status},
+                                                          {"payload_available", "online"},
+                                                          {"payload_not_available", "offline"}}));
+        QCOMPARE(availability[1].toObject(),
+                 (QJsonObject{{"topic", t.link}, {"payload_available", "up"}, {"payload_not_available", "down"}}));
+        QVERIFY(!d.value("origin").toObject().value("name").toString().isEmpty());
+        const QJsonObject device = d.value("device").toObject();
+        QCOMPARE(device.value("identifiers").toArray().first().toString(), QStringLiteral("varnik_") + t.station);
+        QCOMPARE(device.value("name").toString(), QStringLiteral("Hall 2"));
+        QVERIFY(!device.value("manufacturer").toString().isEmpty() && !device.value("model").toString().isEmpty());
+        const QJsonObject bare = Json(QString::fromUtf8(DiscoveryPayload(t, 5, {})));
+        for (const char* key : {"unit_of_measurement", "device_class", "suggested_display_precision"})
+            QVERIFY2(!bare.contains(QLatin1String(key)), key);
+        QCOMPARE(bare.value("state_class").toString(), QStringLiteral("measurement"));
+
+        const QStringList classes{"°C temperature", "°F temperature", "V voltage", "mV voltage", "A current",
+                                  "mA current", "Hz frequency", "%RH humidity", "Lux -", "DCV -", "K -"};
+        for (const QString& pair : classes) {
+            const QStringList w = pair.split(QLatin1Char(' '));
+            QCOMPARE(DeviceClassOf(w[0]), w[1] == QLatin1String("-") ? QString() : w[1]);
+        }
     }
 
     // Steps "offer CH AT" (expecting send or hold) and "due AT" (expecting the channels due).
@@ -192,7 +242,7 @@ class TestPublisher : public QObject {
         QVERIFY2(broker.IsRunning(), qPrintable(broker.Log()));
         Subscriber sub(broker);
         Publisher publisher(Quick());
-        QVERIFY(publisher.Start({broker.Url(), {}, QStringLiteral("hall 2"), true}));
+        QVERIFY(publisher.Start({broker.Url(), {}, QStringLiteral("hall_2"), true}));
         QTRY_COMPARE_WITH_TIMEOUT(publisher.Status().state, State::Connected, 20000);
         QCOMPARE(sub.WaitFor("test/hall_2/status").value(0), QStringLiteral("online"));
 
@@ -223,9 +273,116 @@ class TestPublisher : public QObject {
         QCOMPARE(publisher.Status().state, State::Stopped);
         Subscriber late(broker);
         QCOMPARE(late.WaitFor("test/hall_2/status", 1, "1").value(0), QStringLiteral("offline"));
+        QCOMPARE(late.WaitFor("test/hall_2/link", 1, "1").value(0), QStringLiteral("down"));
         QCOMPARE(Json(late.WaitFor("test/hall_2/channel/3", 1, "1").value(0)).value("unit").toString(),
                  QStringLiteral("V"));
         QVERIFY(late.WaitFor("test/hall_2/row", 1, {}, 300).isEmpty());
+    }
+
+    // The link topic follows the frames on a clock of the test's own: "down" once the meter has
+    // been silent for the limit.
+    void linkFollowsTheMeter()
+    {
+        FakeHost host;
+        MqttBroker broker;
+        QVERIFY2(broker.IsRunning(), qPrintable(broker.Log()));
+        Subscriber sub(broker);
+        qint64 now = 0;
+        PublishOptions options = Quick();
+        options.clockMs = [&now] { return now; };
+        Publisher publisher(options);
+        QVERIFY(publisher.Start({broker.Url(), {}, QStringLiteral("st"), true}));
+        QTRY_COMPARE_WITH_TIMEOUT(publisher.Status().state, State::Connected, 20000);
+        QCOMPARE(sub.WaitFor("test/st/link").value(0), QStringLiteral("down")); // no frame yet
+
+        publisher.ReadingArrived(1, At(1));
+        QCOMPARE(sub.WaitFor("test/st/link", 2).value(1), QStringLiteral("up"));
+        now = 2999;
+        publisher.Tick();
+        QVERIFY(publisher.LinkUp());
+        now = 3000;
+        publisher.Tick();
+        QVERIFY(!publisher.LinkUp());
+        QCOMPARE(sub.WaitFor("test/st/link", 3).value(2), QStringLiteral("down"));
+        now = 9000;
+        publisher.Tick();
+        publisher.ReadingArrived(1, At(3));
+        QCOMPARE(sub.WaitFor("test/st/link", 4).value(3), QStringLiteral("up"));
+        const QStringList values = sub.WaitFor("test/st/channel/1", 2);
+        QCOMPARE(values.size(), 2);
+        QCOMPARE(Json(values[1]).value("value").toDouble(), 3.0);
+    }
+
+    // A dual-display frame's channel digit is no channel: its readings are channels 1 and 2.
+    void dualDisplayFramesPublishChannelsOneAndTwo()
+    {
+        FakeHost host;
+        MqttBroker broker;
+        QVERIFY2(broker.IsRunning(), qPrintable(broker.Log()));
+        Subscriber sub(broker);
+        Shared = SharedState{};
+        Publisher publisher(Quick());
+        QVERIFY(publisher.Start({broker.Url(), {}, QStringLiteral("st"), true}));
+        QTRY_COMPARE_WITH_TIMEOUT(publisher.Status().state, State::Connected, 20000);
+        Shared.FrameDigits[14] = 0; // dual
+        Shared.FrameChannel = 5;
+        Shared.SecondDisplay = true;
+        Shared.ChanValue[1] = 1.5;
+        Shared.ChanValue[2] = 2.5;
+        Shared.ChanValue[5] = 5.5;
+        publisher.FrameDecoded();
+        QCOMPARE(Json(sub.WaitFor("test/st/channel/1").value(0)).value("value").toDouble(), 1.5);
+        QCOMPARE(Json(sub.WaitFor("test/st/channel/2").value(0)).value("value").toDouble(), 2.5);
+        QCOMPARE(sub.WaitFor("homeassistant/sensor/varnik_st/ch1/config").size(), 1);
+
+        Shared.FrameDigits[14] = 4; // single, channel 7
+        Shared.FrameChannel = 7;
+        Shared.ChanValue[7] = 7.5;
+        publisher.FrameDecoded();
+        QCOMPARE(Json(sub.WaitFor("test/st/channel/7").value(0)).value("value").toDouble(), 7.5);
+        QVERIFY(sub.WaitFor("test/st/channel/5", 1, {}, 300).isEmpty());
+    }
+
+    // Channels an earlier run left on the broker and this run has not heard lose their retained
+    // discovery and reading; without discovery, every discovery of the station goes.
+    void ghostsOfEarlierRunsAreRemoved()
+    {
+        FakeHost host;
+        MqttBroker broker;
+        QVERIFY2(broker.IsRunning(), qPrintable(broker.Log()));
+        const auto retain = [&broker](const QString& topic, const QString& payload) {
+            QCOMPARE(QProcess::execute(QStringLiteral("mosquitto_pub"),
+                                       broker.ClientArguments() + QStringList{"-r", "-q", "1", "-t", topic, "-m", payload}),
+                     0);
+        };
+        for (int n : {1, 5}) {
+            retain(QStringLiteral("homeassistant/sensor/varnik_st/ch%1/config").arg(n), QStringLiteral("{}"));
+            retain(QStringLiteral("test/st/channel/%1").arg(n), QStringLiteral("{\"value\":1}"));
+        }
+        retain(QStringLiteral("homeassistant/sensor/varnik_other/ch5/config"), QStringLiteral("{}"));
+        PublishOptions options = Quick();
+        options.ghostAfterMs = 1500;
+        {
+            Publisher publisher(options);
+            QVERIFY(publisher.Start({broker.Url(), {}, QStringLiteral("st"), true}));
+            publisher.ReadingArrived(1, At(1));
+            Subscriber sub(broker);
+            QCOMPARE(sub.WaitFor("homeassistant/sensor/varnik_st/ch5/config", 1, "0").value(0), QString());
+            QCOMPARE(sub.WaitFor("test/st/channel/5", 1, "0").value(0), QString());
+        }
+        Subscriber late(broker);
+        QVERIFY(!late.WaitFor("homeassistant/sensor/varnik_st/ch1/config", 1, "1").isEmpty());
+        QVERIFY(!late.WaitFor("test/st/channel/1", 1, "1").isEmpty());
+        QVERIFY(!late.WaitFor("homeassistant/sensor/varnik_other/ch5/config", 1, "1").isEmpty());
+        QVERIFY(late.WaitFor("test/st/channel/5", 1, "1", 300).isEmpty());
+
+        Publisher without(options);
+        QVERIFY(without.Start({broker.Url(), {}, QStringLiteral("st"), false}));
+        QCOMPARE(late.WaitFor("homeassistant/sensor/varnik_st/ch1/config", 1, "0").value(0), QString());
+        without.Stop();
+        Subscriber last(broker);
+        QVERIFY(last.WaitFor("homeassistant/sensor/varnik_st/ch1/config", 1, "1", 300).isEmpty());
+        QVERIFY(!last.WaitFor("homeassistant/sensor/varnik_other/ch5/config", 1, "1").isEmpty());
     }
 
     void brokerRestartedMidRun()
@@ -328,6 +485,20 @@ class TestPublisher : public QObject {
         }
     }
 
+    void aStopSaysWhatWasNotDelivered()
+    {
+        FakeHost host;
+        Publisher publisher(Quick());
+        QVERIFY(publisher.Start({QStringLiteral("mqtt://127.0.0.1:1/x"), {}, QStringLiteral("st"), true}));
+        for (int i = 1; i <= 3; ++i)
+            publisher.RowRecorded(Row(i), i, QStringLiteral("Data1.mdb"));
+        QTRY_COMPARE_WITH_TIMEOUT(publisher.Status().queued, qint64(3), 20000);
+        publisher.Stop();
+        QCOMPARE(publisher.Status().undelivered, qint64(3));
+        QCOMPARE(PublishStatusText(publisher.Status()),
+                 QStringLiteral("MQTT off: 3 rows and events were not delivered to the broker"));
+    }
+
     void unusableTargetsAreRefusedAtStart()
     {
         Publisher publisher;
@@ -336,6 +507,10 @@ class TestPublisher : public QObject {
         QVERIFY(!error.contains(QStringLiteral("pw")));
         QVERIFY(!publisher.Start({QStringLiteral("mqtts://h"), QStringLiteral("/no/such/ca.crt"), {}, true}, &error));
         QVERIFY(error.contains(QStringLiteral("/no/such/ca.crt")));
+        PublishTarget dollar{QStringLiteral("mqtt://h"), {}, {}, true, QStringLiteral("$ha")};
+        QVERIFY(!publisher.Start(dollar, &error));
+        PublishTarget noUser{QStringLiteral("mqtt://h"), {}, {}, true, DefaultDiscoveryPrefix, QStringLiteral("pw")};
+        QVERIFY(!publisher.Start(noUser, &error));
         QVERIFY(!publisher.IsRunning());
     }
 };

@@ -8,9 +8,12 @@
 #include "query/query_chart_ui.h"
 #include "meter_query_run.h"
 #include "query_fixture.h"
+#include "spoilt_files.h"
 #include "test_registry.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
@@ -20,21 +23,38 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <ctime>
 #include <memory>
 
 namespace {
 
 const QDate Day(2010, 4, 1);
 
-// "HH:MM:SS kind text" on Day, or "YYYY-MM-DD HH:MM:SS kind text".
+// "HH:MM:SS kind text" on Day, or "YYYY-MM-DD HH:MM:SS kind text"; "kind@3" is of channel 3.
 LoggedEvent Event(const QString& line)
 {
     QStringList parts = line.split(' ');
     const QDate date = parts[0].contains('-') ? QDate::fromString(parts.takeFirst(), Qt::ISODate) : Day;
     const QDateTime at(date, QTime::fromString(parts.takeFirst(), "HH:mm:ss"));
-    const QString kind = parts.takeFirst();
-    return LoggedEvent::At(at, kind, parts.join(' '));
+    const QStringList kind = parts.takeFirst().split('@');
+    return LoggedEvent::At(at, kind[0], parts.join(' '),
+                           kind.size() > 1 ? std::optional<int>(kind[1].toInt()) : std::nullopt);
 }
+
+// The time zone of the process for the life of the object (local times on a day clocks change).
+struct LocalZone {
+    QByteArray before = qgetenv("TZ");
+    explicit LocalZone(const char* zone)
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~LocalZone()
+    {
+        before.isNull() ? qunsetenv("TZ") : qputenv("TZ", before);
+        tzset();
+    }
+};
 
 void WriteEvents(const QString& path, const QStringList& lines)
 {
@@ -86,9 +106,13 @@ class TestEventViews : public QObject {
             << QStringList{"rows-missed 10:40:00-10:40:30"};
         QTest::newRow("outside the range")
             << QStringList{"08:00:00 link-lost", "09:00:00 link-restored"} << QStringList{};
-        QTest::newRow("marks") << QStringList{"10:00:00 start", "10:01:00 note hi", "10:02:00 high",
-                                              "11:30:00 note"}
-                               << QStringList{"note 10:01:00", "high 10:02:00"};
+        QTest::newRow("not recording from a stop to the next start")
+            << QStringList{"10:05:00 stop exit", "10:40:00 start", "10:50:00 stop full"}
+            << QStringList{"stop 10:05:00-10:40:00"};
+        QTest::newRow("marks: notes, alarms of the charted channel")
+            << QStringList{"10:00:00 start", "10:01:00 note hi", "10:02:00 high@1", "10:03:00 low@2",
+                           "10:04:00 normal", "11:30:00 note"}
+            << QStringList{"note 10:01:00", "high 10:02:00"};
     }
     void chartSpans()
     {
@@ -98,7 +122,7 @@ class TestEventViews : public QObject {
         for (const QString& line : events)
             logged << Event(line);
         const ChartEvents chart =
-            EventsForChart(logged, QDateTime(Day, QTime(10, 0)), QDateTime(Day, QTime(11, 0)));
+            EventsForChart(logged, QDateTime(Day, QTime(10, 0)), QDateTime(Day, QTime(11, 0)), {1});
         QStringList drawn;
         for (const EventSpan& gap : chart.gaps)
             drawn << QStringLiteral("%1 %2-%3")
@@ -106,6 +130,31 @@ class TestEventViews : public QObject {
         for (const EventMark& mark : chart.marks)
             drawn << QStringLiteral("%1 %2").arg(mark.kind, mark.at.toString("HH:mm:ss"));
         QCOMPARE(drawn, expected);
+    }
+
+    // The hour the clocks go back happens twice: events stand where their utc puts them.
+    void chartMarksByUtcOnFallBackDay()
+    {
+        const LocalZone berlin("Europe/Berlin");
+        const QDate day(2010, 10, 31); // 03:00 CEST becomes 02:00 CET
+        const auto at = [day](const char* utc) {
+            return QDateTime(day, QTime::fromString(utc, "HH:mm"), Qt::UTC).toLocalTime();
+        };
+        const QList<LoggedEvent> events{
+            LoggedEvent::At(at("00:30"), EventKind::Note, "first 02:30"),
+            LoggedEvent::At(at("00:50"), EventKind::LinkLost),
+            LoggedEvent::At(at("01:10"), EventKind::LinkRestored), // 02:10 on the clock, after 02:50
+            LoggedEvent::At(at("01:30"), EventKind::Note, "second 02:30"),
+        };
+        QCOMPARE(events[0].time, events[3].time);
+        const ChartEvents chart = EventsForChart(events, at("00:00"), at("02:00"), {});
+        QCOMPARE(chart.marks.size(), 2);
+        QCOMPARE(chart.marks[0].at.toUTC(), at("00:30").toUTC());
+        QCOMPARE(chart.marks[1].at.toUTC(), at("01:30").toUTC());
+        QCOMPARE(chart.gaps.size(), 1);
+        QCOMPARE(chart.gaps[0].from.secsTo(chart.gaps[0].to), 20 * 60);
+        QVERIFY2(MarkTip(chart.marks[1]).startsWith("note at 2010-10-31 02:30:00 CET\nsecond 02:30"),
+                 qPrintable(MarkTip(chart.marks[1])));
     }
 
     // --events alone writes only the events of the range, oldest first; with - on standard output.
@@ -162,8 +211,9 @@ class TestEventViews : public QObject {
         QVERIFY(r.raw.isEmpty());
     }
 
-    // Report > Event Log: newest first, filtered by kind; a chosen file; a note goes into the
-    // current data file, and is refused with a message on a read-only one.
+    // Report > Event Log: the whole file newest first, with how long gaps lasted; filters by
+    // kinds, channel and text; copy and save what is shown; it follows the file as it grows; a
+    // note goes into the file shown, and is refused with a message on a read-only one.
     void eventLogWindow()
     {
         FakeHost host;
@@ -174,33 +224,76 @@ class TestEventViews : public QObject {
         QVERIFY(QDir(app.path()).mkpath("data"));
         Shared.DataFileName = "current.mdb";
         MakeDataFile(DataPath("current.mdb"), 8, {});
-        WriteEvents(DataPath("current.mdb"), {"09:00:00 start Varnik", "09:30:00 note older"});
+        WriteEvents(DataPath("current.mdb"),
+                    {"2008-01-01 09:00:00 note long ago", "09:00:00 start Varnik", "09:10:00 link-lost silent",
+                     "09:12:05 link-restored", "09:30:00 high@3 over", "09:31:00 note =cmd|calibrated"});
         frmMain main;
 
         frmEventLog w;
         w.show();
+        QCOMPARE(w.grdEvents->rowCount(), 6);
+        QCOMPARE(w.lblCount->text(), QStringLiteral("6 event(s)"));
+        QCOMPARE(w.grdEvents->item(5, 6)->text(), QStringLiteral("long ago"));
+        QCOMPARE(w.grdEvents->item(2, 2)->text(), QStringLiteral("link-restored"));
+        QCOMPARE(w.grdEvents->item(2, 5)->text(), QStringLiteral("2 min 05 s"));
+
+        w.SetKinds({"link-lost", "link-restored"});
         QCOMPARE(w.grdEvents->rowCount(), 2);
-        QCOMPARE(w.grdEvents->item(0, 5)->text(), QStringLiteral("older"));
+        QCOMPARE(w.lblCount->text(), QStringLiteral("2 of 6 event(s)"));
+        w.SetKinds({});
+        w.cboChannel->setCurrentIndex(3);
+        QCOMPARE(w.grdEvents->rowCount(), 1);
+        QCOMPARE(w.grdEvents->item(0, 6)->text(), QStringLiteral("over"));
+        w.cboChannel->setCurrentIndex(0);
+        w.txtSearch->setText("CALIBRATED");
+        QCOMPARE(w.grdEvents->rowCount(), 1);
+        QTest::mouseClick(w.cmdCopy, Qt::LeftButton);
+        QCOMPARE(QApplication::clipboard()->text().split('\n')[1].split('\t').mid(2, 1), QStringList{"note"});
+        const QString csv = m_dir.filePath("shown.csv");
+        w.dlgSave = [csv] { return csv; };
+        QTest::mouseClick(w.cmdSave, Qt::LeftButton);
+        QFile saved(csv);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY2(saved.readAll().endsWith(",note,,,'=cmd|calibrated\n"), qPrintable(csv));
+        w.txtSearch->clear();
+
+        // The note goes into the file shown, which the window names.
+        QVERIFY(w.lblNote->text().contains("current.mdb"));
         w.txtNote->setText("calibrated channel 3");
         QTest::mouseClick(w.cmdAddNote, Qt::LeftButton);
         QVERIFY2(host.shown.isEmpty(), qPrintable(host.texts().join('\n')));
-        QCOMPARE(w.grdEvents->rowCount(), 3);
-        QCOMPARE(w.grdEvents->item(0, 2)->text(), QStringLiteral("note"));
-        QCOMPARE(w.grdEvents->item(0, 5)->text(), QStringLiteral("calibrated channel 3"));
+        QCOMPARE(w.grdEvents->rowCount(), 7);
+        QCOMPARE(w.grdEvents->item(0, 6)->text(), QStringLiteral("calibrated channel 3"));
         QCOMPARE(w.grdEvents->item(0, 1)->text(), QStringLiteral("12:00:00"));
+        QVERIFY(w.lblCount->text().contains("note added to") && w.lblCount->text().contains("current.mdb"));
         QVERIFY(w.txtNote->text().isEmpty());
 
-        w.cboKind->setCurrentText("start");
-        QCOMPARE(w.grdEvents->rowCount(), 1);
+        // Recording writes more events: the window follows by itself.
+        QString error;
+        QVERIFY2(main.AddNote("from the recording", &error), qPrintable(error));
+        w.RefreshIfChanged();
+        QCOMPARE(w.grdEvents->rowCount(), 8);
 
-        w.dlg1 = [this] { return m_file; };
+        // Another file: its events, and its notes go into it.
+        const QString other = m_dir.filePath("other.mdb");
+        QFile::remove(other);
+        QVERIFY(QFile::copy(m_file, other));
+        w.dlg1 = [other] { return other; };
         QTest::mouseClick(w.cmdSelectFile, Qt::LeftButton);
-        w.cboKind->setCurrentText("All kinds");
         QCOMPARE(w.grdEvents->rowCount(), 5);
         QCOMPARE(w.grdEvents->item(0, 2)->text(), QStringLiteral("stop"));
+        QVERIFY(w.lblNote->text().contains("other.mdb"));
+        w.txtNote->setText("into the other file");
+        QTest::mouseClick(w.cmdAddNote, Qt::LeftButton);
+        QVERIFY2(host.shown.isEmpty(), qPrintable(host.texts().join('\n')));
+        QCOMPARE(SqliteCli(other, "SELECT text FROM EventLog WHERE kind = 'note' ORDER BY id DESC LIMIT 1"),
+                 QStringList{"into the other file"});
+        QCOMPARE(SqliteCli(DataPath("current.mdb"), "SELECT count(*) FROM EventLog"), QStringList{"8"});
 
         // The current file turned read-only, so the main window could not bind it: the note is
         // refused (root may still write such a file, hence the unbinding by hand).
+        w.dlg1 = [] { return DataPath("current.mdb"); };
+        QTest::mouseClick(w.cmdSelectFile, Qt::LeftButton);
         QVERIFY(QFile::setPermissions(DataPath("current.mdb"), QFile::ReadOwner));
         main.Data1->Unbind();
         w.txtNote->setText("refused");
@@ -210,7 +303,71 @@ class TestEventViews : public QObject {
                      host.shown[0].text.contains("the note cannot be added"),
                  qPrintable(host.shown[0].text));
         QCOMPARE(w.txtNote->text(), QStringLiteral("refused"));
-        QCOMPARE(SqliteCli(DataPath("current.mdb"), "SELECT count(*) FROM EventLog"), QStringList{"3"});
+        QCOMPARE(SqliteCli(DataPath("current.mdb"), "SELECT count(*) FROM EventLog"), QStringList{"8"});
+    }
+
+    // A file whose events cannot be read says so where the count would be; the half row of a
+    // recorder killed while writing is rolled back and the events are listed.
+    void eventLogReadFailures()
+    {
+        FakeHost host;
+        Shared = SharedState{};
+        QTemporaryDir app;
+        Shared.AppPath = app.path();
+        QVERIFY(QDir(app.path()).mkpath("data"));
+        const QString hot = m_dir.filePath("hot.mdb");
+        QVERIFY(CopyWithHotJournal(m_file, hot));
+        const QString garbage = m_dir.filePath("garbage.mdb");
+        QFile bad(garbage);
+        QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write(QByteArray(8192, 'x')) == 8192);
+        bad.close();
+
+        frmEventLog w;
+        w.dlg1 = [hot] { return hot; };
+        QTest::mouseClick(w.cmdSelectFile, Qt::LeftButton);
+        QCOMPARE(w.lblCount->text(), QStringLiteral("5 event(s)"));
+        QVERIFY(!QFile::exists(hot + "-journal"));
+        w.dlg1 = [garbage] { return garbage; };
+        QTest::mouseClick(w.cmdSelectFile, Qt::LeftButton);
+        QCOMPARE(w.grdEvents->rowCount(), 0);
+        QVERIFY2(w.lblCount->text().contains("Cannot read the event log") &&
+                     w.lblCount->text().contains("garbage.mdb"),
+                 qPrintable(w.lblCount->text()));
+        QVERIFY(host.shown.isEmpty());
+    }
+
+    // The events CSV: formulas neutralised as in the rows' CSV, plain decimals, text where a
+    // number belongs left empty; a text too long for a workbook cell is cut and says so.
+    void eventsCsvAndSheetCells()
+    {
+        const QString file = MakeDataFile(m_dir.filePath("cells.mdb"), 8, {"'2010-04-01','10:00:00',1,'V'"}, 1);
+        WriteEvents(file, {"10:00:00 note =1+2"});
+        SqliteCli(file, "INSERT INTO EventLog (date, time, utc, kind, channel, value, text) VALUES "
+                        "('2010-04-01','10:00:01','2010-04-01T10:00:01.000Z','high','three','x','@SUM(A1)'),"
+                        "('2010-04-01','10:00:02','2010-04-01T10:00:02.000Z','low',2,0.00001,'-5, below'),"
+                        "('2010-04-01','10:00:03','2010-04-01T10:00:03.000Z','note',NULL,NULL,"
+                        "'+' || replace(hex(zeroblob(20000)), '00', 'ab'))");
+        Run r = MeterQuery({file, "--from", "2010-04-01", "--to", "2010-04-01", "--events", "-"});
+        QCOMPARE(r.code, 0);
+        const QStringList lines = QString::fromUtf8(r.raw).split('\n');
+        QVERIFY2(lines[1].endsWith(",note,,,'=1+2"), qPrintable(lines[1]));
+        QCOMPARE(lines[2].section(',', 3), QStringLiteral("high,,,'@SUM(A1)"));
+        QCOMPARE(lines[3].section(',', 3), QStringLiteral("low,2,0.00001,\"'-5, below\""));
+        QVERIFY(lines[4].section(',', 6).startsWith("'+abab"));
+
+        const QString book = m_dir.filePath("cells.xlsx");
+        r = MeterQuery({file, "--from", "2010-04-01", "--to", "2010-04-01", "--channels", "1", "--xlsx", book});
+        QCOMPARE(r.code, 0);
+        QProcess python;
+        python.start("/usr/bin/python3", {"-c",
+                                          "import sys, openpyxl\n"
+                                          "t = openpyxl.load_workbook(sys.argv[1])['Events'].cell(5, 7).value\n"
+                                          "print(len(t), t[-60:])",
+                                          book});
+        QVERIFY(python.waitForFinished(60000));
+        const QString out = QString::fromUtf8(python.readAllStandardOutput()).trimmed();
+        QVERIFY2(out.startsWith("32") && out.endsWith("[cut here: 7314 more characters in the data file]"),
+                 qPrintable(out + python.readAllStandardError()));
     }
 
     // The 8-channel window's chart shades the gaps of the charted range, with legend entries.
@@ -223,6 +380,7 @@ class TestEventViews : public QObject {
         QVERIFY(QDir(app.path()).mkpath("data"));
         QFile::copy(m_file, DataPath("run.mdb"));
         Shared.DataFileName = "run.mdb";
+        WriteEvents(DataPath("run.mdb"), {"10:05:00 high@1 over 30", "10:06:00 high@2 not charted"});
         frmSelect w;
         w.show();
         w.Check2[0]->setChecked(true);
@@ -233,13 +391,28 @@ class TestEventViews : public QObject {
         auto* chart = w.findChild<QueryChart*>();
         QVERIFY(chart);
         QCOMPARE(chart->SeriesNames(), QStringList{"chan 1"});
-        QCOMPARE(chart->EventLegend(), (QStringList{"gap: link lost", "note"}));
+        QCOMPARE(chart->EventLegend(), (QStringList{"gap: link lost", "note", "high"}));
         QCOMPARE(chart->ShownEvents().gaps.size(), 1);
         QCOMPARE(chart->ShownEvents().gaps[0].from.time(), QTime(10, 10));
-        // The note at 10:25 lies inside the charted 10:00 to 10:30.
-        QCOMPARE(chart->ShownEvents().marks.size(), 1);
+        // The note at 10:25 lies inside the charted 10:00 to 10:30; channel 2 is not charted.
+        QCOMPARE(chart->ShownEvents().marks.size(), 2);
+        const EventMark high = chart->ShownEvents().marks[0];
+        QCOMPARE(chart->MarkTipAt(QPointF(double(high.at.toMSecsSinceEpoch()), 0)),
+                 QStringLiteral("high at 2010-04-01 10:05:00 %1, channel 1\nover 30")
+                     .arg(high.at.toString("t")));
+        // The line stops at the gap and goes on after it, one legend entry still.
+        QCOMPARE(chart->LineRuns("chan 1"), 2);
+        QCOMPARE(chart->Points("chan 1").size(), 2);
+        QCOMPARE(chart->SeriesNames(), QStringList{"chan 1"});
+        QCOMPARE(chart->XFormat(), QStringLiteral("HH:mm:ss"));
         QTest::mouseClick(w.Command5, Qt::LeftButton);
         QVERIFY(chart->EventLegend().isEmpty());
+
+        // Over two days the axis shows the dates.
+        w.Text1[1]->setText("2010-04-02");
+        QVERIFY(w.Command1_Click());
+        QTest::mouseClick(w.Command2, Qt::LeftButton);
+        QCOMPARE(chart->XFormat(), QStringLiteral("yyyy-MM-dd HH:mm"));
         QVERIFY(host.shown.isEmpty());
     }
 };

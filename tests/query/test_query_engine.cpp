@@ -341,6 +341,15 @@ class TestQueryEngine : public QObject {
         QCOMPARE(s.maximum, 1.5);
         QCOMPARE(s.mean, -0.5);
         QCOMPARE(StatisticsText(r), QString("Records 4   chan 1: min -2.5  max 1.5  mean -0.5 (n 2)"));
+
+        // Small readings keep their digits, in plain decimals.
+        const QString small = MakeDataFile(m_dir.filePath("small.mdb"), 8,
+                                           {"'2010-04-01','08:00:00',-0.0004,'V'",
+                                            "'2010-04-01','08:00:01',0.00015,'V'",
+                                            "'2010-04-01','08:00:02',-0.0002,'V'"},
+                                           1);
+        QCOMPARE(StatisticsText(Query(small, Select("[date],[time],[chan 1],[unit 1]", "2010/4/1", "2010/4/1"))),
+                 QString("Records 3   chan 1: min -0.0004  max 0.00015  mean -0.00015 (n 3)"));
     }
 
     // A plain sum overflowed to inf for readings near the largest double, and rounding put the

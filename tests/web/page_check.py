@@ -1,13 +1,20 @@
 #!/usr/bin/python3
 """Opens the recorder's page in headless Chromium (through chromium-driver) and checks what a
 person would see: a panel per channel with the simulator's readings and units, the link and the
-rows, and panels that change by themselves within two seconds.
+rows, panels that change by themselves within two seconds, and a token in the address that is
+gone from it once the page has loaded.
 
     page_check.py URL [SCREENSHOT_PREFIX]
+    page_check.py --freeze METER_PID RECORDER_PID URL [SCREENSHOT_PREFIX]
 
 With SCREENSHOT_PREFIX it also saves PREFIX-desktop.png (1366x900) and PREFIX-phone.png (390 wide).
+With --freeze it then stops the meter (SIGSTOP): the link shows down and every reading greys
+while the page stays live; then it stops the recorder too: the page says "stale". Both go on
+(SIGCONT) before it ends; with SCREENSHOT_PREFIX it saves the stale page as PREFIX-stale.png.
 Exit code 0 when every check passes; otherwise the first failure on stderr."""
+import os
 import shutil
+import signal
 import sys
 import tempfile
 import time
@@ -37,7 +44,47 @@ def panels(driver):
     return shown
 
 
+def check_freeze(driver, meter, recorder):
+    """The meter silent, then the recorder frozen: greyed readings, link down, then "stale"."""
+    pill = lambda d: d.find_element(By.ID, "connection").text
+    old = lambda d: [p.get_attribute("data-channel") for p in
+                     d.find_elements(By.CSS_SELECTOR, "#channels .channel.old")]
+    if old(driver) or pill(driver) != "live":
+        fail("before the freeze: pill %r, old panels %s" % (pill(driver), old(driver)))
+    stopped = []
+    try:
+        os.kill(meter, signal.SIGSTOP)
+        stopped.append(meter)
+        started = time.monotonic()
+        try:
+            WebDriverWait(driver, 5, poll_frequency=0.1).until(lambda d: d.find_element(By.ID, "link").text == "down")
+        except Exception:
+            fail("the link still shows up 5 s after the meter fell silent")
+        print("link down %.1f s after the meter fell silent" % (time.monotonic() - started))
+        try:
+            WebDriverWait(driver, 8, poll_frequency=0.1).until(lambda d: len(old(d)) == 16)
+        except Exception:
+            fail("readings of a silent meter not greyed: %s" % old(driver))
+        if pill(driver) != "live":
+            fail("the recorder still publishes, but the page says %r" % pill(driver))
+        os.kill(recorder, signal.SIGSTOP)
+        stopped.append(recorder)
+        started = time.monotonic()
+        try:
+            WebDriverWait(driver, 8, poll_frequency=0.1).until(lambda d: pill(d) == "stale")
+        except Exception:
+            fail("the page says %r 8 s after the recorder froze" % pill(driver))
+        print("stale %.1f s after the recorder froze" % (time.monotonic() - started))
+    finally:
+        for pid in stopped:
+            os.kill(pid, signal.SIGCONT)
+
+
 def main():
+    freeze = None
+    if sys.argv[1] == "--freeze":
+        freeze = (int(sys.argv[2]), int(sys.argv[3]))
+        del sys.argv[1:4]
     url, prefix = sys.argv[1], (sys.argv[2] if len(sys.argv) > 2 else None)
     profile = tempfile.mkdtemp(prefix="page-check-")
     options = webdriver.ChromeOptions()
@@ -52,6 +99,13 @@ def main():
         wait = WebDriverWait(driver, 10, poll_frequency=0.1)
         wait.until(lambda d: len(panels(d)) == 16 and all(p[0] not in ("", "—") for p in panels(d).values()))
         wait.until(lambda d: d.find_element(By.ID, "link").text == "up")
+        if "token" in driver.current_url:
+            fail("the token is still in the address: " + driver.current_url)
+        if freeze:
+            check_freeze(driver, *freeze)
+            if prefix:
+                driver.save_screenshot(prefix + "-stale.png")
+            return
         first = panels(driver)
         if sorted(first) != list(range(1, 17)):
             fail("channels shown: %s" % sorted(first))

@@ -28,6 +28,9 @@ RecorderStatus Sample()
     s.framesRejected = 3;
     s.rowsRecorded = 1200;
     s.rowsFailed = 1;
+    s.lastFrame = s.linkSince.addSecs(60);
+    s.lastRow = s.linkSince.addSecs(59);
+    s.updated = s.linkSince.addSecs(61);
     ChannelStatus reading{1, 22.5, 1, QStringLiteral("deg\\C \"x\""), Alarm::Normal, s.linkSince};
     ChannelStatus invalid{2, std::nullopt, 0, QStringLiteral("V"), Alarm::None, s.linkSince};
     ChannelStatus silent{3, std::nullopt, 0, QString(), Alarm::None, QDateTime()};
@@ -90,6 +93,9 @@ class WebFormatsTest : public QObject {
         QCOMPARE(o["row_limit"].toInteger(), 65535);
         QCOMPARE(o["link"].toString(), "up");
         QCOMPARE(o["since"].toString(), "2026-12-07T10:00:00.000Z");
+        QCOMPARE(o["last_frame_utc"].toString(), "2026-12-07T10:01:00.000Z");
+        QCOMPARE(o["last_row_utc"].toString(), "2026-12-07T10:00:59.000Z");
+        QCOMPARE(o["updated_utc"].toString(), "2026-12-07T10:01:01.000Z");
         QVERIFY(o["forward"].isNull());
         QVERIFY(o["mqtt"].isNull());
         QVERIFY(!o.contains("events"));
@@ -103,11 +109,13 @@ class WebFormatsTest : public QObject {
         QVERIFY(channels[2]["time"].isNull());
 
         s.forward = ForwardState{QStringLiteral("sending"), QStringLiteral("sending, 5 rows wait"), 5};
-        s.mqtt = MqttState{false, QStringLiteral("broker down")};
+        s.mqtt = MqttState{false, QStringLiteral("broker down"), QStringLiteral("mqtt://meter:****@h/x"), 21};
         s.events = QList<EventLine>{{s.linkSince, QStringLiteral("link up")}};
         o = QJsonDocument::fromJson(StatusJson(s)).object();
         QCOMPARE(o["forward"].toObject()["backlog_rows"].toInteger(), 5);
         QCOMPARE(o["mqtt"].toObject()["connected"].toBool(), false);
+        QCOMPARE(o["mqtt"].toObject()["url"].toString(), "mqtt://meter:****@h/x");
+        QCOMPARE(o["mqtt"].toObject()["queued"].toInteger(), 21);
         QCOMPARE(o["events"].toArray()[0].toObject()["text"].toString(), "link up");
     }
 
@@ -118,7 +126,8 @@ class WebFormatsTest : public QObject {
         RecorderStatus s = Sample();
         s.forward = ForwardState{QStringLiteral("sending"), QString(), 7};
         s.mqtt = MqttState{true, QString()};
-        const QByteArray text = MetricsText(s, CurrentProcessFigures());
+        s.channels[0].time = s.lastFrame;
+        const QByteArray text = MetricsText(s, CurrentProcessFigures(), s.lastFrame.addMSecs(1000));
         QProcess promtool;
         promtool.start(QStringLiteral("promtool"), {"check", "metrics"});
         QVERIFY2(promtool.waitForStarted(), "promtool (Debian package prometheus) is needed");
@@ -131,7 +140,8 @@ class WebFormatsTest : public QObject {
              {"varnik_reading", "varnik_link_up", "varnik_frames_received_total",
               "varnik_frames_rejected_total", "varnik_rows_recorded_total", "varnik_rows_failed_total",
               "varnik_data_file_rows", "varnik_data_file_row_limit", "varnik_forward_backlog_rows",
-              "varnik_mqtt_connected", "process_start_time_seconds", "process_cpu_seconds_total",
+              "varnik_mqtt_connected", "varnik_last_frame_timestamp_seconds",
+              "varnik_last_row_timestamp_seconds", "process_start_time_seconds", "process_cpu_seconds_total",
               "process_resident_memory_bytes"}) {
             QVERIFY2(text.contains(QByteArray("# HELP ") + family + ' '), family);
             QVERIFY2(text.contains(QByteArray("# TYPE ") + family + ' '), family);
@@ -139,7 +149,25 @@ class WebFormatsTest : public QObject {
         QVERIFY(text.contains("varnik_reading{channel=\"1\",unit=\"deg\\\\C \\\"x\\\"\"} 22.5\n"));
         QVERIFY(!text.contains("channel=\"2\""));
         QVERIFY(text.contains("varnik_rows_failed_total 1\n"));
-        QVERIFY(!MetricsText(Sample(), {}).contains("varnik_forward_backlog_rows"));
+        QVERIFY(text.contains("varnik_link_up 1\n"));
+        QVERIFY(text.contains("varnik_last_frame_timestamp_seconds 1796637660\n"));
+        QVERIFY(text.contains("varnik_last_row_timestamp_seconds 1796637659\n"));
+        QVERIFY(!MetricsText(Sample(), {}, s.lastFrame).contains("varnik_forward_backlog_rows"));
+    }
+
+    // A silent meter: its readings get no sample once they are older than the freshness limit,
+    // and the link is down, even when the recorder's last snapshot said up (a frozen recorder).
+    void silentMeterHasNoCurrentSample()
+    {
+        RecorderStatus s = Sample();
+        s.channels[0].time = s.lastFrame;
+        const QByteArray fresh = MetricsText(s, {}, s.lastFrame.addMSecs(ReadingFreshMs - 1));
+        QVERIFY(fresh.contains("varnik_reading{channel=\"1\""));
+        QVERIFY(fresh.contains("varnik_link_up 0\n"));
+        const QByteArray old = MetricsText(s, {}, s.lastFrame.addMSecs(ReadingFreshMs));
+        QVERIFY(!old.contains("varnik_reading{"));
+        QVERIFY(old.contains("varnik_link_up 0\n"));
+        QVERIFY(MetricsText(s, {}, s.lastFrame.addMSecs(LinkSilenceMs - 1)).contains("varnik_link_up 1\n"));
     }
 
     void listenAddresses_data()

@@ -1,14 +1,15 @@
 // meter-record: records the meter's readings into a data file without a window, for running as a
 // service. Exit codes: 0 stopped by SIGTERM or SIGINT, 1 recording could not start (data file in
-// use or unusable, --http address not available) or the data file was damaged while recording,
-// 2 bad arguments or configuration, 3 data file full.
-// Environment: VARNIK_WATCHDOG_MS (100..600000) shortens or lengthens the 15 s silence limit, for
-// tests.
+// use or unusable) or the data file was damaged while recording, 2 bad arguments or configuration,
+// 3 data file full. A status page that cannot be served does not stop recording: it is tried again.
+// Environment, for tests: VARNIK_WATCHDOG_MS (100..600000) shortens or lengthens the 15 s silence
+// limit; VARNIK_RETRY_MS (100..600000) the 30 s between tries of an optional service.
 #include "core/config_files.h"
 #include "core/shared_state.h"
 #include "core/startup.h"
 #include "forward/forwarder.h"
 #include "meter-sim/stop_signals.h"
+#include "optional_service.h"
 #include "platform/host_services.h"
 #include "record_options.h"
 #include "recorder.h"
@@ -82,6 +83,11 @@ int main(int argc, char** argv)
                     .arg(QString::fromLocal8Bit(watchdog)));
     }
 
+    QString retryError;
+    const int retryMs = meterrecord::OptionalServiceRetryMs(&retryError);
+    if (retryMs == 0)
+        return Usage(retryError);
+
     RecorderHost host(options.device);
     SetHost(&host);
     struct HostReset {
@@ -128,12 +134,12 @@ int main(int argc, char** argv)
     meterrecord::Recorder recorder(options);
     meterrecord::RecorderWatch watch(recorder, options, options.http.isEmpty() ? nullptr : &board);
     std::unique_ptr<web::StatusServer> server;
+    std::unique_ptr<meterrecord::OptionalService> page;
     if (!options.http.isEmpty()) {
         server = std::make_unique<web::StatusServer>(board, webSettings);
-        if (!server->Start(&error)) {
-            meterrecord::Complain(QStringLiteral("--http: %1").arg(error));
-            return 1;
-        }
+        page = std::make_unique<meterrecord::OptionalService>(
+            QStringLiteral("status page"), [&server](QString* why) { return server->Start(why); },
+            [&server] { meterrecord::Say(QStringLiteral("status page: %1").arg(server->Url())); }, retryMs);
     }
     recorder.Link().SilenceLimitMs = silenceLimitMs;
     recorder.Link().RetryMs = std::min<quint32>(recorder.Link().RetryMs, silenceLimitMs);
@@ -141,8 +147,8 @@ int main(int argc, char** argv)
     if (early >= 0)
         return early;
     watch.Publish();
-    if (server)
-        meterrecord::Say(QStringLiteral("status page: %1").arg(server->Url()));
+    if (page)
+        page->Start();
     watch.Service().Ready(web::StatusLine(watch.Build(false)));
 
     // A stop request is handled between ticks, so the row being written is always completed.

@@ -3,6 +3,7 @@
 #include "publish/broker_url.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QRegularExpression>
 #include <limits>
 
@@ -11,6 +12,25 @@ namespace meterrecord {
 namespace {
 
 const QString Ending = QStringLiteral(".mdb");
+
+// The first line of the file, without its line end; empty lines and unreadable files are errors
+// that never quote the file's content.
+std::optional<QString> ReadPasswordFile(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("\"%1\" cannot be read: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    QByteArray line = file.readLine(4096);
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    if (line.isEmpty()) {
+        *error = QStringLiteral("\"%1\" holds no password on its first line").arg(path);
+        return std::nullopt;
+    }
+    return QString::fromUtf8(line);
+}
 
 QString WithEnding(const QString& name)
 {
@@ -54,7 +74,14 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
                "mqtt://[user[:password]@]host[:port][/prefix], or mqtts://... for TLS.",
                "URL"),
         valued("mqtt-ca", "Certificate authorities to trust for mqtts:// (default: the system's).", "FILE"),
-        QCommandLineOption("no-discovery", "With --mqtt, publish no home automation discovery."),
+        valued("mqtt-password-file",
+               "File whose first line is the broker password for the URL's user, so that it need not be "
+               "in the URL.",
+               "FILE"),
+        valued("mqtt-discovery-prefix", "Topic prefix of home automation discovery (default: homeassistant).",
+               "P"),
+        QCommandLineOption("no-discovery",
+                           "With --mqtt, publish no home automation discovery and remove the station's."),
         valued("http",
                "Serve a read-only status page, /api/status and /metrics on ADDRESS:PORT (an IP address; "
                "a port alone means 127.0.0.1).",
@@ -122,11 +149,23 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
     text("station", o.station);
     text("mqtt", o.mqttUrl);
     text("mqtt-ca", o.mqttCa);
-    if (QString why; error.isEmpty() && !o.mqttUrl.isEmpty() && !ParseBrokerUrl(o.mqttUrl, nullptr, &why))
+    BrokerAddress broker;
+    if (QString why; error.isEmpty() && !o.mqttUrl.isEmpty() && !ParseBrokerUrl(o.mqttUrl, &broker, &why))
         error = QStringLiteral("--mqtt: %1").arg(why);
-    if (error.isEmpty() && (!o.mqttCa.isEmpty() || parser.isSet("no-discovery")) && o.mqttUrl.isEmpty())
-        error = QStringLiteral("--%1 goes with --mqtt")
-                    .arg(o.mqttCa.isEmpty() ? QStringLiteral("no-discovery") : QStringLiteral("mqtt-ca"));
+    for (const char* name : {"mqtt-ca", "mqtt-password-file", "mqtt-discovery-prefix", "no-discovery"})
+        if (error.isEmpty() && parser.isSet(name) && o.mqttUrl.isEmpty())
+            error = QStringLiteral("--%1 goes with --mqtt").arg(QLatin1String(name));
+    text("mqtt-discovery-prefix", o.discoveryPrefix);
+    if (QString why; error.isEmpty() && !CheckTopicPrefix(o.discoveryPrefix, QStringLiteral("discovery prefix"), &why))
+        error = QStringLiteral("--mqtt-discovery-prefix: %1").arg(why);
+    if (error.isEmpty() && parser.isSet("mqtt-password-file")) {
+        QString why;
+        o.mqttPassword = ReadPasswordFile(parser.value("mqtt-password-file"), &why);
+        if (!o.mqttPassword)
+            error = QStringLiteral("--mqtt-password-file: %1").arg(why);
+        else if (broker.user.isEmpty() || !broker.password.isEmpty())
+            error = QStringLiteral("--mqtt-password-file wants a broker URL with a user and without a password");
+    }
     o.discovery = !parser.isSet("no-discovery");
     text("http", o.http);
     text("http-token", o.httpToken);

@@ -21,7 +21,9 @@ struct RecordOptions {
     QString station;             // station name sent with the rows; empty = the host name
     QString mqttUrl;             // MQTT broker for live readings (mqtt:// or mqtts://); empty = none
     QString mqttCa;              // CA file for mqtts://; empty = the system's store
+    std::optional<QString> mqttPassword; // read from --mqtt-password-file
     bool discovery = true;       // home automation discovery on the broker
+    QString discoveryPrefix = QStringLiteral("homeassistant");
     QString http;                // the web page's ADDRESS:PORT or PORT; empty = no page
     QString httpToken;           // file holding the secret the page asks for
 };

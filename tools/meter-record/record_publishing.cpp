@@ -30,7 +30,9 @@ Publisher* StartPublishing(const RecordOptions& options, QObject* parent)
                 .arg(PublishOptions{}.queueBound));
     });
     QString error;
-    if (!publisher->Start({options.mqttUrl, options.mqttCa, options.station, options.discovery}, &error)) {
+    if (!publisher->Start({options.mqttUrl, options.mqttCa, options.station, options.discovery,
+                           options.discoveryPrefix, options.mqttPassword},
+                          &error)) {
         Say(QStringLiteral("MQTT off: %1; recording goes on without publishing").arg(error));
         delete publisher;
         return nullptr;
@@ -44,7 +46,7 @@ QString PublishingText(const RecordOptions& options)
         return {};
     return QStringLiteral(", publishing to %1 as station %2")
         .arg(ShownBrokerUrl(options.mqttUrl),
-             TopicStation(options.station.isEmpty() ? DefaultStation() : options.station));
+             StationId(options.station.isEmpty() ? DefaultStation() : options.station));
 }
 
 } // namespace meterrecord

@@ -48,6 +48,7 @@ class Recorder : public QObject {
     const DataFile& Data() const { return m_data; }
     RecordingEvents& Events() { return m_scan.Events; }
     const Forwarder* Forwarding() const { return m_forward; }
+    const Publisher* Publishing() const { return m_publish; }
 
     // Runs at the end of every scan tick, on the recording thread, with what the tick did.
     std::function<void(ScanCycle::Tick)> TickDone;

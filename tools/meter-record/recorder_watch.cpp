@@ -89,6 +89,7 @@ void RecorderWatch::FrameArrived(FrameBufferArray& frame, const std::function<vo
         return;
     }
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    m_lastFrameMs = now;
     m_frameMs[channel] = now;
     if (!single && Shared.SecondDisplay)
         m_frameMs[2] = now;
@@ -96,11 +97,20 @@ void RecorderWatch::FrameArrived(FrameBufferArray& frame, const std::function<vo
 
 void RecorderWatch::LinkChanged(SerialLink::Event event)
 {
-    const bool up = event == SerialLink::Event::Flowing;
-    if (event == SerialLink::Event::Opened || up == m_linkUp)
+    if (event == SerialLink::Event::Opened)
         return;
-    m_linkUp = up;
-    m_linkSince = QDateTime::currentDateTimeUtc();
+    m_linkUp = event == SerialLink::Event::Flowing;
+    FollowLink(QDateTime::currentMSecsSinceEpoch());
+}
+
+void RecorderWatch::FollowLink(qint64 nowMs)
+{
+    const bool up = m_linkUp && m_lastFrameMs != 0 && nowMs - m_lastFrameMs < web::LinkSilenceMs;
+    if (up == m_shownUp)
+        return;
+    m_shownUp = up;
+    // Silence began with the last frame, not when it was noticed.
+    m_linkSince = QDateTime::fromMSecsSinceEpoch(up || m_lastFrameMs == 0 ? nowMs : m_lastFrameMs, Qt::UTC);
 }
 
 web::RecorderStatus RecorderWatch::Build(bool withChannels) const
@@ -112,8 +122,13 @@ web::RecorderStatus RecorderWatch::Build(bool withChannels) const
         s.dataFile = Shared.DataFileName;
     s.rows = Shared.RecordCount;
     s.rowLimit = Shared.MaxRecords;
-    s.linkUp = m_linkUp;
+    s.linkUp = m_shownUp;
     s.linkSince = m_linkSince;
+    if (m_lastFrameMs != 0)
+        s.lastFrame = QDateTime::fromMSecsSinceEpoch(m_lastFrameMs, Qt::UTC);
+    if (m_lastRowMs != 0)
+        s.lastRow = QDateTime::fromMSecsSinceEpoch(m_lastRowMs, Qt::UTC);
+    s.updated = QDateTime::currentDateTimeUtc();
     const FrameReceiver& receiver = m_recorder.Receiver();
     s.framesReceived = receiver.FramesCut;
     s.framesRejected = receiver.FramesDropped + m_framesOutOfRange;
@@ -124,6 +139,11 @@ web::RecorderStatus RecorderWatch::Build(bool withChannels) const
         const ForwardStatus status = forward->Status();
         s.forward = web::ForwardState{ForwardStateName(status.state), ForwardStatusText(status, true),
                                       status.waitingRows};
+    }
+    if (const Publisher* publish = m_recorder.Publishing()) {
+        const PublishStatus status = publish->Status();
+        s.mqtt = web::MqttState{status.state == PublishStatus::State::Connected, PublishStatusText(status, true),
+                                publish->ShownUrl(), status.queued};
     }
     const int channels = withChannels ? std::clamp(m_recorder.Data().FieldCount() / 2, 0, MaxChannel) : 0;
     for (int n = 1; n <= channels; ++n) {
@@ -157,23 +177,33 @@ void RecorderWatch::Publish()
 {
     if (m_board == nullptr)
         return;
-    m_publishedMs = QDateTime::currentMSecsSinceEpoch();
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    FollowLink(now);
     web::RecorderStatus status = Build();
-    if (status == m_published)
+    const QDateTime built = status.updated;
+    status.updated = m_published.updated;
+    if (status == m_published && now - m_heartbeatMs < HeartbeatMs && now >= m_heartbeatMs) {
+        m_publishedMs = now;
         return;
+    }
+    status.updated = built;
     m_published = status;
+    m_publishedMs = m_heartbeatMs = now;
     m_board->Publish(std::move(status));
 }
 
 void RecorderWatch::TickDone(ScanCycle::Tick tick)
 {
-    if (tick == ScanCycle::Tick::Recorded)
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (tick == ScanCycle::Tick::Recorded) {
         ++m_rowsRecorded;
+        m_lastRowMs = now;
+    }
     else if (tick == ScanCycle::Tick::Failed)
         ++m_rowsFailed;
     // Readings change with every frame: each open page costs an event per publication, so
     // publications are spaced, well within a second of any reading.
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    FollowLink(now);
     if (now - m_publishedMs >= PublishEveryMs || now < m_publishedMs)
         Publish();
     m_service.TickCompleted(web::StatusLine(Build(false)));

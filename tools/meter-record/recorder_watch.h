@@ -14,6 +14,9 @@ namespace meterrecord {
 class RecorderWatch {
   public:
     static constexpr qint64 PublishEveryMs = 500;
+    // A snapshot goes out at least this often, changed or not, so that a page can tell a quiet
+    // recorder from a stopped one.
+    static constexpr qint64 HeartbeatMs = 2000;
     static constexpr int ShownEvents = 20; // the latest events of the event log on the page
 
     // Hooks itself into the recorder's receiver, link events and ticks; lives as long as it.
@@ -30,6 +33,8 @@ class RecorderWatch {
     void LinkChanged(SerialLink::Event event);
     void TickDone(ScanCycle::Tick tick);
     void EventLogged(const LoggedEvent& event);
+    // The link as shown: up while the port delivers frames and the last one is recent.
+    void FollowLink(qint64 nowMs);
 
     Recorder& m_recorder;
     web::StatusBoard* m_board;
@@ -38,11 +43,15 @@ class RecorderWatch {
     quint64 m_framesOutOfRange = 0;
     quint64 m_rowsRecorded = 0;
     quint64 m_rowsFailed = 0;
-    bool m_linkUp = false;
+    bool m_linkUp = false;    // the serial link says frames flow
+    bool m_shownUp = false;   // ... and the last one is younger than web::LinkSilenceMs
     QDateTime m_linkSince;
+    qint64 m_lastFrameMs = 0; // 0 = none yet
+    qint64 m_lastRowMs = 0;
     std::array<qint64, MaxChannel + 1> m_frameMs{}; // arrival of each channel's last frame; 0 = none
     web::RecorderStatus m_published;
     qint64 m_publishedMs = 0;
+    qint64 m_heartbeatMs = 0; // the last snapshot that went out
     QList<web::EventLine> m_events; // the latest events written, oldest first
 };
 

@@ -1,8 +1,17 @@
 "use strict";
 // The recorder's page: one snapshot from /api/status, then every new one from /api/stream.
+// Opened as /?token=SECRET, the answer gave the browser a cookie that stands for the token: the
+// token leaves the address at once and the page's own requests go without it. It stays in memory
+// only to get a new cookie when the old one has expired.
 (function () {
-  const token = new URLSearchParams(location.search).get("token");
-  const withToken = (path) => token ? path + "?token=" + encodeURIComponent(token) : path;
+  const params = new URLSearchParams(location.search);
+  const token = params.get("token");
+  if (token !== null) {
+    params.delete("token");
+    const rest = params.toString();
+    history.replaceState(null, "", location.pathname + (rest ? "?" + rest : "") + location.hash);
+  }
+  const STALE_MS = 5000; // no snapshot for this long, or a reading this old: not current
   const $ = (id) => document.getElementById(id);
   const grouped = new Intl.NumberFormat(undefined);
   const panels = new Map();
@@ -26,6 +35,29 @@
       $("channels").appendChild(panel);
     }
     return panel;
+  }
+
+  // The recorder's clock says how old each reading was when the snapshot was built; the page's own
+  // clock adds the time since it came, so the two clocks need not agree.
+  let snapshot = null;
+  let receivedAt = 0;
+  let streamOpen = false;
+
+  function ageMs(iso) {
+    if (!iso || !snapshot || !snapshot.updated_utc) return Infinity;
+    return Date.parse(snapshot.updated_utc) - Date.parse(iso) + (performance.now() - receivedAt);
+  }
+
+  function markAges() {
+    if (!snapshot) return;
+    for (const c of snapshot.channels) {
+      const panel = panels.get(c.channel);
+      if (panel) panel.classList.toggle("old", c.time !== null && ageMs(c.time) > STALE_MS);
+    }
+    const live = streamOpen && performance.now() - receivedAt <= STALE_MS;
+    const pill = $("connection");
+    pill.textContent = live ? "live" : "stale";
+    pill.className = "pill " + (live ? "up" : "stale");
   }
 
   function showChannels(channels) {
@@ -89,31 +121,42 @@
     showChannels(s.channels);
     showEvents(s.events);
     setText("updated", "Updated " + new Date().toLocaleTimeString([], { hour12: false }));
+    snapshot = s;
+    receivedAt = performance.now();
+    markAges();
   }
 
-  function connected(live) {
-    const pill = $("connection");
-    pill.textContent = live ? "live" : "reconnecting";
-    pill.className = "pill " + (live ? "up" : "down");
+  // An expired cookie: the token (when the page was opened with one) gets a new one.
+  function renewCookie() {
+    if (token === null) return Promise.resolve();
+    return fetch("/api/status?token=" + encodeURIComponent(token), { cache: "no-store" }).then(() => {});
   }
 
-  fetch(withToken("/api/status"), { cache: "no-store" })
-    .then((r) => r.ok ? r.json() : Promise.reject(new Error(r.status)))
-    .then(show)
-    .catch(() => connected(false));
+  function load(renewed) {
+    fetch("/api/status", { cache: "no-store" })
+      .then((r) => {
+        if (r.status === 401 && !renewed && token !== null) return renewCookie().then(() => load(true));
+        return r.ok ? r.json().then(show) : Promise.reject(new Error(r.status));
+      })
+      .catch(markAges);
+  }
+  load(false);
 
   // The browser reconnects a dropped stream by itself, but gives up on a refusal (the recorder's
-  // streams all taken, a restart): then a new stream is tried every few seconds.
+  // streams all taken, a restart, an expired cookie): then a new stream is tried every few seconds.
   function listen() {
-    const stream = new EventSource(withToken("/api/stream"));
+    const stream = new EventSource("/api/stream");
+    stream.onopen = () => { streamOpen = true; };
     stream.onmessage = (event) => {
-      connected(true);
+      streamOpen = true;
       show(JSON.parse(event.data));
     };
     stream.onerror = () => {
-      connected(false);
-      if (stream.readyState === EventSource.CLOSED) setTimeout(listen, 5000);
+      streamOpen = false;
+      markAges();
+      if (stream.readyState === EventSource.CLOSED) setTimeout(() => renewCookie().then(listen), 5000);
     };
   }
   listen();
+  setInterval(markAges, 1000);
 })();
