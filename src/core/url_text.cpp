@@ -35,11 +35,12 @@ QList<Span> SecretSpans(const QString& url)
     // Keywords, with blanks around "=": an unquoted value runs to a blank and takes in the words
     // after it that no "=" follows ("password=sec ret").
     static const QRegularExpression pair(QStringLiteral("(?:^|(?<=[?&\\s]))([^=&?\\s]+)\\s*=\\s*(?=('(?:[^'\\\\]|\\\\.)*'?|\\S*(?:\\s+[^=\\s']++(?!\\s*=)(?=\\s|$))*))"));
-    // The same in a URI, where "&" ends a value too ("?password=x&sslmode=require").
+    // The same in a URI, where "&" ends an unquoted value too ("?password=x&sslmode=require").
     for (auto it = pair.globalMatch(url); it.hasNext();) {
         const QRegularExpressionMatch m = it.next();
         const QString key = QUrl::fromPercentEncoding(m.captured(1).toUtf8()).trimmed().toLower();
-        const qsizetype amp = m.captured(2).indexOf(QLatin1Char('&'));
+        const bool quoted = m.captured(2).startsWith(QLatin1Char('\''));
+        const qsizetype amp = quoted ? -1 : m.captured(2).indexOf(QLatin1Char('&'));
         if (key.endsWith(QLatin1String("password")))
             spans.append({m.capturedStart(2), uri && amp >= 0 ? amp : m.capturedLength(2)});
     }
