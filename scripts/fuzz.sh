@@ -3,6 +3,7 @@
 # undefined-behaviour sanitizers) in build-fuzz, and runs each for SECONDS (default 300), one after
 # another, starting from its committed corpus (tests/fuzz/corpus/TARGET).
 #   scripts/fuzz.sh [SECONDS]        FUZZ_TARGETS="frames cells" limits the targets run
+# The targets are those of the FUZZ_TARGETS list in tests/fuzz/CMakeLists.txt.
 # Inputs found along the way go to build-fuzz/corpus/TARGET; a crashing input is left in
 # build-fuzz/crashes/TARGET/ and each run's output in build-fuzz/fuzz-TARGET.log.
 # Exit code: non-zero when the build fails or any target crashed.
@@ -11,7 +12,8 @@ cd "$(dirname "$0")/.."
 seconds=${1:-300}
 scripts/install-deps.sh clang libclang-rt-14-dev
 build=${FUZZ_BUILD_DIR:-build-fuzz}
-read -r -a targets <<<"${FUZZ_TARGETS:-frames config statement cells request}"
+all=$(sed -n 's/^set(FUZZ_TARGETS \(.*\))$/\1/p' tests/fuzz/CMakeLists.txt)
+read -r -a targets <<<"${FUZZ_TARGETS:-$all}"
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNIK_FUZZ=ON >/dev/null
 cmake --build "$build" -j"${FUZZ_JOBS:-2}" --target "${targets[@]/#/fuzz_}"
 failed=()

@@ -55,7 +55,8 @@ void RecordingEvents::Start()
         return;
     m_state = State::Running;
     m_endedPath.clear();
-    m_alarm.fill(Alarm::Normal);
+    for (AlarmTracker& alarm : m_alarm)
+        alarm.Reset();
     m_wroteAny = false;
     Log(LoggedEvent::At(Host().now(), EventKind::Start, StartText()));
     // A pause already in force when recording starts is part of the story.
@@ -158,27 +159,18 @@ void RecordingEvents::RowRecorded(const QDateTime& when, const DataRow& row)
     }
     for (int n = 1; n <= int(row.chan.size()) && n <= MaxChannel; ++n) {
         const DispSetupRecord& setup = Shared.DispSetup[n];
-        if (setup.HighWarning == 0 && setup.LowWarning == 0) {
-            m_alarm[n] = Alarm::Normal;
-            continue;
-        }
         const double value = row.chan[n - 1];
-        if (value == InvalidReading)
+        if (!m_alarm[size_t(n)].Feed(value, setup))
             continue;
-        const Alarm state = value > setup.HighWarning  ? Alarm::High
-                            : value < setup.LowWarning ? Alarm::Low
-                                                       : Alarm::Normal;
-        if (state == m_alarm[n])
-            continue;
-        m_alarm[n] = state;
+        const AlarmLevel state = m_alarm[size_t(n)].State();
         QString kind = EventKind::Normal;
         QString text = QStringLiteral("channel %1 back within %2 .. %3")
                            .arg(n)
                            .arg(Number(setup.LowWarning), Number(setup.HighWarning));
-        if (state == Alarm::High) {
+        if (state == AlarmLevel::High) {
             kind = EventKind::High;
             text = QStringLiteral("channel %1 above its high limit %2").arg(n).arg(Number(setup.HighWarning));
-        } else if (state == Alarm::Low) {
+        } else if (state == AlarmLevel::Low) {
             kind = EventKind::Low;
             text = QStringLiteral("channel %1 below its low limit %2").arg(n).arg(Number(setup.LowWarning));
         }

@@ -14,8 +14,9 @@
 // - paused / resumed when the pause state changes while recording, with the reason given to
 //   SetRecordingPaused (or a plain one when a tick notices the change first).
 // - high / low / normal at each recorded row, for each channel whose warning limits are set (not
-//   both 0), when its state against the limits changes; the value is the recorded reading. Every
-//   channel counts as normal at start; an invalid reading (999999) changes no state.
+//   both 0), when its alarm state changes (with the deadband and delay of alarm_state.h); the
+//   value is the recorded reading. Every channel counts as normal at start; an invalid reading
+//   (999999) changes no state.
 // - full when the row that reaches the row limit has been written, followed by stop "file full".
 // - rows-missed when a row has been written again after rows failed, with the count (also as the
 //   value), the first and last time missed and the last reason (see MissedSpan in event_log.h).
@@ -24,6 +25,7 @@
 // the next one once writing works again; at most MaxPending are kept, the oldest go first.
 // Problems the user should hear of (an EventLog that another tool damaged or dropped, events that
 // had to be given up) go to OnProblem once per distinct text; rows are recorded regardless.
+#include "acquisition/alarm_state.h"
 #include "datafile/data_file.h"
 #include "datafile/event_log.h"
 
@@ -77,9 +79,11 @@ class RecordingEvents {
 
     int Pending() const { return int(m_pending.size()); }
 
+    // The alarm state of channel 1..MaxChannel as the event log has it.
+    AlarmLevel Alarm(int channel) const { return m_alarm[size_t(channel)].State(); }
+
   private:
     enum class State { Idle, Running, Ended, Closed };
-    enum class Alarm { Normal, High, Low };
 
     bool EnsureRunning();
     void End(const QString& why, State next);
@@ -95,7 +99,7 @@ class RecordingEvents {
     bool m_paused = false;
     bool m_pausedKnown = false;
     bool m_suspendLogged = false; // paused was logged for a stopped scan timer
-    std::array<Alarm, 17> m_alarm{};
+    std::array<AlarmTracker, MaxChannel + 1> m_alarm{};
     struct Missed {
         int count = 0;
         QDateTime first;

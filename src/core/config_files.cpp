@@ -159,6 +159,37 @@ void DecodeRecord(const char* at, DispSetupRecord* r)
     r->ManualUnit = FromCp1252(QByteArray(at + 84, ManualUnitLength));
 }
 
+const QByteArray AlarmBlockMark = QByteArrayLiteral("VKALARM1");
+
+void EncodeAlarmBlock(char* at)
+{
+    std::memcpy(at, AlarmBlockMark.constData(), AlarmBlockMark.size());
+    for (int r = 1; r <= DisplayRecordCount; ++r) {
+        char* field = at + AlarmBlockMark.size() + (r - 1) * 10;
+        PutDouble(field, Shared.DispSetup[r].AlarmDeadband);
+        PutInt16(field + 8, Shared.DispSetup[r].AlarmDelay);
+    }
+}
+
+bool HasAlarmBlock(const QByteArray& bytes, qsizetype at)
+{
+    return bytes.size() >= at + AlarmBlockSize && bytes.mid(at, AlarmBlockMark.size()) == AlarmBlockMark;
+}
+
+// The block at `at` into the shared state; false (nothing read) when `at` holds no block.
+bool DecodeAlarmBlock(const QByteArray& bytes, qsizetype at)
+{
+    if (!HasAlarmBlock(bytes, at))
+        return false;
+    for (int r = 1; r <= DisplayRecordCount; ++r) {
+        const char* field = bytes.constData() + at + AlarmBlockMark.size() + (r - 1) * 10;
+        const double band = GetDouble(field);
+        Shared.DispSetup[r].AlarmDeadband = std::isfinite(band) && band >= 0 ? band : -1;
+        Shared.DispSetup[r].AlarmDelay = std::clamp<int16_t>(GetInt16(field + 8), 1, MaxAlarmDelay);
+    }
+    return true;
+}
+
 // True for a record that no setup page writes and a person would not type: a number that is not
 // finite or is beyond any scale (magnitude above 1e15, or below 1e-12 but not 0), decimals
 // outside 0..15, or a unit flag other than -1 and 0. Random bytes, or another file under this name.
@@ -266,6 +297,11 @@ bool LoadDisplaySetup(QString* error)
         if (LooksDamaged(at))
             damaged.append(QString::number(r));
     }
+    if (!DecodeAlarmBlock(bytes, DisplayRecordCount * DisplayRecordSize))
+        for (int r = 1; r <= DisplayRecordCount; ++r) {
+            Shared.DispSetup[r].AlarmDeadband = DispSetupRecord{}.AlarmDeadband;
+            Shared.DispSetup[r].AlarmDelay = DispSetupRecord{}.AlarmDelay;
+        }
     DisplayNotes.clear();
     if (!damaged.isEmpty())
         DisplayNotes.append(QStringLiteral("The display setup of channel%1 %2 in display.dat holds numbers no setup "
@@ -282,12 +318,13 @@ bool LoadDefaults(QString* error)
     int16_t comPort = 0, format01 = 0;
     // Read wider than their variables: a hand-edited 50000 is put right below, not refused.
     int32_t maxRecords = 0, scanRate = 0, textType = 0, angularType = 0, chartChannel = 0;
-    // An unquoted field may hold a double quote, which no save could write back.
+    // A double quote inside the name, quoted or not, is refused: no save could write it back, and
+    // taking `"Da"ta1.mdb"` as Da would record into another file than the one named.
     const auto storable = [&](const StatementReader& in) {
-        if (!dataFileName.contains(QLatin1Char('"')))
+        if (!dataFileName.contains(QLatin1Char('"')) && !in.textAfterQuote())
             return true;
-        *error = in.lineError(
-            QStringLiteral("the data file name %1 holds a double quote, which this file cannot store").arg(dataFileName));
+        *error = in.lineError(QStringLiteral("the data file name %1 holds a double quote, which this file cannot store")
+                                  .arg(in.rawField()));
         return false;
     };
     const bool ok = ParseStatementFile(DefaultsFile, error, [&](StatementReader& in) {
@@ -398,18 +435,21 @@ bool SaveDisplayChannels(QString* error)
 
 bool SaveDisplaySetup(QString* error)
 {
-    QByteArray bytes(DisplayRecordCount * DisplayRecordSize, '\0');
+    constexpr qsizetype records = DisplayRecordCount * DisplayRecordSize;
+    QByteArray bytes(records + AlarmBlockSize, '\0');
     for (int r = 1; r <= DisplayRecordCount; ++r) {
         if (!EncodeRecord(Shared.DispSetup[r], bytes.data() + (r - 1) * DisplayRecordSize, error)) {
             *error = NotStorable(DisplayFile, *error);
             return false;
         }
     }
+    EncodeAlarmBlock(bytes.data() + records);
     if (QFileInfo::exists(DataPath(DisplayFile))) {
         QByteArray old;
         if (!ReadFile(DisplayFile, &old, error))
             return false;
-        bytes.append(old.mid(bytes.size()));
+        // What followed the records (or the block an earlier save wrote) stays, after the block.
+        bytes.append(old.mid(HasAlarmBlock(old, records) ? records + AlarmBlockSize : records));
     }
     if (!WriteFile(DisplayFile, bytes, error))
         return false;

@@ -2,7 +2,12 @@
 // The four configuration files in the data folder (paths from DataPath()):
 //   unit2.dat    unit names, read only: records of two fields, the second a name (cut to 10
 //                characters) for unit code 0, 1, ...; records past the 301st are ignored.
-//   display.dat  DispSetup(1..8) as 94-byte little-endian records, see DisplayRecordSize.
+//   display.dat  DispSetup(1..8) as 94-byte little-endian records, see DisplayRecordSize; then,
+//                written since alarm events have a deadband, the block "VKALARM1" and for each of
+//                the eight channels its AlarmDeadband (double) and AlarmDelay (int16). A file
+//                without the block (an older one) gives every channel the defaults; whatever
+//                follows the records (or the block) is kept as it is. A deadband that is not a
+//                finite number is taken as unset, a delay outside 1..3600 as the nearest end.
 //   default.txt  the system setup, eight labelled statements.
 //   dispchan.dat the display channel choices, 20 numbers.
 // The text files use the statement format of statement_format.h.
@@ -31,6 +36,8 @@ constexpr int MaxScanRate = 3600;
 
 constexpr int DisplayRecordSize = 94;
 constexpr int DisplayRecordCount = 8; // display.dat holds channels 1..8
+constexpr int AlarmBlockSize = 8 + DisplayRecordCount * 10;
+constexpr int MaxAlarmDelay = 3600;
 
 bool LoadUnitNames(QString* error);
 bool LoadDisplaySetup(QString* error);

@@ -29,6 +29,10 @@ struct DispSetupRecord {
     double Scale = 1;
     bool UnitAutoSense = true;
     QString ManualUnit; // 10 characters, blank-padded, once read from or written to display.dat
+    // Alarm events (acquisition/alarm_state.h): the margin inside a limit that brings a channel
+    // back to normal, negative for 1% of the scale span; the rows a new state must hold.
+    double AlarmDeadband = -1;
+    int16_t AlarmDelay = 1;
 };
 
 struct SharedState {

@@ -108,6 +108,8 @@ bool StatementReader::readField(QByteArray* field, QString* error)
     }
 
     const qsizetype size = m_bytes.size();
+    m_fieldStart = m_pos;
+    m_textAfterQuote = false;
     if (m_bytes[m_pos] == '"') {
         const qsizetype start = ++m_pos;
         while (m_pos < size && m_bytes[m_pos] != '"') {
@@ -119,8 +121,10 @@ bool StatementReader::readField(QByteArray* field, QString* error)
         *field = m_bytes.mid(start, m_pos - start);
         if (m_pos < size)
             ++m_pos;
-        while (m_pos < size && m_bytes[m_pos] != ',' && !atLineEnd())
+        while (m_pos < size && m_bytes[m_pos] != ',' && !atLineEnd()) {
+            m_textAfterQuote = m_textAfterQuote || !IsBlank(m_bytes[m_pos]);
             ++m_pos;
+        }
     } else {
         const qsizetype start = m_pos;
         while (m_pos < size && m_bytes[m_pos] != ',' && !atLineEnd())
@@ -131,6 +135,7 @@ bool StatementReader::readField(QByteArray* field, QString* error)
         *field = m_bytes.mid(start, end - start);
     }
 
+    m_fieldEnd = m_pos;
     m_afterLineEnd = m_pos >= size || atLineEnd();
     if (m_pos < size) {
         if (m_afterLineEnd)
@@ -139,6 +144,11 @@ bool StatementReader::readField(QByteArray* field, QString* error)
             ++m_pos;
     }
     return true;
+}
+
+QString StatementReader::rawField() const
+{
+    return FromCp1252(m_bytes.mid(m_fieldStart, m_fieldEnd - m_fieldStart).trimmed());
 }
 
 bool StatementReader::readText(QString* value, QString* error)

@@ -55,6 +55,12 @@ class StatementReader {
     // "line N: what", N being the line of the field read last: for a value the caller refuses.
     QString lineError(const QString& what) const;
 
+    // True when the field read last was quoted and text other than blanks followed its closing
+    // quote (`"Da"ta1.mdb"`): that text is dropped from the value, so a caller that cannot lose
+    // it refuses the field. rawField() is the field as written.
+    bool textAfterQuote() const { return m_textAfterQuote; }
+    QString rawField() const;
+
   private:
     bool readNumber(qint64 min, qint64 max, qint64* value, QString* error);
     bool readField(QByteArray* field, QString* error);
@@ -67,4 +73,7 @@ class StatementReader {
     int m_line = 1;
     int m_fieldLine = 1;
     bool m_afterLineEnd = true;
+    bool m_textAfterQuote = false;
+    qsizetype m_fieldStart = 0;
+    qsizetype m_fieldEnd = 0;
 };

@@ -264,8 +264,12 @@ bool DataFile::Bind(const QString& databasePath, QString* error)
         // would carry off a file without them. With the rollback journal and full syncs, the
         // file alone holds every row whose append returned. Setting it also turns back a file
         // that an earlier build left in WAL mode.
+        // Appends touch only the last pages of the table, so a small page cache does; SQLite's
+        // default (2 MB) would fill with pages never read again over the first hours of a
+        // recording and hold them for as long as it runs.
         if (!query.exec(QStringLiteral("PRAGMA journal_mode=DELETE")) ||
-            !query.exec(QStringLiteral("PRAGMA synchronous=FULL")))
+            !query.exec(QStringLiteral("PRAGMA synchronous=FULL")) ||
+            !query.exec(QStringLiteral("PRAGMA cache_size=-256")))
             return Fail(error, QStringLiteral("The data file \"%1\" cannot be opened: %2")
                                    .arg(Shown(databasePath), EngineText(query.lastError())));
     }

@@ -180,9 +180,18 @@ QWidget* frmAngularDisp::buildSetupPage()
     Check1 = new QCheckBox(QStringLiteral("Unit Auto Sense"));
     Check1->setObjectName(QStringLiteral("Check1"));
     connect(Check1, &QCheckBox::clicked, this, &frmAngularDisp::Check1_Click);
-    // In record order: the scale and ticks, the decimals, the warnings, the factor, the unit.
-    for (int k : {0, 1, 2, 3, 4, DecimalsBox, 5, 6, ScaleBox})
+    AlarmBand = new QLineEdit;
+    AlarmBand->setObjectName(QStringLiteral("AlarmBand"));
+    AlarmBand->setPlaceholderText(QStringLiteral("1% of the scale span"));
+    AlarmDelay = new QLineEdit;
+    AlarmDelay->setObjectName(QStringLiteral("AlarmDelay"));
+    // In record order: the scale and ticks, the decimals, the warnings, the factor, the unit; the
+    // alarm events' deadband and delay beside the warnings.
+    for (int k : {0, 1, 2, 3, 4, DecimalsBox, 5, 6})
         form->addRow(QLatin1String(BoxLabels[size_t(k)]), Text4[size_t(k)]);
+    form->addRow(QStringLiteral("Alarm Deadband"), AlarmBand);
+    form->addRow(QStringLiteral("Alarm Delay (rows)"), AlarmDelay);
+    form->addRow(QLatin1String(BoxLabels[ScaleBox]), Text4[ScaleBox]);
     form->addRow(Check1);
     form->addRow(QLatin1String(BoxLabels[UnitBox]), Text4[UnitBox]);
     grid->addWidget(setup, 0, 1, 4, 1);
@@ -356,6 +365,8 @@ void frmAngularDisp::ShowChanData(int channel)
             Text4[size_t(k)]->setText(QString::number(s.*DoubleFields[size_t(k)], 'g', 15));
     Text4[DecimalsBox]->setText(QString::number(s.Decimals));
     Text4[UnitBox]->setText(manualUnitText(s.ManualUnit));
+    AlarmBand->setText(s.AlarmDeadband < 0 ? QString() : QString::number(s.AlarmDeadband, 'g', 15));
+    AlarmDelay->setText(QString::number(s.AlarmDelay));
     Check1->setChecked(s.UnitAutoSense);
     showManualUnit(!s.UnitAutoSense);
 }
@@ -412,6 +423,16 @@ void frmAngularDisp::Command1_Click()
     else
         rejected.append(QLatin1String(BoxLabels[DecimalsBox]));
     edited.ManualUnit = manualUnitText(Text4[UnitBox]->text());
+    if (AlarmBand->text().trimmed().isEmpty())
+        edited.AlarmDeadband = -1;
+    else if (const std::optional<double> band = StrictNumber(AlarmBand->text()); band && *band >= 0)
+        edited.AlarmDeadband = *band;
+    else
+        rejected.append(QStringLiteral("Alarm Deadband"));
+    if (const std::optional<int16_t> delay = StrictInt16(AlarmDelay->text()); delay && *delay >= 1 && *delay <= MaxAlarmDelay)
+        edited.AlarmDelay = *delay;
+    else
+        rejected.append(QStringLiteral("Alarm Delay (rows)"));
     if (rejected.isEmpty())
         Shared.DispSetup[c] = edited;
     else

@@ -103,6 +103,10 @@ class frmAngularDisp : public QWidget {
     std::array<ChannelPicker*, 4> Combo2{};
     QSpinBox* UpDown1 = nullptr;
     std::array<QLineEdit*, 10> Text4{};
+    // Beside the warning limits: the alarm events' deadband (empty for 1% of the scale span) and
+    // delay in rows; stored with Save.
+    QLineEdit* AlarmBand = nullptr;
+    QLineEdit* AlarmDelay = nullptr;
     QCheckBox* Check1 = nullptr;
     QPushButton* Command1 = nullptr;
 

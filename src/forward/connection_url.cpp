@@ -44,26 +44,6 @@ bool IsUri(const QString& url)
     return url.startsWith(QLatin1String("postgresql://")) || url.startsWith(QLatin1String("postgres://"));
 }
 
-// Every text of the URL that is or holds the password as written: the password part of a URI's
-// user information, and the values of query keys and keywords named password.
-QString Starred(const QString& text)
-{
-    return StarPassword(text);
-}
-
-// libpq reads a URI's user information up to the first "@" and only when no "/" comes before it:
-// an unencoded "@" or "/" in the password would put the rest of it into the host, port or
-// database name, where libpq's messages show it.
-bool AmbiguousUserInfo(const QString& url)
-{
-    if (!IsUri(url))
-        return false;
-    QString rest = url.mid(url.indexOf(QLatin1String("://")) + 3);
-    rest = rest.left(rest.indexOf(QLatin1Char('?')) < 0 ? rest.size() : rest.indexOf(QLatin1Char('?')));
-    const qsizetype at = rest.lastIndexOf(QLatin1Char('@'));
-    return at >= 0 && (rest.count(QLatin1Char('@')) > 1 || rest.left(at).contains(QLatin1Char('/')));
-}
-
 // The values libpq accepts for the options it checks only when connecting; empty when fine.
 QString BadValue(const PQconninfoOption* options)
 {
@@ -118,9 +98,9 @@ bool CheckForwardUrl(const QString& url, QString* error)
         return Fail(error, QStringLiteral("No central database URL is given.") + Hint);
     if (!IsUri(url) && !url.contains(QLatin1Char('=')))
         return Fail(error, QStringLiteral("The central database URL \"%1\" is not a connection URI.")
-                                   .arg(WithoutPassword(url, url)) +
+                                   .arg(StarredRefusedUrl(url)) +
                                Hint);
-    if (AmbiguousUserInfo(url))
+    if (IsUri(url) && AmbiguousUserInfo(url))
         return Fail(error, QStringLiteral("The central database URL holds an unencoded \"@\" or \"/\" before "
                                           "its host: write them as %40 and %2F in a user name or password.") +
                                Hint);
@@ -130,8 +110,10 @@ bool CheckForwardUrl(const QString& url, QString* error)
         return Fail(error,
                     QStringLiteral("The central database URL is not valid: %1.").arg(WithoutPassword(message, url)) +
                         Hint);
+    // A value may hold the password where the URL is odd enough (a NUL ends it for libpq).
     if (const QString bad = BadValue(options.get()); !bad.isEmpty())
-        return Fail(error, QStringLiteral("The central database URL is not valid: %1.").arg(bad) + Hint);
+        return Fail(error,
+                    QStringLiteral("The central database URL is not valid: %1.").arg(WithoutPassword(bad, url)) + Hint);
     return true;
 }
 
@@ -168,12 +150,13 @@ QString ShownUrl(const QString& url)
         pair.remove(0, 1);
     if (password)
         rest.append(QStringLiteral("password=****"));
-    return (first + rest).join(QLatin1Char(' '));
+    // A value that libpq reads where the password was meant to be ("host= password=x") goes too.
+    return WithoutPassword((first + rest).join(QLatin1Char(' ')), url);
 }
 
 QString WithoutPassword(const QString& text, const QString& url)
 {
-    QString shown = Starred(text);
+    QString shown = WithoutUrlSecrets(text, url);
     // The password as libpq read it, and as the URL spells it (percent-encoded, say).
     const Options options = Parse(url, nullptr);
     QStringList secrets{Value(options.get(), "password")};

@@ -19,12 +19,16 @@ bool Fail(QString* error, const QString& text)
 
 bool ParseBrokerUrl(const QString& url, BrokerAddress* address, QString* error)
 {
-    const QString shown = ShownBrokerUrl(url);
+    const QString shown = ShownBrokerUrl(url.trimmed());
     const QUrl parsed(url.trimmed(), QUrl::StrictMode);
     const QString scheme = parsed.scheme().toLower();
     if (!parsed.isValid() || (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts")))
         return Fail(error, QStringLiteral("\"%1\" is no broker URL: mqtt://[user[:password]@]host[:port][/prefix] "
                                           "or mqtts://... for TLS")
+                               .arg(shown));
+    if (AmbiguousUserInfo(url.trimmed()))
+        return Fail(error, QStringLiteral("\"%1\" holds an unencoded \"@\" or \"/\" before its host: write them as "
+                                          "%40 and %2F in a user name, password or topic prefix")
                                .arg(shown));
     BrokerAddress a;
     a.tls = scheme == QLatin1String("mqtts");
@@ -61,7 +65,9 @@ bool ParseBrokerUrl(const QString& url, BrokerAddress* address, QString* error)
 
 QString ShownBrokerUrl(const QString& url)
 {
-    return StarPassword(url);
+    // The same starring for a URL that parses: a user name holding "/" makes the rest a valid
+    // topic prefix ("mqtt://a/b:secret@host"), which would show the password as written.
+    return StarredRefusedUrl(url);
 }
 
 QString TopicStation(const QString& station)

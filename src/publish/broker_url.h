@@ -21,7 +21,8 @@ struct BrokerAddress {
 // False and *error naming the fault for anything but a URL of the form above.
 bool ParseBrokerUrl(const QString& url, BrokerAddress* address, QString* error = nullptr);
 
-// The URL as a log or a status panel may show it: a password starred out ("user:****@host").
+// The URL as a log, a status panel or a refusal may show it, however malformed: whatever could be
+// a password starred out ("user:****@host"; see StarredRefusedUrl).
 QString ShownBrokerUrl(const QString& url);
 
 // A station name as one topic level: every character outside [A-Za-z0-9_-] becomes '_'; an empty

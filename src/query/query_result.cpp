@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -372,7 +373,10 @@ QueryStatus RunQuery(const QString& databasePath, const QString& statement, Quer
 ColumnStatistics Statistics(const QueryResult& result, int column)
 {
     ColumnStatistics s;
-    double sum = 0;
+    // A running mean, not a sum: each step adds v/n - mean/n, which cannot overflow where a sum of
+    // readings near the largest double would, and adds exactly 0 for a repeated value; what
+    // rounding is left is kept inside minimum..maximum.
+    double mean = 0;
     for (int row = 0; row < result.rowCount(); ++row) {
         const double v = result.reading(row, column);
         if (std::isnan(v) || v == InvalidReading)
@@ -381,9 +385,9 @@ ColumnStatistics Statistics(const QueryResult& result, int column)
             s.minimum = v;
         if (s.count == 0 || v > s.maximum)
             s.maximum = v;
-        sum += v;
         ++s.count;
+        mean += v / s.count - mean / s.count;
     }
-    s.mean = s.count ? sum / s.count : 0;
+    s.mean = s.count ? std::clamp(mean, s.minimum, s.maximum) : 0;
     return s;
 }

@@ -19,6 +19,7 @@
 //   fail / heal     rows cannot be built (a reading with impossible decimals) / can again
 //   evfail / evheal the event log cannot be written (as on a full disk) / can again
 //   chN=V           channel N reads V
+//   span=V, band=V, delay=N   channel 1's scale maximum (minimum 0), alarm deadband and delay
 //   stop / exit     the owner stops recording ("exit"); exit is final: the program ends
 // Expected: the kinds written, alarm changes as kind[channel]=value, and the rows recorded.
 class TestRecordingEvents : public QObject {
@@ -93,6 +94,12 @@ class TestRecordingEvents : public QObject {
                 m_eventsFail = step == "evfail";
             else if (step == "stop" || step == "exit")
                 m_cycle->Events.Stop(QStringLiteral("exit"), step == "exit");
+            else if (step.startsWith("span="))
+                Shared.DispSetup[1].MaxValue = step.section('=', 1).toDouble();
+            else if (step.startsWith("band="))
+                Shared.DispSetup[1].AlarmDeadband = step.section('=', 1).toDouble();
+            else if (step.startsWith("delay="))
+                Shared.DispSetup[1].AlarmDelay = int16_t(step.section('=', 1).toInt());
             else if (step.startsWith("ch"))
                 Shared.ChanValue[step.mid(2, step.indexOf('=') - 2).toInt()] =
                     step.section('=', 1).toDouble();
@@ -156,6 +163,21 @@ class TestRecordingEvents : public QObject {
         QTest::newRow("invalid reading keeps the state")
             << 100 << QStringList{"ch1=1", "row", "row", "ch1=999999", "row", "ch1=1", "row"}
             << QStringList{"start", "low[1]=1"} << 3;
+        // A reading hovering at a limit: one event pair, not one per crossing. The deadband is
+        // 1% of the scale span 0..100 unless set.
+        QStringList hovering{"span=100", "row"};
+        for (int i = 0; i < 200; ++i)
+            hovering << (i % 2 ? "ch1=9.2" : "ch1=10.3") << "row";
+        QTest::newRow("hovering at the limit")
+            << 1000 << (hovering << "ch1=8.9" << "row") << QStringList{"start", "high[1]=10.3", "normal[1]=8.9"}
+            << 201;
+        QTest::newRow("deadband as set")
+            << 100 << QStringList{"band=0.5", "row", "ch1=1", "row", "ch1=2.4", "row", "ch1=2.5", "row", "ch1=12", "row"}
+            << QStringList{"start", "low[1]=1", "normal[1]=2.5", "high[1]=12"} << 4;
+        QTest::newRow("delay: a state holds for 3 rows")
+            << 100
+            << QStringList{"delay=3", "row", "ch1=12", "row", "row", "ch1=5", "row", "ch1=12", "row", "row", "row", "row"}
+            << QStringList{"start", "high[1]=12"} << 7;
         QTest::newRow("rows missed, written once writing works")
             << 100 << QStringList{"row", "fail", "row", "row", "row", "heal", "row", "row"}
             << QStringList{"start", "rows-missed"} << 2;

@@ -200,9 +200,26 @@ class TestConfigFiles : public QObject {
         QCOMPARE(third.ManualUnit, QStringLiteral("unit3€    "));
         QCOMPARE(third.Reserved[0], 48);
         QCOMPARE(Shared.DispSetup[9].Scale, 1.0);
+        // A file from before the alarm block: the defaults.
+        QCOMPARE(third.AlarmDeadband, -1.0);
+        QCOMPARE(third.AlarmDelay, 1);
 
+        Shared.DispSetup[3].AlarmDeadband = 0.25;
+        Shared.DispSetup[8].AlarmDelay = 4;
         QVERIFY2(SaveDisplaySetup(&error), qPrintable(error));
-        QCOMPARE(folder.read("display.dat"), file);
+        const qsizetype records = 8 * DisplayRecordSize;
+        const QByteArray saved = folder.read("display.dat");
+        QCOMPARE(saved.left(records), file.left(records));
+        QCOMPARE(saved.mid(records, 8), QByteArray("VKALARM1"));
+        QCOMPARE(saved.mid(records + AlarmBlockSize), file.mid(records));
+        Shared = SharedState{};
+        Shared.AppPath = folder.path();
+        QVERIFY2(LoadDisplaySetup(&error), qPrintable(error));
+        QCOMPARE(Shared.DispSetup[3].AlarmDeadband, 0.25);
+        QCOMPARE(Shared.DispSetup[8].AlarmDelay, 4);
+        QCOMPARE(Shared.DispSetup[8].AlarmDeadband, -1.0);
+        QVERIFY2(SaveDisplaySetup(&error), qPrintable(error));
+        QCOMPARE(folder.read("display.dat"), saved);
     }
 
     void displaySetupShortFileKeepsDefaults()
@@ -221,7 +238,7 @@ class TestConfigFiles : public QObject {
         }
         QVERIFY2(SaveDisplaySetup(&error), qPrintable(error));
         const QByteArray saved = folder.read("display.dat");
-        QCOMPARE(saved.size(), 8 * DisplayRecordSize);
+        QCOMPARE(saved.size(), 8 * DisplayRecordSize + AlarmBlockSize);
         QCOMPARE(saved.left(3 * DisplayRecordSize), three);
     }
 
@@ -331,6 +348,12 @@ class TestConfigFiles : public QObject {
         QTest::newRow("quote in the data file name")
             << "default.txt" << defaults.replace("\"Mess\xB0" "1.mdb\"", "Me\"ss.mdb")
             << ", line 2: the data file name Me\"ss.mdb holds a double quote";
+        // Not cut to "Da" (and a file Da created without .mdb).
+        for (const char* name : {"\"Da\"ta1.mdb\"", "\"Da\"\"ta1.mdb\""}) {
+            defaults = DefaultsText;
+            QTest::newRow(name) << "default.txt" << defaults.replace("\"Mess\xB0" "1.mdb\"", name)
+                                << QStringLiteral(", line 2: the data file name %1 holds a double quote").arg(name);
+        }
         QTest::newRow("unit without name")
             << "unit2.dat" << QByteArray("0,\"\"\r\n1") << ", line 2: unexpected end of file";
     }

@@ -228,9 +228,11 @@ class AngularDisplayTest : public QObject {
         const QStringList texts{"-5", "250.5", "50", "10", "25", "200", "-1.25", "3", "0.5", "kPa"};
         for (int k = 0; k < texts.size(); ++k)
             box(k)->setText(texts[k]);
+        child<QLineEdit>(window, "AlarmBand")->setText(QStringLiteral("0.5"));
+        child<QLineEdit>(window, "AlarmDelay")->setText(QStringLiteral("3"));
         child<QPushButton>(window, "Command1")->click();
         QVERIFY2(fx.host->shown.isEmpty(), qPrintable(fx.host->texts().join('\n')));
-        QCOMPARE(QFile(DataPath(QStringLiteral("display.dat"))).size(), qint64(752));
+        QCOMPARE(QFile(DataPath(QStringLiteral("display.dat"))).size(), qint64(752 + AlarmBlockSize));
         QVERIFY(QFile::exists(DataPath(QStringLiteral("dispchan.dat"))));
         QCOMPARE(child<AGauge>(window, "AGauge2(2)")->ScaleMaxValue(), 250.5);
 
@@ -252,6 +254,9 @@ class AngularDisplayTest : public QObject {
         }
         QCOMPARE(Shared.DispSetup[3].ManualUnit, QStringLiteral("kPa       "));
         QCOMPARE(Shared.DispSetup[3].LowWarning, -1.25);
+        QCOMPARE(Shared.DispSetup[3].AlarmDeadband, 0.5);
+        QCOMPARE(Shared.DispSetup[3].AlarmDelay, 3);
+        QCOMPARE(Shared.DispSetup[2].AlarmDeadband, -1.0);
     }
 
     void pickerShowsNewChannelAtTickFrameAfterSave()

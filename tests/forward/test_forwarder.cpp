@@ -343,6 +343,11 @@ class TestForwarder : public QObject {
                                          << "sslmode \"bogus\" is not one of disable, allow";
         QTest::newRow("port not a number") << "host=db port=54x32 password=hunter2"
                                            << "port \"54x32\" is not a port number";
+        // libpq quotes the token it cannot decode, password and all.
+        QTest::newRow("bad escape in a query password") << "postgresql://u@db/lab?password=hunter2%ZZ"
+                                                        << "invalid percent-encoded token: \"****\"";
+        QTest::newRow("bad escape in the user information") << "postgresql://u:hunter2%ZZ@db/lab"
+                                                            << "invalid percent-encoded token: \"****\"";
         // libpq would read "x@db" or "x" as the host, and show it in its messages.
         QTest::newRow("unencoded @ in the password") << "postgresql://u:hunter2@x@db/lab"
                                                      << "write them as %40 and %2F";

@@ -27,3 +27,29 @@ QByteArray DataRecordTableSql(int channels)
     }
     return QStringLiteral("CREATE TABLE DataRecord (%1)").arg(columns.join(QStringLiteral(", "))).toUtf8();
 }
+
+FuzzUrlParts ReadUrlParts(FuzzInput& in, const QString& drop)
+{
+    const auto text = [&](bool password) {
+        QString t = QString::fromUtf8(in.line());
+        t.remove(QLatin1String(FuzzSecretMark));
+        if (password)
+            for (const QChar c : drop)
+                t.remove(c);
+        return t;
+    };
+    FuzzUrlParts parts;
+    parts.user = text(false);
+    parts.before = text(true);
+    parts.after = text(true);
+    parts.rest = text(false);
+    return parts;
+}
+
+void CheckNoSecret(const QString& text, const char* what)
+{
+    if (text.contains(QLatin1String(FuzzSecretMark))) {
+        std::fprintf(stderr, "%s: %s\n", what, qPrintable(text));
+        FUZZ_CHECK(false, "a password shows in a message");
+    }
+}

@@ -81,3 +81,15 @@ QString FuzzScratchFolder();
 // The statement that makes a data file's DataRecord table of `channels` channels, as the program
 // makes it (date and time as text, readings REAL, units VARCHAR).
 QByteArray DataRecordTableSql(int channels);
+
+// A URL with a password that holds FuzzSecretMark, built from fuzz input by the URL targets: the
+// mark must not survive in any message or shown form of the URL.
+inline constexpr char FuzzSecretMark[] = "Zq7Kw";
+// The parts of a URL: a user and the two halves of the password around the mark, then the rest
+// after "@"; lines of the input. `drop` lists characters taken out of the password halves (those
+// that would end the password in the form being built), and the mark is taken out of the others.
+struct FuzzUrlParts {
+    QString user, before, after, rest;
+};
+FuzzUrlParts ReadUrlParts(FuzzInput& in, const QString& drop);
+void CheckNoSecret(const QString& text, const char* what);

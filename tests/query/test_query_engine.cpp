@@ -352,6 +352,29 @@ class TestQueryEngine : public QObject {
                  QString("Records 3   chan 1: min -0.0004  max 0.00015  mean -0.00015 (n 3)"));
     }
 
+    // A plain sum overflowed to inf for readings near the largest double, and rounding put the
+    // mean of three equal readings just outside them.
+    void meanStaysWithinMinimumAndMaximum_data()
+    {
+        QTest::addColumn<QStringList>("values");
+        QTest::newRow("near the largest double") << QStringList{"1.7e308", "1.7e308", "1.6e308"};
+        QTest::newRow("both ends") << QStringList{"1.7e308", "-1.7e308", "1.7e308"};
+        QTest::newRow("repeated") << QStringList{"0.1", "0.1", "0.1", "0.1", "0.1", "0.1", "0.1"};
+    }
+    void meanStaysWithinMinimumAndMaximum()
+    {
+        QFETCH(QStringList, values);
+        QStringList rows;
+        for (int i = 0; i < values.size(); ++i)
+            rows << QStringLiteral("'2010-04-01','08:00:0%1',%2,'V'").arg(i).arg(values[i]);
+        const QString file = MakeDataFile(m_dir.filePath(QStringLiteral("%1.mdb").arg(QTest::currentDataTag())), 8, rows, 1);
+        const ColumnStatistics s = Statistics(Query(file, Select("[date],[time],[chan 1],[unit 1]", "2010/4/1", "2010/4/1")), 2);
+        QCOMPARE(s.count, values.size());
+        QVERIFY2(std::isfinite(s.mean) && s.mean >= s.minimum && s.mean <= s.maximum, qPrintable(QString::number(s.mean)));
+        if (s.minimum == s.maximum)
+            QCOMPARE(s.mean, s.minimum);
+    }
+
     void reportNumber_data()
     {
         QTest::addColumn<double>("value");

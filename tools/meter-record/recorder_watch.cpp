@@ -162,7 +162,12 @@ web::RecorderStatus RecorderWatch::Build(bool withChannels) const
             const double value = Shared.ChanValue[n];
             if (value != InvalidReading && std::isfinite(value)) {
                 c.value = Rounded(value, c.decimals);
-                c.alarm = web::AlarmOf(value, setup);
+                // The state of the event log (deadband and delay), where the limits give one.
+                const AlarmLevel logged = m_recorder.Events().Alarm(n);
+                if (web::AlarmOf(value, setup) != web::Alarm::None)
+                    c.alarm = logged == AlarmLevel::High  ? web::Alarm::High
+                              : logged == AlarmLevel::Low ? web::Alarm::Low
+                                                          : web::Alarm::Normal;
             }
         }
         s.channels.append(c);
