@@ -106,7 +106,7 @@ bool HostIsLoopback(const QByteArray& host)
 
 Verdict JudgeRequest(const RequestFacts& request, const AccessRules& rules, qint64 nowSeconds)
 {
-    if (request.version == "HTTP/1.1" && !request.host)
+    if ((request.version == "HTTP/1.1" && !request.host) || request.hostHeaders > 1)
         return Refusal(400);
     const bool head = request.method == "HEAD";
     if (!head && request.method != "GET")

@@ -20,6 +20,7 @@ struct RequestFacts {
     QByteArray version; // "HTTP/1.1"
     QByteArray path;    // "/api/status", without the query
     std::optional<QByteArray> host;
+    int hostHeaders = 0; // how many Host headers came (more than one: a bad request)
     std::optional<QByteArray> authorization;
     std::optional<QByteArray> cookie;     // the value of the page cookie
     std::optional<QByteArray> queryToken; // ?token=

@@ -54,6 +54,20 @@ std::optional<QByteArray> Value(MHD_Connection* connection, MHD_ValueKind kind, 
     return value ? std::optional<QByteArray>(QByteArray(value)) : std::nullopt;
 }
 
+int HostHeaders(MHD_Connection* connection)
+{
+    int count = 0;
+    MHD_get_connection_values(
+        connection, MHD_HEADER_KIND,
+        [](void* cls, MHD_ValueKind, const char* key, const char*) {
+            if (QByteArray(key).compare("Host", Qt::CaseInsensitive) == 0)
+                ++*static_cast<int*>(cls);
+            return MHD_YES;
+        },
+        &count);
+    return count;
+}
+
 // Ends a connection from outside the server's thread: the server sees it closed at its next look
 // and cleans up. A reset, not a goodbye: nothing more is owed to a client that stalls.
 void Drop(int fd)
@@ -317,8 +331,8 @@ void StatusServer::Impl::Completed(void* cls, MHD_Connection* connection, void**
 }
 
 MHD_Result StatusServer::Impl::Answer(void* cls, MHD_Connection* connection, const char* url,
-                                      const char* method, const char* version, const char*, size_t*,
-                                      void** request_cls)
+                                      const char* method, const char* version, const char*,
+                                      size_t* upload_data_size, void** request_cls)
 {
     Impl& self = *static_cast<Impl*>(cls);
     // The first call comes when the header is complete. libmicrohttpd closes a connection whose
@@ -333,6 +347,12 @@ MHD_Result StatusServer::Impl::Answer(void* cls, MHD_Connection* connection, con
         }
         return MHD_YES;
     }
+    // Nothing here takes a body: it is read and dropped, and the request is answered (405 for a
+    // POST, say) once it is all in. An answer queued while a body is still coming is never sent.
+    if (*upload_data_size != 0) {
+        *upload_data_size = 0;
+        return MHD_YES;
+    }
     if (self.history.Owns(*request_cls))
         return self.history.Finish(connection, *request_cls);
     RequestFacts request;
@@ -340,6 +360,7 @@ MHD_Result StatusServer::Impl::Answer(void* cls, MHD_Connection* connection, con
     request.version = version;
     request.path = url;
     request.host = Value(connection, MHD_HEADER_KIND, "Host");
+    request.hostHeaders = HostHeaders(connection);
     request.authorization = Value(connection, MHD_HEADER_KIND, "Authorization");
     request.cookie = Value(connection, MHD_COOKIE_KIND, PageCookieName);
     request.queryToken = Value(connection, MHD_GET_ARGUMENT_KIND, "token");

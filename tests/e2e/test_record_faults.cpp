@@ -70,9 +70,11 @@ class TestRecordFaults : public QObject {
         QCOMPARE(shell.lines.mid(failing).filter("row not recorded:").size(), 0);
 
         ::kill(pid_t(sim->process.processId()), SIGSTOP);
+        QVERIFY2(shell.waitFor("link lost at"), log());
         QVERIFY2(shell.waitFor("no frames for"), log());
         ::kill(pid_t(sim->process.processId()), SIGCONT);
         QVERIFY2(shell.waitFor("frames arriving", 2), log());
+        QVERIFY2(shell.waitFor("link back at"), log());
         const int rows = shell.lines.filter(" row ").size();
         QVERIFY2(shell.waitFor(" row ", rows + 2), log());
 

@@ -220,6 +220,16 @@ class RecorderWebTest : public QObject {
             QVERIFY(!reply.body.contains("station"));
     }
 
+    void bodiesAreReadAndDropped()
+    {
+        QCOMPARE(Exchange(live.port, "POST /api/status HTTP/1.0\r\n" + Bearer + "Content-Length: 5\r\n\r\nhello").status,
+                 405);
+        QCOMPARE(Exchange(live.port, "GET /api/status HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n" +
+                                         Bearer + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n")
+                     .status,
+                 200);
+    }
+
     void garbageIsRefused()
     {
         for (const QByteArray& request :

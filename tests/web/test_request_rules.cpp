@@ -75,6 +75,9 @@ class RequestRulesTest : public QObject {
         QCOMPARE(JudgeRequest(r, open, Now).status, 400u);
         r.version = "HTTP/1.0";
         QCOMPARE(JudgeRequest(r, open, Now).status, 200u);
+        r = Request();
+        r.hostHeaders = 2; // "localhost", then another site's name
+        QCOMPARE(JudgeRequest(r, open, Now).status, 400u);
 
         r = Request();
         r.host = QByteArray("rebound.example:8080"); // DNS rebinding

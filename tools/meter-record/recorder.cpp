@@ -59,6 +59,13 @@ Recorder::Recorder(const RecordOptions& options, QObject* parent)
     m_scan.Events.Who = QStringLiteral("meter-record %1").arg(VARNIK_VERSION_TEXT);
     m_scan.Events.OnProblem = [](const QString& problem) { Say(QStringLiteral("event log: %1").arg(problem)); };
     m_scan.Events.OnLogged = [this](const LoggedEvent& event) {
+        // The link as rows see it: silent for 3 s or its port gone, and frames back again.
+        if (event.kind == EventKind::LinkLost)
+            Say(QStringLiteral("link lost at %1 (the last frame): %2; no rows until frames return")
+                    .arg(event.utc.toLocalTime().toString(QStringLiteral("HH:mm:ss")), event.text));
+        else if (event.kind == EventKind::LinkRestored)
+            Say(QStringLiteral("link back at %1: rows go on")
+                    .arg(event.utc.toLocalTime().toString(QStringLiteral("HH:mm:ss"))));
         if (m_publish)
             m_publish->EventLogged(EventPayload(event, QFileInfo(m_data.DatabaseName()).fileName()));
     };
