@@ -94,7 +94,8 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     connect(Timer1, &QTimer::timeout, this, [this] {
         const auto recorded = Shared.RecordCount;
         const ScanCycle::Tick tick = m_scan->Timer1_Timer();
-        if (tick == ScanCycle::Tick::Failed && Data1->IsDamaged())
+        // A spoilt file may show first in the event log while rows still go in: recording stops too.
+        if (Data1->IsDamaged())
             stopDamagedRecording();
         if (m_forward && Shared.RecordCount != recorded)
             m_forward->RowRecorded();
@@ -334,6 +335,7 @@ void frmMain::stopDamagedRecording()
 {
     // Unbound before the box is shown: ticks go on behind it and must not try the file again.
     const QString path = Data1->DatabaseName();
+    const QString damage = Data1->DamageText();
     Data1->Unbind();
     m_damagedPath = path;
     Panels[0]->setText(QStringLiteral("Recording off: the data file is damaged."));
@@ -341,7 +343,7 @@ void frmMain::stopDamagedRecording()
     check_pause();
     Host().message(QStringLiteral("The data file %1 is damaged and cannot take more rows: %2\nRecording is "
                                   "off until a data file is made or chosen with \"Create New Data File\".")
-                       .arg(QDir::toNativeSeparators(path), m_scan->LastError()),
+                       .arg(QDir::toNativeSeparators(path), damage),
                    HostServices::Ok, HostServices::Icon::Warning);
 }
 

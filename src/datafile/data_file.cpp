@@ -299,6 +299,7 @@ void DataFile::Unbind()
     m_fieldCount = 0;
     m_bound = false;
     m_damaged = false;
+    m_damageText.clear();
     m_lock.Release();
 }
 
@@ -348,9 +349,10 @@ bool DataFile::AppendRow(const DataRow& row, QString* error)
     if (!insert) {
         auto prepared = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_connection, false));
         if (!prepared->prepare(InsertStatement(channels))) {
-            m_damaged = SaysDamaged(prepared->lastError());
-            return Fail(error, QStringLiteral("Cannot append to the data file \"%1\": %2")
-                                   .arg(Shown(m_path), EngineText(prepared->lastError())));
+            const QString text = QStringLiteral("Cannot append to the data file \"%1\": %2")
+                                     .arg(Shown(m_path), EngineText(prepared->lastError()));
+            NoteFailure(prepared->lastError(), text);
+            return Fail(error, text);
         }
         insert = std::move(prepared);
     }
@@ -363,12 +365,21 @@ bool DataFile::AppendRow(const DataRow& row, QString* error)
         insert->bindValue(3 + 2 * i, unit.isEmpty() ? NoUnit : unit);
     }
     if (!insert->exec()) {
-        m_damaged = SaysDamaged(insert->lastError());
-        return Fail(error, QStringLiteral("Cannot append to the data file \"%1\": %2")
-                               .arg(Shown(m_path), EngineText(insert->lastError())));
+        const QString text = QStringLiteral("Cannot append to the data file \"%1\": %2")
+                                 .arg(Shown(m_path), EngineText(insert->lastError()));
+        NoteFailure(insert->lastError(), text);
+        return Fail(error, text);
     }
-    m_damaged = false;
     return true;
+}
+
+void DataFile::NoteFailure(const QSqlError& error, const QString& text)
+{
+    // A row may still go in after the file is found spoilt elsewhere: the damage is not undone.
+    if (m_damaged || !SaysDamaged(error))
+        return;
+    m_damaged = true;
+    m_damageText = text;
 }
 
 bool DataFile::IsDamaged() const

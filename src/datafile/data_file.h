@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 
+class QSqlError;
 class QSqlQuery;
 
 // True only for an existing file (a folder, a dangling link or an empty path is false).
@@ -84,9 +85,13 @@ class DataFile {
     // The Qt SQL connection that writes into the bound file (empty when unbound): the event log
     // (event_log.h) appends through it, so an event is as durable as a row.
     QString ConnectionName() const;
-    // True when the last AppendRow failed because the file is damaged ("database disk image is
-    // malformed"): unlike a full disk or a lock, that lasts, and recording into it must stop.
+    // True once a write into the file (a row, or an event through NoteFailure) failed because the
+    // file is damaged ("database disk image is malformed"): unlike a full disk or a lock, that
+    // lasts until the file is unbound, and recording into it must stop. DamageText says what failed.
     bool IsDamaged() const;
+    const QString& DamageText() const { return m_damageText; }
+    // Writers beside AppendRow (the event log) report their engine failures here.
+    void NoteFailure(const QSqlError& error, const QString& text);
 
   private:
     void CloseConnection();
@@ -96,6 +101,7 @@ class DataFile {
     int16_t m_fieldCount = 0;
     bool m_bound = false;
     bool m_damaged = false;
+    QString m_damageText;
     DataFileLock m_lock;
     std::map<int, std::unique_ptr<QSqlQuery>> m_inserts; // prepared INSERT by channel count
 };

@@ -140,8 +140,10 @@ bool AppendEvent(DataFile& data, const LoggedEvent& event, QString* error, bool*
     const QString path = data.DatabaseName();
     QSqlDatabase db = QSqlDatabase::database(data.ConnectionName(), false);
     const auto engineFailure = [&](const QSqlError& e) {
-        return Fail(error, QStringLiteral("Cannot write the event log of the data file \"%1\": %2")
-                               .arg(Shown(path), EngineText(e)));
+        const QString text =
+            QStringLiteral("Cannot write the event log of the data file \"%1\": %2").arg(Shown(path), EngineText(e));
+        data.NoteFailure(e, text);
+        return Fail(error, text);
     };
 
     QList<std::pair<QString, int>> columns;

@@ -237,7 +237,10 @@ void Recorder::HandleFull()
 
 void Recorder::Tick()
 {
-    const ScanCycle::Tick tick = m_scan.Timer1_Timer();
+    ScanCycle::Tick tick = m_scan.Timer1_Timer();
+    // A spoilt file may show first in the event log while rows still go in: it ends recording too.
+    if (m_data.IsDamaged())
+        tick = ScanCycle::Tick::Failed;
     switch (tick) {
     case ScanCycle::Tick::Recorded:
         ++m_rowsThisRun;
@@ -266,7 +269,7 @@ void Recorder::Tick()
             Complain(QStringLiteral("The data file \"%1\" is damaged and cannot take more rows (%2): "
                                     "recording ends. Record into another file (--data-file); copy "
                                     "the rows that can still be read from this one with sqlite3's .recover.")
-                         .arg(Shown(m_data.DatabaseName()), m_scan.LastError()));
+                         .arg(Shown(m_data.DatabaseName()), m_data.DamageText()));
             Stop(QStringLiteral("data file damaged"));
             emit finished(1);
             break;
