@@ -115,6 +115,10 @@ class HistoryWebTest : public QObject {
         QVERIFY(!MakeKnownFile(live.path("Known.mdb")).isEmpty());
         QVERIFY(CreateDataFile(live.path("Other.sqlite"), 8));
         SqliteCli(live.path("Other.sqlite"), "DROP TABLE DataRecord; CREATE TABLE DataRecord (a, b, c);");
+        // Links out of the data folder: never listed, never opened.
+        QVERIFY(!MakeKnownFile(out.filePath("Secret.mdb")).isEmpty());
+        QVERIFY(QFile::link(out.filePath("Secret.mdb"), live.path("Link.mdb")));
+        QVERIFY(QFile::link(QStringLiteral("/etc/passwd"), live.path("pw.mdb")));
         QFile token(live.path(QStringLiteral("token")));
         QVERIFY(token.open(QIODevice::WriteOnly));
         token.write(Secret + '\n');
@@ -275,6 +279,10 @@ class HistoryWebTest : public QObject {
         QTest::newRow("hidden") << QString("/api/stats?file=.Known.mdb") + days << 400 << "not a file name";
         QTest::newRow("not a data file") << QString("/api/series?file=Other.sqlite") + days << 400 << "is not a data file";
         QTest::newRow("not SQLite") << QString("/api/rows?file=default.txt") + days << 400 << "is not a data file";
+        QTest::newRow("link out") << QString("/api/rows?file=Link.mdb") + days << 404 << "\"Link.mdb\" leads outside";
+        QTest::newRow("link to passwd") << QString("/api/stats?file=pw.mdb") + days << 404 << "leads outside";
+        QTest::newRow("NUL") << QString("/api/rows?file=Known.mdb%00.txt") + days << 400 << "not a file name";
+        QTest::newRow("line feed") << QString("/api/series?file=Known%0A.mdb") << 400 << "not a file name";
         QTest::newRow("missing") << QString("/api/events?file=Gone.mdb") + days << 404 << "no data file \"Gone.mdb\"";
         QTest::newRow("bad date") << QString("/api/rows?file=Known.mdb&from=2026-13-01&to=2026-03-01") << 400
                                   << "\"2026-13-01\" is not a date";
