@@ -231,6 +231,7 @@ class HistoryWebTest : public QObject {
         QCOMPARE(s["gaps"][0]["from"].toDouble(), double(QDateTime(QDate(2026, 3, 1), QTime(10, 0), Qt::UTC).toSecsSinceEpoch()));
         QCOMPARE(s["events"].toArray().size(), 1); // the note: the chart marks notes and alarms
         QVERIFY(s["events"][0]["tip"].toString().contains("filter, changed"));
+        QCOMPARE(s["offsets"].toArray(), (QJsonArray{QJsonArray{s["start"].toDouble(), 0}})); // the recorder runs in UTC
         // A range: only its rows.
         const QJsonObject hour =
             JsonOf(Ask("/api/series?file=Known.mdb&channels=1&start=2026-03-02T10:00:00Z&end=2026-03-02T10:59:59Z"))
@@ -264,6 +265,18 @@ class HistoryWebTest : public QObject {
         QCOMPARE(b.startMs.size(), size_t(6));
         QCOMPARE(b.channels[0].count, (std::vector<int>{1, 1, 2, 1, 1, 1}));
         QCOMPARE(b.channels[0].mean[2], 2.5);
+        // The offsets the page gets for the range: summer time, then winter time from 01:00 UTC;
+        // each row's instant at its own offset is the wall clock the row holds.
+        const qint64 change = QDateTime(QDate(2026, 10, 25), QTime(1, 0), Qt::UTC).toMSecsSinceEpoch();
+        const auto offsets = web::OffsetChanges(first, at.back());
+        QCOMPARE(offsets, (std::vector<std::pair<qint64, int>>{{first, 7200}, {change, 3600}}));
+        for (size_t i = 0; i < at.size(); ++i) {
+            int offset = 0;
+            for (const auto& [from, o] : offsets)
+                offset = from <= at[i] ? o : offset;
+            QCOMPARE(QDateTime::fromMSecsSinceEpoch(at[i] + offset * 1000, Qt::UTC).toString("HH:mm:ss"),
+                     rows[int(i)].section(',', 1, 1).remove('\''));
+        }
         qputenv("TZ", zone);
         tzset();
     }
