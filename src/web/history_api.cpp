@@ -58,6 +58,17 @@ double UnixSeconds(const QDateTime& t)
     return double(t.toMSecsSinceEpoch()) / 1000.0;
 }
 
+// The recorder's offset from UTC at `start` and at each change up to `end`: [[Unix seconds,
+// offset seconds], ...]; empty without a range.
+QJsonArray Offsets(const QDateTime& start, const QDateTime& end)
+{
+    QJsonArray offsets;
+    if (start.isValid() && end.isValid())
+        for (const auto& [at, offset] : OffsetChanges(start.toMSecsSinceEpoch(), end.toMSecsSinceEpoch()))
+            offsets.append(QJsonArray{double(at) / 1000.0, offset});
+    return offsets;
+}
+
 // What a request names: the data file and the query on it.
 struct Request {
     QString name;
@@ -197,6 +208,7 @@ HistoryReply Files(const QString& folder, const QString& recording)
                                  {QStringLiteral("last"), Wall(f.last)},
                                  {QStringLiteral("firstUtc"), f.first.isValid() ? UnixSeconds(f.first) : QJsonValue()},
                                  {QStringLiteral("lastUtc"), f.last.isValid() ? UnixSeconds(f.last) : QJsonValue()},
+                                 {QStringLiteral("offsets"), Offsets(f.first, f.last)},
                                  {QStringLiteral("recording"), f.recording}});
     return Json(QJsonDocument(files));
 }
@@ -383,6 +395,7 @@ HistoryReply Series(Request r, const HistoryArguments& arguments)
     }
     out.insert(QStringLiteral("start"), start->isValid() ? UnixSeconds(*start) : QJsonValue());
     out.insert(QStringLiteral("end"), end->isValid() ? UnixSeconds(*end) : QJsonValue());
+    out.insert(QStringLiteral("offsets"), Offsets(*start, *end));
     out.insert(QStringLiteral("bucketSeconds"), double(buckets.widthMs) / 1000.0);
     out.insert(QStringLiteral("time"), times);
     out.insert(QStringLiteral("channels"), channels);

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
+#include <algorithm>
 #include <cstring>
 #include <sqlite3.h>
 
@@ -30,15 +31,29 @@ QString ResolveDataFile(const QString& folder, const QString& name, int* channel
                         QString* reason)
 {
     *status = 400;
+    const bool control = std::any_of(name.begin(), name.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
     if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) ||
-        name.startsWith(QLatin1Char('.')) || name.contains(QChar(0))) {
-        *reason = QStringLiteral("\"%1\" is not a file name in the data folder").arg(name);
+        name.startsWith(QLatin1Char('.')) || control) {
+        QString shown = name;
+        for (QChar& c : shown)
+            if (c.category() == QChar::Other_Control)
+                c = QChar(0xFFFD);
+        *reason = QStringLiteral("\"%1\" is not a file name in the data folder").arg(shown);
         return {};
     }
     const QString path = QDir(folder).filePath(name);
+    // A link may name a file only inside the data folder: its target, followed to the end, must be
+    // a file of that folder (or a folder below it), seen through the folder's own canonical path.
+    const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
+    const QString target = QFileInfo(path).canonicalFilePath();
     if (!QFileInfo(path).isFile()) {
         *status = 404;
         *reason = QStringLiteral("no data file \"%1\" in the data folder").arg(name);
+        return {};
+    }
+    if (canonicalFolder.isEmpty() || !target.startsWith(canonicalFolder + QLatin1Char('/'))) {
+        *status = 404;
+        *reason = QStringLiteral("\"%1\" leads outside the data folder").arg(name);
         return {};
     }
     QString error;

@@ -17,9 +17,12 @@ struct HistoryService::Job {
 
 namespace {
 
-MHD_Result CollectArgument(void* cls, MHD_ValueKind, const char* key, const char* value)
+// With their sizes: a decoded %00 stays in the value, to be refused, rather than cutting it short.
+MHD_Result CollectArgument(void* cls, MHD_ValueKind, const char* key, size_t keySize, const char* value,
+                           size_t valueSize)
 {
-    static_cast<HistoryArguments*>(cls)->insert(QByteArray(key), QByteArray(value ? value : ""));
+    static_cast<HistoryArguments*>(cls)->insert(QByteArray(key, qsizetype(keySize)),
+                                                value ? QByteArray(value, qsizetype(valueSize)) : QByteArray());
     return MHD_YES;
 }
 
@@ -36,7 +39,7 @@ MHD_Result HistoryService::Begin(MHD_Connection* connection, const QByteArray& p
                                  void** requestContext)
 {
     HistoryArguments arguments;
-    MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &CollectArgument, &arguments);
+    MHD_get_connection_values_n(connection, MHD_GET_ARGUMENT_KIND, &CollectArgument, &arguments);
     if (HistoryApi::IsAsset(path))
         return Queue(connection, m_api.Answer(path, arguments), head, setCookie);
     auto* job = new Job{path, arguments, head, setCookie, HistoryApi::IsDownload(path), false, {}};

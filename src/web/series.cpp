@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -39,6 +40,28 @@ std::vector<qint64> RowInstants(const QueryResult& result, int dateColumn, int t
         instants[size_t(row)] = previous = instant;
     }
     return instants;
+}
+
+std::vector<std::pair<qint64, int>> OffsetChanges(qint64 startMs, qint64 endMs)
+{
+    const auto offsetAt = [](qint64 t) { return QDateTime::fromMSecsSinceEpoch(t).offsetFromUtc(); };
+    // Zones change their offset at most a few times a year, hours apart: look every 6 hours, then
+    // find the change between two looks to the millisecond.
+    constexpr qint64 Step = 6 * 3600 * 1000;
+    std::vector<std::pair<qint64, int>> changes{{startMs, offsetAt(startMs)}};
+    for (qint64 before = startMs; before < endMs;) {
+        const qint64 after = std::min(endMs, before + Step);
+        if (offsetAt(after) != changes.back().second) {
+            qint64 lo = before, hi = after; // lo has the old offset, hi the new
+            while (hi - lo > 1) {
+                const qint64 mid = lo + (hi - lo) / 2;
+                (offsetAt(mid) == changes.back().second ? lo : hi) = mid;
+            }
+            changes.emplace_back(hi, offsetAt(hi));
+        }
+        before = after;
+    }
+    return changes;
 }
 
 Buckets MakeBuckets(qint64 startMs, qint64 endMs, int points, const std::vector<qint64>& instants,

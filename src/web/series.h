@@ -7,6 +7,7 @@
 #include "query/query_result.h"
 
 #include <QtGlobal>
+#include <utility>
 #include <vector>
 
 namespace web {
@@ -17,6 +18,11 @@ inline constexpr int MaxSeriesPoints = 5000;
 // The instant (ms since the epoch, UTC) of each row of a query result from its date and time
 // columns, in result order; rows whose date or time is null get INT64_MIN.
 std::vector<qint64> RowInstants(const QueryResult& result, int dateColumn, int timeColumn);
+
+// The recorder's UTC offset (seconds east) at startMs, then at each change of it up to endMs:
+// (the instant it takes effect in ms since the epoch, the offset), ascending. The page turns
+// instants into the recorder's wall clock with these, each instant at its own offset.
+std::vector<std::pair<qint64, int>> OffsetChanges(qint64 startMs, qint64 endMs);
 
 struct ChannelBuckets {
     std::vector<int> count; // 0: no reading of this channel in the bucket

@@ -69,6 +69,13 @@ def check(driver, expected, width):
                   shown(want["min"]), shown(want["max"]), shown(want["mean"])]
         if cells != wanted:
             fail("statistics row %s, not %s" % (cells, wanted))
+    # Long figures and units still fit the page: the table never scrolls sideways.
+    if driver.execute_script(
+            "const t = document.getElementById('stats'); const kept = t.tBodies[0].innerHTML;"
+            "t.querySelectorAll('tbody td').forEach((c, i) => c.textContent = i % 5 ? '-12345.6789' : 'kOhm');"
+            "const wide = t.parentElement.scrollWidth > t.parentElement.clientWidth + 1;"
+            "t.tBodies[0].innerHTML = kept; return wide;"):
+        fail("the statistics table scrolls sideways at width %d" % width)
     if len(driver.find_elements(By.CSS_SELECTOR, "#event_list li")) != 3:
         fail("the event list does not show the file's 3 events")
     for link in ("get_csv", "get_xlsx", "get_txt"):

@@ -115,6 +115,10 @@ class HistoryWebTest : public QObject {
         QVERIFY(!MakeKnownFile(live.path("Known.mdb")).isEmpty());
         QVERIFY(CreateDataFile(live.path("Other.sqlite"), 8));
         SqliteCli(live.path("Other.sqlite"), "DROP TABLE DataRecord; CREATE TABLE DataRecord (a, b, c);");
+        // Links out of the data folder: never listed, never opened.
+        QVERIFY(!MakeKnownFile(out.filePath("Secret.mdb")).isEmpty());
+        QVERIFY(QFile::link(out.filePath("Secret.mdb"), live.path("Link.mdb")));
+        QVERIFY(QFile::link(QStringLiteral("/etc/passwd"), live.path("pw.mdb")));
         QFile token(live.path(QStringLiteral("token")));
         QVERIFY(token.open(QIODevice::WriteOnly));
         token.write(Secret + '\n');
@@ -227,6 +231,7 @@ class HistoryWebTest : public QObject {
         QCOMPARE(s["gaps"][0]["from"].toDouble(), double(QDateTime(QDate(2026, 3, 1), QTime(10, 0), Qt::UTC).toSecsSinceEpoch()));
         QCOMPARE(s["events"].toArray().size(), 1); // the note: the chart marks notes and alarms
         QVERIFY(s["events"][0]["tip"].toString().contains("filter, changed"));
+        QCOMPARE(s["offsets"].toArray(), (QJsonArray{QJsonArray{s["start"].toDouble(), 0}})); // the recorder runs in UTC
         // A range: only its rows.
         const QJsonObject hour =
             JsonOf(Ask("/api/series?file=Known.mdb&channels=1&start=2026-03-02T10:00:00Z&end=2026-03-02T10:59:59Z"))
@@ -260,6 +265,18 @@ class HistoryWebTest : public QObject {
         QCOMPARE(b.startMs.size(), size_t(6));
         QCOMPARE(b.channels[0].count, (std::vector<int>{1, 1, 2, 1, 1, 1}));
         QCOMPARE(b.channels[0].mean[2], 2.5);
+        // The offsets the page gets for the range: summer time, then winter time from 01:00 UTC;
+        // each row's instant at its own offset is the wall clock the row holds.
+        const qint64 change = QDateTime(QDate(2026, 10, 25), QTime(1, 0), Qt::UTC).toMSecsSinceEpoch();
+        const auto offsets = web::OffsetChanges(first, at.back());
+        QCOMPARE(offsets, (std::vector<std::pair<qint64, int>>{{first, 7200}, {change, 3600}}));
+        for (size_t i = 0; i < at.size(); ++i) {
+            int offset = 0;
+            for (const auto& [from, o] : offsets)
+                offset = from <= at[i] ? o : offset;
+            QCOMPARE(QDateTime::fromMSecsSinceEpoch(at[i] + offset * 1000, Qt::UTC).toString("HH:mm:ss"),
+                     rows[int(i)].section(',', 1, 1).remove('\''));
+        }
         qputenv("TZ", zone);
         tzset();
     }
@@ -275,6 +292,10 @@ class HistoryWebTest : public QObject {
         QTest::newRow("hidden") << QString("/api/stats?file=.Known.mdb") + days << 400 << "not a file name";
         QTest::newRow("not a data file") << QString("/api/series?file=Other.sqlite") + days << 400 << "is not a data file";
         QTest::newRow("not SQLite") << QString("/api/rows?file=default.txt") + days << 400 << "is not a data file";
+        QTest::newRow("link out") << QString("/api/rows?file=Link.mdb") + days << 404 << "\"Link.mdb\" leads outside";
+        QTest::newRow("link to passwd") << QString("/api/stats?file=pw.mdb") + days << 404 << "leads outside";
+        QTest::newRow("NUL") << QString("/api/rows?file=Known.mdb%00.txt") + days << 400 << "not a file name";
+        QTest::newRow("line feed") << QString("/api/series?file=Known%0A.mdb") << 400 << "not a file name";
         QTest::newRow("missing") << QString("/api/events?file=Gone.mdb") + days << 404 << "no data file \"Gone.mdb\"";
         QTest::newRow("bad date") << QString("/api/rows?file=Known.mdb&from=2026-13-01&to=2026-03-01") << 400
                                   << "\"2026-13-01\" is not a date";

@@ -15,15 +15,30 @@
                   "#283593", "#558b2f", "#ef6c00", "#37474f", "#0277bd", "#8e24aa", "#2e7d32", "#d84315"];
   let files = [];
   let file = null;
-  let offset = 0;        // the recorder's wall clock minus UTC, seconds
+  let zone = [];         // [[Unix seconds, offset]]: the recorder's wall clock minus UTC from then on
   let range = null;      // [start, end] in Unix seconds
   let shown = null;      // the chart's own range (zoomed)
   let plot = null;
   let series = null;
 
-  // Unix seconds <-> the recorder's wall clock as "yyyy-mm-ddThh:mm:ss".
-  const wall = (t) => new Date((t + offset) * 1000).toISOString().slice(0, 19);
-  const fromWall = (text) => Date.parse(text + "Z") / 1000 - offset;
+  // The recorder's offsets as the API reports them (each file's span, each chart's range), merged.
+  function learnZone(offsets) {
+    const known = new Map([...zone, ...(offsets || [])]);
+    zone = [...known].sort((x, y) => x[0] - y[0]);
+  }
+  function offsetAt(t) {
+    let offset = zone.length ? zone[0][1] : 0;
+    for (const [at, o] of zone) { if (at > t) break; offset = o; }
+    return offset;
+  }
+  // Unix seconds <-> the recorder's wall clock as "yyyy-mm-ddThh:mm:ss", each instant at the
+  // offset it had. A wall time shown twice (the clock going back) is its first pass.
+  const wall = (t) => new Date((t + offsetAt(t)) * 1000).toISOString().slice(0, 19);
+  function fromWall(text) {
+    const w = Date.parse(text + "Z") / 1000;
+    const fits = [...new Set(zone.map((z) => z[1]))].map((o) => w - o).filter((t) => w - t === offsetAt(t));
+    return fits.length ? Math.min(...fits) : w - offsetAt(w - offsetAt(w));
+  }
   const fmt = (v) => (v === null || v === undefined ? "–" : String(+v.toFixed(4)));
 
   async function getJson(url) {
@@ -56,7 +71,7 @@
   function pickFile(name) {
     file = files.find((f) => f.name === name) || files[0];
     if (!file) { say("The data folder holds no data file."); return; }
-    offset = file.lastUtc !== null ? Date.parse(file.last.replace(" ", "T") + "Z") / 1000 - file.lastUtc : 0;
+    learnZone(file.offsets);
     fillChannels();
     preset(24);
   }
@@ -107,6 +122,7 @@
         getJson("api/series?" + q), getJson("api/stats?" + query),
         getJson("api/events?" + new URLSearchParams({ file: file.name, from: query.get("from"), to: query.get("to") }))]);
       series = s;
+      learnZone(s.offsets);
       draw();
       fillStats(stats, query);
       fillEvents(events);
@@ -202,7 +218,7 @@
     const data = [series.time, ...series.channels.map((c) => c.mean)];
     const opts = {
       width, height,
-      tzDate: (t) => { const d = new Date((t + offset) * 1000);
+      tzDate: (t) => { const d = new Date((t + offsetAt(t)) * 1000);
                        return new Date(d.getUTCFullYear(), d.getUTCMonth(), d.getUTCDate(), d.getUTCHours(),
                                        d.getUTCMinutes(), d.getUTCSeconds()); },
       scales: { x: { time: true } },
