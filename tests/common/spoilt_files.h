@@ -37,18 +37,18 @@ inline bool CopyWithHotJournal(const QString& path, const QString& copy)
     return copied;
 }
 
-// Overwrites the second page of a SQLite file (the table of a fresh data file) with garbage and
-// bumps the file's change counter, so that a connection that has it open re-reads it: its next
-// write fails with "database disk image is malformed".
-inline bool SpoilDataFile(const QString& path)
+// Overwrites a page of a SQLite file of 4 KB pages (by default the second: the table of a fresh
+// data file) with garbage and bumps the file's change counter, so that a connection that has it
+// open re-reads it: its next write there fails with "database disk image is malformed".
+inline bool SpoilDataFile(const QString& path, int page = 2)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadWrite) || file.size() < 8192)
+    if (!file.open(QIODevice::ReadWrite) || file.size() < page * 4096)
         return false;
     file.seek(24);
     const QByteArray counter = file.read(4);
     QByteArray bumped = counter;
     bumped[3] = char(bumped[3] + 1);
-    return file.seek(24) && file.write(bumped) == 4 && file.seek(4096) &&
+    return file.seek(24) && file.write(bumped) == 4 && file.seek((page - 1) * 4096) &&
            file.write(QByteArray(4096, '\xA5')) == 4096 && file.flush();
 }

@@ -1,6 +1,7 @@
 #include "datafile/data_file.h"
 #include "datafile/event_log.h"
 #include "query/events_sheet.h"
+#include "spoilt_files.h"
 #include "sqlite_cli.h"
 #include "test_registry.h"
 
@@ -31,6 +32,26 @@ class TestEventLog : public QObject {
 
     // The table comes with the first event, with exactly its columns; the rows' table stays as it
     // was, and another process sees the event as soon as the call returns.
+    // Rows may still go in while the event log's pages are spoilt: the file is damaged all the same.
+    void spoiltEventLogMarksTheFileDamaged()
+    {
+        DataFile data;
+        QString error;
+        QVERIFY2(data.Bind(m_path, &error), qPrintable(error));
+        QVERIFY(AppendEvent(data, LoggedEvent::At(Morning, EventKind::Note, "first")));
+        const int root =
+            SqliteCli(m_path, QStringLiteral("SELECT rootpage FROM sqlite_schema WHERE name = 'EventLog'")).value(0).toInt();
+        QVERIFY(root > 2);
+        QVERIFY(SpoilDataFile(m_path, root));
+        QVERIFY(data.AppendRow(Row()));
+        QVERIFY(!data.IsDamaged());
+        QVERIFY(!AppendEvent(data, LoggedEvent::At(Morning, EventKind::Note, "second"), &error));
+        QVERIFY2(data.IsDamaged(), qPrintable(error));
+        QCOMPARE(data.DamageText(), error);
+        QVERIFY(data.AppendRow(Row())); // the damage is not undone by a row that still goes in
+        QVERIFY(data.IsDamaged());
+    }
+
     void firstEventMakesTheTable()
     {
         const QStringList recordSchema =
