@@ -180,9 +180,10 @@ if [ -x "$root/usr/bin/meter-record" ]; then
   if ! grep -qx 'DynamicUser=yes' "$unit" || ! grep -qx 'SupplementaryGroups=dialout' "$unit"; then
     fail "the unit does not run as an unprivileged user in the group dialout"
   fi
-  # systemd's part, done by hand: %S, %i and %I, the state folder and the options file.
+  # systemd's part, done by hand: %S, %i and %I, the state folder, the options file, and the status
+  # page's variable, unset here (systemd drops an unset $VAR word).
   exec_start=$(sed -n 's/^ExecStart=//p' "$unit" |
-    sed -e 's|%S|/var/lib|g' -e 's|%[iI]|ttyVSIM0|g' -e 's|\$METER_RECORD_OPTIONS|--scan-rate 1|')
+    sed -e 's|%S|/var/lib|g' -e 's|%[iI]|ttyVSIM0|g' -e 's|\$METER_RECORD_OPTIONS|--scan-rate 1|' -e 's| *\$METER_RECORD_HTTP||')
   in_root useradd --system --no-create-home --groups dialout recorder-test
   in_root install -d -o recorder-test -m 700 /var/lib/meter-record /var/lib/meter-record/ttyVSIM0
   in_root /bin/sh -c 'meter-sim --link /dev/ttyVSIM0 --channels 16 >/tmp/sim2.out &
