@@ -144,10 +144,11 @@ void AGauge::setNeedleValue(double value)
 {
     if (value == m_needle || (std::isnan(value) && std::isnan(m_needle)))
         return;
+    const bool wasShown = !std::isnan(m_needle);
     const double before = needleFraction();
     m_needle = value;
     const double after = needleFraction();
-    if (before == after)
+    if (before == after && wasShown == !std::isnan(value))
         return;
     const QPolygonF oldNeedle = needlePolygon(before);
     const QPolygonF newNeedle = needlePolygon(after);
@@ -291,8 +292,10 @@ void AGauge::paintEvent(QPaintEvent* event)
     if (!needle.boundingRect().toAlignedRect().adjusted(-3, -3, 3, 3).intersects(r))
         return;
     p.setPen(Qt::NoPen);
-    p.setBrush(NeedleColor);
-    p.drawPolygon(needle);
+    if (!std::isnan(m_needle)) {
+        p.setBrush(NeedleColor);
+        p.drawPolygon(needle);
+    }
     const QRectF d = dial();
     const double hub = std::max(3.0, d.width() * 0.04);
     p.setBrush(RimColor);

@@ -5,7 +5,8 @@
 // names the display uses: TicID selects the tick set (0 large ticks, 1 small ticks, 2 labelled
 // ticks) that the next TicDelta applies to; AnnularID selects the zone (0, 1, 2) that the next
 // AnnularStartValue and AnnularStopValue apply to. The needle shows setNeedleValue(); a value off
-// the scale (or not a number) pins the needle at the nearer end stop.
+// the scale pins the needle at the nearer end stop; not a number (no current reading) shows no
+// needle.
 //
 // Degenerate settings never hang nor flood the painter: a tick set whose spacing is 0, negative or
 // not finite, a scale whose minimum is not below its maximum, and a spacing that would give more

@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
+#include <limits>
 
 QString Indexed(const char* name, int index)
 {
@@ -28,6 +29,12 @@ QString Indexed(const char* name, int index)
 int ShownChannel(int chosen)
 {
     return chosen >= 1 && chosen <= MaxChannel ? chosen : 1;
+}
+
+double ShownReading(int c)
+{
+    const int n = ShownChannel(c);
+    return Shared.Freshness.Current(n) ? Shared.ChanValue[n] : std::numeric_limits<double>::quiet_NaN();
 }
 
 QString UnitText(int code)

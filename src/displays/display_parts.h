@@ -20,6 +20,13 @@ QString Indexed(const char* name, int index);
 // The channel a stored choice shows: a choice outside 1..16 (a hand-edited dispchan.dat or
 // default.txt) shows channel 1.
 int ShownChannel(int chosen);
+// The reading a live display shows for channel c (1..16): the channel's latest reading while it is
+// current (heard within the last 3 s), otherwise not a number, so that an old reading, or the 0 of a
+// channel never heard, never shows as current: the LED panels show dashes, a gauge no needle, the
+// strip chart a gap, and no alarm is raised for it.
+double ShownReading(int c);
+// The text of a gauge's or panel's reading where no number is shown.
+inline QString NoReadingText() { return QStringLiteral("----"); }
 // A unit code's name; empty for a code outside the unit table.
 QString UnitText(int code);
 // The unit shown for channel c (1..16): the meter's unit when its setup senses it, else the manual

@@ -25,6 +25,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cmath>
 
 namespace {
 constexpr int RefreshMs = 500;
@@ -489,16 +490,17 @@ void frmAngularDisp::UpdateGauge(const Gauge& g)
 {
     const int c = ShownChannel(*g.chosen);
     const DispSetupRecord& s = Shared.DispSetup[c];
-    const double v = Shared.ChanValue[c];
+    const double v = ShownReading(c);
     g.gauge->setNeedleValue(v);
-    g.value->setText(readingText(v, s.UnitAutoSense ? Shared.ChanDecimals[c] : s.Decimals));
+    g.value->setText(std::isnan(v) ? NoReadingText()
+                                   : readingText(v, s.UnitAutoSense ? Shared.ChanDecimals[c] : s.Decimals));
     g.unit->setText(ChannelUnit(c));
 }
 
 void frmAngularDisp::TestAlarm(int channel)
 {
     const int c = ShownChannel(channel);
-    const double v = Shared.ChanValue[c];
+    const double v = ShownReading(c); // not a number: neither high nor low
     const DispSetupRecord& s = Shared.DispSetup[c];
     if (v > s.HighWarning)
         m_alarmText = QStringLiteral("High !!!");

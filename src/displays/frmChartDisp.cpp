@@ -376,7 +376,7 @@ void frmChartDisp::Timer1_Timer()
     Odometer1->setCount(Shared.RecordCount);
     ShowFullNote(m_fullNote);
     ShowOutageNote(m_outage);
-    Shared.ChartValue = Shared.ChanValue[c];
+    Shared.ChartValue = ShownReading(c);
     NumLED1->setValue(Shared.ChartValue);
     FitToReading(Shared.ChartValue);
     Strip1->AddValue(0, Shared.ChartValue);
@@ -384,7 +384,7 @@ void frmChartDisp::Timer1_Timer()
     // A channel without a setup record has no warning limits to leave.
     const DispSetupRecord& s = Shared.DispSetup[c];
     QString alarm;
-    if (HasSetupRecord(c)) {
+    if (HasSetupRecord(c) && !std::isnan(Shared.ChartValue)) {
         if (Shared.ChartValue > s.HighWarning)
             alarm = QStringLiteral("High !!!");
         else if (!(Shared.ChartValue >= s.LowWarning))

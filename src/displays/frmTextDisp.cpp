@@ -389,13 +389,13 @@ void frmTextDisp::UpdatePanel(const Panel& panel)
         panel.led->setDecimals(setup.Decimals);
         panel.led->setManualMarker(true);
     }
-    panel.led->setValue(Shared.ChanValue[c]);
+    panel.led->setValue(ShownReading(c));
 }
 
 void frmTextDisp::TestAlarm(int channel)
 {
     const int c = ShownChannel(channel);
-    const double value = Shared.ChanValue[c];
+    const double value = ShownReading(c); // not a number: neither high nor low
     const DispSetupRecord& setup = Shared.DispSetup[c];
     const bool high = value > setup.HighWarning;
     if (!high && !(value < setup.LowWarning))
