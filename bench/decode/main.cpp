@@ -97,7 +97,10 @@ int main()
 
     int delivered = 0;
     FrameReceiver counter;
-    counter.OnFrame = [&delivered](FrameBufferArray&) { ++delivered; };
+    counter.OnFrame = [&delivered](FrameBufferArray&) {
+        ++delivered;
+        return true;
+    };
     for (std::size_t at = 0; at < stream.size(); at += EventSize)
         counter.Receive(stream.data() + at, std::min(EventSize, stream.size() - at));
 

@@ -61,10 +61,8 @@ void FrameReceiver::Receive(const uint8_t* bytes, std::size_t count)
             ++FramesDropped;
             return;
         }
-        if (OnFrame)
-            OnFrame(FrameBuffer);
-        else
-            DecodeFrame(FrameBuffer);
+        if (!(OnFrame ? OnFrame(FrameBuffer) : DecodeFrame(FrameBuffer)))
+            ++FramesDropped;
         SyncIndex = 1;
         RxState = Hunting;
         // A replaced handler may have changed the fields.

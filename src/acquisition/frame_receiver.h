@@ -4,7 +4,8 @@
 // (after it has set DataReceived and LastRxTick); frames may be split over events or several to one
 // event, and the state carries over between events. The serial set-up calls Reset.
 // A frame is the start byte, then FrameLength (15) bytes of which the last must be the end byte
-// 0x0D. Each complete frame goes to OnFrame, or to DecodeFrame when OnFrame is empty.
+// 0x0D. Each complete frame goes to OnFrame, or to DecodeFrame when OnFrame is empty; either says
+// whether it took the frame (DecodeFrame refuses a channel above 16).
 // Errors: a frame with a wrong end byte is dropped together with the rest of that event's bytes;
 // hunting for the next start byte resumes with the next event. Bytes before a start byte are skipped.
 // The fields are public for the serial set-up and tests; a state outside its ranges (RxState 0 or
@@ -30,10 +31,11 @@ class FrameReceiver {
     void Receive(const uint8_t* bytes, std::size_t count);
     void Receive(const QByteArray& bytes);
 
-    std::function<void(FrameBufferArray&)> OnFrame; // empty: DecodeFrame
+    // Takes a complete frame; false when it refused it. Empty: DecodeFrame.
+    std::function<bool(FrameBufferArray&)> OnFrame;
 
-    // Complete frames cut from the stream, and those of them dropped for a wrong end byte; the link
-    // watches the difference for the first good frame after a silence.
+    // Complete frames cut from the stream, and those of them dropped for a wrong end byte or refused
+    // by the handler; the link watches the difference for the first good frame after a silence.
     quint64 FramesCut = 0;
     quint64 FramesDropped = 0;
 

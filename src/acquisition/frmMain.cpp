@@ -103,8 +103,10 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
             lblMqtt->RowRecorded(m_scan->LastRow(), Shared.RecordCount, Data1->DatabaseName());
     });
     m_receiver->OnFrame = [this](FrameBufferArray& frame) {
-        if (DecodeFrame(frame))
+        const bool taken = DecodeFrame(frame);
+        if (taken)
             lblMqtt->FrameDecoded();
+        return taken;
     };
 
     buildCentralArea();

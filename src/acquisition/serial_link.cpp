@@ -181,15 +181,17 @@ void SerialLink::MSComm1_OnComm()
         return;
     Shared.DataReceived = true;
     LastRxTick = Host().tickCount();
-    if (recovery == Recovery::Reconnect && waiting) {
+    // A good frame is one cut with the right end byte and taken by the decoder: bytes alone (a wrong
+    // baud rate, another device) are not frames arriving.
+    const quint64 goodBefore = receiver.FramesCut - receiver.FramesDropped;
+    receiver.Receive(MSComm1.Input());
+    const bool goodFrame = receiver.FramesCut - receiver.FramesDropped != goodBefore;
+    if (recovery == Recovery::Reconnect && waiting && goodFrame) {
         waiting = false;
         silent = false;
         Report(Event::Flowing);
     }
-    // A good frame is one cut with the right end byte.
-    const quint64 goodBefore = receiver.FramesCut - receiver.FramesDropped;
-    receiver.Receive(MSComm1.Input());
-    if (linkDown && receiver.FramesCut - receiver.FramesDropped != goodBefore) {
+    if (linkDown && goodFrame) {
         linkDown = false;
         if (OnLinkState)
             OnLinkState(true, QString());

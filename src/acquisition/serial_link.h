@@ -67,7 +67,7 @@ class SerialLink : public QObject {
     bool asking = false; // the disconnection question is up
     bool opened = false; // AskUser: the port was opened here and not closed here since
     bool down = true;    // Reconnect: the port is not open and is being tried
-    bool waiting = true; // Reconnect: no bytes since the last opening or silence
+    bool waiting = true; // Reconnect: no good frame since the last opening or silence
     bool silent = false; // Reconnect: this silence has been reported
     quint32 retryAt = 0; // Reconnect: tick of the next attempt while down
     QString lastFailure; // Reconnect: the open failure last reported

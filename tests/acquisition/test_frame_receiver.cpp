@@ -15,6 +15,7 @@ struct RecordingReceiver {
     {
         receiver.OnFrame = [this](FrameBufferArray& buffer) {
             frames.append(QByteArray(reinterpret_cast<const char*>(buffer.data() + 1), 15));
+            return true;
         };
     }
 };
@@ -138,8 +139,8 @@ class TestFrameReceiver : public QObject {
         RecordingReceiver recording;
         auto record = recording.receiver.OnFrame;
         recording.receiver.OnFrame = [&](FrameBufferArray& buffer) {
-            record(buffer);
             recording.receiver.FrameLength = 1000;
+            return record(buffer);
         };
         const QByteArray a = MeterFrame("41010200012345");
         const QByteArray b = MeterFrame("01011201230456");

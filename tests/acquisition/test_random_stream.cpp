@@ -98,6 +98,7 @@ class TestRandomStream : public QObject {
             QList<QByteArray> frames;
             receiver.OnFrame = [&](FrameBufferArray& buffer) {
                 frames.append(QByteArray(reinterpret_cast<const char*>(buffer.data() + 1), 15));
+                return true;
             };
             for (const QByteArray& chunk : Chunks(random, stream)) {
                 reference.Receive(chunk);
@@ -119,12 +120,12 @@ class TestRandomStream : public QObject {
         int decoded = 0;
         int wrongDigits = 0;
         receiver.OnFrame = [&](FrameBufferArray& buffer) {
-            DecodeFrame(buffer);
-            if (DigitValue(buffer[2]) > MaxChannel)
-                return;
+            if (!DecodeFrame(buffer))
+                return false;
             ++decoded;
             for (int p = 0; p < 16; ++p)
                 wrongDigits += Shared.FrameDigits[p] != DigitValue(buffer[15 - p]);
+            return true;
         };
         for (int round = 0; round < 20; ++round) {
             Shared.Format01 = round % 2 == 1;

@@ -93,6 +93,7 @@ class TestSerialLink : public QObject {
             host.tick = 100000;
             receiver.OnFrame = [this](FrameBufferArray& buffer) {
                 frames.append(QByteArray(reinterpret_cast<const char*>(buffer.data()) + 1, 15));
+                return true;
             };
             link.OnDeclined = [this] { ++declined; };
         }
@@ -313,6 +314,31 @@ class TestSerialLink : public QObject {
         rig.silentTicks(1);
         QCOMPARE(rig.host.texts(), QStringList({Question, Question}));
         QCOMPARE(rig.declined, 1);
+    }
+
+    // Bytes that make no frame the decoder takes (another device, a wrong baud rate, a channel above
+    // 16) are not frames arriving: the link stays down until the decoder takes a frame.
+    void onlyTakenFramesCountAsArriving()
+    {
+        Rig rig;
+        rig.receiver.OnFrame = nullptr; // the decoder itself
+        QStringList events;
+        RecordEvents(rig.link, events);
+        QStringList states;
+        rig.link.OnLinkState = [&states](bool restored, const QString&) { states.append(restored ? "up" : "down"); };
+        rig.link.Start232();
+        rig.silentTicks(15000 / 200 + 4);
+        QCOMPARE(events, QStringList({"Opened", "Silent: 15"}));
+        QCOMPARE(states, QStringList({"down"}));
+
+        rig.port.deliver(MeterFrame("4A012345678901") + QByteArray("\x01 noise"));
+        QCOMPARE(rig.receiver.FramesDropped, quint64(1));
+        QCOMPARE(events, QStringList({"Opened", "Silent: 15"}));
+        QCOMPARE(states, QStringList({"down"}));
+
+        rig.port.deliver(Frame('1'));
+        QCOMPARE(events, QStringList({"Opened", "Silent: 15", "Flowing"}));
+        QCOMPARE(states, QStringList({"down", "up"}));
     }
 
     // Unattended, a silent meter's port is reprimed every silence period without a question, and

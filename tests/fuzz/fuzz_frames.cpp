@@ -37,7 +37,7 @@ int FuzzFrames(const uint8_t* data, size_t size)
             QByteArray body(1, char(FrameStartByte));
             body.append(reinterpret_cast<const char*>(frame.data() + 1), 15);
             FUZZ_CHECK(stream.contains(body), "frame body not in the stream");
-            DecodeFrame(frame);
+            return DecodeFrame(frame);
         };
     }
     int step = (selector & 0x1f) + 1;

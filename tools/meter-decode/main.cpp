@@ -47,8 +47,9 @@ int main(int argc, char** argv)
     FrameReceiver receiver;
     if (!options.state) {
         receiver.OnFrame = [](FrameBufferArray& frame) {
-            DecodeFrame(frame);
+            const bool taken = DecodeFrame(frame);
             std::printf("%s\n", FrameLine(frame).c_str());
+            return taken;
         };
     }
     std::vector<uint8_t> event(options.chunk);

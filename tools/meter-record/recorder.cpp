@@ -52,8 +52,10 @@ Recorder::Recorder(const RecordOptions& options, QObject* parent)
     m_link.recovery = SerialLink::Recovery::Reconnect;
     m_link.OnEvent = [this](SerialLink::Event event, const QString& detail) { ReportLink(event, detail); };
     m_receiver.OnFrame = [this](FrameBufferArray& frame) {
-        if (DecodeFrame(frame) && m_publish)
+        const bool taken = DecodeFrame(frame);
+        if (taken && m_publish)
             m_publish->FrameDecoded();
+        return taken;
     };
     m_scan.Unattended = true;
     m_scan.Events.Who = QStringLiteral("meter-record %1").arg(VARNIK_VERSION_TEXT);

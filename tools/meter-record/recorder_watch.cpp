@@ -46,7 +46,7 @@ RecorderWatch::RecorderWatch(Recorder& recorder, const RecordOptions& options, w
 {
     // The recorder's own handler (decoding, live publishing) still sees every frame.
     recorder.Receiver().OnFrame = [this, decode = recorder.Receiver().OnFrame](FrameBufferArray& frame) {
-        FrameArrived(frame, decode);
+        return FrameArrived(frame, decode);
     };
     auto reported = recorder.Link().OnEvent;
     recorder.Link().OnEvent = [this, reported](SerialLink::Event event, const QString& detail) {
@@ -76,24 +76,19 @@ void RecorderWatch::EventLogged(const LoggedEvent& event)
         m_events.removeFirst();
 }
 
-void RecorderWatch::FrameArrived(FrameBufferArray& frame, const std::function<void(FrameBufferArray&)>& decode)
+bool RecorderWatch::FrameArrived(FrameBufferArray& frame, const std::function<bool(FrameBufferArray&)>& decode)
 {
     const int16_t channel = DigitValue(frame[2]);
     const bool single = DigitValue(frame[1]) == 4;
-    if (decode)
-        decode(frame);
-    else
-        DecodeFrame(frame);
-    if (channel > MaxChannel) {
-        ++m_framesOutOfRange;
-        return;
-    }
+    if (!(decode ? decode(frame) : DecodeFrame(frame)))
+        return false; // counted by the receiver
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     m_lastFrameMs = now;
     // A dual-display frame's readings are those of channels 1 and 2, whatever its channel digit.
     m_frameMs[single ? channel : 1] = now;
     if (!single && Shared.SecondDisplay)
         m_frameMs[2] = now;
+    return true;
 }
 
 void RecorderWatch::LinkChanged(SerialLink::Event event)
@@ -132,7 +127,7 @@ web::RecorderStatus RecorderWatch::Build(bool withChannels) const
     s.updated = QDateTime::currentDateTimeUtc();
     const FrameReceiver& receiver = m_recorder.Receiver();
     s.framesReceived = receiver.FramesCut;
-    s.framesRejected = receiver.FramesDropped + m_framesOutOfRange;
+    s.framesRejected = receiver.FramesDropped;
     s.rowsRecorded = m_rowsRecorded;
     s.rowsFailed = m_rowsFailed;
     s.rowsFailing = quint64(m_recorder.FailingRows());

@@ -29,7 +29,7 @@ class RecorderWatch {
     ServiceNotifier& Service() { return m_service; }
 
   private:
-    void FrameArrived(FrameBufferArray& frame, const std::function<void(FrameBufferArray&)>& decode);
+    bool FrameArrived(FrameBufferArray& frame, const std::function<bool(FrameBufferArray&)>& decode);
     void LinkChanged(SerialLink::Event event);
     void TickDone(ScanCycle::Tick tick);
     void EventLogged(const LoggedEvent& event);
@@ -40,7 +40,6 @@ class RecorderWatch {
     web::StatusBoard* m_board;
     ServiceNotifier m_service;
     QString m_station;
-    quint64 m_framesOutOfRange = 0;
     quint64 m_rowsRecorded = 0;
     quint64 m_rowsFailed = 0;
     bool m_linkUp = false;    // the serial link says frames flow
