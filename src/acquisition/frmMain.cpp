@@ -94,6 +94,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     connect(Timer1, &QTimer::timeout, this, [this] {
         const auto recorded = Shared.RecordCount;
         const ScanCycle::Tick tick = m_scan->Timer1_Timer();
+        m_rowFailures.Tick(tick, m_scan->MissedRows(), m_scan->LastError(), Host().now());
         // A spoilt file may show first in the event log while rows still go in: recording stops too.
         if (Data1->IsDamaged())
             stopDamagedRecording();
@@ -283,16 +284,16 @@ void frmMain::updateClock()
     const QDateTime now = Host().now();
     Panels[1]->setText(QLocale().toString(now.date(), QLocale::ShortFormat));
     Panels[2]->setText(now.time().toString(QStringLiteral("HH:mm:ss")));
-    // A full data file records nothing more; the status bar says so until a new file is made.
-    const bool full = DataFileFull();
-    if (full) {
-        const QString text = DataFileFullText(BoundFileName());
+    // A full data file records nothing more, and rows that cannot be written are lost: the status bar
+    // says so until a new file is made or rows go in again.
+    const QString text = DataFileFull() ? DataFileFullText(BoundFileName()) : m_rowFailures.Text();
+    if (!text.isEmpty()) {
         if (sbStatusBar->currentMessage() != text)
             sbStatusBar->showMessage(text);
     } else if (m_fullShown) {
         sbStatusBar->clearMessage();
     }
-    m_fullShown = full;
+    m_fullShown = !text.isEmpty();
 }
 
 void frmMain::loadDataFile()
@@ -374,6 +375,7 @@ bool frmMain::BindDataFile(QString* error)
     FieldCount = Data1->FieldCount();
     m_scan->FieldCount = FieldCount;
     m_damagedPath.clear();
+    m_rowFailures.Clear();
     Panels[0]->clear(); // a message about an earlier file no longer holds
     startForwarding();
     return true;

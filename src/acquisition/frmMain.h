@@ -8,6 +8,8 @@
 // recording stays off), identity captions. Closing (close box, Exit, the watchdog's No) saves
 // default.txt, the baud rate, unloads the other windows, saves the placement unless minimized
 // and ends the program.
+#include "acquisition/row_failures.h"
+
 #include <QAbstractButton>
 #include <QMainWindow>
 #include <QPointer>
@@ -65,6 +67,9 @@ class frmMain : public QMainWindow {
     // The live displays show it beside their row counters and on their RUN/PAUSE buttons.
     QString RecordingOffText() const;
     bool DataFileDamaged() const { return !m_damagedPath.isEmpty(); }
+    // Rows due and not written (a full disk, a locked file) since the last one written, for the
+    // live displays' note beside their row counters and the status bar.
+    const RowFailures& RowTrouble() const { return m_rowFailures; }
     // A status report of the forwarder (its StatusChanged): shown in the status bar's panel.
     void ForwardStatusChanged(const ForwardStatus& status);
     // While forwarding is on and the central database has been unreachable for a minute or more:
@@ -161,8 +166,9 @@ class frmMain : public QMainWindow {
     std::unique_ptr<ScanCycle> m_scan;
     SerialLink* m_link = nullptr;
     bool m_closing = false;
-    bool m_fullShown = false;
+    bool m_fullShown = false; // the status bar shows the full file or failing rows
     QString m_damagedPath; // the data file that was found damaged while recording, until another is bound
+    RowFailures m_rowFailures;
 };
 
 // The main window of the running program (set by its constructor, cleared when it is destroyed).

@@ -196,10 +196,15 @@ QString fullText()
 
 void ShowFullNote(QLabel* note)
 {
-    // A full data file and a damaged one alike leave recording off.
-    const QString off = MainForm ? MainForm->RecordingOffText() : DataFileFull() ? fullText() : QString();
-    const QString caption = MainForm && MainForm->DataFileDamaged() ? QStringLiteral("Recording off: data file damaged")
-                                                                    : QStringLiteral("Data file full");
+    // A full data file and a damaged one alike leave recording off; rows that cannot be written
+    // (a full disk) are lost while recording goes on trying.
+    QString off = MainForm ? MainForm->RecordingOffText() : DataFileFull() ? fullText() : QString();
+    QString caption = MainForm && MainForm->DataFileDamaged() ? QStringLiteral("Recording off: data file damaged")
+                                                              : QStringLiteral("Data file full");
+    if (off.isEmpty() && MainForm && MainForm->RowTrouble().Failing()) {
+        off = MainForm->RowTrouble().Text();
+        caption = QStringLiteral("Rows not recorded (%1)").arg(MainForm->RowTrouble().Missed());
+    }
     if (note->text() != caption)
         note->setText(caption);
     if (note->toolTip() != off)

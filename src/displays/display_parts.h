@@ -81,7 +81,8 @@ QLabel* MakeAlarmLabel(const QString& name);
 void ShowAlarm(QLabel* indicator, const QString& text);
 
 // The note beside a display's record counter: shown while recording is off for want of a usable
-// data file ("Data file full", or damaged), the reason in its tool tip.
+// data file ("Data file full", or damaged) or while due rows cannot be written ("Rows not recorded
+// (N)": a full disk, a locked file), the reason in its tool tip.
 QLabel* MakeFullNote();
 void ShowFullNote(QLabel* note);
 

@@ -18,6 +18,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QWheelEvent>
+#include <sqlite3.h>
 
 namespace {
 void tick(QWidget* w)
@@ -210,6 +211,39 @@ class SharedPartsTest : public QObject {
         auto* note = child<QLabel>(window, "lblFileFull");
         QVERIFY(note->isVisible());
         QCOMPARE(note->text(), QStringLiteral("Recording off: data file damaged"));
+    }
+
+    // Rows that come due and cannot be written (here a file locked by another program; a full disk
+    // alike) are said beside the row counter and in the status bar, with how many and why, until a
+    // row goes in again.
+    void rowsNotWrittenAreSaid()
+    {
+        open(QStringLiteral("text"));
+        tick(window);
+        auto* note = child<QLabel>(window, "lblFileFull");
+        QVERIFY(note->isHidden());
+        sqlite3* other = nullptr;
+        QCOMPARE(sqlite3_open(fx.main->Data1->DatabaseName().toUtf8().constData(), &other), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        const int rows = Shared.RecordCount;
+        Shared.DataReceived = true;
+        Shared.ScanRate = 0;
+        fx.main->Timer1->start();
+        QTRY_VERIFY(fx.main->RowTrouble().Missed() >= 2);
+        tick(window);
+        QVERIFY(note->isVisible());
+        QVERIFY2(note->text().startsWith(QLatin1String("Rows not recorded (")), qPrintable(note->text()));
+        QVERIFY2(note->toolTip().contains(QLatin1String("locked")), qPrintable(note->toolTip()));
+        QTRY_COMPARE(fx.main->statusBar()->currentMessage(), note->toolTip());
+        QCOMPARE(Shared.RecordCount, rows);
+
+        QCOMPARE(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(other);
+        QTRY_VERIFY(Shared.RecordCount > rows);
+        fx.main->Timer1->stop();
+        tick(window);
+        QVERIFY(note->isHidden());
+        QTRY_COMPARE(fx.main->statusBar()->currentMessage(), QString());
     }
 
     // The main window's status bar is covered by the displays: an outage of a minute shows in
