@@ -1,14 +1,36 @@
 #include "datafile/data_file_lock.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QStorageInfo>
 #include <QSysInfo>
 
 QString DataFileLockPath(const QString& dataFilePath)
 {
     return dataFilePath + QStringLiteral(".lock");
 }
+
+namespace {
+// Why a lock file cannot be made in its folder, as far as can be told: QLockFile keeps the reason
+// to itself, so a file of the same kind is tried beside it.
+QString LockFileTrouble(const QString& lockPath)
+{
+    const QStorageInfo disk(QFileInfo(lockPath).absolutePath());
+    if (disk.isValid() && disk.bytesAvailable() == 0)
+        return QStringLiteral("the disk is full");
+    QFile probe(lockPath + QStringLiteral(".probe"));
+    const bool made = probe.open(QIODevice::WriteOnly | QIODevice::NewOnly) && probe.write("0\n", 2) == 2 &&
+                      probe.flush();
+    const QString trouble = probe.errorString();
+    if (probe.isOpen()) {
+        probe.close();
+        probe.remove();
+    }
+    return made ? QString() : trouble;
+}
+} // namespace
 
 DataFileLock::DataFileLock() = default;
 
@@ -37,9 +59,12 @@ bool DataFileLock::Acquire(const QString& dataFilePath, QString* error)
     QString host;
     QString program;
     if (lock->error() != QLockFile::LockFailedError) {
+        const QString lockPath = DataFileLockPath(dataFilePath);
+        const QString trouble = LockFileTrouble(lockPath);
         *error = QStringLiteral("The data file \"%1\" cannot be locked for recording: the lock file \"%2\" "
-                                "cannot be made.")
-                     .arg(shown, QDir::toNativeSeparators(DataFileLockPath(dataFilePath)));
+                                "cannot be made%3.")
+                     .arg(shown, QDir::toNativeSeparators(lockPath),
+                          trouble.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(trouble));
     } else if (lock->getLockInfo(&pid, &host, &program)) {
         const QString where = host.isEmpty() || host == QSysInfo::machineHostName()
                                   ? QString()

@@ -274,6 +274,19 @@ class TestDataFileLock : public QObject {
         QVERIFY(!QFileInfo::exists(DataFileLockPath(dir.filePath(QStringLiteral("missing.mdb")))));
     }
 
+    // A lock file that cannot be made is said with the reason (here its folder is gone; a full
+    // disk alike), not only with the file's name.
+    void lockFileTroubleIsNamed()
+    {
+        QTemporaryDir dir;
+        DataFileLock lock;
+        QString error;
+        QVERIFY(!lock.Acquire(dir.filePath(QStringLiteral("gone/a.mdb")), &error));
+        QVERIFY2(error.contains(QStringLiteral("cannot be made (")) && error.contains(QStringLiteral("a.mdb.lock")),
+                 qPrintable(error));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("gone"))));
+    }
+
   private:
     static QByteArray FileBytes(const QString& path)
     {
