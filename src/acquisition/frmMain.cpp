@@ -204,7 +204,7 @@ void frmMain::buildMenus()
     mnuFileBar2 = separator(mnuSetup, QStringLiteral("mnuFileBar2"));
     mnuExit = mnuSetup->addAction(QStringLiteral("Exit"));
     mnuExit->setObjectName(QStringLiteral("mnuExit"));
-    connect(mnuExit, &QAction::triggered, this, &frmMain::CloseProgram);
+    connect(mnuExit, &QAction::triggered, this, [this] { CloseProgram(); });
 
     mnuMonitor = menu(QStringLiteral("mnuMonitor"), QStringLiteral("Monitor(&M)"));
     mnuChart =
@@ -570,7 +570,7 @@ bool frmMain::AddNote(const QString& text, QString* error)
     return m_scan->Events.Note(text, error);
 }
 
-void frmMain::CloseProgram()
+void frmMain::CloseProgram(const QString& why)
 {
     if (m_closing)
         return;
@@ -582,7 +582,7 @@ void frmMain::CloseProgram()
     if (Windows().IsOpen(WindowId::NewDB))
         Windows().Close(WindowId::NewDB);
     Timer1->stop();
-    m_scan->Events.Stop(QStringLiteral("exit"), true);
+    m_scan->Events.Stop(why, true);
     QString error;
     if (!SaveDefaults(&error))
         Host().message(error, HostServices::Ok, HostServices::Icon::Critical);

@@ -81,7 +81,9 @@ class frmMain : public QMainWindow {
     // message naming the file when there is none, it is read-only or it cannot be written.
     bool AddNote(const QString& text, QString* error);
     // The closing procedure; runs once, later calls and the close that follows do nothing more.
-    void CloseProgram();
+    // `why` is the event log's stop text ("exit" for the user's own close, "signal" when the
+    // system asked the program to stop).
+    void CloseProgram(const QString& why = QStringLiteral("exit"));
     // True from the start of the closing procedure on.
     bool Closing() const { return m_closing; }
 

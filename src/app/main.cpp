@@ -12,12 +12,15 @@
 #include "core/shared_state.h"
 #include "core/startup.h"
 #include "platform/host_services_ui.h"
+#include "platform/stop_signals.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QSocketNotifier>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 // The folder of the real executable, but the name it was started under, so a link named
@@ -93,6 +96,25 @@ int main(int argc, char** argv)
 
     AppWindowRegistry windows;
     SetWindowRegistry(&windows);
+    // SIGTERM (a logout, systemd, kill), SIGINT (Ctrl+C in the terminal) and SIGHUP close the program
+    // as its own Exit does: the row being written finishes, the event log gets its stop, the data
+    // file's lock and the temporary files go.
+    const int stopFd = InstallStopSignals(&error);
+    std::unique_ptr<QSocketNotifier> stopRequests;
+    if (stopFd >= 0) {
+        stopRequests = std::make_unique<QSocketNotifier>(stopFd, QSocketNotifier::Read);
+        QObject::connect(stopRequests.get(), &QSocketNotifier::activated, [stopFd] {
+            char byte = 0;
+            while (::read(stopFd, &byte, 1) == 1) {
+            }
+            if (MainForm)
+                MainForm->CloseProgram(QStringLiteral("signal"));
+            else
+                QCoreApplication::quit();
+        });
+    } else {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+    }
     int result = 0;
     {
         std::unique_ptr<frmMain> main = ShowStartupWindows(SplashWaitMs());

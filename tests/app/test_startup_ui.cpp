@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 
 class TestStartupWindows : public QObject {
     Q_OBJECT
@@ -74,6 +75,43 @@ class TestStartupWindows : public QObject {
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QVERIFY(process.exitCode() != 0);
         QVERIFY2(process.readAllStandardError().contains("xvfb-run -a"), "no Xvfb hint");
+    }
+
+    // Asked to stop by the system (SIGTERM: a logout, kill; SIGINT: Ctrl+C), the program closes as
+    // its own Exit does: a normal exit, the data file's lock removed.
+    void stopSignalClosesTheProgram_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+    void stopSignalClosesTheProgram()
+    {
+        QFETCH(int, signal);
+        const QString program = QStringLiteral(VARNIK_BINARY_DIR "/Datalogger");
+        if (!QFile::exists(program))
+            QSKIP("the program is not built");
+        QTemporaryDir dir;
+        const QDir data(dir.filePath(QStringLiteral("data")));
+        QVERIFY(data.mkpath(QStringLiteral(".")));
+        const QDir shipped(QStringLiteral(VARNIK_SOURCE_DIR "/data"));
+        for (const QString& name : shipped.entryList(QDir::Files))
+            QVERIFY(QFile::copy(shipped.filePath(name), data.filePath(name)));
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("VARNIK_SPLASH_MS"), QStringLiteral("0"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+        process.setProcessEnvironment(env);
+        process.start(program, {QStringLiteral("--data-dir"), data.path()});
+        const auto locks = [&data] { return data.entryList({QStringLiteral("*.lock")}, QDir::Files); };
+        QTRY_VERIFY_WITH_TIMEOUT(!locks().isEmpty() || process.state() == QProcess::NotRunning, 30000);
+        QVERIFY2(!locks().isEmpty(), process.readAllStandardError().constData());
+        ::kill(pid_t(process.processId()), signal);
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(locks(), QStringList());
     }
 
     void splashThenMainWindow()

@@ -8,7 +8,7 @@
 #include "core/shared_state.h"
 #include "core/startup.h"
 #include "forward/forwarder.h"
-#include "meter-sim/stop_signals.h"
+#include "platform/stop_signals.h"
 #include "optional_service.h"
 #include "platform/host_services.h"
 #include "record_options.h"
@@ -124,7 +124,7 @@ int main(int argc, char** argv)
                          .arg(QDir::toNativeSeparators(DataPath(QStringLiteral("default.txt"))))
                          .arg(Shared.ScanRate));
 
-    const int stopFd = metersim::InstallStopSignals(&error);
+    const int stopFd = InstallStopSignals(&error);
     if (stopFd < 0) {
         meterrecord::Complain(error);
         return 1;

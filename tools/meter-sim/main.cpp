@@ -3,7 +3,7 @@
 #include "line_sender.h"
 #include "pty_line.h"
 #include "sim_options.h"
-#include "stop_signals.h"
+#include "platform/stop_signals.h"
 
 #include <QStringList>
 #include <cstdio>
@@ -32,7 +32,7 @@ int main(int argc, char** argv)
     }
 
     QString error;
-    const int stopFd = metersim::InstallStopSignals(&error);
+    const int stopFd = InstallStopSignals(&error);
     if (stopFd < 0)
         return Fail(error, 1);
     metersim::PtyLine line;

@@ -1,12 +1,10 @@
-#include "stop_signals.h"
+#include "platform/stop_signals.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
-
-namespace metersim {
 
 namespace {
 
@@ -47,4 +45,3 @@ int InstallStopSignals(QString* error)
     return ends[0];
 }
 
-} // namespace metersim
