@@ -103,6 +103,18 @@ class TestMeterDecode : public QObject {
         QCOMPARE(run.out, expected);
     }
 
+    // A capture without a single frame (a port read in its default mode turns each frame's 0x0D
+    // into 0x0A) is said, not passed over in silence.
+    void saysWhenNoFrameIsFound()
+    {
+        QByteArray cooked = ReadCapture();
+        cooked.replace('\r', '\n');
+        const Run run = MeterDecode({}, cooked);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, QByteArray());
+        QVERIFY2(run.err.startsWith("meter-decode: no frame in ") && run.err.contains("stty"), run.err.constData());
+    }
+
     void rejects_data()
     {
         QTest::addColumn<QStringList>("arguments");

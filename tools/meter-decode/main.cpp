@@ -54,7 +54,9 @@ int main(int argc, char** argv)
     }
     std::vector<uint8_t> event(options.chunk);
     std::size_t count = 0;
+    std::size_t bytes = 0;
     while ((count = std::fread(event.data(), 1, event.size(), input)) > 0) {
+        bytes += count;
         receiver.Receive(event.data(), count);
         std::fflush(stdout);
     }
@@ -66,6 +68,13 @@ int main(int argc, char** argv)
         return Fail(
             QStringLiteral("cannot read %1: %2").arg(name, QString::fromLocal8Bit(std::strerror(readErrno))));
 
+    // Nothing printed and nothing said would read as "the meter sends nothing".
+    if (receiver.FramesCut == receiver.FramesDropped)
+        std::fprintf(stderr,
+                     "meter-decode: no frame in %zu bytes of %s (a frame is 16 bytes from 0x02 to 0x0D; a serial "
+                     "port read in its default mode turns 0x0D into 0x0A: set it raw first, e.g. stty -F "
+                     "/dev/ttyUSB0 9600 raw -echo)\n",
+                     bytes, qPrintable(name));
     if (options.state)
         std::fputs(StateLines().c_str(), stdout);
     return 0;
