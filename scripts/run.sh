@@ -11,13 +11,22 @@ cd "$(dirname "$0")/.."
 # Only what building and running needs: no server, broker or browser (those are for the tests).
 scripts/install-deps.sh --run
 build=${BUILD_DIR:-build}
+
+# Two runs at once from one clone must not build into one folder together (one compiler reading a
+# precompiled header while the other writes it can take all the memory): configuring and building
+# hold a lock on a file in the build folder, released before the program starts. The build's own
+# processes do not inherit it (9>&-), so none of them can keep it after the build.
+mkdir -p "$build"
+exec 9>"$build/.build-lock"
+flock -n 9 || { echo "another build is running in $build; waiting for it"; flock 9; }
 generator=()
 # Ninja for a new build folder; one made earlier keeps the generator it was made with.
 [ -f "$build/CMakeCache.txt" ] || generator=(-G Ninja)
-cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null 9>&-
 # The program (both names), the shipped data and every command-line tool the README names; not the
 # tests and the benchmarks.
-cmake --build "$build" -j"$(nproc)" --target varnik_programs
+cmake --build "$build" -j"$(nproc)" --target varnik_programs 9>&-
+exec 9>&-
 
 program=Varnik350
 [ "${1:-}" = "--generic" ] && program=Datalogger

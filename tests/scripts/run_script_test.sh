@@ -3,7 +3,7 @@
 # at several moments): never empties or loses the user's settings file, keeps what the program
 # saved without the simulator's port mapping, leaves no temporary file, no simulator and no
 # program behind, and ends with the program's exit code, 130 after Ctrl+C, 143 after SIGTERM.
-# run.sh runs in a sandbox: its build
+# Two runs at once from one clone build one after the other. run.sh runs in a sandbox: its build
 # and install steps are stubs, the program and meter-sim are small scripts driven by the test.
 #   tests/scripts/run_script_test.sh [RUN_SH]   (default: this tree's scripts/run.sh)
 set -euo pipefail
@@ -19,7 +19,17 @@ repo="$sandbox/repo"
 mkdir -p "$repo/scripts" "$repo/build/data" "$sandbox/bin"
 cp "$run_sh" "$repo/scripts/run.sh"
 printf '#!/bin/sh\nexit 0\n' >"$repo/scripts/install-deps.sh"
-printf '#!/bin/sh\nexit 0\n' >"$sandbox/bin/cmake"
+cat >"$sandbox/bin/cmake" <<'EOF2'
+#!/bin/bash
+# Fake cmake: builds nothing. With BUILD_LOG set it writes "RUN begins|ends STEP" there, and the
+# build step of the run named HOLD waits until the file $BUILD_LOG.go exists.
+[ -n "${BUILD_LOG:-}" ] || exit 0
+echo "$RUN begins $1" >>"$BUILD_LOG"
+if [ "$1" = --build ] && [ "$RUN" = "${HOLD:-}" ]; then
+  until [ -e "$BUILD_LOG.go" ]; do sleep 0.02; done
+fi
+echo "$RUN ends $1" >>"$BUILD_LOG"
+EOF2
 printf '"Comm. Port ",2\r\n' >"$repo/build/data/default.txt"
 cat >"$repo/build/meter-sim" <<'EOF2'
 #!/bin/bash
@@ -178,6 +188,41 @@ check "Ctrl+C, no settings file before" hang INT "" 130 "<none>"
 # Once the program has ended, an interrupt does not cut the copy back short: it is completed.
 check "Ctrl+C during the copy back" save INT slow 0 saved
 check "SIGTERM during the copy back" save TERM slow 0 saved
+
+# Two runs at once from one clone: the second says it waits and builds nothing while the first
+# configures and builds; then it builds and starts its program while the first one's still runs.
+log="$sandbox/build.log"
+: >"$log"
+start_run "first of two at once" hang "" "" BUILD_LOG="$log" HOLD="first of two at once"
+first=$run_pid
+wait_for grep -q "first of two at once begins --build" "$log" || echo "the first build did not start" >>"$log"
+start_run "second of two at once" save "" "" BUILD_LOG="$log"
+second=$run_pid
+problems=()
+wait_for said "second of two at once" "another build is running in build; waiting for it" ||
+  problems+=("the second run did not say it waits")
+! grep -q "^second" "$log" || problems+=("the second run built while the first was building")
+touch "$log.go"
+wait_for ended "$second" || problems+=("the second run waited for the first one's program")
+said "first of two at once" "waiting" && problems+=("the first run waited")
+expected_log="first of two at once begins -S
+first of two at once ends -S
+first of two at once begins --build
+first of two at once ends --build
+second of two at once begins -S
+second of two at once ends -S
+second of two at once begins --build
+second of two at once ends --build"
+[ "$(cat "$log")" = "$expected_log" ] || problems+=("steps: $(tr '\n' '|' <"$log")")
+if [ ${#problems[@]} -eq 0 ]; then
+  echo "PASS   : two runs at once build one after the other"
+else
+  failures=$((failures + 1))
+  echo "FAIL!  : two runs at once: ${problems[*]}"
+fi
+finish_run "second of two at once" "$second" 0 saved
+interrupt "first of two at once" "$first" INT
+finish_run "first of two at once" "$first" 130 original
 
 echo "Totals: $failures failed"
 [ "$failures" -eq 0 ]
