@@ -8,9 +8,18 @@
 # Usage: scripts/run.sh [--generic]   (--generic starts the Datalogger identity, default Varnik350)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+build=${BUILD_DIR:-build}
+program=Varnik350
+[ "${1:-}" = "--generic" ] && program=Datalogger
+virtual_display="xvfb-run -a -s '-screen 0 1280x1024x24' scripts/run.sh"
+display=yes
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  display=""
+  # Said before the minutes of installing and building, not only after them.
+  echo "No display found: the program and its tools will be built into $build/, but the program not started. To start it, use a virtual display:  $virtual_display"
+fi
 # Only what building and running needs: no server, broker or browser (those are for the tests).
 scripts/install-deps.sh --run
-build=${BUILD_DIR:-build}
 
 # Two runs at once from one clone must not build into one folder together (one compiler reading a
 # precompiled header while the other writes it can take all the memory): configuring and building
@@ -28,11 +37,8 @@ cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev
 cmake --build "$build" -j"$(nproc)" --target varnik_programs 9>&-
 exec 9>&-
 
-program=Varnik350
-[ "${1:-}" = "--generic" ] && program=Datalogger
-
-if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-  echo "No display found. Run it under a virtual display instead:  xvfb-run -a -s '-screen 0 1280x1024x24' scripts/run.sh"
+if [ -z "$display" ]; then
+  echo "No display found. Run it under a virtual display instead:  $virtual_display"
   exit 1
 fi
 
