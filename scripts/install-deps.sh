@@ -39,10 +39,19 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo_cmd apt-get update -q
-  $sudo_cmd apt-get install -y -q --no-install-recommends "${missing[@]}"
+[ ${#missing[@]} -gt 0 ] || exit 0
+# Says what is missing and how root installs it, when this script cannot.
+cannot_install() {
+  echo "install-deps.sh: $1. Missing packages: ${missing[*]}" >&2
+  echo "Install them as root, then run this again:  apt-get install --no-install-recommends ${missing[*]}" >&2
+  exit 1
+}
+# sudo drops the environment: apt's setting goes on the command line (env).
+as_root=(env)
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || cannot_install "not run as root, and sudo is not installed"
+  as_root=(sudo env)
 fi
+"${as_root[@]}" DEBIAN_FRONTEND=noninteractive apt-get update -q || cannot_install "apt-get update did not succeed"
+"${as_root[@]}" DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" ||
+  cannot_install "apt-get install did not succeed"
