@@ -24,6 +24,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -60,6 +61,33 @@ bool NoteInto(const QString& path, const QString& text, QString* error)
     if (!data.Bind(path, error))
         return false;
     return AppendEvent(data, LoggedEvent::At(Host().now(), EventKind::Note, text), error);
+}
+
+// The kinds button's caption: "All kinds" when none is picked, the kind's name for one, else how many.
+QString KindsCaption(const QStringList& kinds)
+{
+    if (kinds.isEmpty())
+        return QStringLiteral("All kinds");
+    return kinds.size() == 1 ? kinds.first() : QStringLiteral("%1 kinds").arg(kinds.size());
+}
+
+// The button's menu arrow sits in its bottom right corner and its caption is centred, so the
+// caption stays clear of the arrow only when the button is at least the caption plus twice the
+// arrow wide. Wide enough for the longest caption it can show, at its own font.
+int KindsButtonWidth(const QToolButton* button)
+{
+    const QStringList kinds = EventKind::All();
+    QStringList captions{KindsCaption({})};
+    for (const QString& kind : kinds)
+        captions << kind;
+    for (qsizetype count = 2; count <= kinds.size(); ++count)
+        captions << KindsCaption(kinds.mid(0, count));
+    const QFontMetrics metrics = button->fontMetrics();
+    int widest = 0;
+    for (const QString& caption : captions)
+        widest = std::max(widest, metrics.horizontalAdvance(caption));
+    const int arrow = button->style()->pixelMetric(QStyle::PM_MenuButtonIndicator, nullptr, button);
+    return widest + 2 * arrow + 2 * metrics.averageCharWidth();
 }
 
 } // namespace
@@ -101,6 +129,7 @@ frmEventLog::frmEventLog(QWidget* parent) : QWidget(parent)
         connect(action, &QAction::toggled, this, &frmEventLog::Refresh);
     }
     cmdKinds->setMenu(m_kindMenu);
+    cmdKinds->setMinimumWidth(KindsButtonWidth(cmdKinds));
     cboChannel = Named(new QComboBox(this), QStringLiteral("cboChannel"));
     cboChannel->addItem(QStringLiteral("All channels"));
     for (int c = 1; c <= 16; ++c)
@@ -222,9 +251,7 @@ bool frmEventLog::Refresh()
     for (const QAction* action : m_kindMenu->actions())
         if (action->isChecked())
             view.kinds << action->text();
-    cmdKinds->setText(view.kinds.isEmpty()      ? QStringLiteral("All kinds")
-                      : view.kinds.size() == 1 ? view.kinds.first()
-                                               : QStringLiteral("%1 kinds").arg(view.kinds.size()));
+    cmdKinds->setText(KindsCaption(view.kinds));
     if (cboChannel->currentIndex() > 0)
         view.channel = cboChannel->currentData().toInt();
     view.search = txtSearch->text();

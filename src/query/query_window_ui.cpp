@@ -202,6 +202,7 @@ void QueryWindow::Command7_Click()
     if (chosen.isEmpty() || chosen == Label6->text())
         return;
     Label6->setText(chosen);
+    DataFileChosen(QDir::fromNativeSeparators(chosen));
     ClearChart();
     ShowResult(QueryResult{}, QString());
 }

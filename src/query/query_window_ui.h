@@ -73,6 +73,8 @@ class QueryWindow : public QWidget {
     void closeEvent(QCloseEvent* event) override;
     // Runs before each query and when the window closes (the chart is cleared there).
     virtual void ClearChart() {}
+    // Runs when " Select Database" has put another data file in Label6.
+    virtual void DataFileChosen(const QString& /*path*/) {}
     void SetChannelCount(int count);
     // Names the report or workbook just written in OutputFile, and says when no program opened it.
     void ShowOutputFile(const QString& what, const QString& path, bool opened);

@@ -17,12 +17,15 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 #include <ctime>
 #include <memory>
 
@@ -67,6 +70,31 @@ void WriteEvents(const QString& path, const QStringList& lines)
 QString Utc(const QString& line)
 {
     return Event(line).UtcText();
+}
+
+// What of the Event Log's filter row is cut at the window's present size (empty: nothing). Each
+// control gets its size hint; the kinds button's caption, centred, ends left of the menu arrow in
+// the button's bottom right corner.
+QString FilterRowCut(frmEventLog& w)
+{
+    w.layout()->activate();
+    QStringList cut;
+    for (const QWidget* c : std::initializer_list<const QWidget*>{w.chkAllDates, w.dtFrom, w.dtTo, w.cmdKinds,
+                                                                  w.cboChannel, w.txtSearch, w.cmdShow})
+        if (c->width() < c->sizeHint().width())
+            cut << QStringLiteral("%1 is %2 px wide, needs %3")
+                       .arg(c->objectName())
+                       .arg(c->width())
+                       .arg(c->sizeHint().width());
+    const QToolButton* kinds = w.cmdKinds;
+    const int text = kinds->fontMetrics().horizontalAdvance(kinds->text());
+    const int arrow = kinds->style()->pixelMetric(QStyle::PM_MenuButtonIndicator, nullptr, kinds);
+    if ((kinds->width() + text) / 2 > kinds->width() - arrow)
+        cut << QStringLiteral("\"%1\" (%2 px) runs into the arrow of a button %3 px wide")
+                   .arg(kinds->text())
+                   .arg(text)
+                   .arg(kinds->width());
+    return cut.join(QStringLiteral("; "));
 }
 
 } // namespace
@@ -231,6 +259,17 @@ class TestEventViews : public QObject {
 
         frmEventLog w;
         w.show();
+        // At its first size the filter row shows whole whatever caption the kinds button has.
+        QCOMPARE(w.size(), QSize(960, 560));
+        QList<QStringList> picks{{}, EventKind::All()};
+        for (const QString& kind : EventKind::All())
+            picks << QStringList{kind};
+        for (const QStringList& kinds : picks) {
+            w.SetKinds(kinds);
+            const QString cut = FilterRowCut(w);
+            QVERIFY2(cut.isEmpty(), qPrintable(cut));
+        }
+        w.SetKinds({});
         QCOMPARE(w.grdEvents->rowCount(), 6);
         QCOMPARE(w.lblCount->text(), QStringLiteral("6 event(s)"));
         QCOMPARE(w.grdEvents->item(5, 6)->text(), QStringLiteral("long ago"));

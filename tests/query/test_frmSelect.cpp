@@ -272,9 +272,9 @@ class TestFrmSelect : public QObject {
         QTest::addColumn<int>("comboIndex");
         QTest::addColumn<int>("visible");
         QTest::addColumn<QString>("fields");
-        QTest::newRow("12 at load") << -1 << 12 << "[date],[time],[chan 12],[unit 12]";
+        QTest::newRow("16 at load") << -1 << 16 << "[date],[time],[chan 12],[unit 12],[chan 16],[unit 16]";
+        QTest::newRow("12 hides 16") << 1 << 12 << "[date],[time],[chan 12],[unit 12]";
         QTest::newRow("8 hides 12") << 0 << 8 << "";
-        QTest::newRow("16") << 2 << 16 << "[date],[time],[chan 12],[unit 12],[chan 16],[unit 16]";
     }
     void sixteenChannelWindow()
     {
@@ -286,12 +286,12 @@ class TestFrmSelect : public QObject {
         SqliteCli(DataPath("wide.mdb"),
                   "INSERT INTO DataRecord (\"date\",\"time\",\"chan 12\",\"unit 12\","
                   "\"chan 16\",\"unit 16\") VALUES ('2010-04-01','08:00:00',1,'V',2,'A')");
+        Shared.DataFileName = "wide.mdb";
         auto w = Open<frmSelect_16>();
         QCOMPARE(w->Combo1->count(), 3);
         QCOMPARE(w->Combo1->itemText(1), QString("  12 Channel"));
         QCOMPARE(w->Label4->text(), QString("Select Channel No"));
         QVERIFY(!w->findChild<QPushButton*>("Command2")->isVisible());
-        w->Label6->setText(DataPath("wide.mdb"));
         if (comboIndex >= 0)
             w->Combo1->setCurrentIndex(comboIndex);
         int shown = 0;
@@ -307,6 +307,49 @@ class TestFrmSelect : public QObject {
                      qPrintable(w->RecordSource()));
             QCOMPARE(w->Label3->text(), QString("1"));
         }
+    }
+
+    // The window opens on the channel count of the data file, and follows a file chosen with
+    // " Select Database"; a file it cannot read, or of a count the list lacks, keeps the choice.
+    void sixteenChannelWindowTakesTheFilesCount_data()
+    {
+        QTest::addColumn<int>("opened");
+        QTest::addColumn<int>("chosen");
+        QTest::addColumn<int>("atLoad");
+        QTest::addColumn<int>("afterChoice");
+        QTest::newRow("8, then 16") << 8 << 16 << 8 << 16;
+        QTest::newRow("16, then 12") << 16 << 12 << 16 << 12;
+        QTest::newRow("12, then 8") << 12 << 8 << 12 << 8;
+        QTest::newRow("missing, then 10 channels") << 0 << 10 << 12 << 12;
+        QTest::newRow("16, then missing") << 16 << 0 << 16 << 16;
+    }
+    void sixteenChannelWindowTakesTheFilesCount()
+    {
+        QFETCH(int, opened);
+        QFETCH(int, chosen);
+        QFETCH(int, atLoad);
+        QFETCH(int, afterChoice);
+        Start();
+        const auto file = [](const QString& name, int channels) {
+            if (channels > 0)
+                MakeDataFile(DataPath(name), channels, {});
+            return DataPath(name);
+        };
+        file("opened.mdb", opened);
+        Shared.DataFileName = "opened.mdb";
+        auto w = Open<frmSelect_16>();
+        const auto shown = [&] {
+            int boxes = 0;
+            for (QCheckBox* box : w->Check2)
+                boxes += box->isVisible();
+            return QString("%1 boxes,%2").arg(boxes).arg(w->Combo1->currentText());
+        };
+        QCOMPARE(shown(), QString("%1 boxes,  %1 Channel").arg(atLoad));
+        const QString other = file("chosen.mdb", chosen);
+        w->dlg1 = [&](const QString&) { return other; };
+        QTest::mouseClick(w->Command7, Qt::LeftButton);
+        QCOMPARE(shown(), QString("%1 boxes,  %1 Channel").arg(afterChoice));
+        QVERIFY(m_host->shown.isEmpty());
     }
 
     // The statistics of sixteen channels scroll in a place of their own: the grid keeps its room.
