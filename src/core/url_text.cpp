@@ -130,6 +130,7 @@ QString WithoutUrlSecrets(QString message, const QString& url)
         if (raw.size() >= 2 && raw.startsWith(QLatin1Char('\'')) && raw.endsWith(QLatin1Char('\'')))
             secrets << raw.mid(1, raw.size() - 2);
     }
+    secrets.removeDuplicates();
     static const QRegularExpression quoted(QStringLiteral("\"([^\"]*)\"|'([^']*)'"));
     // A quoted token that is written in the URL keeps what touches no password there; one that is
     // part of a password goes altogether.
@@ -156,8 +157,10 @@ QString WithoutUrlSecrets(QString message, const QString& url)
     out += message.mid(from);
     // And whatever else is a piece of the password, quoted or not: every run of four characters
     // or more that a password holds, the password itself when shorter.
+    // A password of stars alone shows nothing as stars, and replacing it by stars would only
+    // multiply them, once for every such secret.
     for (const QString& s : secrets)
-        if (!s.trimmed().isEmpty() && s.size() < FragmentSize)
+        if (!s.trimmed().isEmpty() && s.size() < FragmentSize && !Stars.contains(s))
             out.replace(s, Stars);
     QString shown;
     for (qsizetype i = 0; i < out.size();) {
