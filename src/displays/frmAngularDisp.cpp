@@ -354,7 +354,12 @@ void frmAngularDisp::SSTab1_Click(int tab)
     Shared.AngTab = int16_t(tab);
     if (tab == 0) {
         ShowChanData(UpDown1->value());
+        m_setupPaused = m_setupPaused || !Shared.Paused;
         SetRecordingPaused(true, QStringLiteral("the angular display's page setup is shown"));
+    } else if (m_setupPaused) {
+        m_setupPaused = false;
+        if (Shared.Paused)
+            SetRecordingPaused(false, QStringLiteral("the angular display's page setup was left"));
     }
 }
 

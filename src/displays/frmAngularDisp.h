@@ -122,5 +122,6 @@ class frmAngularDisp : public QWidget {
     QFormLayout* m_setupForm = nullptr;
     bool m_loaded = false;
     bool m_alarm = false; // the tick's alarm flag
+    bool m_setupPaused = false; // "Page Setup" paused recording, which was running: leaving it resumes
     QString m_alarmText;
 };

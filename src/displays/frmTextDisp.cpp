@@ -287,8 +287,14 @@ void frmTextDisp::SelectTab(int tab)
 void frmTextDisp::SSTab1_Click(int tab)
 {
     Shared.TextTab = int16_t(tab);
+    if (tab != 0 && m_setupPaused) {
+        m_setupPaused = false;
+        if (Shared.Paused)
+            SetRecordingPaused(false, QStringLiteral("the text display's page setup was left"));
+    }
     switch (tab) {
     case 0:
+        m_setupPaused = m_setupPaused || !Shared.Paused;
         SetRecordingPaused(true, QStringLiteral("the text display's page setup is shown"));
         break;
     case 1:

@@ -125,5 +125,6 @@ class frmTextDisp : public QWidget {
     std::array<std::vector<Panel>, 7> m_pages;
     bool m_loaded = false;
     bool m_alarm = false; // the tick's alarm flag
+    bool m_setupPaused = false; // "Page Setup" paused recording, which was running: leaving it resumes
     QString m_alarmText;
 };

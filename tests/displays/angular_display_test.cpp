@@ -298,6 +298,9 @@ class AngularDisplayTest : public QObject {
         // A message box closing over "Page Setup" activates the window again: still paused.
         QApplication::sendEvent(window, &activate);
         QVERIFY(Shared.Paused);
+        // Leaving it for a page resumes what it paused.
+        tabs->setCurrentIndex(1);
+        QVERIFY(!Shared.Paused);
         QVERIFY(fx.main->Timer1->isActive());
         window->close();
         QVERIFY(!Shared.AngularDispOpen);

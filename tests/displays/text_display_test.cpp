@@ -320,6 +320,15 @@ class TextDisplayTest : public QObject {
         QVERIFY(Shared.Paused);
         QApplication::sendEvent(window, &activate);
         QVERIFY(!Shared.Paused);
+        // Leaving "Page Setup" for a page resumes what it paused, and only that.
+        child<QTabWidget>(window, "SSTab1")->setCurrentIndex(0);
+        child<QTabWidget>(window, "SSTab1")->setCurrentIndex(1);
+        QVERIFY(!Shared.Paused);
+        SetRecordingPaused(true, QStringLiteral("the user"));
+        child<QTabWidget>(window, "SSTab1")->setCurrentIndex(0);
+        child<QTabWidget>(window, "SSTab1")->setCurrentIndex(2);
+        QVERIFY(Shared.Paused);
+        SetRecordingPaused(false, QStringLiteral("the user"));
 
         QTest::mouseClick(child<QPushButton>(window, "Command5"), Qt::LeftButton);
         QVERIFY(Shared.Paused);
