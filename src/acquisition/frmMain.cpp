@@ -358,6 +358,12 @@ QString frmMain::RecordingOffText() const
             .arg(QFileInfo(m_damagedPath).fileName());
     if (DataFileFull())
         return DataFileFullText(BoundFileName());
+    // Another program recording the file, a file that is no data file: readings show, rows do not.
+    if (!Data1->IsBound())
+        return QStringLiteral("Recording off: no usable data file. %1")
+            .arg(m_unboundWhy.isEmpty() ? QStringLiteral("Make or choose one with \"Create New Data File\".")
+                                        : m_unboundWhy)
+            .trimmed();
     return QString();
 }
 
@@ -367,11 +373,17 @@ bool frmMain::BindDataFile(QString* error)
     if (Data1->IsBound() && next != QFileInfo(Data1->DatabaseName()).canonicalFilePath())
         m_scan->Events.Stop(QStringLiteral("another data file chosen"));
     // Bind leaves the current binding alone when the new file is not a data file.
-    if (!Data1->Bind(DataPath(Shared.DataFileName), error)) {
-        if (!Data1->IsBound())
+    QString failure;
+    if (!Data1->Bind(DataPath(Shared.DataFileName), &failure)) {
+        if (!Data1->IsBound()) {
             Panels[0]->setText(QStringLiteral("Recording off: no usable data file."));
+            m_unboundWhy = failure;
+        }
+        if (error)
+            *error = failure;
         return false;
     }
+    m_unboundWhy.clear();
     FieldCount = Data1->FieldCount();
     m_scan->FieldCount = FieldCount;
     m_damagedPath.clear();

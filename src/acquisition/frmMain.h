@@ -171,6 +171,7 @@ class frmMain : public QMainWindow {
     bool m_fullShown = false; // the status bar shows the full file or failing rows
     QString m_damagedPath; // the data file that was found damaged while recording, until another is bound
     RowFailures m_rowFailures;
+    QString m_unboundWhy; // why no data file could be bound, while none is
 };
 
 // The main window of the running program (set by its constructor, cleared when it is destroyed).

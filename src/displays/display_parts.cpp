@@ -200,7 +200,8 @@ void ShowFullNote(QLabel* note)
     // (a full disk) are lost while recording goes on trying.
     QString off = MainForm ? MainForm->RecordingOffText() : DataFileFull() ? fullText() : QString();
     QString caption = MainForm && MainForm->DataFileDamaged() ? QStringLiteral("Recording off: data file damaged")
-                                                              : QStringLiteral("Data file full");
+                      : MainForm && !MainForm->Data1->IsBound() ? QStringLiteral("Recording off: no data file")
+                                                                 : QStringLiteral("Data file full");
     if (off.isEmpty() && MainForm && MainForm->RowTrouble().Failing()) {
         off = MainForm->RowTrouble().Text();
         caption = QStringLiteral("Rows not recorded (%1)").arg(MainForm->RowTrouble().Missed());

@@ -1,6 +1,7 @@
 // What the three live displays share: unit labels, channel pickers, the full data file.
 #include "acquisition/scan_cycle.h"
 #include "core/config_files.h"
+#include "datafile/data_file.h"
 #include "displays/display_parts.h"
 #include "displays/frmAngularDisp.h"
 #include "displays/frmChartDisp.h"
@@ -211,6 +212,34 @@ class SharedPartsTest : public QObject {
         auto* note = child<QLabel>(window, "lblFileFull");
         QVERIFY(note->isVisible());
         QCOMPARE(note->text(), QStringLiteral("Recording off: data file damaged"));
+    }
+
+    // A data file another program records (or no data file at all) leaves recording off: the
+    // displays say so, with the reason, instead of showing RUN over rows that never come.
+    void dataFileHeldElsewhereIsSaid()
+    {
+        const QString path = fx.main->Data1->DatabaseName();
+        fx.main->Data1->Unbind();
+        DataFile holder;
+        QVERIFY(holder.Bind(path));
+        QString error;
+        QVERIFY(!fx.main->BindDataFile(&error));
+        open(QStringLiteral("text"));
+        Shared.TextDispOpen = true; // as its activation sets
+        tick(window);
+        auto* run = child<QPushButton>(window, "Command5");
+        QCOMPARE(run->text(), QStringLiteral("OFF"));
+        auto* note = child<QLabel>(window, "lblFileFull");
+        QVERIFY(note->isVisible());
+        QCOMPARE(note->text(), QStringLiteral("Recording off: no data file"));
+        QVERIFY2(note->toolTip().contains(error) && error.contains(QLatin1String("being recorded")),
+                 qPrintable(note->toolTip()));
+
+        holder.Unbind();
+        QVERIFY(fx.main->BindDataFile());
+        tick(window);
+        QCOMPARE(run->text(), QStringLiteral("RUN"));
+        QVERIFY(note->isHidden());
     }
 
     // Rows that come due and cannot be written (here a file locked by another program; a full disk
