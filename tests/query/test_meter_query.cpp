@@ -94,6 +94,8 @@ class TestMeterQuery : public QObject {
             << QStringList{f, "--channels", "1", "--from", "-2010-04-01", "--to", "2010-04-02"} << 2
             << "\"-2010-04-01\" is not a date";
         QTest::newRow("folder") << QStringList{m_dir.path(), "--channels", "1"} + range << 2 << "is a folder";
+        QTest::newRow("csv to standard output")
+            << QStringList{f, "--channels", "1", "--csv", "-"} + range << 2 << "--csv writes a file";
         QTest::newRow("in use") << QStringList{f, "--channels", "1"} + range << 3 << "is in use";
     }
     void exitCodes()

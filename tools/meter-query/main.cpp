@@ -149,7 +149,12 @@ int main(int argc, char** argv)
     for (const auto* option : {&report, &xlsx, &csv, &events})
         if (parser.isSet(*option))
             outputs.append({option->names().first(), parser.value(*option)});
-    // "-" is standard output, not a file.
+    // "-" is standard output, not a file; only the event log goes there.
+    for (const Output& o : outputs)
+        if (o.path == QLatin1String("-") && o.option != QLatin1String("events"))
+            return Complain(QStringLiteral("--%1 writes a file: name one (\"-\", standard output, is for --events)")
+                                .arg(o.option),
+                            BadArguments);
     QList<Output> outputFiles = outputs;
     outputFiles.removeIf([](const Output& o) { return o.path == QLatin1String("-"); });
     QString error;
