@@ -7,7 +7,8 @@
 const char* const DecodeUsage =
     "Usage: meter-decode [options] [capture]\n"
     "Decodes a raw byte stream captured from the meter (for example with\n"
-    "`cat /dev/ttyUSB0 > capture.bin`); reads standard input when no capture is named or it is -.\n"
+    "`stty -F /dev/ttyUSB0 9600 raw -echo; cat /dev/ttyUSB0 > capture.bin`: a port not set raw\n"
+    "turns each frame's 0x0D into 0x0A); reads standard input when no capture is named or it is -.\n"
     "\n"
     "Options:\n"
     "  --chunk N           hand the bytes to the receiver in events of at most N bytes (default 64)\n"
