@@ -190,21 +190,39 @@ bool DecodeFrame(FrameBufferArray& FrameBuffer)
     const int16_t ch = DigitValue(FrameBuffer[2]);
     if (ch > MaxChannel)
         return false;
-    // Only a frame of a channel the program knows keeps the link fresh.
-    Shared.Freshness.FrameArrived();
     const Digits digits = FrameDigitValues(FrameBuffer.data());
     Shared.FrameStore[ch] = digits;
     Shared.FrameDigits = digits;
     Shared.FrameChannel = ch;
     DecodeReading();
-    // A dual-display frame carries channel 1, and channel 2 when its second display is on.
-    if (digits[14] == 4) {
-        Shared.Freshness.Heard(ch);
+    return true;
+}
+
+FrameChannelList FrameChannels()
+{
+    FrameChannelList list;
+    // A dual-display frame carries channel 1, and channel 2 when its second display is on; its
+    // channel digit is no channel. A single frame carries its channel's reading (0 is no channel).
+    if (Shared.FrameDigits[14] == 4) {
+        if (Shared.FrameChannel >= 1 && Shared.FrameChannel <= MaxChannel)
+            list.channel[list.count++] = Shared.FrameChannel;
     } else {
-        Shared.Freshness.Heard(1);
+        list.channel[list.count++] = 1;
         if (Shared.SecondDisplay)
-            Shared.Freshness.Heard(2);
+            list.channel[list.count++] = 2;
     }
+    return list;
+}
+
+bool TakeFrame(FrameBufferArray& FrameBuffer, ReadingFreshness& freshness, int source)
+{
+    if (!DecodeFrame(FrameBuffer))
+        return false;
+    // Only a frame of a channel the program knows keeps the link fresh.
+    freshness.FrameArrived(source);
+    const FrameChannelList heard = FrameChannels();
+    for (int i = 0; i < heard.count; ++i)
+        freshness.Heard(heard.channel[i], source);
     return true;
 }
 

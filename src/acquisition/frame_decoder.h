@@ -29,6 +29,20 @@ constexpr int16_t DigitValue(uint8_t b)
 // dropped, Shared still holds the previous frame, and nothing may be passed on as newly read.
 bool DecodeFrame(FrameBufferArray& FrameBuffer);
 
+// The channels whose readings the frame DecodeFrame just took carries: its own channel for a
+// single-reading frame (none for channel 0), channel 1 and (with the second display on) 2 for a
+// dual-display frame. The one place this rule is held.
+struct FrameChannelList {
+    std::array<int, 2> channel{};
+    int count = 0;
+};
+FrameChannelList FrameChannels();
+
+// DecodeFrame, then the frame and its channels told to `freshness` as source `source`'s, as a
+// recording station does with what its meter source hears: what the receiver does by itself (for
+// source 0 of Shared.Freshness) when no station took its frames (tools and tests).
+bool TakeFrame(FrameBufferArray& FrameBuffer, ReadingFreshness& freshness, int source = 0);
+
 // Computes the reading of channel Shared.FrameChannel from Shared.FrameStore; DecodeFrame calls it.
 // Does nothing when FrameChannel is outside 0..MaxChannel.
 void DecodeReading();

@@ -61,7 +61,7 @@ void FrameReceiver::Receive(const uint8_t* bytes, std::size_t count)
             ++FramesDropped;
             return;
         }
-        if (!(OnFrame ? OnFrame(FrameBuffer) : DecodeFrame(FrameBuffer)))
+        if (!(OnFrame ? OnFrame(FrameBuffer) : TakeFrame(FrameBuffer, Shared.Freshness)))
             ++FramesDropped;
         SyncIndex = 1;
         RxState = Hunting;

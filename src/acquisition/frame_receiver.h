@@ -4,7 +4,7 @@
 // (after it has set DataReceived and LastRxTick); frames may be split over events or several to one
 // event, and the state carries over between events. The serial set-up calls Reset.
 // A frame is the start byte, then FrameLength (15) bytes of which the last must be the end byte
-// 0x0D. Each complete frame goes to OnFrame, or to DecodeFrame when OnFrame is empty; either says
+// 0x0D. Each complete frame goes to OnFrame, or to TakeFrame when OnFrame is empty; either says
 // whether it took the frame (DecodeFrame refuses a channel above 16).
 // Errors: a frame with a wrong end byte is dropped together with the rest of that event's bytes;
 // hunting for the next start byte resumes with the next event. Bytes before a start byte are skipped.
@@ -31,7 +31,7 @@ class FrameReceiver {
     void Receive(const uint8_t* bytes, std::size_t count);
     void Receive(const QByteArray& bytes);
 
-    // Takes a complete frame; false when it refused it. Empty: DecodeFrame.
+    // Takes a complete frame; false when it refused it. Empty: TakeFrame into Shared.Freshness.
     std::function<bool(FrameBufferArray&)> OnFrame;
 
     // Complete frames cut from the stream, and those of them dropped for a wrong end byte or refused

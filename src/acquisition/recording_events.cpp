@@ -7,11 +7,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 
 namespace {
-
-// The recording whose pauses SetRecordingPaused reports: the newest one made.
-RecordingEvents* g_current = nullptr;
 
 bool RecordingFull()
 {
@@ -30,14 +28,9 @@ RecordingEvents::RecordingEvents(DataFile& data) : m_data(data)
     Write = [this](const LoggedEvent& event, QString* error, bool* created) {
         return AppendEvent(m_data, event, error, created);
     };
-    g_current = this;
 }
 
-RecordingEvents::~RecordingEvents()
-{
-    if (g_current == this)
-        g_current = nullptr;
-}
+RecordingEvents::~RecordingEvents() = default;
 
 QString RecordingEvents::StartText() const
 {
@@ -62,7 +55,7 @@ void RecordingEvents::Start()
     // A pause already in force when recording starts is part of the story.
     if (m_pausedKnown && m_paused)
         Log(LoggedEvent::At(Host().now(), EventKind::Paused, QStringLiteral("recording starts paused")));
-    if (m_linkDown)
+    if (m_downSources != 0)
         Log(LoggedEvent::At(Host().now(), EventKind::LinkLost, QStringLiteral("the meter is still silent")));
 }
 
@@ -103,24 +96,42 @@ void RecordingEvents::End(const QString& why, State next)
     m_endedPath = m_data.DatabaseName();
 }
 
-void RecordingEvents::LinkLost(const QString& why, const QDateTime& when)
+void RecordingEvents::LinkLost(const QString& why, const QDateTime& when, int source)
 {
-    if (m_linkDown)
+    const quint32 bit = SourceBit(source);
+    if (bit == 0 || (m_downSources & bit) != 0)
         return;
     EnsureRunning();
-    m_linkDown = true;
+    m_downSources |= bit;
     if (m_state == State::Running)
         Log(LoggedEvent::At(when.isValid() ? when : Host().now(), EventKind::LinkLost, why));
 }
 
-void RecordingEvents::LinkRestored(const QDateTime& when)
+void RecordingEvents::LinkRestored(const QDateTime& when, int source, const QString& text)
 {
-    if (!m_linkDown)
+    const quint32 bit = SourceBit(source);
+    if ((m_downSources & bit) == 0)
         return;
-    m_linkDown = false;
+    m_downSources &= ~bit;
     if (m_state == State::Running)
         Log(LoggedEvent::At(when.isValid() ? when : Host().now(), EventKind::LinkRestored,
-                            QStringLiteral("frames arriving again")));
+                            text.isEmpty() ? QStringLiteral("frames arriving again") : text));
+}
+
+bool RecordingEvents::InGap() const
+{
+    const quint32 all = Sources >= 32 ? ~0u : (1u << std::max(Sources, 1)) - 1;
+    return (m_downSources & all) == all;
+}
+
+bool RecordingEvents::InGap(int source) const
+{
+    return (m_downSources & SourceBit(source)) != 0;
+}
+
+quint32 RecordingEvents::SourceBit(int source)
+{
+    return source >= 0 && source < 32 ? 1u << source : 0u;
 }
 
 void RecordingEvents::PauseState(bool paused, const QString& why)
@@ -269,11 +280,4 @@ void RecordingEvents::Problem(const QString& text)
     m_lastProblem = text;
     if (OnProblem)
         OnProblem(text);
-}
-
-void SetRecordingPaused(bool paused, const QString& why)
-{
-    Shared.Paused = paused;
-    if (g_current)
-        g_current->PauseState(paused, why);
 }

@@ -1,18 +1,18 @@
 #pragma once
 // What the recording engine writes into the event log of the data file it records into
 // (datafile/event_log.h), so that the program and meter-record log alike. The scan cycle owns one
-// (ScanCycle::Events) and tells it about ticks, rows and pauses; the owner of the serial link
-// passes on the link's state (SerialLink::OnLinkState) and says when and why recording stops.
+// (ScanCycle::Events) and tells it about ticks, rows and pauses; the recording station passes on
+// each source's link state and says when and why recording stops.
 //
 // The rules:
 // - start: before anything else is logged into a bound file that is not full (at the first tick,
 //   or when the owner calls Start); stop with the reason when the owner stops, or "file full".
 //   After a stop nothing more is logged until recording starts again.
-// - link-lost once per gap, with the reason, at the time of the last good frame; link-restored at
-//   the time of the first good frame after it. No row is recorded inside the gap (InGap): its
-//   readings would be stale.
+// - link-lost once per gap of a source, with the reason, at the time of its last good frame;
+//   link-restored at the time of its first good frame after it. No row is recorded while every
+//   source is in a gap (InGap): the readings would be stale.
 // - paused / resumed when the pause state changes while recording, with the reason given to
-//   SetRecordingPaused (or a plain one when a tick notices the change first).
+//   PauseState (or a plain one when a tick notices the change first).
 // - high / low / normal at each recorded row, for each channel whose warning limits are set (not
 //   both 0), when its alarm state changes (with the deadband and delay of alarm_state.h); the
 //   value is the recorded reading. Every channel counts as normal at start; an invalid reading
@@ -58,10 +58,15 @@ class RecordingEvents {
     void Stop(const QString& why, bool final = false);
     bool Running() const { return m_state == State::Running; }
 
-    // when: the last good frame (lost) and the first new one (restored); now when null.
-    void LinkLost(const QString& why, const QDateTime& when = QDateTime());
-    void LinkRestored(const QDateTime& when = QDateTime());
-    bool InGap() const { return m_linkDown; }
+    // when: the last good frame (lost) and the first new one (restored); now when null. source:
+    // 0..Sources-1, the station's source whose link it is.
+    void LinkLost(const QString& why, const QDateTime& when = QDateTime(), int source = 0);
+    void LinkRestored(const QDateTime& when = QDateTime(), int source = 0, const QString& text = QString());
+    // Every source in a gap (no row is recorded), or source `source` in one.
+    bool InGap() const;
+    bool InGap(int source) const;
+    // How many sources the station has (1..32).
+    int Sources = 1;
 
     // The pause state as it is now; logs paused/resumed when it differs from the last one seen.
     void PauseState(bool paused, const QString& why = QString());
@@ -95,7 +100,8 @@ class RecordingEvents {
     DataFile& m_data;
     State m_state = State::Idle;
     QString m_endedPath; // the file that was full when recording ended
-    bool m_linkDown = false;
+    static quint32 SourceBit(int source);
+    quint32 m_downSources = 0; // bit s: source s is in a gap
     bool m_paused = false;
     bool m_pausedKnown = false;
     bool m_suspendLogged = false; // paused was logged for a stopped scan timer
@@ -111,7 +117,3 @@ class RecordingEvents {
     bool m_wroteAny = false;
     QString m_lastProblem;
 };
-
-// Sets Shared.Paused and tells the recording in progress why, when the state changes: RUN/PAUSE,
-// the last display closed, the page setup shown, a display opened.
-void SetRecordingPaused(bool paused, const QString& why);

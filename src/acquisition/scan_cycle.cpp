@@ -1,6 +1,6 @@
 #include "acquisition/scan_cycle.h"
 
-#include "core/number_format.h"
+#include "core/recorded_reading.h"
 #include "core/shared_state.h"
 #include "platform/host_services.h"
 
@@ -29,8 +29,8 @@ bool Fail(QString* error, const QString& text)
     return false;
 }
 
-// The reading and unit of channels 1..channels as they are recorded: the reading rounded to its
-// decimals through its format pattern, the unit from the meter or typed by the user.
+// The reading and unit of channels 1..channels as they are recorded (recorded_reading.h); a
+// channel not current holds the invalid-reading marker with an empty unit.
 bool BuildRow(int channels, const QDateTime& now, DataRow* row, QString* error)
 {
     if (channels > MaxChannel)
@@ -40,35 +40,17 @@ bool BuildRow(int channels, const QDateTime& now, DataRow* row, QString* error)
     row->date = now.date();
     row->time = now.time();
     for (int n = 1; n <= channels; ++n) {
-        const int decimals = Shared.ChanDecimals[n];
-        if (decimals < 0 || decimals >= int(Shared.DecimalFormat.size()))
-            return Fail(error, QStringLiteral("Channel %1 has %2 decimals.").arg(n).arg(decimals));
-        const QString text = FormatNumber(Shared.ChanValue[n], Shared.DecimalFormat[decimals]);
-        bool numeric = false;
-        const double value = text.toDouble(&numeric);
-        if (!numeric || !std::isfinite(value))
-            return Fail(error,
-                        QStringLiteral("Channel %1 reads \"%2\", which is not a number.").arg(n).arg(text));
-
         // A reading not heard lately was never measured now: the invalid-reading marker holds its place.
         if (!Shared.Freshness.Current(n)) {
             row->chan.append(InvalidReading);
             row->unit.append(QString());
             continue;
         }
-        const DispSetupRecord& setup = Shared.DispSetup[n];
-        QString unit;
-        if (setup.UnitAutoSense) {
-            const int code = Shared.ChanUnit[n];
-            if (code < 0 || code > MaxUnitCode)
-                return Fail(error,
-                            QStringLiteral("Channel %1 has the unknown unit code %2.").arg(n).arg(code));
-            unit = Shared.UnitName[code];
-        } else {
-            unit = setup.ManualUnit;
-        }
-        row->chan.append(value);
-        row->unit.append(unit);
+        RecordedReading reading;
+        if (!RecordedReadingOf(n, &reading, error))
+            return false;
+        row->chan.append(reading.value);
+        row->unit.append(reading.unit);
     }
     return true;
 }
@@ -104,9 +86,8 @@ ScanCycle::Tick ScanCycle::Timer1_Timer()
         CheckLink();
     if (m_data.IsBound() && !DataFileFull())
         Events.Start();
-    if (!Unattended && !Shared.TextDispOpen && !Shared.ChartDispOpen && !Shared.AngularDispOpen &&
-        Shared.DataReceived)
-        SetRecordingPaused(true, QStringLiteral("no live display open"));
+    if (Unwatched && Shared.DataReceived && !Shared.Paused && Unwatched())
+        Shared.Paused = true, Events.PauseState(true, QStringLiteral("no live display open"));
     Events.PauseState(Shared.Paused);
     if (!ReadingsFresh()) {
         m_missedRows = 0; // no row is due without current readings
@@ -140,21 +121,29 @@ ScanCycle::Tick ScanCycle::Timer1_Timer()
 bool ScanCycle::ReadingsFresh()
 {
     ReadingFreshness& fresh = Shared.Freshness;
-    if (!fresh.Fresh()) {
-        // The last good frame is where the readings stopped being current.
-        if (fresh.AnyFrame() && !Events.InGap()) {
-            m_staleGap = true;
-            Events.LinkLost(QStringLiteral("no frames from the meter for more than %1 s")
-                                .arg(ReadingFreshness::StaleAfterMs / 1000),
-                            fresh.LastFrameTime());
+    Events.Sources = std::clamp(Sources, 1, ReadingFreshness::Sources);
+    for (int s = 0; s < Events.Sources; ++s) {
+        bool& staleGap = m_staleGap[size_t(s)];
+        if (!fresh.SourceFresh(s)) {
+            // The last good frame is where the source's readings stopped being current.
+            if (fresh.AnyFrame(s) && !Events.InGap(s)) {
+                staleGap = true;
+                Events.LinkLost(QStringLiteral("no frames from %1 for more than %2 s")
+                                    .arg(SourceName ? SourceName(s) : QStringLiteral("the meter"))
+                                    .arg(ReadingFreshness::StaleAfterMs / 1000),
+                                fresh.LastFrameTime(s), s);
+            }
+            continue;
         }
+        // A gap the link itself reported (a port lost) ends with the link's word; a stale spell
+        // ends with the first frame of the new run.
+        if (staleGap && Events.InGap(s))
+            Events.LinkRestored(fresh.RunStart(s), s);
+        staleGap = false;
+    }
+    if (!fresh.Fresh()) {
         return false;
     }
-    // A gap the link itself reported (a port lost) ends with the link's word; a stale spell ends
-    // with the first frame of the new run.
-    if (m_staleGap && Events.InGap())
-        Events.LinkRestored(fresh.RunStart());
-    m_staleGap = false;
     // After start or a gap, rows wait until the file's channels have been heard (for a while).
     return Shared.DataReceived && !Events.InGap() && fresh.Settled(FieldCount / 2);
 }
@@ -171,7 +160,7 @@ QString ScanCycle::GapText() const
         .arg(fresh.LastFrameTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
 }
 
-bool ScanCycle::savedata(QString* error)
+bool ScanCycle::SaveRow(QString* error)
 {
     // Without a data file recording is off, and the counter must not claim rows.
     if (!m_data.IsBound())

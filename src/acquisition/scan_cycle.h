@@ -1,21 +1,24 @@
 #pragma once
-// The engine half of the main window's scan timer (Timer1_Timer), its "Save Data" procedure
-// (savedata) and the state that check_pause paints. The main window owns one ScanCycle beside its
-// data binding Data1, ticks it every 200 ms and sets FieldCount whenever it binds a data file.
+// The scan cycle of a recording station (station/recording_station.h): the engine half of the main
+// window's scan timer (Timer1_Timer), its "Save Data" procedure (savedata, here SaveRow) and the
+// state that check_pause paints. The station owns one beside its data binding, ticks it every
+// 200 ms and sets FieldCount whenever it binds a data file.
 //
 // A tick records one row of channels 1..FieldCount/2 every ScanRate seconds (second boundaries of
 // the clock crossed) while readings are current (Shared.Freshness) and recording is not paused, up
-// to MaxRecords rows. When no frame has come for ReadingFreshness::StaleAfterMs the tick logs
-// link-lost at the time of the last frame and records nothing until frames return (link-restored
-// at the time of the first new one) and the file's channels have been heard; a channel not heard
-// lately is recorded as InvalidReading with an empty unit. RecordCount counts rows written. Any
+// to MaxRecords rows. When a source has sent no frame for ReadingFreshness::StaleAfterMs the tick
+// logs link-lost for it at the time of its last frame; while no source is current nothing is
+// recorded, until frames return (link-restored at the time of the first new one) and the file's
+// channels have been heard; a channel not heard lately is recorded as InvalidReading with an
+// empty unit. RecordCount counts rows written. Any
 // error in a tick (no data file, a missing column, a unit code outside 0..300, decimals outside
-// 0..16) ends it silently without writing; savedata reports the same errors to its caller.
+// 0..16) ends it silently without writing; SaveRow reports the same errors to its caller.
 #include "acquisition/recording_events.h"
 #include "datafile/data_file.h"
 
 #include <QDateTime>
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <functional>
 
@@ -34,7 +37,7 @@ class ScanCycle {
     // scan interval. True also when the file is full (RecordCount at MaxRecords), which writes
     // nothing, as the tick does; false and *error when the row cannot be built or written, or the
     // readings are not current (GapText).
-    bool savedata(QString* error = nullptr);
+    bool SaveRow(QString* error = nullptr);
     // Why nothing can be recorded now for want of frames; empty while readings are current.
     QString GapText() const;
     // Rows the last Failed tick was due for and could not write (more than one when it came late).
@@ -42,8 +45,13 @@ class ScanCycle {
 
     QDateTime LastScanTime; // null until the first tick that sees data
     int16_t FieldCount = 0;
-    // The unattended recorder has no live displays: recording then never pauses for want of one.
-    bool Unattended = false;
+    // The program pauses recording when nobody watches (no live display open): true then. Empty
+    // (the unattended recorder): recording never pauses for want of a display.
+    std::function<bool()> Unwatched;
+    // How many sources feed readings (Shared.Freshness sources 0..Sources-1), and what the event
+    // log calls source s ("the meter" when empty).
+    int Sources = 1;
+    std::function<QString(int source)> SourceName;
     // The event log of the file being recorded: ticks start it, rows and missed rows go to it, and
     // no row is recorded while it says the link is in a gap.
     RecordingEvents Events;
@@ -59,7 +67,8 @@ class ScanCycle {
     DataRow m_lastRow;
     QString m_lastError;
     int m_missedRows = 0;
-    bool m_staleGap = false; // the gap in force began with a stale spell, not with the link's word
+    // Per source: the gap in force began with a stale spell, not with the link's word.
+    std::array<bool, ReadingFreshness::Sources> m_staleGap{};
 };
 
 // What the RUN/PAUSE buttons of the open displays show. QRgb is QtGui's 0xAARRGGBB colour type,
@@ -75,7 +84,7 @@ PauseLook CurrentPauseLook();
 PauseLook RecordingOffLook();
 
 // True when RecordCount has reached MaxRecords: the data file is full and neither the tick nor
-// savedata records another row until a new data file is created.
+// SaveRow records another row until a new data file is created.
 bool DataFileFull();
 // What the program says of a full data file (status bar, "Save Data"); fileName is the bound
 // file's, not Shared.DataFileName, which follows what is typed in "Create New Data File".

@@ -17,7 +17,7 @@ SerialLink::SerialLink(SerialControl& MSComm1, FrameReceiver& receiver, QObject*
     connect(&MSComm1, &SerialControl::OnComm, this, &SerialLink::MSComm1_OnComm);
 }
 
-void SerialLink::Start232()
+void SerialLink::Start()
 {
     SCI_Init();
 }

@@ -1,10 +1,10 @@
 #pragma once
 // The engine half of the main window's serial handling: priming the port, the receive handler and
-// the link watchdog. The main window owns the control, the receiver and this link; the unattended
-// recorder owns its own with the Reconnect recovery.
+// the link watchdog. The meter's source (station/meter_source.h) owns the control, the receiver
+// and this link: the program's with the AskUser recovery, meter-record's with Reconnect.
 //
-// Start232 is what the live displays call to get data flowing. SCI_Init reports open errors in a
-// box with the control's error description and returns. CheckLink runs first in every scan tick:
+// Start (the main window's Start232) is what the live displays call to get data flowing. SCI_Init
+// reports open errors in a box with the control's error description and returns. CheckLink runs first in every scan tick:
 // after four silent ticks in a row (more than SilenceLimitMs since the last receive notification)
 // it closes the port and asks whether to continue; Yes reopens the port at the configured baud rate
 // (reopen errors stay silent: the question comes back after another silence), No calls OnDeclined.
@@ -26,7 +26,7 @@ class SerialLink : public QObject {
   public:
     explicit SerialLink(SerialControl& MSComm1, FrameReceiver& receiver, QObject* parent = nullptr);
 
-    void Start232();
+    void Start();
     void SCI_Init();
     void CheckLink();
     void MSComm1_OnComm();

@@ -4,7 +4,7 @@
 // Command line: see app/program_options.h. Exit code 2 on a bad command line.
 // Environment: VARNIK_SPLASH_MS shortens or lengthens the 5 s splash (see startup_ui.h).
 #include "about/identity_ui.h"
-#include "acquisition/frmMain.h"
+#include "mainwindow/frmMain.h"
 #include "app/program_options.h"
 #include "app/startup_ui.h"
 #include "app/window_registry.h"

@@ -1,7 +1,7 @@
 #include "app/startup_ui.h"
 
 #include "about/frmSplash.h"
-#include "acquisition/frmMain.h"
+#include "mainwindow/frmMain.h"
 #include "platform/center_form_ui.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "app/window_registry.h"
 
 #include "about/frmAbout.h"
-#include "acquisition/frmMain.h"
+#include "mainwindow/frmMain.h"
 #include "datafile/frmNewDB.h"
 #include "displays/frmAngularDisp.h"
 #include "displays/frmChartDisp.h"

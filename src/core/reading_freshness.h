@@ -1,19 +1,24 @@
 #pragma once
-// Which readings are current. A reading is current while frames keep arriving; whatever is older
-// than StaleAfterMs is never recorded as a measurement.
+// Which readings are current: the one rule every surface follows (rows, live displays, MQTT, the
+// status page and /metrics). A reading is current for StaleAfterMs after the frame (or packet) that
+// carried it, while its source keeps delivering; whatever is older is never recorded, published or
+// shown as a measurement.
 //
-// Fed by the frame decoder (every frame it is given counts for the link; Heard for each channel it
-// decoded a reading of), read by the scan cycle before each row, and by whatever shows or sends
-// readings (status page, MQTT). Ages come from Host().tickCount(), the times it reports from
-// Host().now(). One instance lives in the shared state (Shared.Freshness), on the thread that
-// receives frames and records rows; other threads get copies of its times.
+// A station has one or more sources of readings (source 0 is the first; at most Sources). Each
+// source reports every frame it takes (FrameArrived) and each channel the frame brought a reading
+// of (Heard). Fed only through the recording station and the meter's frame rule (frame_decoder.h),
+// read by the scan cycle before each row and by whatever shows or sends readings. Ages come from
+// Host().tickCount(), the times it reports from Host().now(). One instance lives in the shared
+// state (Shared.Freshness), on the thread that receives frames and records rows; other threads get
+// copies of its times.
 //
-// - Fresh: a frame arrived within StaleAfterMs. Stale otherwise, and before the first frame.
-// - A run of frames begins with the first frame after start or after a stale spell (RunStart).
-// - Settled(channels): rows may be recorded: every channel 1..channels was heard in this run, or
-//   StaleAfterMs have passed since the run began (a meter that never sends a channel).
-// - Current(n): channel n was heard in this run, within StaleAfterMs. A row records a channel that
-//   is not current as InvalidReading with an empty unit.
+// - SourceFresh(s): source s delivered within StaleAfterMs. Fresh(): some source did.
+// - A run of a source begins with its first frame after start or after a stale spell (RunStart).
+// - Settled(channels): rows may be recorded: every channel 1..channels was heard in its source's
+//   run, or StaleAfterMs have passed since the run of every fresh source began (a meter that never
+//   sends a channel).
+// - Current(n): channel n was heard in its source's run, within StaleAfterMs, and that source is
+//   fresh. A row records a channel that is not current as InvalidReading with an empty unit.
 #include <QDateTime>
 #include <QtGlobal>
 #include <array>
@@ -22,31 +27,49 @@ class ReadingFreshness {
   public:
     static constexpr quint32 StaleAfterMs = 3000;
     static constexpr int Channels = 16;
+    static constexpr int Sources = 8;
 
-    // A frame arrived (whatever its readings).
-    void FrameArrived();
-    // Channel n (1..Channels; others are ignored) got a reading from the frame just arrived.
-    void Heard(int channel);
+    // A frame of source s arrived (whatever its readings); sources outside 0..Sources-1 are ignored.
+    void FrameArrived(int source = 0);
+    // Channel n (1..Channels; others are ignored) got a reading from source s's frame just arrived.
+    void Heard(int channel, int source = 0);
 
     bool Fresh() const;
+    bool SourceFresh(int source) const;
     bool Settled(int channels) const;
     bool Current(int channel) const;
-    bool AnyFrame() const { return m_any; }
+    bool AnyFrame() const;
+    bool AnyFrame(int source) const;
+    // The source that last gave channel n a reading; -1 for none.
+    int SourceOf(int channel) const;
 
-    // When the last frame and the first frame of the current run arrived; null before any frame.
-    QDateTime LastFrameTime() const { return m_lastFrameTime; }
-    QDateTime RunStart() const { return m_runStartTime; }
+    // When the last frame (of any source, or of source s) and the first frame of s's current run
+    // arrived; null before any.
+    QDateTime LastFrameTime() const;
+    QDateTime LastFrameTime(int source) const;
+    QDateTime RunStart(int source = 0) const;
+    // Arrival of channel n's last reading; null before any.
+    QDateTime HeardTime(int channel) const;
     // When the last row was recorded (the scan cycle says so); null before the first.
     QDateTime LastRowTime() const { return m_lastRowTime; }
     void RowRecorded(const QDateTime& when) { m_lastRowTime = when; }
 
   private:
-    bool m_any = false;
-    quint32 m_lastFrameTick = 0;
-    quint32 m_runStartTick = 0;
-    QDateTime m_lastFrameTime;
-    QDateTime m_runStartTime;
+    struct Source {
+        bool any = false;
+        quint32 lastFrameTick = 0;
+        quint32 runStartTick = 0;
+        QDateTime lastFrameTime;
+        QDateTime runStartTime;
+    };
+    struct Channel {
+        bool heard = false; // in its source's current run
+        int source = -1;
+        quint32 tick = 0;
+        QDateTime time;
+    };
+    const Source* SourceAt(int source) const;
+    std::array<Source, Sources> m_sources{};
+    std::array<Channel, Channels + 1> m_channels{};
     QDateTime m_lastRowTime;
-    std::array<bool, Channels + 1> m_heard{}; // in this run
-    std::array<quint32, Channels + 1> m_heardTick{};
 };

@@ -1,6 +1,6 @@
 #include "datafile/frmNewDB.h"
 
-#include "acquisition/frmMain.h"
+#include "mainwindow/frmMain.h"
 #include "core/shared_state.h"
 #include "datafile/data_file.h"
 #include "platform/center_form_ui.h"

@@ -1,11 +1,11 @@
 #include "displays/display_parts.h"
 
-#include "acquisition/frmMain.h"
-#include "acquisition/recording_events.h"
+#include "mainwindow/frmMain.h"
 #include "controls/odometer.h"
 #include "acquisition/scan_cycle.h"
 #include "core/shared_state.h"
 #include "platform/host_services.h"
+#include "station/recording_station.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -122,7 +122,7 @@ ChannelPicker::ChannelPicker(const QString& name, int16_t* slot) : m_slot(slot)
             [this](int index) { *m_slot = int16_t(itemText(index).toShort()); });
 }
 
-void ChannelPicker::fill()
+void ChannelPicker::fillChannels()
 {
     clear();
     for (int n = 1; n <= 8; ++n)
@@ -190,7 +190,7 @@ QLabel* MakeFullNote()
 namespace {
 QString fullText()
 {
-    return DataFileFullText(MainForm ? MainForm->BoundFileName() : Shared.DataFileName);
+    return DataFileFullText(MainForm ? MainForm->Station().BoundFileName() : Shared.DataFileName);
 }
 } // namespace
 
@@ -198,13 +198,14 @@ void ShowFullNote(QLabel* note)
 {
     // A full data file and a damaged one alike leave recording off; rows that cannot be written
     // (a full disk) are lost while recording goes on trying.
-    QString off = MainForm ? MainForm->RecordingOffText() : DataFileFull() ? fullText() : QString();
-    QString caption = MainForm && MainForm->DataFileDamaged() ? QStringLiteral("Recording off: data file damaged")
-                      : MainForm && !MainForm->Data1->IsBound() ? QStringLiteral("Recording off: no data file")
-                                                                 : QStringLiteral("Data file full");
-    if (off.isEmpty() && MainForm && MainForm->RowTrouble().Failing()) {
-        off = MainForm->RowTrouble().Text();
-        caption = QStringLiteral("Rows not recorded (%1)").arg(MainForm->RowTrouble().Missed());
+    const RecordingStation* station = MainForm ? &MainForm->Station() : nullptr;
+    QString off = station ? station->RecordingOffText() : DataFileFull() ? fullText() : QString();
+    QString caption = station && station->DataFileDamaged() ? QStringLiteral("Recording off: data file damaged")
+                      : station && !station->Data().IsBound() ? QStringLiteral("Recording off: no data file")
+                                                              : QStringLiteral("Data file full");
+    if (off.isEmpty() && station && station->RowTrouble().Failing()) {
+        off = station->RowTrouble().Text();
+        caption = QStringLiteral("Rows not recorded (%1)").arg(station->RowTrouble().Missed());
     }
     if (note->text() != caption)
         note->setText(caption);
@@ -225,7 +226,7 @@ QLabel* MakeOutageNote()
 
 void ShowOutageNote(QLabel* note)
 {
-    const QString text = MainForm ? MainForm->ForwardOutageText() : QString();
+    const QString text = MainForm ? MainForm->Station().ForwardOutageText() : QString();
     if (note->text() != text)
         note->setText(text);
     note->setVisible(!text.isEmpty());
@@ -246,6 +247,14 @@ void SaveDataNow()
                        HostServices::Ok, HostServices::Icon::Critical);
 }
 
+void PauseRecording(bool paused, const QString& why)
+{
+    if (MainForm)
+        MainForm->Station().Pause(paused, why);
+    else
+        Shared.Paused = paused;
+}
+
 void StartScanTimer()
 {
     if (MainForm && !MainForm->Timer1->isActive())
@@ -256,7 +265,7 @@ void PauseWhenNoDisplayOpen()
 {
     if (Shared.TextDispOpen || Shared.AngularDispOpen || Shared.ChartDispOpen)
         return;
-    SetRecordingPaused(true, QStringLiteral("the last live display was closed"));
+    PauseRecording(true, QStringLiteral("the last live display was closed"));
     if (MainForm)
         MainForm->Timer1->stop();
 }
@@ -336,14 +345,14 @@ StatusArea StatusArea::Build(const QString& alarmName, const QString& soundName)
     return a;
 }
 
-void StatusArea::load() const
+void StatusArea::showSetup() const
 {
     scanRate->setText(QString::number(Shared.ScanRate) + QStringLiteral(" sec"));
     odometer->settle();
     sound->setChecked(Shared.AlarmSound);
 }
 
-void StatusArea::tick() const
+void StatusArea::refresh() const
 {
     ShowDateTime(date, time);
     sound->setChecked(Shared.AlarmSound);

@@ -60,7 +60,7 @@ class ChannelPicker : public QComboBox {
   public:
     // A choice from the list stores the chosen channel into *slot.
     ChannelPicker(const QString& name, int16_t* slot);
-    void fill();
+    void fillChannels();
     // Shows the stored choice as the picker's text (channel 1 for a choice outside 1..16) and
     // selects the list item of that channel, if it has one.
     void showChoice();
@@ -100,6 +100,9 @@ void StartScanTimer();
 // After a live display cleared its open flag: with no live display left, recording pauses and the
 // scan timer stops.
 void PauseWhenNoDisplayOpen();
+// Sets Shared.Paused and tells the program's recording why, when the state changes: RUN/PAUSE, the
+// last display closed, the page setup shown, a display activated.
+void PauseRecording(bool paused, const QString& why);
 
 // A push button of the live displays' button rows.
 QPushButton* MakeButton(const QString& name, const QString& caption);
@@ -139,9 +142,9 @@ struct StatusArea {
 
     static StatusArea Build(const QString& alarmName, const QString& soundName);
     // At load: the scan rate, the counter settled, the alarm sound box.
-    void load() const;
+    void showSetup() const;
     // Every tick: date, time, the alarm sound box, the RUN/PAUSE buttons, the counter and its note.
-    void tick() const;
+    void refresh() const;
 };
 // The date and time texts of the live displays ("04-01-2010", "17:05:09").
 void ShowDateTime(QLabel* date, QLabel* time);

@@ -1,7 +1,6 @@
 #include "displays/frmAngularDisp.h"
 
-#include "acquisition/frmMain.h"
-#include "acquisition/recording_events.h"
+#include "mainwindow/frmMain.h"
 #include "controls/gauge.h"
 #include "controls/odometer.h"
 #include "core/config_files.h"
@@ -267,11 +266,11 @@ void frmAngularDisp::Form_Load()
 {
     m_loaded = true;
     for (ChannelPicker* picker : m_pickers)
-        picker->fill();
+        picker->fillChannels();
     ShowChoicesAndSetGauges();
     UpDown1->setValue(1);
     ShowChanData(1);
-    m_status.load();
+    m_status.showSetup();
     if (Shared.AngTabSet) {
         SelectTab(Shared.AngTab);
     } else {
@@ -290,7 +289,7 @@ void frmAngularDisp::Form_Activate()
     Shared.AngularDispOpen = true;
     // The window is activated again whenever a message box over it closes: while "Page Setup" is
     // shown, recording stays paused.
-    SetRecordingPaused(SSTab1->currentIndex() == 0, SSTab1->currentIndex() == 0
+    PauseRecording(SSTab1->currentIndex() == 0, SSTab1->currentIndex() == 0
                                                         ? QStringLiteral("the angular display's page setup is shown")
                                                         : QStringLiteral("the angular display was activated"));
     m_status.odometer->settle();
@@ -355,11 +354,11 @@ void frmAngularDisp::SSTab1_Click(int tab)
     if (tab == 0) {
         ShowChanData(UpDown1->value());
         m_setupPaused = m_setupPaused || !Shared.Paused;
-        SetRecordingPaused(true, QStringLiteral("the angular display's page setup is shown"));
+        PauseRecording(true, QStringLiteral("the angular display's page setup is shown"));
     } else if (m_setupPaused) {
         m_setupPaused = false;
         if (Shared.Paused)
-            SetRecordingPaused(false, QStringLiteral("the angular display's page setup was left"));
+            PauseRecording(false, QStringLiteral("the angular display's page setup was left"));
     }
 }
 
@@ -461,7 +460,7 @@ void frmAngularDisp::Command1_Click()
 
 void frmAngularDisp::Command5_Click()
 {
-    SetRecordingPaused(!Shared.Paused, QStringLiteral("RUN/PAUSE pressed on the angular display"));
+    PauseRecording(!Shared.Paused, QStringLiteral("RUN/PAUSE pressed on the angular display"));
     if (MainForm)
         MainForm->check_pause();
 }
@@ -481,7 +480,7 @@ void frmAngularDisp::init232_4()
 void frmAngularDisp::Timer1_Timer()
 {
     m_alarm = false;
-    m_status.tick();
+    m_status.refresh();
 
     for (size_t i = 0; i < m_gauges.size(); ++i) {
         UpdateGauge(m_gauges[i]);

@@ -1,7 +1,6 @@
 #include "displays/frmChartDisp.h"
 
-#include "acquisition/frmMain.h"
-#include "acquisition/recording_events.h"
+#include "mainwindow/frmMain.h"
 #include "controls/led_panel.h"
 #include "controls/odometer.h"
 #include "controls/strip_chart.h"
@@ -291,7 +290,7 @@ void frmChartDisp::SetupSaved()
 void frmChartDisp::Form_Activate()
 {
     Shared.ChartDispOpen = true;
-    SetRecordingPaused(false, QStringLiteral("the chart display was activated"));
+    PauseRecording(false, QStringLiteral("the chart display was activated"));
     // The refresh tick does not paint the RUN/PAUSE buttons: without this, a chart display open
     // on its own would show its button uncoloured until it is first pressed.
     if (MainForm)
@@ -345,7 +344,7 @@ void frmChartDisp::Command1_Click(int index)
 
 void frmChartDisp::Command2_Click()
 {
-    SetRecordingPaused(!Shared.Paused, QStringLiteral("RUN/PAUSE pressed on the chart display"));
+    PauseRecording(!Shared.Paused, QStringLiteral("RUN/PAUSE pressed on the chart display"));
     if (MainForm)
         MainForm->check_pause();
 }

@@ -1,7 +1,6 @@
 #include "displays/frmTextDisp.h"
 
-#include "acquisition/frmMain.h"
-#include "acquisition/recording_events.h"
+#include "mainwindow/frmMain.h"
 #include "controls/led_panel.h"
 #include "controls/odometer.h"
 #include "core/config_files.h"
@@ -226,9 +225,9 @@ void frmTextDisp::Form_Load()
 {
     m_loaded = true;
     for (ChannelPicker* picker : m_pickers)
-        picker->fill();
+        picker->fillChannels();
 
-    m_status.load();
+    m_status.showSetup();
     ShowChannelChoices();
     setDigits(NumLED1, 6);
     setDigits(NumLED3, 6);
@@ -250,7 +249,7 @@ void frmTextDisp::Form_Load()
 void frmTextDisp::Form_Activate()
 {
     Shared.TextDispOpen = true;
-    SetRecordingPaused(false, QStringLiteral("the text display was activated"));
+    PauseRecording(false, QStringLiteral("the text display was activated"));
 }
 
 void frmTextDisp::Form_Unload()
@@ -290,12 +289,12 @@ void frmTextDisp::SSTab1_Click(int tab)
     if (tab != 0 && m_setupPaused) {
         m_setupPaused = false;
         if (Shared.Paused)
-            SetRecordingPaused(false, QStringLiteral("the text display's page setup was left"));
+            PauseRecording(false, QStringLiteral("the text display's page setup was left"));
     }
     switch (tab) {
     case 0:
         m_setupPaused = m_setupPaused || !Shared.Paused;
-        SetRecordingPaused(true, QStringLiteral("the text display's page setup is shown"));
+        PauseRecording(true, QStringLiteral("the text display's page setup is shown"));
         break;
     case 1:
         NumLED2[0]->setDigitCount(8);
@@ -331,7 +330,7 @@ void frmTextDisp::Command1_Click()
 
 void frmTextDisp::Command5_Click()
 {
-    SetRecordingPaused(!Shared.Paused, QStringLiteral("RUN/PAUSE pressed on the text display"));
+    PauseRecording(!Shared.Paused, QStringLiteral("RUN/PAUSE pressed on the text display"));
     if (MainForm)
         MainForm->check_pause();
 }
@@ -366,7 +365,7 @@ void frmTextDisp::init232_3()
 void frmTextDisp::Timer1_Timer()
 {
     m_alarm = false;
-    m_status.tick();
+    m_status.refresh();
 
     for (size_t p = 0; p < m_pages.size(); ++p) {
         for (const Panel& panel : m_pages[p])

@@ -1,6 +1,7 @@
 #include "publish/payloads.h"
 
 #include "core/number_format.h"
+#include "core/recorded_reading.h"
 #include "core/shared_state.h"
 #include "datafile/data_file.h"
 #include "datafile/event_log.h"
@@ -114,21 +115,14 @@ Reading CurrentReading(int n, const QDateTime& time)
 {
     Reading r;
     r.time = time;
-    r.value = Shared.ChanValue[n];
-    const int decimals = Shared.ChanDecimals[n];
-    if (r.value != InvalidReading && decimals >= 0 && decimals < int(Shared.DecimalFormat.size())) {
-        bool ok = false;
-        const double rounded = FormatNumber(r.value, Shared.DecimalFormat[decimals]).toDouble(&ok);
-        if (ok)
-            r.value = rounded;
+    RecordedReading recorded;
+    if (RecordedReadingOf(n, &recorded)) {
+        r.value = recorded.value;
+        r.unit = recorded.unit.trimmed();
+        r.decimals = recorded.decimals;
+    } else {
+        r.value = n >= 1 && n <= MaxChannel ? Shared.ChanValue[n] : InvalidReading;
     }
-    const DispSetupRecord& setup = Shared.DispSetup[n];
-    r.decimals = setup.UnitAutoSense ? decimals : setup.Decimals;
-    const int code = Shared.ChanUnit[n];
-    if (!setup.UnitAutoSense)
-        r.unit = setup.ManualUnit.trimmed();
-    else if (code >= 0 && code <= MaxUnitCode)
-        r.unit = Shared.UnitName[code].trimmed();
     return r;
 }
 

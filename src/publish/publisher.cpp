@@ -169,27 +169,36 @@ qint64 Publisher::Now() const
 
 void Publisher::FrameHeard()
 {
-    m_lastFrameMs = Now();
     if (m_linkUp)
         return;
     m_linkUp = true;
     QMetaObject::invokeMethod(m_session, [session = m_session] { session->SetLink(true); });
 }
 
-void Publisher::FrameDecoded()
+void Publisher::LinkState(bool up)
 {
     if (!m_session)
         return;
-    // A dual-display frame carries the readings of channels 1 and 2 (the second only when the meter
-    // shows one); its channel digit is no channel. A single frame carries its channel's reading.
-    const bool dual = Shared.FrameDigits[14] != 4;
-    const int ch = dual ? 1 : Shared.FrameChannel;
-    if (ch < 1 || ch > MaxChannel)
+    if (up) {
+        FrameHeard();
+        return;
+    }
+    if (!m_linkUp)
+        return;
+    // No reading is current: what is held is stale, and nothing goes out until readings return.
+    m_linkUp = false;
+    m_throttle.Reset();
+    m_batch.clear();
+    m_batchTimer.stop();
+    QMetaObject::invokeMethod(m_session, [session = m_session] { session->SetLink(false); });
+}
+
+void Publisher::ChannelHeard(int n)
+{
+    if (!m_session || n < 1 || n > MaxChannel)
         return;
     FrameHeard();
-    FrameReading(ch);
-    if (dual && Shared.SecondDisplay)
-        FrameReading(2);
+    FrameReading(n);
     FlushBatchWhenDue();
 }
 
@@ -254,15 +263,8 @@ void Publisher::Tick()
     if (!m_session)
         return;
     const qint64 now = Now();
-    if (m_linkUp && now - m_lastFrameMs >= m_options.linkSilenceMs) {
-        // The meter is silent: what is held is stale, and nothing goes out until frames return.
-        m_linkUp = false;
-        m_throttle.Reset();
-        m_batch.clear();
-        m_batchTimer.stop();
-        QMetaObject::invokeMethod(m_session, [session = m_session] { session->SetLink(false); });
+    if (!m_linkUp)
         return;
-    }
     for (const int n : m_throttle.TakeDue(now)) {
         const Held& held = m_held[n];
         Send(n, held.given ? held.reading : CurrentReading(n, Host().now().addMSecs(held.atMs - now)));

@@ -9,9 +9,9 @@
 // up to QueueBound messages (then the oldest go, and the count is reported once), and are sent in
 // order after reconnecting, at least once each (QoS 1). The status topic says "online" on every
 // connection and "offline" on a clean stop, and the broker says "offline" for us when the
-// connection dies (last will). The link topic says "up" while frames arrive and "down" once the
-// meter has been silent for LinkSilenceMs (and on a clean stop); no reading goes out while it is
-// down. Discovery for home automation goes out on every connection and whenever a channel starts
+// connection dies (last will). The link topic says "up" while readings arrive and "down" when the
+// recording station finds no reading current (LinkState) and on a clean stop; no reading goes out
+// while it is down. Discovery for home automation goes out on every connection and whenever a channel starts
 // sending or changes its unit or decimals. Channels an earlier run announced under the same station
 // that this run has not heard within GhostAfterMs of its start lose their retained discovery and
 // reading (empty retained messages); without discovery, every discovery of the station is removed.
@@ -77,7 +77,6 @@ struct PublishOptions {
     int maxRetryMs = 30000;  // also the wait after a refused login or certificate
     int keepAliveS = 30;
     int queueBound = 10000;
-    int linkSilenceMs = 3000;  // no frame for this long: the link topic says "down"
     int ghostAfterMs = 60000;  // channels of an earlier run not heard by then are removed
     int batchMs = 20;          // 0: every reading crosses to the network thread at once
     std::function<qint64()> clockMs; // a monotonic clock in ms for the link and the throttle; empty: the real one
@@ -102,16 +101,19 @@ class Publisher : public QObject {
     QString ShownUrl() const; // the URL without its password
     QString Station() const;  // as it appears in the topics
 
-    // After the frame decoder has filed a frame: publishes its channel(s) when due. Cheap.
-    void FrameDecoded();
-    // Channel n's reading, as FrameDecoded passes it on; for callers with readings of their own.
+    // Channel n got a reading (in the shared state): published as a row records it, when due. Cheap.
+    void ChannelHeard(int n);
+    // Channel n's reading, given whole; for callers with readings of their own.
     void ReadingArrived(int n, const Reading& reading);
+    // The station's word on the link: up while some reading is current, down (on the link topic,
+    // and nothing held goes out) once none is. A reading arriving counts as up.
+    void LinkState(bool up);
     // After a row was written to the data file.
     void RowRecorded(const DataRow& row, qint64 rowNumber, const QString& dataFile);
     // For the event log: one event as a JSON object (UTF-8), published on the event topic.
     void EventLogged(const QByteArray& json);
-    // Twice a second by its own timer: sends held readings that are due and says "down" on the link
-    // topic after a silence. Tests with a clock of their own call it.
+    // Twice a second by its own timer: sends held readings that are due. Tests with a clock of their
+    // own call it.
     void Tick();
     bool LinkUp() const { return m_linkUp; }
 
@@ -148,6 +150,5 @@ class Publisher : public QObject {
     QList<std::pair<int, Reading>> m_batch;
     qint64 m_batchSinceMs = 0;
     QTimer m_batchTimer; // for a batch that no frame closes
-    qint64 m_lastFrameMs = 0;
     bool m_linkUp = false;
 };

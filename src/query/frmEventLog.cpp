@@ -1,7 +1,8 @@
 #include "query/frmEventLog.h"
 
-#include "acquisition/frmMain.h"
+#include "mainwindow/frmMain.h"
 #include "core/shared_state.h"
+#include "station/recording_station.h"
 #include "datafile/data_file.h"
 #include "platform/center_form_ui.h"
 #include "platform/host_services.h"
@@ -331,7 +332,7 @@ void frmEventLog::AddNote()
     QString error;
     bool added = false;
     if (MainForm && SameFile(m_file, CurrentDataFile()))
-        added = MainForm->AddNote(text, &error);
+        added = MainForm->Station().AddNote(text, &error);
     else
         added = NoteInto(m_file, text, &error);
     if (!added) {

@@ -1,6 +1,6 @@
 #include "query/query_window_ui.h"
 
-#include "acquisition/frmMain.h"
+#include "mainwindow/frmMain.h"
 #include "core/shared_state.h"
 #include "platform/center_form_ui.h"
 #include "platform/host_services.h"

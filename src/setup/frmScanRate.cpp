@@ -1,6 +1,6 @@
 #include "setup/frmScanRate.h"
 
-#include "acquisition/frmMain.h"
+#include "mainwindow/frmMain.h"
 #include "core/config_files.h"
 #include "core/typed_number.h"
 #include "core/shared_state.h"

@@ -4,32 +4,6 @@
 
 namespace web {
 
-QString AlarmName(Alarm alarm)
-{
-    switch (alarm) {
-    case Alarm::Normal:
-        return QStringLiteral("normal");
-    case Alarm::High:
-        return QStringLiteral("high");
-    case Alarm::Low:
-        return QStringLiteral("low");
-    case Alarm::None:
-        break;
-    }
-    return QStringLiteral("none");
-}
-
-Alarm AlarmOf(double value, const DispSetupRecord& setup)
-{
-    if (value == InvalidReading || (setup.HighWarning == 0 && setup.LowWarning == 0))
-        return Alarm::None;
-    if (value > setup.HighWarning)
-        return Alarm::High;
-    if (value < setup.LowWarning)
-        return Alarm::Low;
-    return Alarm::Normal;
-}
-
 QString StatusLine(const RecorderStatus& status)
 {
     const QLocale english(QLocale::English, QLocale::UnitedStates);

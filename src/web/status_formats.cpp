@@ -151,7 +151,7 @@ QByteArray MetricsText(const RecorderStatus& s, const ProcessFigures& process, c
     Exposition e;
     e.family("varnik_reading", "gauge", "Latest reading of a channel, in its unit, while it is current.");
     for (const ChannelStatus& c : s.channels)
-        if (c.value && youngerThan(c.time, ReadingFreshMs))
+        if (c.value && c.current && youngerThan(c.time, ReadingFreshMs))
             e.sample("varnik_reading", *c.value,
                      "channel=\"" + QByteArray::number(c.channel) + "\",unit=\"" +
                          LabelValue(c.unit.trimmed()) + '"');

@@ -122,7 +122,7 @@ class TestFreshness : public QObject {
         Meter(meter, 50);
         const QDateTime lastFrame = m_host->clock;
         Silence(50);
-        QVERIFY(!m_cycle->savedata());
+        QVERIFY(!m_cycle->SaveRow());
         Meter(meter, 1);
         const QDateTime firstNew = m_host->clock;
         Meter(meter, 24);
@@ -149,12 +149,12 @@ class TestFreshness : public QObject {
     {
         Start();
         QString error;
-        QVERIFY(!m_cycle->savedata(&error));
+        QVERIFY(!m_cycle->SaveRow(&error));
         QVERIFY2(error.contains("no frames have come from the meter yet"), qPrintable(error));
         Meter("dual", 5);
         Silence(16);
         const qint32 rows = Shared.RecordCount;
-        QVERIFY(!m_cycle->savedata(&error));
+        QVERIFY(!m_cycle->SaveRow(&error));
         QVERIFY2(error.contains("no frames have come from the meter since"), qPrintable(error));
         QCOMPARE(Shared.RecordCount, rows);
         QCOMPARE(SqliteRowCount(m_path), rows);

@@ -61,7 +61,6 @@ class TestRecordingEvents : public QObject {
         QVERIFY(m_data->Bind(m_path));
         m_cycle = std::make_unique<ScanCycle>(*m_data);
         m_cycle->FieldCount = m_data->FieldCount();
-        m_cycle->Unattended = true;
         m_eventsFail = false;
         m_problems.clear();
         auto write = m_cycle->Events.Write;
@@ -84,7 +83,7 @@ class TestRecordingEvents : public QObject {
             else if (step == "restored")
                 m_cycle->Events.LinkRestored();
             else if (step == "pause" || step == "run")
-                SetRecordingPaused(step == "pause", QStringLiteral("RUN/PAUSE pressed"));
+                Shared.Paused = step == "pause", m_cycle->Events.PauseState(Shared.Paused, QStringLiteral("RUN/PAUSE pressed"));
             else if (step == "suspend" || step == "resume")
                 m_cycle->Events.Suspended(step == "suspend", QStringLiteral("a query window ") +
                                                                  (step == "suspend" ? "is open" : "was closed"));

@@ -117,7 +117,7 @@ class TestScanCycle : public QObject {
         TickUntil(5000);
         QCOMPARE(SqliteRowCount(m_path), 3);
         QCOMPARE(Shared.RecordCount, 3);
-        QVERIFY(m_cycle->savedata());
+        QVERIFY(m_cycle->SaveRow());
         QCOMPARE(SqliteRowCount(m_path), 3);
         QCOMPARE(Shared.RecordCount, 3);
     }
@@ -133,8 +133,9 @@ class TestScanCycle : public QObject {
         QCOMPARE(SqliteRowCount(m_path), 0);
         QVERIFY(m_cycle->LastScanTime.isNull());
 
+        // The program pauses when no live display is open (its rule, given to the cycle).
         Shared.DataReceived = true;
-        Shared.TextDispOpen = false;
+        m_cycle->Unwatched = [] { return true; };
         TickUntil(6000);
         QVERIFY(Shared.Paused);
         QCOMPARE(SqliteRowCount(m_path), 0);
@@ -156,7 +157,7 @@ class TestScanCycle : public QObject {
         QCOMPARE(m_cycle->FieldCount, int16_t(32));
         TickUntil(1000);
         QString error;
-        QVERIFY2(m_cycle->savedata(&error), qPrintable(error));
+        QVERIFY2(m_cycle->SaveRow(&error), qPrintable(error));
         // savedata once wrote channels 1 to 8 only, losing 9 to 16 of every row saved by hand.
         QCOMPARE(
             SqliteCli(m_path, QStringLiteral("SELECT \"chan 9\", \"chan 16\", \"unit 16\" FROM DataRecord")),
@@ -169,8 +170,8 @@ class TestScanCycle : public QObject {
         Start(8, 60);
         Shared.Paused = true;
         Shared.DataReceived = false;
-        QVERIFY(m_cycle->savedata());
-        QVERIFY(m_cycle->savedata());
+        QVERIFY(m_cycle->SaveRow());
+        QVERIFY(m_cycle->SaveRow());
         QCOMPARE(SqliteRowCount(m_path), 2);
         QVERIFY(m_cycle->LastScanTime.isNull());
     }
@@ -193,7 +194,7 @@ class TestScanCycle : public QObject {
         Start(8, 1);
         Shared.ChanValue[3] = value;
         Shared.ChanDecimals[3] = int16_t(decimals);
-        QVERIFY(m_cycle->savedata());
+        QVERIFY(m_cycle->SaveRow());
         QCOMPARE(Column(QStringLiteral("chan 3")), stored);
     }
 
@@ -222,7 +223,7 @@ class TestScanCycle : public QObject {
         Shared.ChanUnit[2] = int16_t(code);
         Shared.DispSetup[2].UnitAutoSense = autoSense;
         Shared.DispSetup[2].ManualUnit = manual;
-        QVERIFY(m_cycle->savedata());
+        QVERIFY(m_cycle->SaveRow());
         QCOMPARE(Column(QStringLiteral("unit 2")), stored);
     }
 
@@ -253,7 +254,7 @@ class TestScanCycle : public QObject {
         // The counter shows what the file holds: a row that could not be written is no row.
         QCOMPARE(Shared.RecordCount, 0);
         QString error;
-        QVERIFY(!m_cycle->savedata(&error));
+        QVERIFY(!m_cycle->SaveRow(&error));
         QVERIFY2(error.contains(QStringLiteral("Channel 12")), qPrintable(error));
         QCOMPARE(SqliteRowCount(m_path), 0);
     }
@@ -264,14 +265,14 @@ class TestScanCycle : public QObject {
         m_cycle->FieldCount = 24; // a count the file does not have
         TickUntil(1000);
         QString error;
-        QVERIFY(!m_cycle->savedata(&error));
+        QVERIFY(!m_cycle->SaveRow(&error));
         QVERIFY2(error.contains(QStringLiteral("chan 9")), qPrintable(error));
         QCOMPARE(SqliteRowCount(m_path), 0);
 
         m_cycle->FieldCount = 16;
         m_data->Unbind();
         TickUntil(2000);
-        QVERIFY(!m_cycle->savedata(&error));
+        QVERIFY(!m_cycle->SaveRow(&error));
         QVERIFY(!error.isEmpty());
         QCOMPARE(SqliteRowCount(m_path), 0);
     }
@@ -284,7 +285,7 @@ class TestScanCycle : public QObject {
         m_data->Unbind();
         TickUntil(5000);
         QString error;
-        QVERIFY(!m_cycle->savedata(&error));
+        QVERIFY(!m_cycle->SaveRow(&error));
         QVERIFY2(error.contains(QStringLiteral("Create New Data File")), qPrintable(error));
         QCOMPARE(Shared.RecordCount, 0);
     }

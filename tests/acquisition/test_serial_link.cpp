@@ -126,7 +126,7 @@ class TestSerialLink : public QObject {
         rig.port.InputMode = 0;
         rig.port.RThreshold = 0;
         rig.port.waiting = Frame('1'); // left over from before: flushed, never decoded
-        rig.link.Start232();
+        rig.link.Start();
 
         QCOMPARE(rig.port.CommPort, int16_t(3));
         QCOMPARE(rig.port.InputMode, int16_t(1));
@@ -140,10 +140,10 @@ class TestSerialLink : public QObject {
     void startOnAnOpenPortAbandonsTheHalfFrame()
     {
         Rig rig;
-        rig.link.Start232();
+        rig.link.Start();
         rig.port.log.clear();
         rig.port.deliver(Frame('1').left(8));
-        rig.link.Start232();
+        rig.link.Start();
         QCOMPARE(rig.port.log, QStringList{"input"}); // the delivery's own, nothing more
         rig.port.deliver(Frame('2'));
         QCOMPARE(rig.frames.size(), 1);
@@ -171,7 +171,7 @@ class TestSerialLink : public QObject {
     void receiveEventFeedsTheReceiver()
     {
         Rig rig;
-        rig.link.Start232();
+        rig.link.Start();
         rig.port.deliver(Frame('1'), 3); // a line event, not data
         QVERIFY(!Shared.DataReceived);
         QCOMPARE(rig.link.LastRxTick, quint32(0));
@@ -203,7 +203,7 @@ class TestSerialLink : public QObject {
         QFETCH(quint32, now);
         QFETCH(bool, silent);
         Rig rig;
-        rig.link.Start232();
+        rig.link.Start();
         Shared.DataReceived = true;
         rig.link.LastRxTick = lastRx;
         rig.host.tick = now;
@@ -218,7 +218,7 @@ class TestSerialLink : public QObject {
     void receiveEventRestartsTheCount()
     {
         Rig rig;
-        rig.link.Start232();
+        rig.link.Start();
         rig.silentTicks(3);
         QCOMPARE(rig.link.MissedChecks, int16_t(3));
         rig.port.deliver("x");
@@ -235,7 +235,7 @@ class TestSerialLink : public QObject {
     void asksOnTheFourthTickWhenNothingWasEverReceived()
     {
         Rig rig;
-        rig.link.Start232();
+        rig.link.Start();
         bool openDuringQuestion = true;
         rig.host.onMessage = [&] { openDuringQuestion = rig.port.PortOpen(); };
         rig.silentTicks(3);
@@ -258,7 +258,7 @@ class TestSerialLink : public QObject {
     void ticksDuringTheQuestionNeverAskTwice()
     {
         Rig rig;
-        rig.link.Start232();
+        rig.link.Start();
         rig.host.answers.enqueue(HostServices::Yes);
         rig.host.onMessage = [&] { rig.silentTicks(10); };
         rig.silentTicks(4);
@@ -279,7 +279,7 @@ class TestSerialLink : public QObject {
         QFETCH(QString, settings);
         Shared.BaudRate = baudRate;
         Rig rig;
-        rig.link.Start232();
+        rig.link.Start();
         rig.port.deliver(Frame('1').left(6)); // a frame in progress survives the reopening
         rig.host.tick += 15001;
         rig.port.log.clear();
@@ -301,7 +301,7 @@ class TestSerialLink : public QObject {
     void failedReopenStaysSilentAndAsksAgainLater()
     {
         Rig rig;
-        rig.link.Start232();
+        rig.link.Start();
         rig.port.failOpenNumber = rig.port.openAttempts + 1;
         rig.host.answers.enqueue(HostServices::Yes);
         rig.silentTicks(4);
@@ -326,7 +326,7 @@ class TestSerialLink : public QObject {
         RecordEvents(rig.link, events);
         QStringList states;
         rig.link.OnLinkState = [&states](bool restored, const QString&) { states.append(restored ? "up" : "down"); };
-        rig.link.Start232();
+        rig.link.Start();
         rig.silentTicks(15000 / 200 + 4);
         QCOMPARE(events, QStringList({"Opened", "Silent: 15"}));
         QCOMPARE(states, QStringList({"down"}));
@@ -348,7 +348,7 @@ class TestSerialLink : public QObject {
         Rig rig;
         QStringList events;
         RecordEvents(rig.link, events);
-        rig.link.Start232();
+        rig.link.Start();
         rig.port.deliver(Frame('1'));
         QCOMPARE(events, QStringList({"Opened", "Flowing"}));
 
@@ -388,7 +388,7 @@ class TestSerialLink : public QObject {
         QStringList seen;
         RecordEvents(rig.link, seen);
         rig.port.refuse = !lostWhileOpen;
-        rig.link.Start232();
+        rig.link.Start();
         if (lostWhileOpen) {
             rig.port.open = false;
             rig.port.refuse = true;
@@ -436,7 +436,7 @@ class TestSerialLink : public QObject {
         for (int i = 0; i < 4; ++i)
             rig.host.answers << HostServices::Yes;
         rig.port.refuse = cause == "missing";
-        rig.link.Start232();
+        rig.link.Start();
         if (cause != "missing")
             rig.port.deliver(Frame('1'));
         if (cause == "lost") {
@@ -486,7 +486,7 @@ class TestSerialLinkOnPty : public QObject {
     {
         Rig rig;
         QVERIFY(rig.pty.isValid());
-        rig.link.Start232();
+        rig.link.Start();
         QVERIFY2(rig.port.PortOpen(), qPrintable(rig.host.texts().join('|')));
 
         const QByteArray stream = "noise" + MeterFrame("41010200012345") + MeterFrame("01011201230456") +
@@ -507,7 +507,7 @@ class TestSerialLinkOnPty : public QObject {
     {
         Rig rig;
         QVERIFY(rig.pty.isValid());
-        rig.link.Start232();
+        rig.link.Start();
         QVERIFY(rig.port.PortOpen());
 
         QStringList seen;

@@ -2,7 +2,7 @@
 // and the main window wide enough for its status texts at the default font.
 #include "about/frmSplash.h"
 #include "about/frmSysInfo.h"
-#include "acquisition/frmMain.h"
+#include "mainwindow/frmMain.h"
 #include "app/window_registry.h"
 #include "core/shared_state.h"
 #include "fake_host.h"

@@ -3,7 +3,7 @@
 #include "data_folder.h"
 #include "test_registry.h"
 
-#include "acquisition/frmMain.h"
+#include "mainwindow/frmMain.h"
 #include "datafile/data_file.h"
 #include "fake_host.h"
 

@@ -1,7 +1,8 @@
 #pragma once
 // What the live display tests share: a fresh shared state with channels 1..16 in band -100..100, a
 // fake host, a data folder of their own, the main window, and lookups of controls by name.
-#include "acquisition/frmMain.h"
+#include "mainwindow/frmMain.h"
+#include "station/recording_station.h"
 #include "core/shared_state.h"
 #include "fake_host.h"
 

@@ -258,7 +258,7 @@ class SharedPartsTest : public QObject {
         Shared.DataReceived = true;
         Shared.ScanRate = 0;
         fx.main->Timer1->start();
-        QTRY_VERIFY(fx.main->RowTrouble().Missed() >= 2);
+        QTRY_VERIFY(fx.main->Station().RowTrouble().Missed() >= 2);
         tick(window);
         QVERIFY(note->isVisible());
         QVERIFY2(note->text().startsWith(QLatin1String("Rows not recorded (")), qPrintable(note->text()));
@@ -284,14 +284,14 @@ class SharedPartsTest : public QObject {
         open(which);
         auto* note = child<QLabel>(window, "lblOutage");
         const ForwardStatus down{ForwardStatus::State::Unreachable, fx.host->clock.addSecs(-59), 12, 0, {}};
-        fx.main->ForwardStatusChanged(down);
+        fx.main->Station().ForwardStatusReported(down);
         tick(window);
         QVERIFY(note->isHidden());
         fx.host->clock = fx.host->clock.addSecs(1);
         tick(window);
         QVERIFY(note->isVisible());
         QCOMPARE(note->text(), ForwardStatusText(down, true));
-        fx.main->ForwardStatusChanged({ForwardStatus::State::UpToDate, {}, 0, 0, {}});
+        fx.main->Station().ForwardStatusReported({ForwardStatus::State::UpToDate, {}, 0, 0, {}});
         tick(window);
         QVERIFY(note->isHidden());
     }

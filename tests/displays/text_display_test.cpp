@@ -1,9 +1,10 @@
-#include "acquisition/frmMain.h"
+#include "mainwindow/frmMain.h"
 #include "datafile/data_file.h"
 #include "controls/led_panel.h"
 #include "controls/odometer.h"
 #include "core/config_files.h"
 #include "core/shared_state.h"
+#include "displays/display_parts.h"
 #include "displays/frmTextDisp.h"
 #include "display_fixture.h"
 #include "platform/window_registry_ui.h"
@@ -324,11 +325,11 @@ class TextDisplayTest : public QObject {
         child<QTabWidget>(window, "SSTab1")->setCurrentIndex(0);
         child<QTabWidget>(window, "SSTab1")->setCurrentIndex(1);
         QVERIFY(!Shared.Paused);
-        SetRecordingPaused(true, QStringLiteral("the user"));
+        PauseRecording(true, QStringLiteral("the user"));
         child<QTabWidget>(window, "SSTab1")->setCurrentIndex(0);
         child<QTabWidget>(window, "SSTab1")->setCurrentIndex(2);
         QVERIFY(Shared.Paused);
-        SetRecordingPaused(false, QStringLiteral("the user"));
+        PauseRecording(false, QStringLiteral("the user"));
 
         QTest::mouseClick(child<QPushButton>(window, "Command5"), Qt::LeftButton);
         QVERIFY(Shared.Paused);

@@ -56,7 +56,7 @@ class TestRecordingPipeline : public QObject {
         scan.CheckLink = [&link] { link.CheckLink(); };
         Shared.TextDispOpen = true; // a live display is open: recording runs
 
-        link.Start232();
+        link.Start();
         QVERIFY2(port.PortOpen(), qPrintable(port.ErrorDescription()));
         QVERIFY(host.shown.isEmpty());
 

@@ -1,7 +1,11 @@
 // The main window's MQTT panel: hidden without a URL, the reason for an unusable one, and the
 // connection as it comes and goes, with a row saved meanwhile delivered after the outage.
-#include "acquisition/frmMain.h"
+#include "mainwindow/frmMain.h"
+#include "core/recorded_reading.h"
 #include "core/shared_state.h"
+#include "../acquisition/meter_frames.h"
+#include "station/meter_source.h"
+#include "station/recording_station.h"
 #include "fake_host.h"
 #include "mqtt_broker.h"
 #include "test_registry.h"
@@ -85,6 +89,31 @@ class TestPublishPanel : public QObject {
         QCOMPARE(event.value("kind").toString(), QStringLiteral("start"));
         QTRY_COMPARE_WITH_TIMEOUT(label->text(), QStringLiteral("MQTT connected"), 20000);
         QVERIFY(sub.WaitFor("homeassistant/sensor/varnik_desk/ch1/config", 1, {}, 300).isEmpty());
+    }
+
+    // The program's own data path: a frame the meter sends reaches the broker as the channel's
+    // reading, as its row records it, and the link topic says "up".
+    void liveReadingsReachTheBroker()
+    {
+        MqttBroker broker;
+        QVERIFY2(broker.IsRunning(), qPrintable(broker.Log()));
+        Subscriber sub(broker);
+        m_host.settings.insert(QStringLiteral("MQTT/URL"), broker.Url());
+        m_host.settings.insert(QStringLiteral("MQTT/Station"), QStringLiteral("bench"));
+        Shared.UnitName[1] = QStringLiteral("V");
+        Shared.DecimalFormat[2] = QStringLiteral("###0.00");
+        frmMain w;
+        QTRY_COMPARE_WITH_TIMEOUT(w.Station().Publishing().Status().state, PublishStatus::State::Connected, 20000);
+        auto& meter = static_cast<MeterSource&>(w.Station().Source(0));
+        meter.Receiver().Receive(MeterFrame("43010200012345")); // channel 3: 123.45 V
+        const QJsonObject reading =
+            QJsonDocument::fromJson(sub.WaitFor("test/bench/channel/3").value(0).toUtf8()).object();
+        RecordedReading recorded;
+        QVERIFY(RecordedReadingOf(3, &recorded));
+        QCOMPARE(reading.value("value").toDouble(), 123.45);
+        QCOMPARE(reading.value("value").toDouble(), recorded.value);
+        QCOMPARE(reading.value("unit").toString(), recorded.unit.trimmed());
+        QCOMPARE(sub.WaitFor("test/bench/link", 2).value(1), QStringLiteral("up"));
     }
 
   private:

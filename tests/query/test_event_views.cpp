@@ -1,4 +1,5 @@
-#include "acquisition/frmMain.h"
+#include "mainwindow/frmMain.h"
+#include "station/recording_station.h"
 #include "core/shared_state.h"
 #include "datafile/event_log.h"
 #include "fake_host.h"
@@ -309,7 +310,7 @@ class TestEventViews : public QObject {
 
         // Recording writes more events: the window follows by itself.
         QString error;
-        QVERIFY2(main.AddNote("from the recording", &error), qPrintable(error));
+        QVERIFY2(main.Station().AddNote("from the recording", &error), qPrintable(error));
         w.RefreshIfChanged();
         QCOMPARE(w.grdEvents->rowCount(), 8);
 

@@ -1,4 +1,4 @@
-#include "acquisition/frmMain.h"
+#include "mainwindow/frmMain.h"
 #include "core/shared_state.h"
 #include "fake_host.h"
 #include "query/frmSelect.h"

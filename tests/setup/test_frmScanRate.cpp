@@ -1,4 +1,4 @@
-#include "acquisition/frmMain.h"
+#include "mainwindow/frmMain.h"
 #include "app/window_registry.h"
 #include "core/shared_state.h"
 #include "fake_host.h"

@@ -31,7 +31,7 @@ RecorderStatus Sample()
     s.lastFrame = s.linkSince.addSecs(60);
     s.lastRow = s.linkSince.addSecs(59);
     s.updated = s.linkSince.addSecs(61);
-    ChannelStatus reading{1, 22.5, 1, QStringLiteral("deg\\C \"x\""), Alarm::Normal, s.linkSince};
+    ChannelStatus reading{1, 22.5, 1, QStringLiteral("deg\\C \"x\""), Alarm::Normal, s.linkSince, true};
     ChannelStatus invalid{2, std::nullopt, 0, QStringLiteral("V"), Alarm::None, s.linkSince};
     ChannelStatus silent{3, std::nullopt, 0, QString(), Alarm::None, QDateTime()};
     s.channels = {reading, invalid, silent};
@@ -158,18 +158,20 @@ class WebFormatsTest : public QObject {
     }
 
     // A silent meter: its readings get no sample once they are older than the freshness limit,
-    // and the link is down, even when the recorder's last snapshot said up (a frozen recorder).
+    // and the link is down at the same instant, even when the recorder's last snapshot said up (a
+    // frozen recorder); a reading the station no longer counts as current gets none either.
     void silentMeterHasNoCurrentSample()
     {
         RecorderStatus s = Sample();
         s.channels[0].time = s.lastFrame;
         const QByteArray fresh = MetricsText(s, {}, s.lastFrame.addMSecs(ReadingFreshMs - 1));
         QVERIFY(fresh.contains("varnik_reading{channel=\"1\""));
-        QVERIFY(fresh.contains("varnik_link_up 0\n"));
+        QVERIFY(fresh.contains("varnik_link_up 1\n"));
         const QByteArray old = MetricsText(s, {}, s.lastFrame.addMSecs(ReadingFreshMs));
         QVERIFY(!old.contains("varnik_reading{"));
         QVERIFY(old.contains("varnik_link_up 0\n"));
-        QVERIFY(MetricsText(s, {}, s.lastFrame.addMSecs(LinkSilenceMs - 1)).contains("varnik_link_up 1\n"));
+        s.channels[0].current = false;
+        QVERIFY(!MetricsText(s, {}, s.lastFrame).contains("varnik_reading{"));
     }
 
     void listenAddresses_data()

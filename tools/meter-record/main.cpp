@@ -14,6 +14,7 @@
 #include "record_options.h"
 #include "recorder.h"
 #include "recorder_watch.h"
+#include "station/meter_source.h"
 #include "web/status_server.h"
 
 #include <QCoreApplication>
@@ -132,7 +133,7 @@ int main(int argc, char** argv)
 
     web::StatusBoard board;
     meterrecord::Recorder recorder(options);
-    meterrecord::RecorderWatch watch(recorder, options, options.http.isEmpty() ? nullptr : &board);
+    meterrecord::RecorderWatch watch(recorder, options.http.isEmpty() ? nullptr : &board);
     std::unique_ptr<web::StatusServer> server;
     std::unique_ptr<meterrecord::OptionalService> page;
     if (!options.http.isEmpty()) {
@@ -141,15 +142,15 @@ int main(int argc, char** argv)
             QStringLiteral("status page"), [&server](QString* why) { return server->Start(why); },
             [&server] { meterrecord::Say(QStringLiteral("status page: %1").arg(server->Url())); }, retryMs);
     }
-    recorder.Link().SilenceLimitMs = silenceLimitMs;
-    recorder.Link().RetryMs = std::min<quint32>(recorder.Link().RetryMs, silenceLimitMs);
+    recorder.Meter().Link().SilenceLimitMs = silenceLimitMs;
+    recorder.Meter().Link().RetryMs = std::min<quint32>(recorder.Meter().Link().RetryMs, silenceLimitMs);
     const int early = recorder.Start();
     if (early >= 0)
         return early;
     watch.Publish();
     if (page)
         page->Start();
-    watch.Service().Ready(web::StatusLine(watch.Build(false)));
+    watch.Service().Ready(watch.StatusLine());
 
     // A stop request is handled between ticks, so the row being written is always completed.
     QSocketNotifier stop(stopFd, QSocketNotifier::Read);

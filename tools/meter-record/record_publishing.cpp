@@ -6,11 +6,11 @@
 
 namespace meterrecord {
 
-Publisher* StartPublishing(const RecordOptions& options, QObject* parent)
+void StartPublishing(const RecordOptions& options, RecordingStation& station)
 {
     if (options.mqttUrl.isEmpty())
-        return nullptr;
-    auto* publisher = new Publisher({}, parent);
+        return;
+    Publisher* publisher = &station.Publishing();
     struct Last {
         PublishStatus::State state = PublishStatus::State::Stopped;
         QString message;
@@ -30,14 +30,12 @@ Publisher* StartPublishing(const RecordOptions& options, QObject* parent)
                 .arg(PublishOptions{}.queueBound));
     });
     QString error;
-    if (!publisher->Start({options.mqttUrl, options.mqttCa, options.station, options.discovery,
-                           options.discoveryPrefix, options.mqttPassword},
-                          &error)) {
+    if (!station.PublishTo({options.mqttUrl, options.mqttCa, options.station, options.discovery,
+                            options.discoveryPrefix, options.mqttPassword},
+                           &error)) {
+        publisher->disconnect(publisher);
         Say(QStringLiteral("MQTT off: %1; recording goes on without publishing").arg(error));
-        delete publisher;
-        return nullptr;
     }
-    return publisher;
 }
 
 QString PublishingText(const RecordOptions& options)

@@ -1,7 +1,7 @@
 #pragma once
-// The unattended recorder: the program's serial link, receiver and scan cycle, ticked every 200 ms
-// by a timer of its own, with the Reconnect recovery (no question box) and no displays (recording
-// never pauses). Every line it prints goes through Say (standard output, with a timestamp).
+// The unattended recorder: a recording station with the meter's source on the Reconnect recovery
+// (no question box) and no displays (recording never pauses). Every line it prints goes through
+// Say (standard output, with a timestamp).
 //
 // Start binds the data file (created when missing), prints the start line and opens the port.
 // The data file's rows count towards the row limit; a full file ends recording with exit code 3,
@@ -10,19 +10,12 @@
 // With a forwarding URL the rows of the file being recorded are forwarded as they are written, the
 // rows of a file left full that the server lacks first; each change of the forwarding state is one
 // line.
-#include "acquisition/frame_receiver.h"
-#include "acquisition/scan_cycle.h"
-#include "acquisition/serial_link.h"
-#include "datafile/data_file.h"
-#include "forward/forwarder.h"
 #include "record_options.h"
-#include "record_publishing.h"
+#include "station/recording_station.h"
 
 #include <QObject>
-#include <QTimer>
-#include <functional>
 
-class QtSerialControl;
+class MeterSource;
 
 namespace meterrecord {
 
@@ -30,6 +23,8 @@ namespace meterrecord {
 void Say(const QString& text);
 void Complain(const QString& text);
 
+// meter-record's policy over its recording station: the options, the log lines, rotating or
+// exit 3 when the data file is full, exit 1 when it is damaged. The station does the recording.
 class Recorder : public QObject {
     Q_OBJECT
   public:
@@ -43,48 +38,33 @@ class Recorder : public QObject {
     int Start();
     void Stop(const QString& why);
 
-    SerialLink& Link() { return m_link; }
-    FrameReceiver& Receiver() { return m_receiver; }
-    const DataFile& Data() const { return m_data; }
-    RecordingEvents& Events() { return m_scan.Events; }
-    const Forwarder* Forwarding() const { return m_forward; }
-    const Publisher* Publishing() const { return m_publish; }
-    const ScanCycle& Scan() const { return m_scan; }
-    // Due rows not recorded since the last row that was (0 while rows go in).
-    qint64 FailingRows() const { return m_failedRows; }
-
-    // Runs at the end of every scan tick, on the recording thread, with what the tick did.
-    std::function<void(ScanCycle::Tick)> TickDone;
+    RecordingStation& Station() { return m_station; }
+    const RecordingStation& Station() const { return m_station; }
+    MeterSource& Meter() { return *m_meter; }
 
   signals:
     // Recording ended by itself (the data file is full and not rotated, or damaged): the exit code.
     void finished(int exitCode);
 
   private:
-    void Tick();
+    void TickDone(ScanCycle::Tick tick);
+    void EventLogged(const LoggedEvent& event);
     bool UseFile(const QString& name, int channelsIfMissing, QString* error);
     bool IsFull() const;
     // Rotates until a data file with room is bound; false (and a line) when that fails.
     bool MoveOnFromFullFile();
     void HandleFull();
-    void ReportLink(SerialLink::Event event, const QString& detail);
+    void Damaged(const QString& path, const QString& damage);
     QString RowText(const DataRow& row) const;
-    void StartForwarding(const QString& dataFile);
     void ReportForwarding(const ForwardStatus& status);
 
     RecordOptions m_options;
-    QtSerialControl* m_port;
-    FrameReceiver m_receiver;
-    SerialLink m_link;
-    DataFile m_data;
-    ScanCycle m_scan{m_data};
-    QTimer m_timer;
-    qint64 m_rowsThisRun = 0;
+    RecordingStation m_station;
+    MeterSource* m_meter;
     QString m_lastFailure;
-    qint64 m_failedRows = 0; // rows not recorded since the last one that was
+    int m_failing = 0; // rows not recorded since the last one that was, as last seen
     bool m_running = false;
-    Forwarder* m_forward = nullptr;
-    Publisher* m_publish = nullptr; // --mqtt
+    bool m_ended = false; // finished was emitted
     int m_forwardPhase = -1; // the state last reported, see ReportForwarding
 };
 

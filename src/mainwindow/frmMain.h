@@ -1,14 +1,16 @@
 #pragma once
-// The main window: owner of the serial control MSComm1, the scan timer Timer1 and the data
-// binding Data1, and the menus that open every other window.
+// The main window: the program's host of its recording station (station/recording_station.h),
+// whose parts it names as the program always has (the serial control MSComm1, the scan timer
+// Timer1, the data binding Data1, FieldCount), and the menus that open every other window. It adds
+// what only a window has: menus, placement, message boxes and the status bar.
 // Other windows reach it through MainForm and use Start232, savedata, check_pause,
-// RegisterPauseButton, BindDataFile/AnnounceNewDataFile (after a new data file) and its Timer1.
+// RegisterPauseButton, BindDataFile/AnnounceNewDataFile (after a new data file), its Timer1, and
+// Station() for the recording's state and commands (pause, notes).
 // Constructing it is the window's load: placement and baud rate from the settings store, the
 // data file bound (a missing one is created with 8 channels; a foreign one is reported and
 // recording stays off), identity captions. Closing (close box, Exit, the watchdog's No) saves
 // default.txt, the baud rate, unloads the other windows, saves the placement unless minimized
 // and ends the program.
-#include "acquisition/row_failures.h"
 
 #include <QAbstractButton>
 #include <QMainWindow>
@@ -19,9 +21,8 @@
 #include <memory>
 
 class DataFile;
-class Forwarder;
 struct ForwardStatus;
-class FrameReceiver;
+class MeterSource;
 class QAction;
 class QLabel;
 class QListWidget;
@@ -30,9 +31,8 @@ class QPushButton;
 class QStatusBar;
 class PublishPanel;
 class QTimer;
-class ScanCycle;
+class RecordingStation;
 class SerialControl;
-class SerialLink;
 enum class WindowId;
 
 class frmMain : public QMainWindow {
@@ -61,25 +61,11 @@ class frmMain : public QMainWindow {
     // Binds Data1 to DataPath(Shared.DataFileName) and derives FieldCount (for the scan cycle
     // too). On failure returns false with the reason and keeps the previous binding.
     bool BindDataFile(QString* error = nullptr);
-    // The name of the data file bound for recording (Shared.DataFileName while none is bound).
-    QString BoundFileName() const;
-    // Why recording is off for want of a usable data file (full, damaged); empty while it can record.
-    // The live displays show it beside their row counters and on their RUN/PAUSE buttons.
-    QString RecordingOffText() const;
-    bool DataFileDamaged() const { return !m_damagedPath.isEmpty(); }
-    // Rows due and not written (a full disk, a locked file) since the last one written, for the
-    // live displays' note beside their row counters and the status bar.
-    const RowFailures& RowTrouble() const { return m_rowFailures; }
-    // A status report of the forwarder (its StatusChanged): shown in the status bar's panel.
-    void ForwardStatusChanged(const ForwardStatus& status);
-    // While forwarding is on and the central database has been unreachable for a minute or more:
-    // the panel's short text ("DB down since ..."), for the live displays' status rows; else empty.
-    QString ForwardOutageText() const;
+    // The recording: its state (RecordingOffText, RowTrouble, Status, ...) and commands (Pause,
+    // AddNote, ...).
+    RecordingStation& Station() const { return *m_station; }
     // Tells the open displays that the data file changed (they re-select their pages).
     void AnnounceNewDataFile();
-    // Writes a note into the event log of the current data file (Report > Event Log); false with a
-    // message naming the file when there is none, it is read-only or it cannot be written.
-    bool AddNote(const QString& text, QString* error);
     // The closing procedure; runs once, later calls and the close that follows do nothing more.
     // `why` is the event log's stop text ("exit" for the user's own close, "signal" when the
     // system asked the program to stop).
@@ -87,7 +73,7 @@ class frmMain : public QMainWindow {
     // True from the start of the closing procedure on.
     bool Closing() const { return m_closing; }
 
-    QTimer* Timer1 = nullptr; // 200 ms scan timer, off at load
+    QTimer* Timer1 = nullptr; // the station's 200 ms scan timer, off at load
     SerialControl* MSComm1 = nullptr;
     DataFile* Data1 = nullptr;
     int16_t FieldCount = 0;
@@ -123,13 +109,15 @@ class frmMain : public QMainWindow {
     void updateMenus();
     void updateClock();
     void loadDataFile();
-    // A data file found damaged by the scan tick: unbound (recording off) and the user told.
-    void stopDamagedRecording();
+    // A data file found damaged by the scan tick: recording off, and the user told.
+    void stopDamagedRecording(const QString& path, const QString& damage);
     void applyIdentity();
     void savePlacement();
     // Forwards the data file's rows to the central database while settings "Forward"/"URL" is set.
-    void startForwarding();
+    void followForwardSettings();
     void showForwardStatus(const QString& text, const QString& details);
+    // Publishes live readings, rows and events while settings "MQTT"/"URL" is set.
+    void followPublishSettings();
 
     QLabel* Image1 = nullptr;
     QLabel* Label1 = nullptr;
@@ -138,8 +126,6 @@ class frmMain : public QMainWindow {
     QStatusBar* sbStatusBar = nullptr;
     std::array<QLabel*, 3> Panels{};
     QLabel* lblForward = nullptr; // forwarding status; hidden while nothing is forwarded
-    Forwarder* m_forward = nullptr;
-    std::unique_ptr<ForwardStatus> m_forwardStatus; // the last report, while forwarding is on
     PublishPanel* lblMqtt = nullptr; // live readings to an MQTT broker; hidden while off
     QTimer* m_clock = nullptr;
 
@@ -163,15 +149,10 @@ class frmMain : public QMainWindow {
     Placement m_readPlacement; // as read at load, and where that put the window
     QRect m_placedPixels;
     std::array<QPointer<QAbstractButton>, 3> m_pauseButtons;
-    std::unique_ptr<FrameReceiver> m_receiver;
-    std::unique_ptr<DataFile> m_data;
-    std::unique_ptr<ScanCycle> m_scan;
-    SerialLink* m_link = nullptr;
+    RecordingStation* m_station = nullptr;
+    MeterSource* m_meter = nullptr;
     bool m_closing = false;
     bool m_fullShown = false; // the status bar shows the full file or failing rows
-    QString m_damagedPath; // the data file that was found damaged while recording, until another is bound
-    RowFailures m_rowFailures;
-    QString m_unboundWhy; // why no data file could be bound, while none is
 };
 
 // The main window of the running program (set by its constructor, cleared when it is destroyed).

@@ -1,19 +1,18 @@
-#include "acquisition/frmMain.h"
+#include "mainwindow/frmMain.h"
 
 #include "about/identity_ui.h"
-#include "acquisition/frame_receiver.h"
-#include "acquisition/scan_cycle.h"
-#include "acquisition/serial_link.h"
 #include "core/config_files.h"
 #include "core/shared_state.h"
 #include "core/startup.h"
 #include "datafile/data_file.h"
-#include "forward/forwarder.h"
 #include "platform/center_form_ui.h"
 #include "platform/host_services.h"
 #include "platform/serial_control.h"
 #include "platform/window_registry_ui.h"
-#include "publish/publish_panel_ui.h"
+#include "mainwindow/publish_panel_ui.h"
+#include "publish/publish_settings.h"
+#include "station/meter_source.h"
+#include "station/recording_station.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -66,49 +65,26 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     if (!MainForm)
         MainForm = this;
 
-    Timer1 = new QTimer(this);
+    m_station = new RecordingStation(this);
+    Timer1 = m_station->ScanTimer();
     Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(200);
-    auto* serial = new QtSerialControl(this);
-    serial->setObjectName(QStringLiteral("MSComm1"));
-    MSComm1 = serial;
-    m_data = std::make_unique<DataFile>();
-    Data1 = m_data.get();
-    m_receiver = std::make_unique<FrameReceiver>();
-    m_link = new SerialLink(*MSComm1, *m_receiver, this);
-    m_scan = std::make_unique<ScanCycle>(*Data1);
-    m_scan->CheckLink = [this] { m_link->CheckLink(); };
-    m_link->OnDeclined = [this] { CloseProgram(); };
-    m_link->OnLinkState = [this](bool restored, const QString& why) {
-        restored ? m_scan->Events.LinkRestored() : m_scan->Events.LinkLost(why, Shared.Freshness.LastFrameTime());
+    m_meter = new MeterSource(SerialLink::Recovery::AskUser);
+    m_station->AddSource(m_meter);
+    MSComm1 = &m_meter->Port();
+    MSComm1->setObjectName(QStringLiteral("MSComm1"));
+    Data1 = &m_station->Data();
+    m_meter->Link().OnDeclined = [this] { CloseProgram(); };
+    // Recording pauses while no live display is open.
+    m_station->Scan().Unwatched = [] {
+        return !Shared.TextDispOpen && !Shared.ChartDispOpen && !Shared.AngularDispOpen;
     };
     // Shown after the tick that met the problem, not inside it.
-    m_scan->Events.OnProblem = [this](const QString& problem) {
+    m_station->Events().OnProblem = [this](const QString& problem) {
         QTimer::singleShot(0, this, [problem] {
             Host().message(problem, HostServices::Ok, HostServices::Icon::Warning);
         });
     };
-    m_scan->Events.OnLogged = [this](const LoggedEvent& event) {
-        lblMqtt->EventLogged(event, Data1->DatabaseName());
-    };
-    connect(Timer1, &QTimer::timeout, this, [this] {
-        const auto recorded = Shared.RecordCount;
-        const ScanCycle::Tick tick = m_scan->Timer1_Timer();
-        m_rowFailures.Tick(tick, m_scan->MissedRows(), m_scan->LastError(), Host().now());
-        // A spoilt file may show first in the event log while rows still go in: recording stops too.
-        if (Data1->IsDamaged())
-            stopDamagedRecording();
-        if (m_forward && Shared.RecordCount != recorded)
-            m_forward->RowRecorded();
-        if (tick == ScanCycle::Tick::Recorded)
-            lblMqtt->RowRecorded(m_scan->LastRow(), Shared.RecordCount, Data1->DatabaseName());
-    });
-    m_receiver->OnFrame = [this](FrameBufferArray& frame) {
-        const bool taken = DecodeFrame(frame);
-        if (taken)
-            lblMqtt->FrameDecoded();
-        return taken;
-    };
+    connect(m_station, &RecordingStation::DamagedFile, this, &frmMain::stopDamagedRecording);
 
     buildCentralArea();
     buildMenus();
@@ -131,11 +107,9 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
 
 frmMain::~frmMain()
 {
-    // Events logged from here on (displays closing) find no status bar to publish through.
-    m_scan->Events.OnLogged = nullptr;
-    // The link holds references to the receiver and the control: it goes before either.
-    delete m_link;
-    m_link = nullptr;
+    // The station and its source go before the window's other parts (the status bar they report to).
+    delete m_station;
+    m_station = nullptr;
     if (MainForm == this)
         MainForm = nullptr;
 }
@@ -267,7 +241,13 @@ void frmMain::buildStatusBar()
     sbStatusBar->addPermanentWidget(lblForward);
     lblMqtt = new PublishPanel(sbStatusBar);
     sbStatusBar->addPermanentWidget(lblMqtt);
-    lblMqtt->Start();
+    lblMqtt->Follow(&m_station->Publishing());
+    followPublishSettings();
+    connect(m_station, &RecordingStation::ForwardStatusChanged, this, [this](const ForwardStatus& status) {
+        showForwardStatus(ForwardStatusText(status, true), ForwardStatusText(status));
+    });
+    connect(m_station, &RecordingStation::ForwardFailed, this,
+            [this](const QString& why) { showForwardStatus(why, why); });
     sbStatusBar->addPermanentWidget(Panels[1]);
     sbStatusBar->addPermanentWidget(Panels[2]);
     setStatusBar(sbStatusBar);
@@ -286,7 +266,8 @@ void frmMain::updateClock()
     Panels[2]->setText(now.time().toString(QStringLiteral("HH:mm:ss")));
     // A full data file records nothing more, and rows that cannot be written are lost: the status bar
     // says so until a new file is made or rows go in again.
-    const QString text = DataFileFull() ? DataFileFullText(BoundFileName()) : m_rowFailures.Text();
+    const QString text =
+        DataFileFull() ? DataFileFullText(m_station->BoundFileName()) : m_station->RowTrouble().Text();
     if (!text.isEmpty()) {
         if (sbStatusBar->currentMessage() != text)
             sbStatusBar->showMessage(text);
@@ -334,15 +315,11 @@ void frmMain::loadDataFile()
     }
 }
 
-void frmMain::stopDamagedRecording()
+void frmMain::stopDamagedRecording(const QString& path, const QString& damage)
 {
-    // Unbound before the box is shown: ticks go on behind it and must not try the file again.
-    const QString path = Data1->DatabaseName();
-    const QString damage = Data1->DamageText();
-    Data1->Unbind();
-    m_damagedPath = path;
     Panels[0]->setText(QStringLiteral("Recording off: the data file is damaged."));
-    // The displays cover this window: their RUN buttons and notes say it at once too.
+    // The displays cover this window: their RUN buttons and notes say it at once too (the station
+    // unbinds the file once this returns; its off text already names the damage).
     check_pause();
     Host().message(QStringLiteral("The data file %1 is damaged and cannot take more rows: %2\nRecording is "
                                   "off until a data file is made or chosen with \"Create New Data File\".")
@@ -350,92 +327,42 @@ void frmMain::stopDamagedRecording()
                    HostServices::Ok, HostServices::Icon::Warning);
 }
 
-QString frmMain::RecordingOffText() const
-{
-    if (!m_damagedPath.isEmpty())
-        return QStringLiteral("Recording off: the data file %1 is damaged and cannot take more rows. Make or "
-                              "choose another with \"Create New Data File\".")
-            .arg(QFileInfo(m_damagedPath).fileName());
-    if (DataFileFull())
-        return DataFileFullText(BoundFileName());
-    // Another program recording the file, a file that is no data file: readings show, rows do not.
-    if (!Data1->IsBound())
-        return QStringLiteral("Recording off: no usable data file. %1")
-            .arg(m_unboundWhy.isEmpty() ? QStringLiteral("Make or choose one with \"Create New Data File\".")
-                                        : m_unboundWhy)
-            .trimmed();
-    return QString();
-}
-
 bool frmMain::BindDataFile(QString* error)
 {
-    const QString next = QFileInfo(DataPath(Shared.DataFileName)).canonicalFilePath();
-    if (Data1->IsBound() && next != QFileInfo(Data1->DatabaseName()).canonicalFilePath())
-        m_scan->Events.Stop(QStringLiteral("another data file chosen"));
-    // Bind leaves the current binding alone when the new file is not a data file.
+    followForwardSettings();
     QString failure;
-    if (!Data1->Bind(DataPath(Shared.DataFileName), &failure)) {
-        if (!Data1->IsBound()) {
+    if (!m_station->Bind(DataPath(Shared.DataFileName), &failure)) {
+        if (!Data1->IsBound())
             Panels[0]->setText(QStringLiteral("Recording off: no usable data file."));
-            m_unboundWhy = failure;
-        }
         if (error)
             *error = failure;
         return false;
     }
-    m_unboundWhy.clear();
     FieldCount = Data1->FieldCount();
-    m_scan->FieldCount = FieldCount;
-    m_damagedPath.clear();
-    m_rowFailures.Clear();
     Panels[0]->clear(); // a message about an earlier file no longer holds
-    startForwarding();
     return true;
 }
 
-QString frmMain::BoundFileName() const
-{
-    return Data1->IsBound() ? QFileInfo(Data1->DatabaseName()).fileName() : Shared.DataFileName;
-}
-
-void frmMain::startForwarding()
+void frmMain::followForwardSettings()
 {
     const QString group = QStringLiteral("Forward");
     const QString url = Host().setting(group, QStringLiteral("URL"), QString()).trimmed();
-    if (url.isEmpty()) {
-        if (m_forward)
-            m_forward->Stop();
-        m_forwardStatus.reset();
-        lblForward->hide();
+    m_station->ForwardTo(url, Host().setting(group, QStringLiteral("Station"), QString()).trimmed());
+    lblForward->setVisible(!url.isEmpty());
+}
+
+void frmMain::followPublishSettings()
+{
+    PublishTarget target;
+    if (!PublishTargetFromSettings(&target)) {
+        m_station->StopPublishing();
+        lblMqtt->hide();
         return;
     }
-    if (!m_forward) {
-        m_forward = new Forwarder({}, this);
-        connect(m_forward, &Forwarder::StatusChanged, this, &frmMain::ForwardStatusChanged);
-    }
-    lblForward->show();
+    lblMqtt->show();
     QString error;
-    const QString station = Host().setting(group, QStringLiteral("Station"), QString()).trimmed();
-    if (!m_forward->Start({Data1->DatabaseName(), url, station}, &error)) {
-        m_forward->Stop();
-        showForwardStatus(error, error);
-    }
-}
-
-void frmMain::ForwardStatusChanged(const ForwardStatus& status)
-{
-    m_forwardStatus = std::make_unique<ForwardStatus>(status);
-    showForwardStatus(ForwardStatusText(status, true), ForwardStatusText(status));
-}
-
-QString frmMain::ForwardOutageText() const
-{
-    constexpr qint64 OutageNoticeSeconds = 60;
-    if (!m_forwardStatus || m_forwardStatus->state != ForwardStatus::State::Unreachable ||
-        !m_forwardStatus->unreachableSince.isValid() ||
-        m_forwardStatus->unreachableSince.secsTo(Host().now()) < OutageNoticeSeconds)
-        return QString();
-    return ForwardStatusText(*m_forwardStatus, true);
+    if (!m_station->PublishTo(target, &error))
+        lblMqtt->ShowOff(error);
 }
 
 void frmMain::showForwardStatus(const QString& text, const QString& details)
@@ -456,33 +383,22 @@ void frmMain::applyIdentity()
 
 void frmMain::Start232()
 {
-    m_link->Start232();
+    m_meter->Start();
 }
 
 bool frmMain::savedata(QString* error)
 {
-    const auto recorded = Shared.RecordCount;
-    const bool saved = m_scan->savedata(error);
-    if (saved && m_forward)
-        m_forward->RowRecorded();
-    if (saved && Shared.RecordCount != recorded)
-        lblMqtt->RowRecorded(m_scan->LastRow(), Shared.RecordCount, Data1->DatabaseName());
-    return saved;
+    return m_station->SaveNow(error);
 }
 
 bool frmMain::SuspendScan(const QString& why)
 {
-    if (!Timer1->isActive())
-        return false;
-    Timer1->stop();
-    m_scan->Events.Suspended(true, why);
-    return true;
+    return m_station->Suspend(why);
 }
 
 void frmMain::ResumeScan(const QString& why)
 {
-    m_scan->Events.Suspended(false, why);
-    Timer1->start();
+    m_station->Resume(why);
 }
 
 void frmMain::RegisterPauseButton(Display owner, QAbstractButton* button)
@@ -492,7 +408,7 @@ void frmMain::RegisterPauseButton(Display owner, QAbstractButton* button)
 
 void frmMain::check_pause()
 {
-    const QString off = RecordingOffText();
+    const QString off = m_station->RecordingOffText();
     const PauseLook look = off.isEmpty() ? CurrentPauseLook() : RecordingOffLook();
     const std::pair<bool, Display> displays[] = {
         {Shared.ChartDispOpen, Display::Chart},
@@ -567,21 +483,6 @@ void frmMain::savePlacement()
     Host().setSetting(SettingsGroup, QStringLiteral("MainHeight"), QString::number(twips.height));
 }
 
-bool frmMain::AddNote(const QString& text, QString* error)
-{
-    if (!Data1->IsBound()) {
-        const QString path = DataPath(Shared.DataFileName);
-        *error = FileExists(path) && !QFileInfo(path).isWritable()
-                     ? QStringLiteral("The data file %1 is read-only: the note cannot be added to it.")
-                           .arg(QDir::toNativeSeparators(path))
-                     : QStringLiteral("The data file %1 is not open for recording in this program (see the "
-                                      "status bar): the note cannot be added to it.")
-                           .arg(QDir::toNativeSeparators(path));
-        return false;
-    }
-    return m_scan->Events.Note(text, error);
-}
-
 void frmMain::CloseProgram(const QString& why)
 {
     if (m_closing)
@@ -593,8 +494,7 @@ void frmMain::CloseProgram(const QString& why)
     // restarts the scan timer it had suspended, so the timer is stopped after it.
     if (Windows().IsOpen(WindowId::NewDB))
         Windows().Close(WindowId::NewDB);
-    Timer1->stop();
-    m_scan->Events.Stop(why, true);
+    m_station->Stop(why);
     QString error;
     if (!SaveDefaults(&error))
         Host().message(error, HostServices::Ok, HostServices::Icon::Critical);
@@ -609,8 +509,6 @@ void frmMain::CloseProgram(const QString& why)
     if (!isMinimized())
         savePlacement();
 
-    if (MSComm1->PortOpen())
-        MSComm1->SetPortOpen(false);
     hide();
     QCoreApplication::quit();
 }

@@ -1,5 +1,5 @@
-#include "acquisition/frmMain.h"
-#include "acquisition/recording_events.h"
+#include "mainwindow/frmMain.h"
+#include "station/recording_station.h"
 #include "core/shared_state.h"
 #include "core/startup.h"
 #include "datafile/data_file.h"
@@ -42,8 +42,8 @@ class TestProgramEvents : public QObject {
         Shared.ScanRate = 1;
 
         Tick(w);
-        SetRecordingPaused(true, "RUN/PAUSE pressed on the text display");
-        SetRecordingPaused(false, "RUN/PAUSE pressed on the text display");
+        w.Station().Pause(true, "RUN/PAUSE pressed on the text display");
+        w.Station().Pause(false, "RUN/PAUSE pressed on the text display");
         QVERIFY(CreateDataFile(DataPath("second.mdb"), 8));
         Shared.DataFileName = "second.mdb";
         QVERIFY(w.BindDataFile());

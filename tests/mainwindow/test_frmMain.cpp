@@ -1,4 +1,4 @@
-#include "acquisition/frmMain.h"
+#include "mainwindow/frmMain.h"
 #include "core/shared_state.h"
 #include "core/startup.h"
 #include "datafile/data_file.h"

@@ -1,0 +1,81 @@
+#include "station/meter_source.h"
+
+#include "core/shared_state.h"
+#include "platform/serial_control.h"
+
+#include <QDir>
+
+MeterSource::MeterSource(SerialLink::Recovery recovery, SerialControl* port, QObject* parent)
+    : ReadingSource(parent), m_port(port ? port : new QtSerialControl(this))
+{
+    m_link = new SerialLink(*m_port, m_receiver, this);
+    m_link->recovery = recovery;
+    m_link->OnEvent = [this](SerialLink::Event event, const QString& detail) { Reported(event, detail); };
+    m_link->OnLinkState = [this](bool up, const QString& why) {
+        if (hooks.LinkChanged)
+            hooks.LinkChanged(up, why);
+    };
+    m_receiver.OnFrame = [this](FrameBufferArray& frame) {
+        if (!DecodeFrame(frame))
+            return false;
+        if (hooks.Readings) {
+            const FrameChannelList heard = FrameChannels();
+            hooks.Readings(heard.channel.data(), heard.count);
+        }
+        return true;
+    };
+}
+
+MeterSource::~MeterSource()
+{
+    // The link holds references to the receiver and the control: it goes before either.
+    delete m_link;
+    m_link = nullptr;
+}
+
+QString MeterSource::Name() const
+{
+    return QStringLiteral("the meter");
+}
+
+void MeterSource::Start()
+{
+    m_link->Start();
+}
+
+void MeterSource::Stop()
+{
+    if (m_port->PortOpen())
+        m_port->SetPortOpen(false);
+}
+
+void MeterSource::Check()
+{
+    m_link->CheckLink();
+}
+
+void MeterSource::Reported(SerialLink::Event event, const QString& detail)
+{
+    if (!hooks.Report)
+        return;
+    const QString device = QDir::toNativeSeparators(SerialDeviceForPort(Shared.ComPort));
+    const QString retry = QStringLiteral("trying again every %1 s").arg(m_link->RetryMs / 1000.0);
+    switch (event) {
+    case SerialLink::Event::Opened:
+        hooks.Report(QStringLiteral("port open: %1 at %2 baud").arg(device).arg(Shared.BaudRate == 9600 ? 9600 : 2400));
+        break;
+    case SerialLink::Event::OpenFailed:
+        hooks.Report(QStringLiteral("port cannot be opened: %1; %2").arg(detail, retry));
+        break;
+    case SerialLink::Event::Lost:
+        hooks.Report(QStringLiteral("port lost: %1; %2")
+                         .arg(detail.isEmpty() ? QStringLiteral("closed by the system") : detail, retry));
+        break;
+    case SerialLink::Event::Silent:
+        hooks.Report(QStringLiteral("no frames for %1 s: reopening the port").arg(detail));
+        break;
+    case SerialLink::Event::Flowing:
+        hooks.Report(QStringLiteral("frames arriving"));
+        break;
+    }
+}

@@ -1,0 +1,229 @@
+// A recording station fed by fake sources: freshness judged per source, rows that keep one
+// source's channels while another falls silent, the events of each source's gap, the status
+// snapshot holding the value the row records, and the sinks (a real mosquitto) fed by the station
+// itself and stopped with the link.
+#include "../publish/mqtt_broker.h"
+#include "core/shared_state.h"
+#include "datafile/data_file.h"
+#include "datafile/event_log.h"
+#include "fake_host.h"
+#include "sqlite_cli.h"
+#include "station/reading_source.h"
+#include "station/recording_station.h"
+#include "test_registry.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// A source whose readings the test hands in: channel n of the station gets `value` (1 decimal, V).
+class FakeSource : public ReadingSource {
+  public:
+    FakeSource(QString name, int first, int count) : m_name(std::move(name)), m_count(count) { FirstChannel = first; }
+    QString Name() const override { return m_name; }
+    int ChannelCount() const override { return m_count; }
+    void Start() override { ++starts; }
+    void Stop() override { ++stops; }
+    void Check() override { ++checks; }
+
+    void Send(double value)
+    {
+        QList<int> channels;
+        for (int n = FirstChannel; n < FirstChannel + m_count; ++n) {
+            Shared.ChanValue[n] = value + n / 100.0;
+            channels << n;
+        }
+        hooks.Readings(channels.data(), int(channels.size()));
+    }
+    void Down(const QString& why) { hooks.LinkChanged(false, why); }
+
+    int starts = 0, stops = 0, checks = 0;
+
+  private:
+    QString m_name;
+    int m_count;
+};
+
+} // namespace
+
+class TestStation : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<FakeHost> m_host;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<RecordingStation> m_station;
+    QString m_path;
+    QList<LoggedEvent> m_events;
+
+    void Start(int channels)
+    {
+        Shared = SharedState{};
+        for (int d = 0; d <= 3; ++d)
+            Shared.DecimalFormat[d] = QStringLiteral("###0") + (d ? QStringLiteral(".") + QString(d, '0') : QString());
+        Shared.UnitName[1] = QStringLiteral("V");
+        Shared.ScanRate = 1;
+        for (int n = 1; n <= MaxChannel; ++n) {
+            Shared.ChanDecimals[n] = 1;
+            Shared.ChanUnit[n] = 1;
+        }
+        // One host at a time: the one going would unset the new one.
+        m_station.reset();
+        m_host.reset();
+        m_host = std::make_unique<FakeHost>();
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_path = m_dir->filePath(QStringLiteral("station.mdb"));
+        QVERIFY(CreateDataFile(m_path, channels));
+        m_station = std::make_unique<RecordingStation>();
+        QVERIFY(m_station->Bind(m_path));
+        m_events.clear();
+        connect(m_station.get(), &RecordingStation::EventLogged, this, [this](const LoggedEvent& e) { m_events << e; });
+    }
+
+    // 200 ms of the station's life: clock and tick move on, the given sources send, one scan tick.
+    ScanCycle::Tick Step(std::initializer_list<FakeSource*> sending, double value = 1)
+    {
+        m_host->clock = m_host->clock.addMSecs(200);
+        m_host->tick += 200;
+        for (FakeSource* source : sending)
+            source->Send(value);
+        return m_station->ScanTick();
+    }
+
+    QStringList Kinds() const
+    {
+        QStringList kinds;
+        for (const LoggedEvent& e : m_events)
+            kinds << e.kind;
+        return kinds;
+    }
+
+  private slots:
+    // Two sources, one goes silent: its channels are recorded as the invalid marker and its gap is
+    // logged with its name, while the other's channels go on; it comes back and its gap ends.
+    void eachSourceHasItsOwnFreshness()
+    {
+        Start(8);
+        auto* a = new FakeSource(QStringLiteral("meter A"), 1, 4);
+        auto* b = new FakeSource(QStringLiteral("meter B"), 5, 4);
+        QCOMPARE(m_station->AddSource(a), 0);
+        QCOMPARE(m_station->AddSource(b), 1);
+        m_station->StartSources();
+        QCOMPARE(a->starts + b->starts, 2);
+        for (int i = 0; i < 10; ++i)
+            Step({a, b});
+        QCOMPARE(a->checks, 10); // the watchdog runs in every tick
+        QVERIFY(SqliteRowCount(m_path) >= 1);
+        QCOMPARE(SqliteCli(m_path, QStringLiteral("select \"chan 5\", trim(\"unit 5\") from DataRecord limit 1")),
+                 QStringList{QStringLiteral("1.1|V")});
+
+        // B silent: 3 s later its channels are no longer current, A's are.
+        const int before = SqliteRowCount(m_path);
+        for (int i = 0; i < 25; ++i)
+            Step({a});
+        QVERIFY(!Shared.Freshness.Current(5));
+        QVERIFY(Shared.Freshness.Current(1));
+        QVERIFY(SqliteRowCount(m_path) > before);
+        QCOMPARE(SqliteCli(m_path, QStringLiteral("select \"chan 1\", \"chan 5\", \"unit 5\" from DataRecord "
+                                                  "order by rowid desc limit 1")),
+                 QStringList{QStringLiteral("1.0|999999.0|    ")});
+        QCOMPARE(Kinds().count(EventKind::LinkLost), 1);
+        const LoggedEvent lost = m_events[Kinds().indexOf(EventKind::LinkLost)];
+        QVERIFY2(lost.text.contains(QStringLiteral("meter B")), qPrintable(lost.text));
+        const StationStatus status = m_station->Status();
+        QVERIFY(status.linkUp);
+        QCOMPARE(status.sources.size(), 2);
+        QVERIFY(status.sources[0].linkUp);
+        QVERIFY(!status.sources[1].linkUp);
+        QVERIFY(status.channels[0].current);
+        QVERIFY(!status.channels[4].current);
+
+        // B returns: its gap ends at its first new reading.
+        Step({a, b});
+        QCOMPARE(Kinds().count(EventKind::LinkRestored), 1);
+        QVERIFY(Shared.Freshness.Current(5));
+
+        // Both silent: past the freshness limit rows stop and the link as a whole is down.
+        for (int i = 0; i < 16; ++i)
+            Step({});
+        const int rows = SqliteRowCount(m_path);
+        for (int i = 0; i < 15; ++i)
+            Step({});
+        QCOMPARE(SqliteRowCount(m_path), rows);
+        QVERIFY(!m_station->Status().linkUp);
+        QCOMPARE(Kinds().count(EventKind::LinkLost), 3);
+    }
+
+    // A source that reports its own link down (a port lost) opens a gap at once.
+    void aSourcesOwnWordOpensAGap()
+    {
+        Start(8);
+        auto* a = new FakeSource(QStringLiteral("the meter"), 1, 2);
+        m_station->AddSource(a);
+        Step({a});
+        a->Down(QStringLiteral("the port was lost: gone"));
+        QVERIFY(m_station->Events().InGap());
+        QCOMPARE(Kinds().count(EventKind::LinkLost), 1);
+        QCOMPARE(m_events.last().text, QStringLiteral("the port was lost: gone"));
+    }
+
+    // The status snapshot shows the value the row records: rounded to the meter's decimals, with
+    // the unit the user typed, whatever the display's own decimals.
+    void statusHoldsTheRecordedValue()
+    {
+        Start(8);
+        auto* a = new FakeSource(QStringLiteral("the meter"), 1, 8);
+        m_station->AddSource(a);
+        DispSetupRecord& setup = Shared.DispSetup[4];
+        setup.UnitAutoSense = false;
+        setup.ManualUnit = QStringLiteral("mA        ");
+        setup.Decimals = 0;
+        Shared.ChanDecimals[4] = 3;
+        for (int i = 0; i < 10; ++i) {
+            Step({a});
+            Shared.ChanValue[4] = 5.58237;
+        }
+        m_station->SaveNow();
+        const QStringList row =
+            SqliteCli(m_path, QStringLiteral("select \"chan 4\", trim(\"unit 4\") from DataRecord order by rowid desc limit 1"));
+        QCOMPARE(row, QStringList{QStringLiteral("5.582|mA")});
+        const ChannelStatus c = m_station->Status().channels.at(3);
+        QCOMPARE(c.value, std::optional<double>(5.582));
+        QCOMPARE(c.decimals, 3);
+        QCOMPARE(c.unit, QStringLiteral("mA"));
+        QVERIFY(c.current);
+    }
+
+    // The station feeds the publisher itself: readings, rows and events reach the broker, and the
+    // link topic says "down" in the tick that finds no reading current.
+    void sinksAreFedByTheStation()
+    {
+        MqttBroker broker;
+        QVERIFY2(broker.IsRunning(), qPrintable(broker.Log()));
+        Subscriber sub(broker);
+        Start(8);
+        auto* a = new FakeSource(QStringLiteral("the meter"), 1, 8);
+        m_station->AddSource(a);
+        QVERIFY(m_station->PublishTo({broker.Url(), {}, QStringLiteral("st"), false}));
+        QTRY_COMPARE_WITH_TIMEOUT(m_station->Publishing().Status().state, PublishStatus::State::Connected, 20000);
+        for (int i = 0; i < 10; ++i)
+            Step({a}, 2.0);
+        const QJsonObject reading = QJsonDocument::fromJson(sub.WaitFor("test/st/channel/1").value(0).toUtf8()).object();
+        QCOMPARE(reading.value("value").toDouble(), 2.0);
+        const QJsonObject row = QJsonDocument::fromJson(sub.WaitFor("test/st/row").value(0).toUtf8()).object();
+        QCOMPARE(row.value("data_file").toString(), QStringLiteral("station.mdb"));
+        QCOMPARE(sub.WaitFor("test/st/event").size(), 1); // start
+        QCOMPARE(sub.WaitFor("test/st/link", 2).value(1), QStringLiteral("up"));
+
+        m_host->tick += ReadingFreshness::StaleAfterMs + 1;
+        m_station->ScanTick();
+        QVERIFY(!m_station->Publishing().LinkUp());
+        QCOMPARE(sub.WaitFor("test/st/link", 3).value(2), QStringLiteral("down"));
+        QVERIFY(!m_station->Status().channels.at(0).current);
+    }
+};
+
+VARNIK_TEST_CLASS(TestStation)
+#include "test_station.moc"
