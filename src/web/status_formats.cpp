@@ -104,7 +104,8 @@ QByteArray StatusJson(const RecorderStatus& s)
                                     {"decimals", c.decimals},
                                     {"unit", c.unit},
                                     {"alarm", AlarmName(c.alarm)},
-                                    {"time", TimeJson(c.time)}});
+                                    {"time", TimeJson(c.time)},
+                                    {"current", c.current}});
     o.insert("channels", channels);
     if (s.events) {
         QJsonArray events;

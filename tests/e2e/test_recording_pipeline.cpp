@@ -1,14 +1,13 @@
-// The whole acquisition road without a window: frames written into a pseudo-terminal come out
+// The whole acquisition road without a window, through the recording station both hosts use: frames written into a pseudo-terminal come out
 // as rows of the data file, read back by the sqlite3 command-line tool as an independent reader.
-#include "acquisition/frame_receiver.h"
-#include "acquisition/scan_cycle.h"
-#include "acquisition/serial_link.h"
 #include "core/shared_state.h"
 #include "datafile/data_file.h"
 #include "fake_host.h"
 #include "meter-sim/frame_encoder.h"
 #include "platform/serial_control.h"
 #include "pty_pair.h"
+#include "station/meter_source.h"
+#include "station/recording_station.h"
 #include "sqlite_cli.h"
 #include "test_registry.h"
 
@@ -46,17 +45,16 @@ class TestRecordingPipeline : public QObject {
         QString error;
         QVERIFY2(CreateDataFile(file, 8, &error), qPrintable(error));
 
-        QtSerialControl port;
-        FrameReceiver receiver;
-        SerialLink link(port, receiver);
-        DataFile data;
-        QVERIFY2(data.Bind(file, &error), qPrintable(error));
-        ScanCycle scan(data);
-        scan.FieldCount = data.FieldCount();
-        scan.CheckLink = [&link] { link.CheckLink(); };
-        Shared.TextDispOpen = true; // a live display is open: recording runs
+        // The station as the program wires it: the meter's source on the serial port.
+        RecordingStation station;
+        auto* meter = new MeterSource(SerialLink::Recovery::AskUser);
+        station.AddSource(meter);
+        QVERIFY2(station.Bind(file, &error), qPrintable(error));
+        SerialControl& port = meter->Port();
+        const SerialLink& link = meter->Link();
+        const FrameReceiver& receiver = meter->Receiver();
 
-        link.Start();
+        meter->Start();
         QVERIFY2(port.PortOpen(), qPrintable(port.ErrorDescription()));
         QVERIFY(host.shown.isEmpty());
 
@@ -82,7 +80,7 @@ class TestRecordingPipeline : public QObject {
         for (int i = 0; i <= 10; ++i) { // 2 s in 200 ms ticks
             host.clock = start.addMSecs(200 * i);
             host.tick = link.LastRxTick + 200;
-            scan.Timer1_Timer();
+            station.ScanTick();
         }
         QCOMPARE(SqliteRowCount(file), 1);
         QCOMPARE(SqliteCli(file, QStringLiteral(
@@ -93,7 +91,7 @@ class TestRecordingPipeline : public QObject {
         // The meter goes quiet: rows stop at the first silent tick.
         host.clock = start.addSecs(10);
         host.tick = link.LastRxTick + 15001;
-        scan.Timer1_Timer();
+        station.ScanTick();
         QCOMPARE(SqliteRowCount(file), 1);
         QVERIFY(!Shared.DataReceived);
     }

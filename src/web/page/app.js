@@ -11,7 +11,8 @@
     const rest = params.toString();
     history.replaceState(null, "", location.pathname + (rest ? "?" + rest : "") + location.hash);
   }
-  const STALE_MS = 5000; // no snapshot for this long, or a reading this old: not current
+  const STALE_MS = 5000; // no snapshot for this long: the page is not live (snapshots come every 2 s)
+  const CURRENT_MS = 3000; // a reading is current for 3 s after the frame that carried it
   const $ = (id) => document.getElementById(id);
   const grouped = new Intl.NumberFormat(undefined);
   const panels = new Map();
@@ -52,7 +53,7 @@
     if (!snapshot) return;
     for (const c of snapshot.channels) {
       const panel = panels.get(c.channel);
-      if (panel) panel.classList.toggle("old", c.time !== null && ageMs(c.time) > STALE_MS);
+      if (panel) panel.classList.toggle("old", c.time !== null && (!c.current || ageMs(c.time) >= CURRENT_MS));
     }
     const live = streamOpen && performance.now() - receivedAt <= STALE_MS;
     const pill = $("connection");
