@@ -89,10 +89,12 @@ ScanCycle::Tick ScanCycle::Timer1_Timer()
     if (Unwatched && Shared.DataReceived && !Shared.Paused && Unwatched())
         Shared.Paused = true, Events.PauseState(true, QStringLiteral("no live display open"));
     Events.PauseState(Shared.Paused);
+    m_recording = false;
     if (!ReadingsFresh()) {
         m_missedRows = 0; // no row is due without current readings
         return Tick::Idle;
     }
+    m_recording = !Shared.Paused && m_data.IsBound() && !DataFileFull();
 
     const QDateTime now = Host().now();
     if (LastScanTime.isNull())
@@ -146,6 +148,28 @@ bool ScanCycle::ReadingsFresh()
     }
     // After start or a gap, rows wait until the file's channels have been heard (for a while).
     return Shared.DataReceived && !Events.InGap() && fresh.Settled(FieldCount / 2);
+}
+
+void ScanCycle::NotRunning(const QDateTime& from, const QDateTime& to)
+{
+    // Rows that failed are counted by the failing ticks themselves.
+    if (!m_recording || LastScanTime.isNull() || m_missedRows > 0)
+        return;
+    const qint64 rate = std::max<qint64>(Shared.ScanRate, 1);
+    const qint64 last = WholeSeconds(LastScanTime);
+    const qint64 before = (WholeSeconds(from) - last) / rate; // due instants up to `from`
+    const qint64 upTo = (WholeSeconds(to) - last) / rate;     // ... and up to `to`
+    // The next tick records one row for the latest of them.
+    const qint64 missed = upTo - before - 1;
+    if (before < 0 || missed <= 0)
+        return;
+    const auto at = [&](qint64 k) {
+        return LastScanTime.addMSecs((last + k * rate) * 1000 - LastScanTime.toMSecsSinceEpoch());
+    };
+    const QString why = QStringLiteral("the recorder was not running");
+    Events.RowMissed(at(before + 1), why, 1);
+    if (missed > 1)
+        Events.RowMissed(at(upTo - 1), why, int(std::min<qint64>(missed - 1, std::numeric_limits<int>::max())));
 }
 
 QString ScanCycle::GapText() const

@@ -38,6 +38,10 @@ class ScanCycle {
     // nothing, as the tick does; false and *error when the row cannot be built or written, or the
     // readings are not current (GapText).
     bool SaveRow(QString* error = nullptr);
+    // The cycle did not run from `from` to `to` (the process was stopped, the disk hung): when it
+    // was recording before, the rows that fell due in between and that the next row does not stand
+    // for are logged as missed ("the recorder was not running"), with their span.
+    void NotRunning(const QDateTime& from, const QDateTime& to);
     // Why nothing can be recorded now for want of frames; empty while readings are current.
     QString GapText() const;
     // Rows the last Failed tick was due for and could not write (more than one when it came late).
@@ -67,6 +71,7 @@ class ScanCycle {
     DataRow m_lastRow;
     QString m_lastError;
     int m_missedRows = 0;
+    bool m_recording = false; // the last tick found readings current, not paused, a file with room
     // Per source: the gap in force began with a stale spell, not with the link's word.
     std::array<bool, ReadingFreshness::Sources> m_staleGap{};
 };

@@ -20,28 +20,37 @@ void ReadingFreshness::FrameArrived(int source)
     if (!SourceAt(source))
         return;
     const quint32 now = Host().tickCount();
+    // The clock is read at most once a second (reading it costs ten times the rest of a frame);
+    // a frame's time is the last reading plus the ticks since.
+    if (m_clockMs == NoTime || now - m_clockTick >= ClockEveryMs) {
+        m_clockTick = now;
+        m_clockMs = Host().now().toMSecsSinceEpoch();
+    }
+    const qint64 time = m_clockMs + qint64(now - m_clockTick);
     Source& s = m_sources[size_t(source)];
-    if (!SourceFresh(source)) {
+    if (!s.any || now - s.lastFrameTick > StaleAfterMs) { // a new run
         for (Channel& c : m_channels)
             if (c.source == source)
                 c.heard = false;
         s.runStartTick = now;
-        s.runStartTime = Host().now();
+        s.runStartMs = time;
     }
     s.any = true;
     s.lastFrameTick = now;
-    s.lastFrameTime = Host().now();
+    s.lastFrameMs = time;
 }
 
 void ReadingFreshness::Heard(int channel, int source)
 {
     if (channel < 1 || channel > Channels || !SourceAt(source))
         return;
+    // A reading comes with the frame its source just reported: it has that frame's times.
+    const Source& s = m_sources[size_t(source)];
     Channel& c = m_channels[size_t(channel)];
     c.heard = true;
     c.source = source;
-    c.tick = Host().tickCount();
-    c.time = Host().now();
+    c.tick = s.lastFrameTick;
+    c.timeMs = s.lastFrameMs;
 }
 
 bool ReadingFreshness::SourceFresh(int source) const
@@ -101,28 +110,33 @@ int ReadingFreshness::SourceOf(int channel) const
     return channel >= 1 && channel <= Channels ? m_channels[size_t(channel)].source : -1;
 }
 
+QDateTime ReadingFreshness::TimeOf(qint64 ms)
+{
+    return ms == NoTime ? QDateTime() : QDateTime::fromMSecsSinceEpoch(ms);
+}
+
 QDateTime ReadingFreshness::LastFrameTime() const
 {
-    QDateTime latest;
+    qint64 latest = NoTime;
     for (const Source& s : m_sources)
-        if (s.any && (!latest.isValid() || s.lastFrameTime > latest))
-            latest = s.lastFrameTime;
-    return latest;
+        if (s.any && (latest == NoTime || s.lastFrameMs > latest))
+            latest = s.lastFrameMs;
+    return TimeOf(latest);
 }
 
 QDateTime ReadingFreshness::LastFrameTime(int source) const
 {
     const Source* s = SourceAt(source);
-    return s ? s->lastFrameTime : QDateTime();
+    return s ? TimeOf(s->lastFrameMs) : QDateTime();
 }
 
 QDateTime ReadingFreshness::RunStart(int source) const
 {
     const Source* s = SourceAt(source);
-    return s ? s->runStartTime : QDateTime();
+    return s ? TimeOf(s->runStartMs) : QDateTime();
 }
 
 QDateTime ReadingFreshness::HeardTime(int channel) const
 {
-    return channel >= 1 && channel <= Channels ? m_channels[size_t(channel)].time : QDateTime();
+    return channel >= 1 && channel <= Channels ? TimeOf(m_channels[size_t(channel)].timeMs) : QDateTime();
 }

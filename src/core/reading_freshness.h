@@ -22,6 +22,7 @@
 #include <QDateTime>
 #include <QtGlobal>
 #include <array>
+#include <limits>
 
 class ReadingFreshness {
   public:
@@ -31,7 +32,8 @@ class ReadingFreshness {
 
     // A frame of source s arrived (whatever its readings); sources outside 0..Sources-1 are ignored.
     void FrameArrived(int source = 0);
-    // Channel n (1..Channels; others are ignored) got a reading from source s's frame just arrived.
+    // Channel n (1..Channels; others are ignored) got a reading from source s's frame just arrived
+    // (FrameArrived comes first: the reading has that frame's times).
     void Heard(int channel, int source = 0);
 
     bool Fresh() const;
@@ -55,20 +57,26 @@ class ReadingFreshness {
     void RowRecorded(const QDateTime& when) { m_lastRowTime = when; }
 
   private:
+    static constexpr qint64 NoTime = std::numeric_limits<qint64>::min();
+    static QDateTime TimeOf(qint64 ms);
+    // Times are kept as milliseconds since the epoch; a QDateTime is made only when asked for.
     struct Source {
         bool any = false;
         quint32 lastFrameTick = 0;
         quint32 runStartTick = 0;
-        QDateTime lastFrameTime;
-        QDateTime runStartTime;
+        qint64 lastFrameMs = NoTime;
+        qint64 runStartMs = NoTime;
     };
     struct Channel {
         bool heard = false; // in its source's current run
         int source = -1;
         quint32 tick = 0;
-        QDateTime time;
+        qint64 timeMs = NoTime;
     };
     const Source* SourceAt(int source) const;
+    static constexpr quint32 ClockEveryMs = 1000;
+    quint32 m_clockTick = 0;
+    qint64 m_clockMs = NoTime; // Host().now() at m_clockTick
     std::array<Source, Sources> m_sources{};
     std::array<Channel, Channels + 1> m_channels{};
     QDateTime m_lastRowTime;

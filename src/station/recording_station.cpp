@@ -49,6 +49,9 @@ RecordingStation::RecordingStation(QObject* parent) : QObject(parent), m_publish
 {
     m_timer.setInterval(200);
     connect(&m_timer, &QTimer::timeout, this, &RecordingStation::ScanTick);
+    m_alive.setInterval(1000);
+    connect(&m_alive, &QTimer::timeout, this, &RecordingStation::CheckAlive);
+    m_alive.start();
     m_scan.CheckLink = [this] {
         for (ReadingSource* source : m_sources)
             source->Check();
@@ -200,8 +203,20 @@ void RecordingStation::StopPublishing()
     m_publisher->Stop();
 }
 
+void RecordingStation::CheckAlive()
+{
+    const quint32 tick = Host().tickCount();
+    const QDateTime now = Host().now();
+    // Only a scan timer that should have been running missed rows.
+    if (m_aliveTime.isValid() && tick - m_aliveTick >= StallMs && m_timer.isActive())
+        m_scan.NotRunning(m_aliveTime, now);
+    m_aliveTick = tick;
+    m_aliveTime = now;
+}
+
 ScanCycle::Tick RecordingStation::ScanTick()
 {
+    CheckAlive();
     const auto recorded = Shared.RecordCount;
     ScanCycle::Tick tick = m_scan.Timer1_Timer();
     m_rowFailures.Tick(tick, m_scan.MissedRows(), m_scan.LastError(), Host().now());
@@ -246,6 +261,7 @@ bool RecordingStation::Suspend(const QString& why)
 {
     if (!m_timer.isActive())
         return false;
+    CheckAlive();
     m_timer.stop();
     m_scan.Events.Suspended(true, why);
     return true;

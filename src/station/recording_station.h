@@ -101,6 +101,13 @@ class RecordingStation : public QObject {
     QString ForwardOutageText() const;
     qint64 RowsThisRun() const { return qint64(m_rowsRecorded); }
 
+    // Runs at every scan tick and every second by a timer of its own: a gap of StallMs or more
+    // since the last run, while the scan timer runs, means the process was not running (stopped,
+    // a hung disk), and the scan cycle logs the rows it missed. Tests with a clock of their own
+    // call it.
+    void CheckAlive();
+    static constexpr quint32 StallMs = 2000;
+
     static constexpr int ShownEvents = 20; // the latest events kept for the status snapshot
 
   signals:
@@ -123,12 +130,16 @@ class RecordingStation : public QObject {
     void RowWritten();
     void FollowLink();
     void RestartForwarding();
+
     QString FileName() const;
 
     std::vector<ReadingSource*> m_sources;
     DataFile m_data;
     ScanCycle m_scan{m_data};
     QTimer m_timer;
+    QTimer m_alive;
+    quint32 m_aliveTick = 0;
+    QDateTime m_aliveTime; // null until the first run
     RowFailures m_rowFailures;
     quint64 m_rowsRecorded = 0;
     quint64 m_rowsFailed = 0;

@@ -196,6 +196,40 @@ class TestStation : public QObject {
         QVERIFY(c.current);
     }
 
+    // A station that did not run for 12 s (stopped, a hung disk) says which rows it missed and
+    // why, so a chart breaks its line there; a scan timer stopped on purpose misses nothing.
+    void aStallIsLoggedAsMissedRows()
+    {
+        Start(8);
+        auto* a = new FakeSource(QStringLiteral("the meter"), 1, 8);
+        m_station->AddSource(a);
+        m_station->ScanTimer()->start();
+        for (int i = 0; i < 10; ++i)
+            Step({a});
+        m_host->clock = m_host->clock.addSecs(12);
+        m_host->tick += 12000;
+        Step({a}); // the frames the meter sent meanwhile wait in the port
+        Step({a});
+        QCOMPARE(Kinds().count(EventKind::RowsMissed), 1);
+        const LoggedEvent missed = m_events[Kinds().indexOf(EventKind::RowsMissed)];
+        QCOMPARE(missed.value, std::optional<double>(11));
+        QVERIFY2(missed.text.contains(QStringLiteral("the recorder was not running")), qPrintable(missed.text));
+        const auto span = MissedSpan(missed);
+        QVERIFY(span);
+        QCOMPARE(span->second.toSecsSinceEpoch() - span->first.toSecsSinceEpoch(), qint64(10));
+
+        m_station->ScanTimer()->stop();
+        for (int i = 0; i < 30; ++i) { // the station's own second timer goes on
+            m_host->clock = m_host->clock.addSecs(1);
+            m_host->tick += 1000;
+            m_station->CheckAlive();
+        }
+        m_station->ScanTimer()->start();
+        for (int i = 0; i < 10; ++i)
+            Step({a});
+        QCOMPARE(Kinds().count(EventKind::RowsMissed), 1);
+    }
+
     // The station feeds the publisher itself: readings, rows and events reach the broker, and the
     // link topic says "down" in the tick that finds no reading current.
     void sinksAreFedByTheStation()
