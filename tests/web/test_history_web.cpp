@@ -341,9 +341,11 @@ class HistoryWebTest : public QObject {
     }
 
     // The page in headless Chromium at desktop and phone width: the chart drawn and the
-    // statistics of the known file as the API gives them (history_check.py).
+    // statistics of the known file as the API gives them; a zoom, an empty range, no channel, a
+    // file without rows and one that does not exist as the page says them (history_check.py).
     void pageInABrowser()
     {
+        QVERIFY(!MakeDataFile(live.path("Empty.mdb"), 8, {}).isEmpty());
         const QJsonArray stats =
             JsonOf(Ask("/api/stats?file=Known.mdb&from=2026-03-01&to=2026-03-02&channels=1,2,3,4"))
                 .object()["channels"]
