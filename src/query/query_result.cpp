@@ -14,6 +14,7 @@
 #include <sqlite3.h>
 
 const QString NoRecordMessage = QStringLiteral("No record matched the query.");
+const QString CancelledMessage = QStringLiteral("The query was cancelled.");
 
 namespace {
 
@@ -247,6 +248,67 @@ int QueryResult::columnOf(const QString& name) const
     return -1;
 }
 
+void QueryResult::keepRows(const std::vector<bool>& keep)
+{
+    for (Column& c : m_columns) {
+        size_t to = 0;
+        for (size_t row = 0; row < keep.size(); ++row) {
+            if (!keep[row])
+                continue;
+            if (c.kind == Kind::Reading)
+                c.reals[to] = c.reals[row];
+            else
+                c.ints[to] = c.ints[row];
+            ++to;
+        }
+        if (c.kind == Kind::Reading) {
+            c.reals.resize(to);
+            c.reals.shrink_to_fit();
+        } else {
+            c.ints.resize(to);
+            c.ints.shrink_to_fit();
+        }
+    }
+    m_rows = int(std::count(keep.begin(), keep.end(), true));
+}
+
+bool QueryResult::append(const QueryResult& other)
+{
+    if (m_columns.empty() && m_rows == 0) {
+        *this = other;
+        return true;
+    }
+    if (other.m_names.size() != m_names.size())
+        return false;
+    for (int i = 0; i < m_names.size(); ++i)
+        if (m_names[i].compare(other.m_names[i], Qt::CaseInsensitive) != 0)
+            return false;
+    std::vector<int32_t> pool(size_t(other.m_pool.size()));
+    for (qsizetype i = 0; i < other.m_pool.size(); ++i) {
+        qsizetype at = m_pool.indexOf(other.m_pool[i]);
+        if (at < 0) {
+            at = m_pool.size();
+            m_pool.append(other.m_pool[i]);
+        }
+        pool[size_t(i)] = int32_t(at);
+    }
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        Column& c = m_columns[i];
+        const Column& o = other.m_columns[i];
+        if (c.kind == Kind::Reading) {
+            c.reals.insert(c.reals.end(), o.reals.begin(), o.reals.end());
+            continue;
+        }
+        for (int32_t v : o.ints)
+            c.ints.push_back(c.kind == Kind::Text && v != NullInt ? pool[size_t(v)] : v);
+    }
+    m_rows += other.m_rows;
+    if (m_skipped == 0)
+        m_firstSkipped = other.m_firstSkipped;
+    m_skipped += other.m_skipped;
+    return true;
+}
+
 bool QueryResult::isNull(int row, int column) const
 {
     const Column& c = m_columns[size_t(column)];
@@ -329,6 +391,12 @@ bool DataFileInUse(const QString& databasePath, QString* error)
 QueryStatus RunQuery(const QString& databasePath, const QString& statement, QueryResult* result,
                      QString* error)
 {
+    return RunQuery(databasePath, statement, result, error, {});
+}
+
+QueryStatus RunQuery(const QString& databasePath, const QString& statement, QueryResult* result,
+                     QString* error, const std::function<bool()>& stop)
+{
     error->clear();
     if (!FileExists(databasePath)) {
         *error = QStringLiteral("The data file \"%1\" does not exist.")
@@ -349,6 +417,10 @@ QueryStatus RunQuery(const QString& databasePath, const QString& statement, Quer
     if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) ==
         SQLITE_OK) {
         sqlite3_busy_timeout(db, BusyMilliseconds);
+        if (stop)
+            sqlite3_progress_handler(
+                db, 20000, [](void* asked) { return (*static_cast<const std::function<bool()>*>(asked))() ? 1 : 0; },
+                const_cast<std::function<bool()>*>(&stop));
         const QByteArray text = sql.toUtf8();
         if (sqlite3_prepare_v2(db, text.constData(), int(text.size()), &stmt, nullptr) == SQLITE_OK) {
             QueryReader reader(stmt, &fresh);
@@ -357,6 +429,8 @@ QueryStatus RunQuery(const QString& databasePath, const QString& statement, Quer
                 reader.Take();
             if (step == SQLITE_DONE)
                 status = fresh.rowCount() > 0 ? QueryStatus::Done : QueryStatus::NoRecord;
+            else if (step == SQLITE_INTERRUPT)
+                *error = CancelledMessage;
         }
     }
     if (status == QueryStatus::Failed && error->isEmpty())

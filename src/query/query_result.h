@@ -13,6 +13,7 @@
 #include <QTime>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class QueryResult {
@@ -53,6 +54,12 @@ class QueryResult {
     int skippedRows() const { return m_skipped; }
     const QString& firstSkipped() const { return m_firstSkipped; }
 
+    // Keeps the rows whose keep[row] is true, in their order (keep has rowCount() entries).
+    void keepRows(const std::vector<bool>& keep);
+    // Appends the rows of a result of the same fields (another file of a rotated series); false,
+    // and nothing appended, when the fields differ. An empty result takes the other's fields.
+    bool append(const QueryResult& other);
+
   private:
     friend class QueryReader;
     struct Column {
@@ -92,6 +99,11 @@ extern const QString NoRecordMessage; // what a query that matched nothing says
 // column reads as null.
 QueryStatus RunQuery(const QString& databasePath, const QString& statement, QueryResult* result,
                      QString* error);
+// The same, given up (Failed, *error CancelledMessage) soon after stop() turns true; stop is asked
+// from the reading loop, every few thousand engine steps.
+QueryStatus RunQuery(const QString& databasePath, const QString& statement, QueryResult* result,
+                     QString* error, const std::function<bool()>& stop);
+extern const QString CancelledMessage; // the query was given up
 
 // True when another program holds the data file locked so that it cannot be read, after the same
 // short wait as a query; *error then names the file and says it is in use.

@@ -3,6 +3,7 @@
 #include "datafile/event_log.h"
 #include "query/events_sheet.h"
 #include "query/query_arguments.h"
+#include "query/query_range.h"
 #include "query/query_result.h"
 #include "query/query_statement.h"
 #include "query/report_writer.h"
@@ -69,13 +70,14 @@ QJsonArray Offsets(const QDateTime& start, const QDateTime& end)
     return offsets;
 }
 
-// What a request names: the data file and the query on it.
+// What a request names: the data file (with the rest of its rotated series) and the query on it.
 struct Request {
     QString name;
-    QString path;
+    QStringList paths;
     int fileChannels = 0;
     QuerySpec spec;
-    QDate from, to;
+    QueryRange range;
+    std::function<bool()> stop;
 };
 
 QString Argument(const HistoryArguments& arguments, const char* key)
@@ -88,13 +90,15 @@ QString Argument(const HistoryArguments& arguments, const char* key)
 std::optional<HistoryReply> ReadRequest(const HistoryArguments& arguments, const QString& folder,
                                         const QString& recording, bool dates, Request* r)
 {
-    r->name = arguments.contains("file") ? Argument(arguments, "file") : recording;
+    r->name = Argument(arguments, "file");
+    if (r->name.isEmpty())
+        r->name = SeriesHead(folder, recording);
     if (r->name.isEmpty())
         return Refusal(404, QStringLiteral("no data file is being recorded: name one with file="));
     unsigned status = 0;
     QString reason;
-    r->path = ResolveDataFile(folder, r->name, &r->fileChannels, &status, &reason);
-    if (r->path.isEmpty())
+    r->paths = DataFileSeries(folder, r->name, &r->fileChannels, &status, &reason);
+    if (r->paths.isEmpty())
         return Refusal(status, reason);
     QString bad;
     if (arguments.contains("channels")) {
@@ -111,16 +115,14 @@ std::optional<HistoryReply> ReadRequest(const HistoryArguments& arguments, const
     }
     if (!dates)
         return {};
-    for (const char* key : {"from", "to"}) {
-        if (!arguments.contains(key))
-            return Refusal(400, QStringLiteral("%1 is missing").arg(QLatin1String(key)));
-        const QDate day = ReadDate(Argument(arguments, key));
-        if (!day.isValid() || day.year() < 1)
-            return Refusal(400, QStringLiteral("\"%1\" is not a date").arg(Argument(arguments, key)));
-        (key[0] == 'f' ? r->from : r->to) = day;
-    }
-    r->spec.startDate = Argument(arguments, "from");
-    r->spec.endDate = Argument(arguments, "to");
+    for (const char* key : {"from", "to"})
+        if (Argument(arguments, key).trimmed().isEmpty())
+            return Refusal(400, QStringLiteral("%1 is %2: give a date (yyyy-mm-dd) or a date and time")
+                                    .arg(QLatin1String(key), arguments.contains(key) ? QStringLiteral("empty")
+                                                                                     : QStringLiteral("missing")));
+    QString error;
+    if (!ReadRange(Argument(arguments, "from"), Argument(arguments, "to"), &r->range, &error))
+        return Refusal(400, error);
     if (arguments.contains("time") && !ReadTimeWindow(Argument(arguments, "time"), &r->spec))
         return Refusal(400, QStringLiteral("\"%1\" is not a time window HH:MM-HH:MM").arg(Argument(arguments, "time")));
     return {};
@@ -130,9 +132,11 @@ std::optional<HistoryReply> ReadRequest(const HistoryArguments& arguments, const
 std::optional<HistoryReply> Query(const Request& r, QueryResult* result, bool* none)
 {
     QString statement, error;
-    if (!BuildStatement(r.spec, &statement, &error))
+    QuerySpec spec = r.spec;
+    SetRangeDates(r.range, &spec);
+    if (!BuildStatement(spec, &statement, &error))
         return Refusal(400, error);
-    const QueryStatus status = RunQuery(r.path, statement, result, &error);
+    const QueryStatus status = RunRangeQuery(r.paths, r.spec, r.range, result, &error, r.stop);
     *none = status == QueryStatus::NoRecord;
     if (status == QueryStatus::Failed)
         return Refusal(503, error.simplified());
@@ -142,7 +146,7 @@ std::optional<HistoryReply> Query(const Request& r, QueryResult* result, bool* n
 // A file written by one of the engine's writers into a temporary folder in the data folder,
 // handed over open: the folder goes, the open file stays readable until it is closed.
 HistoryReply FromWriter(const QString& folder, const QString& fileName, const QByteArray& type,
-                        const std::function<bool(const QString& path, QString* error)>& write)
+                        const std::function<bool(const QString& path, QString* error)>& write, bool attachment = true)
 {
     QTemporaryDir temporary(QDir(folder).filePath(QStringLiteral(".history-XXXXXX")));
     if (!temporary.isValid())
@@ -161,13 +165,20 @@ HistoryReply FromWriter(const QString& folder, const QString& fileName, const QB
     }
     reply.size = facts.st_size;
     reply.type = type;
-    reply.fileName = fileName;
+    if (attachment)
+        reply.fileName = fileName;
     return reply;
 }
 
-QByteArray RowsJson(const QueryResult& result)
+// The rows as a JSON array, written row by row: memory stays that of the result.
+bool WriteRowsJson(const QueryResult& result, const QString& path, QString* error)
 {
-    QByteArray out = "[";
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    file.write("[");
     for (int row = 0; row < result.rowCount(); ++row) {
         QJsonObject object;
         for (int c = 0; c < result.columnCount(); ++c) {
@@ -180,10 +191,15 @@ QByteArray RowsJson(const QueryResult& result)
                 object.insert(field, result.display(row, c, QStringLiteral("yyyy-MM-dd")));
         }
         if (row > 0)
-            out += ',';
-        out += QJsonDocument(object).toJson(QJsonDocument::Compact);
+            file.write(",");
+        file.write(QJsonDocument(object).toJson(QJsonDocument::Compact));
     }
-    return out + "]";
+    file.write("]");
+    if (!file.flush()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 QJsonObject EventJson(const LoggedEvent& e)
@@ -202,6 +218,7 @@ HistoryReply Files(const QString& folder, const QString& recording)
     QJsonArray files;
     for (const DataFileSummary& f : ListDataFiles(folder, recording))
         files.append(QJsonObject{{QStringLiteral("name"), f.name},
+                                 {QStringLiteral("files"), QJsonArray::fromStringList(f.files)},
                                  {QStringLiteral("channels"), f.channels},
                                  {QStringLiteral("rows"), f.rows},
                                  {QStringLiteral("first"), Wall(f.first)},
@@ -220,15 +237,24 @@ HistoryReply Rows(const Request& r, const QString& folder, const QByteArray& for
     if (auto failed = Query(r, &result, &none))
         return *failed;
     if (format == "json") {
-        HistoryReply reply;
-        reply.type = "application/json";
-        reply.body = none ? QByteArray("[]") : RowsJson(result);
-        return reply;
+        if (none) {
+            HistoryReply reply;
+            reply.type = "application/json";
+            reply.body = "[]";
+            return reply;
+        }
+        return FromWriter(folder, QFileInfo(r.name).completeBaseName() + QStringLiteral(".json"), "application/json",
+                          [&](const QString& path, QString* error) { return WriteRowsJson(result, path, error); },
+                          false);
     }
     if (none)
         return Refusal(404, NoRecordMessage.simplified());
+    const auto end = [](const QDate& day, const std::optional<qint64>& ms) {
+        return ms ? QDateTime::fromMSecsSinceEpoch(*ms).toString(QStringLiteral("yyyy-MM-ddTHHmmss"))
+                  : day.toString(Qt::ISODate);
+    };
     const QString stem = QStringLiteral("%1_%2_%3").arg(QFileInfo(r.name).completeBaseName(),
-                                                         r.from.toString(Qt::ISODate), r.to.toString(Qt::ISODate));
+                                                         end(r.range.from, r.range.startMs), end(r.range.to, r.range.endMs));
     if (format == "csv")
         return FromWriter(folder, stem + QStringLiteral(".csv"), "text/csv; charset=utf-8",
                           [&](const QString& path, QString* error) { return WriteCsv(result, path, error); });
@@ -239,7 +265,7 @@ HistoryReply Rows(const Request& r, const QString& folder, const QByteArray& for
                           });
     QList<LoggedEvent> events;
     QString ignored;
-    EventsForSheet(r.path, r.from, r.to, &events, &ignored); // an unreadable log: an empty sheet
+    RangeEvents(r.paths, r.range, &events, &ignored); // an unreadable log: an empty sheet
     return FromWriter(folder, stem + QStringLiteral(".xlsx"),
                       "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet",
                       [&](const QString& path, QString* error) { return WriteWorkbook(result, path, error, &events); });
@@ -272,7 +298,7 @@ HistoryReply Events(const Request& r, const QByteArray& format)
 {
     QList<LoggedEvent> events;
     QString error;
-    if (!EventsForSheet(r.path, r.from, r.to, &events, &error))
+    if (!RangeEvents(r.paths, r.range, &events, &error))
         return Refusal(503, error.simplified());
     if (format == "csv") {
         HistoryReply reply;
@@ -292,9 +318,11 @@ std::optional<QDateTime> ReadInstant(const HistoryArguments& arguments, const ch
 {
     if (!arguments.contains(key))
         return fallback;
-    const QDateTime t = QDateTime::fromString(Argument(arguments, key), Qt::ISODateWithMs);
-    if (!t.isValid()) {
-        *refusal = Refusal(400, QStringLiteral("\"%1\" is not a date and time (ISO 8601)").arg(Argument(arguments, key)));
+    const QString text = Argument(arguments, key);
+    const QDateTime t = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!t.isValid() || t.toUTC().date().year() < 1 || t.toUTC().date().year() > 9999) {
+        *refusal = Refusal(400, QStringLiteral("%1 \"%2\" is not a date and time (ISO 8601) of the years 0001 to 9999")
+                                    .arg(QLatin1String(key), text));
         return std::nullopt;
     }
     return t.toUTC();
@@ -313,7 +341,7 @@ HistoryReply Series(Request r, const HistoryArguments& arguments)
     }
     DataFileSummary summary;
     QString reason;
-    if (!SummarizeDataFile(r.path, &summary, &reason))
+    if (!SummarizeSeries(r.paths, &summary, &reason))
         return Refusal(503, reason);
     HistoryReply refusal;
     const auto start = ReadInstant(arguments, "start", summary.first.toUTC(), &refusal);
@@ -325,22 +353,50 @@ HistoryReply Series(Request r, const HistoryArguments& arguments)
     if (start->isValid() && end->isValid() && *end < *start)
         return Refusal(400, QStringLiteral("end is before start"));
 
+    // The work is bounded by the rows that exist: dates, offsets and events are looked at only
+    // where rows are (a day either side: a row's wall clock may be a day off its UTC date).
+    QDateTime from, to;
+    if (summary.rows > 0 && start->isValid()) {
+        from = std::max(*start, summary.first.toUTC().addDays(-1));
+        to = std::min(*end, summary.last.toUTC().addDays(1));
+    }
     QJsonObject out{{QStringLiteral("file"), r.name}};
     QueryResult result;
     bool none = true;
     Buckets buckets;
-    if (summary.rows > 0) {
-        // The local dates around the range: a row's wall clock may be a day off its UTC date.
-        r.from = start->toLocalTime().date().addDays(-1);
-        r.to = end->toLocalTime().date().addDays(1);
-        r.spec.startDate = r.from.toString(Qt::ISODate);
-        r.spec.endDate = r.to.toString(Qt::ISODate);
+    QList<LoggedEvent> events;
+    QString error;
+    QJsonArray gaps, marks;
+    std::vector<std::pair<qint64, qint64>> gapSpans;
+    if (from.isValid() && from <= to) {
+        r.range = QueryRange{from.toLocalTime().date(), to.toLocalTime().date(), start->toMSecsSinceEpoch(),
+                             end->toMSecsSinceEpoch()};
         if (auto failed = Query(r, &result, &none))
             return *failed;
+        // The event log of the range: gaps as spans, every event as a mark.
+        QueryRange days = r.range;
+        days.from = days.from.addDays(-1);
+        days.to = days.to.addDays(1);
+        days.startMs.reset();
+        days.endMs.reset();
+        if (RangeEvents(r.paths, days, &events, &error)) {
+            const ChartEvents chart = EventsForChart(events, *start, *end, r.spec.channels);
+            for (const EventSpan& gap : chart.gaps) {
+                gapSpans.emplace_back(gap.from.toMSecsSinceEpoch(), gap.to.toMSecsSinceEpoch());
+                gaps.append(QJsonObject{{QStringLiteral("kind"), gap.kind},
+                                        {QStringLiteral("from"), UnixSeconds(gap.from)},
+                                        {QStringLiteral("to"), UnixSeconds(gap.to)}});
+            }
+            for (const EventMark& mark : chart.marks)
+                marks.append(QJsonObject{{QStringLiteral("at"), UnixSeconds(mark.at)},
+                                         {QStringLiteral("kind"), mark.kind},
+                                         {QStringLiteral("channel"), mark.channel ? QJsonValue(*mark.channel) : QJsonValue()},
+                                         {QStringLiteral("text"), mark.text},
+                                         {QStringLiteral("tip"), MarkTip(mark)}});
+        }
     }
     if (!none) {
-        const std::vector<qint64> instants =
-            RowInstants(result, result.columnOf(QStringLiteral("date")), result.columnOf(QStringLiteral("time")));
+        const std::vector<qint64> instants = RowInstants(result, 0, 1);
         std::vector<std::vector<double>> values;
         for (int channel : r.spec.channels) {
             const int column = result.columnOf(QStringLiteral("chan %1").arg(channel));
@@ -348,11 +404,13 @@ HistoryReply Series(Request r, const HistoryArguments& arguments)
             for (int row = 0; row < result.rowCount(); ++row)
                 v[size_t(row)] = result.reading(row, column);
         }
-        buckets = MakeBuckets(start->toMSecsSinceEpoch(), end->toMSecsSinceEpoch(), points, instants, values);
+        buckets = MakeBuckets(start->toMSecsSinceEpoch(), end->toMSecsSinceEpoch(), points, instants, values, gapSpans);
     }
-    QJsonArray times;
-    for (qint64 t : buckets.startMs)
-        times.append(double(t) / 1000.0);
+    QJsonArray times, lasts;
+    for (size_t k = 0; k < buckets.firstMs.size(); ++k) {
+        times.append(double(buckets.firstMs[k]) / 1000.0);
+        lasts.append(double(buckets.lastMs[k]) / 1000.0);
+    }
     QJsonArray channels;
     for (int i = 0; i < r.spec.channels.size(); ++i) {
         const int channel = r.spec.channels[i];
@@ -363,10 +421,11 @@ HistoryReply Series(Request r, const HistoryArguments& arguments)
         if (size_t(i) < buckets.channels.size()) {
             const ChannelBuckets& b = buckets.channels[size_t(i)];
             for (size_t k = 0; k < b.count.size(); ++k) {
-                count.append(b.count[k]);
-                lo.append(b.count[k] ? Number(b.minimum[k]) : QJsonValue());
-                hi.append(b.count[k] ? Number(b.maximum[k]) : QJsonValue());
-                mean.append(b.count[k] ? Number(b.mean[k]) : QJsonValue());
+                const bool some = b.count[k] > 0;
+                count.append(std::max(b.count[k], 0));
+                lo.append(some ? Number(b.minimum[k]) : QJsonValue());
+                hi.append(some ? Number(b.maximum[k]) : QJsonValue());
+                mean.append(some ? Number(b.mean[k]) : QJsonValue());
             }
         }
         c.insert(QStringLiteral("count"), count);
@@ -375,29 +434,13 @@ HistoryReply Series(Request r, const HistoryArguments& arguments)
         c.insert(QStringLiteral("mean"), mean);
         channels.append(c);
     }
-    // The event log of the range: gaps as spans, every event as a mark.
-    QList<LoggedEvent> events;
-    QString error;
-    QJsonArray gaps, marks;
-    if (start->isValid() && EventsForSheet(r.path, start->toLocalTime().date().addDays(-1),
-                                           end->toLocalTime().date().addDays(1), &events, &error)) {
-        const ChartEvents chart = EventsForChart(events, *start, *end, r.spec.channels);
-        for (const EventSpan& gap : chart.gaps)
-            gaps.append(QJsonObject{{QStringLiteral("kind"), gap.kind},
-                                    {QStringLiteral("from"), UnixSeconds(gap.from)},
-                                    {QStringLiteral("to"), UnixSeconds(gap.to)}});
-        for (const EventMark& mark : chart.marks)
-            marks.append(QJsonObject{{QStringLiteral("at"), UnixSeconds(mark.at)},
-                                     {QStringLiteral("kind"), mark.kind},
-                                     {QStringLiteral("channel"), mark.channel ? QJsonValue(*mark.channel) : QJsonValue()},
-                                     {QStringLiteral("text"), mark.text},
-                                     {QStringLiteral("tip"), MarkTip(mark)}});
-    }
     out.insert(QStringLiteral("start"), start->isValid() ? UnixSeconds(*start) : QJsonValue());
     out.insert(QStringLiteral("end"), end->isValid() ? UnixSeconds(*end) : QJsonValue());
-    out.insert(QStringLiteral("offsets"), Offsets(*start, *end));
+    out.insert(QStringLiteral("offsets"), Offsets(from, to));
     out.insert(QStringLiteral("bucketSeconds"), double(buckets.widthMs) / 1000.0);
+    out.insert(QStringLiteral("rows"), none ? 0 : result.rowCount());
     out.insert(QStringLiteral("time"), times);
+    out.insert(QStringLiteral("last"), lasts);
     out.insert(QStringLiteral("channels"), channels);
     out.insert(QStringLiteral("gaps"), gaps);
     out.insert(QStringLiteral("events"), marks);
@@ -440,7 +483,8 @@ bool HistoryApi::Handles(const QByteArray& path)
            path == "/api/events" || path == "/api/series";
 }
 
-HistoryReply HistoryApi::Answer(const QByteArray& path, const HistoryArguments& arguments) const
+HistoryReply HistoryApi::Answer(const QByteArray& path, const HistoryArguments& arguments,
+                                const std::function<bool()>& stop) const
 {
     for (const Asset& asset : Assets) {
         if (path != asset.path)
@@ -457,6 +501,7 @@ HistoryReply HistoryApi::Answer(const QByteArray& path, const HistoryArguments& 
     if (path == "/api/files")
         return Files(m_folder, recording);
     Request r;
+    r.stop = stop;
     const bool dates = path != "/api/series";
     if (auto refused = ReadRequest(arguments, m_folder, recording, dates, &r))
         return *refused;

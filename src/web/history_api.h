@@ -46,7 +46,9 @@ class HistoryApi {
     // The page's files: answered at once, without a data file.
     static bool IsAsset(const QByteArray& path);
 
-    HistoryReply Answer(const QByteArray& path, const HistoryArguments& arguments) const;
+    // stop: asked now and then while a query runs; true gives the request up (the client went away).
+    HistoryReply Answer(const QByteArray& path, const HistoryArguments& arguments,
+                        const std::function<bool()>& stop = {}) const;
 
   private:
     QString m_folder;

@@ -2,9 +2,11 @@
 
 #include "datafile/data_file.h"
 #include "query/output_file.h"
+#include "query/query_range.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QUrl>
 #include <algorithm>
 #include <cstring>
@@ -99,23 +101,80 @@ bool SummarizeDataFile(const QString& path, DataFileSummary* summary, QString* r
     return ok;
 }
 
+bool SummarizeSeries(const QStringList& paths, DataFileSummary* summary, QString* reason)
+{
+    for (const QString& path : paths) {
+        DataFileSummary one;
+        if (!SummarizeDataFile(path, &one, reason))
+            return false;
+        summary->rows += one.rows;
+        if (!summary->first.isValid())
+            summary->first = one.first;
+        if (one.last.isValid())
+            summary->last = one.last;
+        summary->files.append(QFileInfo(path).fileName());
+    }
+    return true;
+}
+
+QStringList DataFileSeries(const QString& folder, const QString& name, int* channels, unsigned* status,
+                           QString* reason)
+{
+    const QString head = ResolveDataFile(folder, name, channels, status, reason);
+    if (head.isEmpty())
+        return {};
+    QStringList paths{head};
+    for (const QString& next : RotatedSeries(QDir(folder).filePath(name)).mid(1)) {
+        int count = 0;
+        unsigned ignored = 0;
+        QString why;
+        const QString path = ResolveDataFile(folder, QFileInfo(next).fileName(), &count, &ignored, &why);
+        if (path.isEmpty() || count != *channels)
+            break;
+        paths.append(path);
+    }
+    return paths;
+}
+
+QString SeriesHead(const QString& folder, const QString& name)
+{
+    static const QRegularExpression member(QStringLiteral("^(.+)_\\d{3,}(\\.mdb)$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    const auto m = member.match(name);
+    if (!m.hasMatch())
+        return name;
+    const QString head = m.captured(1) + m.captured(2);
+    int channels = 0;
+    unsigned status = 0;
+    QString reason;
+    for (const QString& path : DataFileSeries(folder, head, &channels, &status, &reason))
+        if (QFileInfo(path).fileName() == name)
+            return head;
+    return name;
+}
+
 QList<DataFileSummary> ListDataFiles(const QString& folder, const QString& recording)
 {
     QList<DataFileSummary> files;
-    for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name)) {
+    QStringList taken; // the later files of a series listed under its first
+    const QStringList names = QDir(folder).entryList(QDir::Files, QDir::Name);
+    for (const QString& name : names) {
         int channels = 0;
         unsigned status = 0;
         QString reason;
-        const QString path = ResolveDataFile(folder, name, &channels, &status, &reason);
-        if (path.isEmpty())
+        const QStringList paths = DataFileSeries(folder, name, &channels, &status, &reason);
+        if (paths.isEmpty())
             continue;
         DataFileSummary summary;
         summary.name = name;
         summary.channels = channels;
-        summary.recording = name == recording;
-        if (SummarizeDataFile(path, &summary, &reason))
-            files.append(summary);
+        if (!SummarizeSeries(paths, &summary, &reason))
+            continue;
+        summary.recording = summary.files.contains(recording);
+        taken += summary.files.mid(1);
+        files.append(summary);
     }
+    files.removeIf([&taken](const DataFileSummary& f) { return taken.contains(f.name); });
     return files;
 }
 

@@ -1,7 +1,13 @@
 #include "web/history_service.h"
 
+#include <atomic>
+#include <chrono>
+#include <poll.h>
 #include <thread>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace web {
 
@@ -13,9 +19,39 @@ struct HistoryService::Job {
     bool download = false;
     bool done = false;
     HistoryReply reply;
+    int socket = -1;
 };
 
 namespace {
+
+// True once the client has closed its end of the connection (or it failed): what it asked for
+// is no longer wanted. Looked at no more often than every 100 ms.
+class ClientGone {
+  public:
+    ClientGone(int socket, const bool* stopping) : m_socket(socket), m_stopping(stopping) {}
+    bool operator()()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_looked < std::chrono::milliseconds(100))
+            return m_gone;
+        m_looked = now;
+        if (__atomic_load_n(m_stopping, __ATOMIC_RELAXED))
+            return m_gone = true;
+        if (m_socket < 0)
+            return false;
+#ifdef POLLRDHUP
+        pollfd p{m_socket, POLLRDHUP, 0};
+        m_gone = ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+#endif
+        return m_gone;
+    }
+
+  private:
+    int m_socket;
+    const bool* m_stopping;
+    std::chrono::steady_clock::time_point m_looked{};
+    bool m_gone = false;
+};
 
 // With their sizes: a decoded %00 stays in the value, to be refused, rather than cutting it short.
 MHD_Result CollectArgument(void* cls, MHD_ValueKind, const char* key, size_t keySize, const char* value,
@@ -42,7 +78,9 @@ MHD_Result HistoryService::Begin(MHD_Connection* connection, const QByteArray& p
     MHD_get_connection_values_n(connection, MHD_GET_ARGUMENT_KIND, &CollectArgument, &arguments);
     if (HistoryApi::IsAsset(path))
         return Queue(connection, m_api.Answer(path, arguments), head, setCookie);
-    auto* job = new Job{path, arguments, head, setCookie, HistoryApi::IsDownload(path), false, {}};
+    auto* job = new Job{path, arguments, head, setCookie, HistoryApi::IsDownload(path), false, {}, -1};
+    if (const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD))
+        job->socket = info->connect_fd;
     {
         std::lock_guard lock(m_mutex);
         unsigned& count = job->download ? m_downloads : m_queries;
@@ -62,7 +100,13 @@ MHD_Result HistoryService::Begin(MHD_Connection* connection, const QByteArray& p
     *requestContext = job;
     MHD_suspend_connection(connection);
     std::thread([this, job, connection] {
-        HistoryReply reply = m_api.Answer(job->path, job->arguments);
+        ClientGone gone(job->socket, &m_stopping);
+        HistoryReply reply = m_api.Answer(job->path, job->arguments, std::ref(gone));
+#ifdef __GLIBC__
+        // A whole file's result is freed now: give the pages back, so that the resident size
+        // returns to its level before a burst of large requests instead of staying at its peak.
+        malloc_trim(0);
+#endif
         std::lock_guard lock(m_mutex);
         job->reply = std::move(reply);
         job->done = true;
@@ -107,7 +151,7 @@ void HistoryService::Forget(void* requestContext)
 void HistoryService::Stop()
 {
     std::unique_lock lock(m_mutex);
-    m_stopping = true;
+    __atomic_store_n(&m_stopping, true, __ATOMIC_RELAXED);
     m_idle.wait(lock, [this] { return m_running == 0; });
 }
 

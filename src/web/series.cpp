@@ -3,44 +3,11 @@
 #include "core/shared_state.h"
 
 #include <QDateTime>
-#include <QHash>
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
 namespace web {
-
-std::vector<qint64> RowInstants(const QueryResult& result, int dateColumn, int timeColumn)
-{
-    constexpr qint64 Hour = 3600 * 1000;
-    std::vector<qint64> instants(size_t(result.rowCount()), std::numeric_limits<qint64>::min());
-    // The zone's offset changes on whole hours: one look-up per local hour.
-    QHash<qint64, qint64> hourStart; // local day * 24 + hour -> its instant
-    qint64 previous = std::numeric_limits<qint64>::min();
-    for (int row = 0; row < result.rowCount(); ++row) {
-        if (result.isNull(row, dateColumn) || result.isNull(row, timeColumn))
-            continue;
-        const QDate day = result.date(row, dateColumn);
-        const int seconds = result.seconds(row, timeColumn);
-        const qint64 key = day.toJulianDay() * 24 + seconds / 3600;
-        auto at = hourStart.find(key);
-        if (at == hourStart.end()) {
-            const QTime hour(seconds / 3600, 0);
-            qint64 start = QDateTime(day, hour).toMSecsSinceEpoch();
-            // Of an hour the clock shows twice, its first pass.
-            const QDateTime before = QDateTime::fromMSecsSinceEpoch(start - Hour);
-            if (before.date() == day && before.time() == hour)
-                start -= Hour;
-            at = hourStart.insert(key, start);
-        }
-        qint64 instant = *at + qint64(seconds % 3600) * 1000;
-        // The hour the clock goes back: the second pass of the same wall-clock times.
-        if (instant < previous && previous - instant <= Hour)
-            instant += Hour;
-        instants[size_t(row)] = previous = instant;
-    }
-    return instants;
-}
 
 std::vector<std::pair<qint64, int>> OffsetChanges(qint64 startMs, qint64 endMs)
 {
@@ -65,51 +32,82 @@ std::vector<std::pair<qint64, int>> OffsetChanges(qint64 startMs, qint64 endMs)
 }
 
 Buckets MakeBuckets(qint64 startMs, qint64 endMs, int points, const std::vector<qint64>& instants,
-                    const std::vector<std::vector<double>>& values)
+                    const std::vector<std::vector<double>>& values,
+                    const std::vector<std::pair<qint64, qint64>>& gaps)
 {
     Buckets out;
     points = std::clamp(points, 1, MaxSeriesPoints);
-    const qint64 span = std::max<qint64>(endMs - startMs + 1, 1);
-    out.widthMs = std::max<qint64>((span + points - 1) / points, 1);
-    const size_t count = size_t((span + out.widthMs - 1) / out.widthMs);
+    // Wide enough that `points` buckets cover the span, which may be thousands of years.
+    const qint64 span = endMs >= startMs ? endMs - startMs : 0;
+    out.widthMs = std::max<qint64>(span / points + 1, 1);
+    std::vector<size_t> rows;
+    for (size_t row = 0; row < instants.size(); ++row)
+        if (instants[row] >= startMs && instants[row] <= endMs)
+            rows.push_back(row);
+    std::stable_sort(rows.begin(), rows.end(), [&](size_t x, size_t y) { return instants[x] < instants[y]; });
+
+    // The usual spacing of the rows: a silence of more than three of it is a break.
+    std::vector<qint64> steps;
+    for (size_t i = 1; i < rows.size(); ++i)
+        if (const qint64 step = instants[rows[i]] - instants[rows[i - 1]]; step > 0)
+            steps.push_back(step);
+    qint64 silence = std::numeric_limits<qint64>::max();
+    if (!steps.empty()) {
+        std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+        silence = 3 * steps[steps.size() / 2];
+    }
+    const auto broken = [&](qint64 a, qint64 b) {
+        return b - a > silence ||
+               std::any_of(gaps.begin(), gaps.end(), [a, b](const auto& g) { return g.first >= a && g.second <= b; });
+    };
+
     struct Cell {
         int n = 0;
         double lo = 0, hi = 0, sum = 0;
     };
-    std::vector<std::vector<Cell>> cells(values.size(), std::vector<Cell>(count));
-    std::vector<bool> used(count, false);
-    for (size_t row = 0; row < instants.size(); ++row) {
+    std::vector<Cell> cells(values.size());
+    out.channels.resize(values.size());
+    const auto close = [&](qint64 first, qint64 last, int n) {
+        out.firstMs.push_back(first);
+        out.lastMs.push_back(last);
+        for (size_t c = 0; c < values.size(); ++c) {
+            const Cell& cell = cells[c];
+            ChannelBuckets& ch = out.channels[c];
+            ch.count.push_back(n < 0 ? -1 : cell.n);
+            ch.minimum.push_back(cell.lo);
+            ch.maximum.push_back(cell.hi);
+            // The mean never leaves [min, max] by rounding.
+            ch.mean.push_back(cell.n ? std::clamp(cell.sum / cell.n, cell.lo, cell.hi) : 0);
+        }
+        std::fill(cells.begin(), cells.end(), Cell{});
+    };
+    qint64 bucket = -1, first = 0, last = 0;
+    for (size_t row : rows) {
         const qint64 t = instants[row];
-        if (t < startMs || t > endMs)
-            continue;
-        const size_t b = size_t((t - startMs) / out.widthMs);
-        used[b] = true;
+        const qint64 b = (t - startMs) / out.widthMs;
+        if (b != bucket) {
+            if (bucket >= 0) {
+                close(first, last, 1);
+                if (broken(last, t))
+                    close(last + (t - last) / 2, last + (t - last) / 2, -1);
+            }
+            bucket = b;
+            first = t;
+        }
+        last = t;
         for (size_t c = 0; c < values.size(); ++c) {
             const double v = values[c][row];
             if (std::isnan(v) || v == InvalidReading)
                 continue;
-            Cell& cell = cells[c][b];
+            Cell& cell = cells[c];
             cell.lo = cell.n ? std::min(cell.lo, v) : v;
             cell.hi = cell.n ? std::max(cell.hi, v) : v;
             cell.sum += v;
             ++cell.n;
         }
     }
-    out.channels.resize(values.size());
-    for (size_t b = 0; b < count; ++b) {
-        if (!used[b])
-            continue;
-        out.startMs.push_back(startMs + qint64(b) * out.widthMs);
-        for (size_t c = 0; c < values.size(); ++c) {
-            const Cell& cell = cells[c][b];
-            ChannelBuckets& ch = out.channels[c];
-            ch.count.push_back(cell.n);
-            ch.minimum.push_back(cell.lo);
-            ch.maximum.push_back(cell.hi);
-            // The mean never leaves [min, max] by rounding.
-            ch.mean.push_back(cell.n ? std::clamp(cell.sum / cell.n, cell.lo, cell.hi) : 0);
-        }
-    }
+    if (bucket >= 0)
+        close(first, last, 1);
     return out;
 }
 

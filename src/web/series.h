@@ -4,7 +4,7 @@
 // it. Rows carry the local wall clock only; their instant is that wall clock in the recorder's
 // time zone, and in the hour the clock goes back (the same wall-clock times twice) a row whose
 // instant would fall before the row written before it is taken as the second pass of that hour.
-#include "query/query_result.h"
+#include "query/query_range.h"
 
 #include <QtGlobal>
 #include <utility>
@@ -14,10 +14,6 @@ namespace web {
 
 inline constexpr int DefaultSeriesPoints = 1000;
 inline constexpr int MaxSeriesPoints = 5000;
-
-// The instant (ms since the epoch, UTC) of each row of a query result from its date and time
-// columns, in result order; rows whose date or time is null get INT64_MIN.
-std::vector<qint64> RowInstants(const QueryResult& result, int dateColumn, int timeColumn);
 
 // The recorder's UTC offset (seconds east) at startMs, then at each change of it up to endMs:
 // (the instant it takes effect in ms since the epoch, the offset), ascending. The page turns
@@ -31,14 +27,20 @@ struct ChannelBuckets {
 
 struct Buckets {
     qint64 widthMs = 1;
-    std::vector<qint64> startMs;          // of each bucket that holds a row, ascending
+    // Of each bucket that holds a row, ascending: the instant of its first and of its last row.
+    // A break between two of them (rows missing: a gap of the event log between two rows, or a
+    // silence of more than three times the usual spacing of the rows) is an entry of its own, with
+    // firstMs == lastMs and a count of -1 in every channel, so that a chart's line breaks there.
+    std::vector<qint64> firstMs, lastMs;
     std::vector<ChannelBuckets> channels; // in the order of `values`
 };
 
 // Rows at instants in [startMs, endMs] into at most `points` buckets of equal width (at least
 // 1 ms); a bucket without any row is left out. values[c][row] is channel c's reading; NaN and the
-// meter's invalid-reading marker are not readings.
+// meter's invalid-reading marker are not readings. gaps: spans (ms) without rows by the event log.
+// Work and memory grow with the rows and `points`, never with the span.
 Buckets MakeBuckets(qint64 startMs, qint64 endMs, int points, const std::vector<qint64>& instants,
-                    const std::vector<std::vector<double>>& values);
+                    const std::vector<std::vector<double>>& values,
+                    const std::vector<std::pair<qint64, qint64>>& gaps = {});
 
 } // namespace web

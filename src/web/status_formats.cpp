@@ -83,6 +83,8 @@ QByteArray StatusJson(const RecorderStatus& s)
         {"last_frame_utc", TimeJson(s.lastFrame)},
         {"last_row_utc", TimeJson(s.lastRow)},
         {"updated_utc", TimeJson(s.updated)},
+        // The recorder's clock: the page shows every time as the recorder's wall clock.
+        {"utc_offset", s.updated.isValid() ? s.updated.toLocalTime().offsetFromUtc() : 0},
         {"frames_received", qint64(s.framesReceived)},
         {"frames_rejected", qint64(s.framesRejected)},
         {"rows_recorded", qint64(s.rowsRecorded)},

@@ -128,7 +128,7 @@ class StatusServer::Impl {
     MHD_Result Queue(MHD_Connection* connection, unsigned status, MHD_Response* response, bool setCookie);
     MHD_Result OpenStream(MHD_Connection* connection, bool head, bool setCookie);
     // An answer without a body, with at most one header that says why.
-    MHD_Result Refuse(MHD_Connection* connection, const Verdict& verdict);
+    MHD_Result Refuse(MHD_Connection* connection, const Verdict& verdict, const QByteArray& path = {});
     ssize_t Fill(Stream& stream, char* buffer, size_t max);
     void Close(Stream* stream);
     QByteArray CurrentJson();
@@ -367,7 +367,7 @@ MHD_Result StatusServer::Impl::Answer(void* cls, MHD_Connection* connection, con
     const Verdict verdict = JudgeRequest(request, AccessRules{self.settings.token, self.settings.listen.IsLoopback()},
                                          QDateTime::currentSecsSinceEpoch());
     if (verdict.status != 200 && verdict.status != 404)
-        return self.Refuse(connection, verdict);
+        return self.Refuse(connection, verdict, request.path);
     if (verdict.route == Route::NotFound && HistoryApi::Handles(request.path))
         return self.history.Begin(connection, request.path, request.method == "HEAD",
                                   request.queryToken && !self.settings.token.isEmpty(), request_cls);
@@ -392,9 +392,21 @@ MHD_Result StatusServer::Impl::Serve(MHD_Connection* connection, const Verdict& 
     }
 }
 
-MHD_Result StatusServer::Impl::Refuse(MHD_Connection* connection, const Verdict& verdict)
+MHD_Result StatusServer::Impl::Refuse(MHD_Connection* connection, const Verdict& verdict, const QByteArray& path)
 {
-    MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+    // A person who opened a protected page without its token reads what to do; nothing about the
+    // token itself.
+    static const char askForToken[] =
+        "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\"><title>Token needed</title></head><body>"
+        "<h1>This recorder's page needs its access token</h1>"
+        "<p>Add <code>?token=</code> and the token to the address, for example <code>/?token=&hellip;</code> "
+        "or <code>/history?token=&hellip;</code>. Whoever runs the recorder has it.</p></body></html>\n";
+    const bool page = verdict.status == 401 && (path == "/" || path == "/index.html" || path == "/history");
+    MHD_Response* response = page ? MHD_create_response_from_buffer(sizeof askForToken - 1, const_cast<char*>(askForToken),
+                                                                     MHD_RESPMEM_PERSISTENT)
+                                  : MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+    if (page)
+        MHD_add_response_header(response, "Content-Type", "text/html; charset=utf-8");
     if (verdict.header != nullptr)
         MHD_add_response_header(response, verdict.header, verdict.headerValue);
     return Queue(connection, verdict.status, response, false);

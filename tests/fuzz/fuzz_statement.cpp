@@ -1,4 +1,4 @@
-// The readers behind a data file query: typed dates, times, channel choices and numbers, and the
+// The readers behind a data file query: typed dates, range ends (a date and time), times, channel choices and numbers, and the
 // statement they make, translated and prepared by SQLite against a DataRecord table of 16 channels.
 // Byte 0: the reader (low two bits) and the locale (next three bits); lines of the rest are the
 // texts typed.
@@ -6,6 +6,7 @@
 #include "datafile/data_file.h"
 #include "datafile/sql_dialect.h"
 #include "fuzz_support.h"
+#include "query/query_range.h"
 #include "query/query_statement.h"
 
 #include <cmath>
@@ -47,6 +48,16 @@ QLocale PickLocale(int n)
 void Dates(FuzzInput& in, const QLocale& locale)
 {
     const QString text = QString::fromUtf8(in.line());
+    // A range end of the history API and meter-query: a date, or a date and time to the second.
+    QDate end;
+    std::optional<qint64> ms;
+    QString why;
+    if (ReadRangeEnd(text, &end, &ms, &why)) {
+        FUZZ_CHECK(end.isValid() && end.year() >= 1 && end.year() <= 9999, "a range end outside the years 1 to 9999");
+        FUZZ_CHECK(!ms || QDateTime::fromMSecsSinceEpoch(*ms).date() == end, "a range end's instant on another day");
+    } else {
+        FUZZ_CHECK(!why.isEmpty(), "a range end refused without a reason");
+    }
     const QDate date = ReadDate(text, locale);
     if (!date.isValid() || date.year() < 1 || date.year() > 9999)
         return;

@@ -18,7 +18,9 @@ import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support.select import Select
 from selenium.webdriver.support.ui import WebDriverWait
 
 
@@ -42,7 +44,7 @@ def check(driver, expected, width):
     whole = driver.find_element(By.CSS_SELECTOR, ".presets button[data-hours='0']")
     started = time.monotonic()
     whole.click()
-    wait.until(lambda d: "2026-03-01 to 2026-03-02" in d.find_element(By.ID, "stats_range").text)
+    wait.until(lambda d: "2026-03-01 00:00:00 to 2026-03-02 23:50:00" in d.find_element(By.ID, "stats_range").text)
     wait.until(lambda d: d.find_element(By.ID, "state").text == "")
     took = time.monotonic() - started
     print("width %d: whole file charted %.2f s after the click" % (width, took))
@@ -83,6 +85,59 @@ def check(driver, expected, width):
             fail("download link %s has no address" % link)
 
 
+def cleared(driver, wait, says):
+    """The page shows nothing of an earlier choice and says why."""
+    wait.until(lambda d: says in d.find_element(By.ID, "state").text)
+    if driver.find_elements(By.CSS_SELECTOR, "#chart canvas"):
+        fail("a chart is still shown after: " + says)
+    if driver.find_elements(By.CSS_SELECTOR, "#stats tbody tr") or driver.find_element(By.ID, "stats_range").text:
+        fail("statistics are still shown after: " + says)
+    if driver.find_elements(By.CSS_SELECTOR, "#event_list li"):
+        fail("events are still listed after: " + says)
+    if driver.find_element(By.ID, "get_csv").get_attribute("href"):
+        fail("the CSV download is still offered after: " + says)
+
+
+def check_states(driver, url):
+    """What the page says when there is nothing to show, after a zoom, and when a download fails."""
+    wait = WebDriverWait(driver, 15, poll_frequency=0.05)
+    state = lambda d: d.find_element(By.ID, "state").text
+    # Zooming: From/To follow, no preset stays highlighted, the statistics cover the zoomed range.
+    over = driver.find_element(By.CSS_SELECTOR, "#chart .u-over")
+    ActionChains(driver).move_to_element_with_offset(over, -over.size["width"] // 4, 0).click_and_hold() \
+        .move_by_offset(over.size["width"] // 4, 0).release().perform()
+    wait.until(lambda d: not d.find_elements(By.CSS_SELECTOR, ".presets button[aria-pressed='true']"))
+    wait.until(lambda d: state(d) == "")
+    start = driver.find_element(By.ID, "start").get_attribute("value").replace("T", " ")
+    end = driver.find_element(By.ID, "end").get_attribute("value").replace("T", " ")
+    caption = driver.find_element(By.ID, "stats_range").text
+    if start.startswith("2026-03-01 00:00") or "From %s to %s:" % (start, end) not in caption:
+        fail("after a zoom From/To say %s to %s and the statistics '%s'" % (start, end, caption))
+    # A range without rows: a download says why instead of doing nothing; no numbered "no events".
+    driver.execute_script("document.getElementById('start').value = '2026-03-05T00:00:00';"
+                          "document.getElementById('end').value = '2026-03-05T01:00:00';")
+    driver.find_element(By.CSS_SELECTOR, "#choice button[type='submit']").click()
+    wait.until(lambda d: state(d) == "No rows in this range.")
+    if driver.find_elements(By.CSS_SELECTOR, "#event_list li") or not driver.find_element(By.ID, "no_events").is_displayed():
+        fail("an empty range's events are not said as 'No events in this range.'")
+    driver.find_element(By.ID, "get_csv").click()
+    wait.until(lambda d: "CSV not downloaded: No record matched" in state(d))
+    # An empty From box is named.
+    driver.execute_script("document.getElementById('start').value = '';")
+    driver.find_element(By.CSS_SELECTOR, "#choice button[type='submit']").click()
+    wait.until(lambda d: "From box is empty" in state(d))
+    # No channel ticked, a file without rows, a file that does not exist: nothing stays shown.
+    driver.find_element(By.CSS_SELECTOR, ".presets button[data-hours='0']").click()
+    wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "#stats tbody tr"))
+    for box in driver.find_elements(By.CSS_SELECTOR, "#channels_choice input:checked"):
+        box.click()
+    cleared(driver, wait, "No channel is ticked")
+    Select(driver.find_element(By.ID, "file")).select_by_value("Empty.mdb")
+    cleared(driver, wait, "holds no rows yet")
+    driver.get(url.replace("file=Known.mdb", "file=Gone.mdb"))
+    cleared(driver, wait, 'no data file "Gone.mdb"')
+
+
 def main():
     url, expected = sys.argv[1], json.loads(sys.argv[2])
     prefix = sys.argv[3] if len(sys.argv) > 3 else None
@@ -104,11 +159,19 @@ def main():
         driver.set_window_size(390, 844)
         driver.get(url.split("&token=")[0])  # the cookie stands for the token now
         check(driver, expected, 390)
+        to = driver.find_element(By.CSS_SELECTOR, "label[for='end']").rect
+        box = driver.find_element(By.ID, "end").rect
+        if abs(to["y"] + to["height"] / 2 - (box["y"] + box["height"] / 2)) > 4 or box["x"] < to["x"]:
+            fail("at phone width \"To\" is not beside its box")
         if prefix:
             height = driver.execute_script("return document.documentElement.scrollHeight")
             driver.set_window_size(390, min(height, 2400))
             time.sleep(0.3)
             driver.save_screenshot(prefix + "-phone.png")
+        driver.set_window_size(1366, 900)
+        driver.get(url.split("&token=")[0])
+        check(driver, expected, 1366)
+        check_states(driver, url.split("&token=")[0])
     finally:
         driver.quit()
         shutil.rmtree(profile, ignore_errors=True)

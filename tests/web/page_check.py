@@ -8,13 +8,15 @@ gone from it once the page has loaded.
     page_check.py --freeze METER_PID RECORDER_PID URL [SCREENSHOT_PREFIX]
 
 With SCREENSHOT_PREFIX it also saves PREFIX-desktop.png (1366x900) and PREFIX-phone.png (390 wide).
-With --freeze it then stops the meter (SIGSTOP): the link shows down and every reading greys
+With --freeze METER_PID RECORDER_PID DATAFILE it first locks the data file (the page says rows
+fail, then live again once unlocked), then stops the meter (SIGSTOP): the link shows down and every reading greys
 while the page stays live; then it stops the recorder too: the page says "stale". Both go on
 (SIGCONT) before it ends; with SCREENSHOT_PREFIX it saves the stale page as PREFIX-stale.png.
 Exit code 0 when every check passes; otherwise the first failure on stderr."""
 import os
 import shutil
 import signal
+import sqlite3
 import sys
 import tempfile
 import time
@@ -42,6 +44,32 @@ def panels(driver):
                           panel.find_element(By.CLASS_NAME, "unit").text,
                           panel.get_attribute("class"))
     return shown
+
+
+def check_rows_failing(driver, data_file):
+    """Another program holds the data file locked: the page says rows fail, with the failed count
+    and the last row's time on the recorder's clock, and "live" again once rows are written."""
+    pill = lambda d: d.find_element(By.ID, "connection").text
+    rows_text = lambda d: d.find_element(By.ID, "row_limit").text
+    if "UTC" not in driver.find_element(By.ID, "updated").text:
+        fail("the page does not say whose clock its times are: %r" % driver.find_element(By.ID, "updated").text)
+    locker = sqlite3.connect(data_file, timeout=1, isolation_level=None)
+    try:
+        locker.execute("BEGIN EXCLUSIVE")
+        try:
+            WebDriverWait(driver, 10, poll_frequency=0.1).until(lambda d: pill(d) == "rows failing")
+        except Exception:
+            fail("rows cannot be written but the page says %r (%r)" % (pill(driver), rows_text(driver)))
+        if "failed" not in rows_text(driver) or "last at " not in rows_text(driver):
+            fail("the rows' failed count or last row is not shown: %r" % rows_text(driver))
+        print("rows failing shown: %r" % rows_text(driver))
+    finally:
+        locker.execute("ROLLBACK")
+        locker.close()
+    try:
+        WebDriverWait(driver, 10, poll_frequency=0.1).until(lambda d: pill(d) == "live")
+    except Exception:
+        fail("rows are written again but the page says %r" % pill(driver))
 
 
 def check_freeze(driver, meter, recorder):
@@ -82,9 +110,11 @@ def check_freeze(driver, meter, recorder):
 
 def main():
     freeze = None
+    data_file = None
     if sys.argv[1] == "--freeze":
         freeze = (int(sys.argv[2]), int(sys.argv[3]))
-        del sys.argv[1:4]
+        data_file = sys.argv[4]
+        del sys.argv[1:5]
     url, prefix = sys.argv[1], (sys.argv[2] if len(sys.argv) > 2 else None)
     profile = tempfile.mkdtemp(prefix="page-check-")
     options = webdriver.ChromeOptions()
@@ -102,6 +132,7 @@ def main():
         if "token" in driver.current_url:
             fail("the token is still in the address: " + driver.current_url)
         if freeze:
+            check_rows_failing(driver, data_file)
             check_freeze(driver, *freeze)
             if prefix:
                 driver.save_screenshot(prefix + "-stale.png")

@@ -255,14 +255,14 @@ class HistoryWebTest : public QObject {
         QString error;
         QCOMPARE(RunQuery(path, "Select [date],[time],[chan 1],[unit 1] From [DataRecord]", &result, &error),
                  QueryStatus::Done);
-        const std::vector<qint64> at = web::RowInstants(result, 0, 1);
+        const std::vector<qint64> at = RowInstants(result, 0, 1);
         const qint64 first = QDateTime(QDate(2026, 10, 24), QTime(23, 30), Qt::UTC).toMSecsSinceEpoch();
         const std::vector<qint64> minutes{0, 30, 60, 89, 90, 120, 150};
         for (size_t i = 0; i < at.size(); ++i)
             QCOMPARE((at[i] - first) / 60000, minutes[i]);
         // 30-minute buckets: one row each, in the order recorded.
         const web::Buckets b = web::MakeBuckets(first, first + 180 * 60000 - 1, 6, at, {{0, 1, 2, 3, 4, 5, 6}});
-        QCOMPARE(b.startMs.size(), size_t(6));
+        QCOMPARE(b.firstMs.size(), size_t(6));
         QCOMPARE(b.channels[0].count, (std::vector<int>{1, 1, 2, 1, 1, 1}));
         QCOMPARE(b.channels[0].mean[2], 2.5);
         // The offsets the page gets for the range: summer time, then winter time from 01:00 UTC;
@@ -299,7 +299,7 @@ class HistoryWebTest : public QObject {
         QTest::newRow("missing") << QString("/api/events?file=Gone.mdb") + days << 404 << "no data file \"Gone.mdb\"";
         QTest::newRow("bad date") << QString("/api/rows?file=Known.mdb&from=2026-13-01&to=2026-03-01") << 400
                                   << "\"2026-13-01\" is not a date";
-        QTest::newRow("no from") << QString("/api/stats?file=Known.mdb&to=2026-03-01") << 400 << "from is missing";
+        QTest::newRow("no from") << QString("/api/stats?file=Known.mdb&to=2026-03-01") << 400 << "from is missing: give a date";
         QTest::newRow("channel beyond the file") << QString("/api/rows?file=Known.mdb&channels=9") + days << 400
                                                  << "has 8 channels, not channel 9";
         QTest::newRow("bad channel") << QString("/api/series?file=Known.mdb&channels=1,x") << 400 << "\"x\" is not a channel";
@@ -341,9 +341,11 @@ class HistoryWebTest : public QObject {
     }
 
     // The page in headless Chromium at desktop and phone width: the chart drawn and the
-    // statistics of the known file as the API gives them (history_check.py).
+    // statistics of the known file as the API gives them; a zoom, an empty range, no channel, a
+    // file without rows and one that does not exist as the page says them (history_check.py).
     void pageInABrowser()
     {
+        QVERIFY(!MakeDataFile(live.path("Empty.mdb"), 8, {}).isEmpty());
         const QJsonArray stats =
             JsonOf(Ask("/api/stats?file=Known.mdb&from=2026-03-01&to=2026-03-02&channels=1,2,3,4"))
                 .object()["channels"]

@@ -427,9 +427,9 @@ class RecorderWebTest : public QObject {
         QVERIFY2(check.exitCode() == 0, check.readAll().constData());
     }
 
-    // A meter that falls silent and then a recorder that freezes, in headless Chromium on a
-    // recorder of its own: the link down and every reading greyed while the page is live, then
-    // the page "stale" (see page_check.py --freeze).
+    // A locked data file, a meter that falls silent and then a recorder that freezes, in headless
+    // Chromium on a recorder of its own: rows failing said, the link down and every reading
+    // greyed while the page is live, then the page "stale" (see page_check.py --freeze).
     void pageSaysWhenStale()
     {
         LiveRecorder frozen;
@@ -443,11 +443,19 @@ class RecorderWebTest : public QObject {
         check.start(QStringLiteral("/usr/bin/python3"),
                     QStringList{QStringLiteral(VARNIK_SOURCE_DIR "/tests/web/page_check.py"), QStringLiteral("--freeze"),
                      QString::number(frozen.sim->process.processId()),
-                     QString::number(frozen.recorder->process.processId()),
+                     QString::number(frozen.recorder->process.processId()), frozen.dataFile(),
                      frozen.url + "?token=" + QString::fromLatin1(Secret)}
                         << qEnvironmentVariable("VARNIK_SCREENSHOTS"));
         QVERIFY(check.waitForFinished(120000));
         QVERIFY2(check.exitCode() == 0, check.readAll().constData());
+        // Without the token a page says how to add it, and nothing of the token.
+        for (const QByteArray& path : {QByteArray("/"), QByteArray("/history")}) {
+            const HttpReply page = Get(frozen.port, path);
+            QCOMPARE(page.status, 401);
+            QVERIFY(page.header("Content-Type").startsWith("text/html"));
+            QVERIFY2(page.body.contains("?token=") && !page.body.contains(Secret.left(6)), page.body.constData());
+        }
+        QVERIFY(Get(frozen.port, "/api/status").body.isEmpty());
     }
 
     // A taken port does not stop recording: one line says why, rows go on, and the page comes

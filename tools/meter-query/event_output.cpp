@@ -5,11 +5,10 @@
 
 #include <QFile>
 
-bool WriteEventsCsv(const QString& dataFile, const QDate& from, const QDate& to, const QString& target,
-                    QString* error)
+bool WriteEventsCsv(const QStringList& dataFiles, const QueryRange& range, const QString& target, QString* error)
 {
     QList<LoggedEvent> events;
-    if (!EventsForSheet(dataFile, from, to, &events, error))
+    if (!RangeEvents(dataFiles, range, &events, error))
         return false;
     const QByteArray csv = EventsCsv(events).toUtf8();
     const auto write = [&csv](QIODevice& out, QString* failure) {

@@ -2,7 +2,7 @@
 // scheduled jobs. It builds the same statement, reads the same result and writes the same report
 // and workbook as the windows; the data file is opened read-only and never written.
 //
-//   meter-query DATAFILE --from DATE --to DATE [--time HH:MM-HH:MM] --channels LIST
+//   meter-query DATAFILE --from WHEN --to WHEN [--time HH:MM-HH:MM] --channels LIST [--series]
 //               [--report FILE] [--xlsx FILE] [--csv FILE] [--events FILE]
 //
 // Standard output: the statement text, then "Record No. N" (on standard error when --events
@@ -17,6 +17,7 @@
 #include "platform/host_services.h"
 #include "query/output_file.h"
 #include "query/query_arguments.h"
+#include "query/query_range.h"
 #include "query/query_statement.h"
 #include "query/events_sheet.h"
 #include "query/report_writer.h"
@@ -41,9 +42,13 @@ int Complain(const QString& text, int code)
 
 const char* const HelpText = R"(Query a data file; write the report, a workbook or CSV.
 
-Dates (--from, --to): yyyy-mm-dd, yyyy/m/d, or the system's short date form;
-the year is 1 or later. --time takes hh:mm-hh:mm (hh 0-23, mm 0-59) and keeps
-that window of every day. --channels lists channel numbers 1 to 16, separated
+--from and --to take a date (yyyy-mm-dd, yyyy/m/d, or the system's short date
+form), which means the whole day, or a date and a time ("2026-12-01 12:24:28",
+ISO 8601 2026-12-01T12:24:28, also with Z or an offset such as +01:00), which
+is that second, both ends included; without an offset it is this computer's
+clock. Years 0001 to 9999. --time takes hh:mm-hh:mm (hh 0-23, mm 0-59) and
+keeps that window of every day. --series reads DATAFILE and the files a
+rotating recorder went on in (NAME_002.mdb, NAME_003.mdb, ...) as one. --channels lists channel numbers 1 to 16, separated
 by commas, each at most the data file's channel count (8, 12 or 16).
 
 --events FILE writes the event log of the dates as CSV (- for standard output,
@@ -116,7 +121,9 @@ int main(int argc, char** argv)
     const QCommandLineOption events(QStringLiteral("events"),
                                     QStringLiteral("write the events of the range as CSV (- for standard output)"),
                                     QStringLiteral("FILE"));
-    parser.addOptions({from, to, time, channels, report, xlsx, csv, events});
+    const QCommandLineOption series(QStringLiteral("series"),
+                                    QStringLiteral("read DATAFILE's rotated files (NAME_002.mdb, ...) with it"));
+    parser.addOptions({from, to, time, channels, report, xlsx, csv, events, series});
     if (!parser.parse(app.arguments()))
         return Complain(parser.errorText(), BadArguments);
     if (parser.isSet(QStringLiteral("help")))
@@ -132,13 +139,16 @@ int main(int argc, char** argv)
             return Complain(QStringLiteral("--%1 is missing").arg(option->names().first()), BadArguments);
 
     QuerySpec spec;
-    spec.startDate = parser.value(from);
-    spec.endDate = parser.value(to);
-    for (const QString& date : {spec.startDate, spec.endDate}) {
-        const QDate day = ReadDate(date);
-        if (!day.isValid() || day.year() < 1)
-            return Complain(QStringLiteral("\"%1\" is not a date").arg(date), BadArguments);
-    }
+    QueryRange range;
+    QString error;
+    for (const auto* option : {&from, &to})
+        if (parser.value(*option).trimmed().isEmpty())
+            return Complain(QStringLiteral("--%1 is empty: give a date or a date and time").arg(option->names().first()),
+                            BadArguments);
+    if (!ReadRange(parser.value(from), parser.value(to), &range, &error, QStringLiteral("--from"),
+                   QStringLiteral("--to")))
+        return Complain(error, BadArguments);
+    SetRangeDates(range, &spec);
     if (parser.isSet(time)) {
         if (!ReadTimeWindow(parser.value(time), &spec))
             return Complain(QStringLiteral("\"%1\" is not a time window HH:MM-HH:MM").arg(parser.value(time)),
@@ -157,18 +167,18 @@ int main(int argc, char** argv)
                             BadArguments);
     QList<Output> outputFiles = outputs;
     outputFiles.removeIf([](const Output& o) { return o.path == QLatin1String("-"); });
-    QString error;
     if (QFileInfo(dataFile).isDir())
         return Complain(QStringLiteral("\"%1\" is a folder, not a data file").arg(dataFile), BadArguments);
-    if (!CheckOutputs(outputFiles, dataFile, &error))
-        return Complain(error, BadArguments);
+    const QStringList dataFiles = parser.isSet(series) ? RotatedSeries(dataFile) : QStringList{dataFile};
+    for (const QString& file : dataFiles)
+        if (!CheckOutputs(outputFiles, file, &error))
+            return Complain(error, BadArguments);
     if (FileExists(dataFile) && DataFileInUse(dataFile, &error))
         return Complain(error, Failed);
     if (eventsOnly) {
         if (CountTableFields(dataFile, QStringLiteral("DataRecord"), &error) < 0)
             return Complain(error, BadArguments);
-        if (!WriteEventsCsv(dataFile, ReadDate(spec.startDate), ReadDate(spec.endDate), parser.value(events),
-                            &error))
+        if (!WriteEventsCsv(dataFiles, range, parser.value(events), &error))
             return Complain(error, Failed);
         return Done;
     }
@@ -194,7 +204,7 @@ int main(int argc, char** argv)
     out << statement << Qt::endl;
 
     QueryResult result;
-    const QueryStatus status = RunQuery(dataFile, statement, &result, &error);
+    const QueryStatus status = RunRangeQuery(dataFiles, spec, range, &result, &error);
     out << "Record No. " << result.rowCount() << Qt::endl;
     if (status == QueryStatus::NoRecord)
         return Complain(error, NoRecord);
@@ -207,7 +217,7 @@ int main(int argc, char** argv)
     QList<LoggedEvent> logged;
     if (parser.isSet(xlsx)) {
         QString eventError;
-        if (!EventsForSheet(dataFile, ReadDate(spec.startDate), ReadDate(spec.endDate), &logged, &eventError))
+        if (!RangeEvents(dataFiles, range, &logged, &eventError))
             Complain(eventError + QStringLiteral(" The workbook's sheet Events stays empty."), Done);
     }
     for (const Output& o : outputs) {
@@ -217,7 +227,7 @@ int main(int argc, char** argv)
             : o.option == xlsx.names().first() ? WriteWorkbook(result, o.path, &error, &logged)
             : o.option == csv.names().first()
                 ? WriteCsv(result, o.path, &error)
-                : WriteEventsCsv(dataFile, ReadDate(spec.startDate), ReadDate(spec.endDate), o.path, &error);
+                : WriteEventsCsv(dataFiles, range, o.path, &error);
         if (!written)
             code = Complain(QStringLiteral("--%1 not written: %2").arg(o.option, error), Failed);
     }

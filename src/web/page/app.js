@@ -17,8 +17,17 @@
   const grouped = new Intl.NumberFormat(undefined);
   const panels = new Map();
 
+  // Times as the recorder's wall clock (its zone, as the rows and the history page have them).
+  let offset = null; // seconds east of UTC; null until the first snapshot
   function localTime(iso) {
-    return iso ? new Date(iso).toLocaleTimeString([], { hour12: false }) : "";
+    if (!iso) return "";
+    if (offset === null) return new Date(iso).toLocaleTimeString([], { hour12: false });
+    return new Date(Date.parse(iso) + offset * 1000).toISOString().slice(11, 19);
+  }
+  function zoneName() {
+    if (offset === null) return "";
+    const a = Math.abs(offset) / 60;
+    return "UTC" + (offset < 0 ? "−" : "+") + String(Math.floor(a / 60)).padStart(2, "0") + ":" + String(a % 60).padStart(2, "0");
   }
 
   function setText(id, text) {
@@ -43,6 +52,8 @@
   let snapshot = null;
   let receivedAt = 0;
   let streamOpen = false;
+  // Rows fail (a locked file, a full disk) while the failed count grows and no row is written.
+  let rowsFailing = false;
 
   function ageMs(iso) {
     if (!iso || !snapshot || !snapshot.updated_utc) return Infinity;
@@ -57,8 +68,8 @@
     }
     const live = streamOpen && performance.now() - receivedAt <= STALE_MS;
     const pill = $("connection");
-    pill.textContent = live ? "live" : "stale";
-    pill.className = "pill " + (live ? "up" : "stale");
+    pill.textContent = !live ? "stale" : rowsFailing ? "rows failing" : "live";
+    pill.className = "pill " + (!live ? "stale" : rowsFailing ? "down" : "up");
   }
 
   function showChannels(channels) {
@@ -107,6 +118,13 @@
   }
 
   function show(s) {
+    if (typeof s.utc_offset === "number") offset = s.utc_offset;
+    if (snapshot) {
+      if (s.rows_recorded > snapshot.rows_recorded) rowsFailing = false;
+      else if (s.rows_failed > snapshot.rows_failed) rowsFailing = true;
+    } else {
+      rowsFailing = s.rows_failed > 0 && !s.last_row_utc;
+    }
     document.title = s.station + " – recorder";
     setText("station", s.station);
     const link = $("link");
@@ -115,13 +133,16 @@
     setText("since", s.since ? "since " + localTime(s.since) : "");
     setText("data_file", s.data_file);
     setText("rows", grouped.format(s.rows));
-    setText("row_limit", "of " + grouped.format(s.row_limit));
+    setText("row_limit", "of " + grouped.format(s.row_limit) +
+      (s.last_row_utc ? ", last at " + localTime(s.last_row_utc) : ", none yet in this run") +
+      (s.rows_failed ? "; " + grouped.format(s.rows_failed) + " failed" : ""));
+    $("rows").className = "value" + (rowsFailing ? " down" : "");
     $("fill").value = s.row_limit > 0 ? s.rows / s.row_limit : 0;
     showOptional("forward", s.forward, (f) => [f.state, f.text]);
     showOptional("mqtt", s.mqtt, (m) => [m.connected ? "connected" : "not connected", m.text]);
     showChannels(s.channels);
     showEvents(s.events);
-    setText("updated", "Updated " + new Date().toLocaleTimeString([], { hour12: false }));
+    setText("updated", "Updated " + localTime(s.updated_utc) + " · times are the recorder's clock, " + zoneName());
     snapshot = s;
     receivedAt = performance.now();
     markAges();

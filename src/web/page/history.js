@@ -1,8 +1,10 @@
 "use strict";
-// The recorder's history page: a data file of the data folder, a time range and channels; the
-// chart from /api/series (gaps shaded, events marked), the statistics from /api/stats, the events
-// from /api/events and links that download the rows as meter-query writes them. Times are shown
-// on the recorder's wall clock (the rows' own), whatever the browser's zone.
+// The recorder's history page: a data file (or a rotated series) of the data folder, a time range
+// and channels; the chart from /api/series (gaps shaded, events marked, lines broken where rows
+// are missing), the statistics from /api/stats, the events from /api/events and links that
+// download the rows as meter-query writes them. Chart, statistics, events and downloads all cover
+// the same instants, to the second: the range shown (a preset, From/To, or the zoom). Times are
+// shown on the recorder's wall clock (the rows' own), whatever the browser's zone.
 (function () {
   const params = new URLSearchParams(location.search);
   if (params.has("token")) {
@@ -16,8 +18,9 @@
   let files = [];
   let file = null;
   let zone = [];         // [[Unix seconds, offset]]: the recorder's wall clock minus UTC from then on
-  let range = null;      // [start, end] in Unix seconds
-  let shown = null;      // the chart's own range (zoomed)
+  let range = null;      // [start, end] in whole Unix seconds
+  let shown = null;      // the chart's own range (zoomed), whole seconds
+  let preset_hours = null; // the preset that chose `range`, null for a typed one
   let plot = null;
   let series = null;
 
@@ -40,6 +43,8 @@
     return fits.length ? Math.min(...fits) : w - offsetAt(w - offsetAt(w));
   }
   const fmt = (v) => (v === null || v === undefined ? "–" : String(+v.toFixed(4)));
+  const iso = (t) => new Date(t * 1000).toISOString().replace(".000Z", "Z");
+  const wallText = (t) => wall(t).replace("T", " ");
 
   async function getJson(url) {
     const answer = await fetch(url, { credentials: "same-origin" });
@@ -48,6 +53,44 @@
   }
 
   function say(text) { $("state").textContent = text; }
+
+  // Nothing of an earlier choice stays on the page: chart, statistics, events and downloads go.
+  function clearResults(why) {
+    if (plot) { plot.destroy(); plot = null; }
+    series = null;
+    $("chart").setAttribute("aria-label", "No chart: " + why);
+    $("stats_range").textContent = "";
+    $("stats").tBodies[0].replaceChildren();
+    $("event_list").replaceChildren();
+    $("no_events").hidden = true;
+    for (const id of ["get_csv", "get_xlsx", "get_txt", "get_events"]) {
+      $(id).removeAttribute("href");
+      $(id).setAttribute("aria-disabled", "true");
+    }
+    say(why);
+  }
+
+  function fillFileList() {
+    const select = $("file");
+    const chosen = select.value;
+    select.replaceChildren();
+    for (const f of files) {
+      const option = document.createElement("option");
+      option.value = f.name;
+      const more = f.files && f.files.length > 1 ? " … " + f.files[f.files.length - 1] + " (" + f.files.length + " files)" : "";
+      option.textContent = f.name + more + (f.recording ? " (recording)" : "") + ", " + f.rows + " rows";
+      select.appendChild(option);
+    }
+    if (chosen) select.value = chosen;
+  }
+
+  // The file list as it is now (a file being recorded grows); the chosen file follows it.
+  async function refreshFiles() {
+    files = await getJson("api/files");
+    fillFileList();
+    if (file) file = files.find((f) => f.name === file.name) || file;
+    if (file) learnZone(file.offsets);
+  }
 
   function chosenChannels() {
     return [...document.querySelectorAll("#channels_choice input:checked")].map((box) => +box.value);
@@ -69,83 +112,131 @@
   }
 
   function pickFile(name) {
-    file = files.find((f) => f.name === name) || files[0];
-    if (!file) { say("The data folder holds no data file."); return; }
+    file = files.find((f) => f.name === name) || null;
+    if (!file) {
+      clearResults(files.length ? "There is no data file \"" + name + "\" in the data folder: choose one from the list."
+                                : "The data folder holds no data file.");
+      return;
+    }
     learnZone(file.offsets);
     fillChannels();
     preset(24);
   }
 
-  function preset(hours) {
-    if (!file || file.firstUtc === null) { say("The data file holds no rows yet."); return; }
-    const end = file.lastUtc;
-    const start = hours ? Math.max(file.firstUtc, end - hours * 3600) : file.firstUtc;
+  function highlight(hours) {
+    preset_hours = hours;
     document.querySelectorAll(".presets button").forEach((b) =>
       b.setAttribute("aria-pressed", String(+b.dataset.hours === hours)));
+  }
+
+  async function preset(hours) {
+    try { await refreshFiles(); } catch (error) { /* the list as it was */ }
+    if (!file) return;
+    if (file.firstUtc === null) {
+      highlight(null);
+      range = null;
+      clearResults("The data file " + file.name + " holds no rows yet: nothing to chart, count or download.");
+      return;
+    }
+    const end = file.lastUtc;
+    const start = hours ? Math.max(file.firstUtc, end - hours * 3600) : file.firstUtc;
+    highlight(hours);
     setRange(start, end);
   }
 
+  function showInputs([a, b]) {
+    $("start").value = wall(a);
+    $("end").value = wall(b);
+  }
+
   function setRange(start, end) {
-    range = [start, end];
+    range = [Math.ceil(start), Math.floor(end)];
     shown = null;
-    $("start").value = wall(start);
-    $("end").value = wall(end);
+    showInputs(range);
     show();
   }
 
-  // The dates (and, within one day, the time window) that the statistics and downloads cover:
-  // the query windows' choice nearest to the range.
+  // The instants that the chart, the statistics, the events and the downloads all cover.
   function queryArguments() {
     const [a, b] = shown || range;
-    const from = wall(a), to = wall(b);
-    const q = new URLSearchParams({ file: file.name, from: from.slice(0, 10), to: to.slice(0, 10),
-                                    channels: chosenChannels().join(",") });
-    if (from.slice(0, 10) === to.slice(0, 10) && b - a < 86400 - 60) {
-      q.set("time", from.slice(11, 16) + "-" + to.slice(11, 16));
-    }
-    return q;
+    return new URLSearchParams({ file: file.name, from: iso(a), to: iso(b), channels: chosenChannels().join(",") });
   }
 
+  let asked = 0; // the latest choice: answers to earlier ones are dropped
   async function show() {
     if (!file || !range) return;
     const channels = chosenChannels();
-    if (!channels.length) { say("Choose at least one channel."); return; }
+    if (!channels.length) {
+      clearResults("No channel is ticked: tick at least one to chart, count and download it.");
+      return;
+    }
     const [a, b] = shown || range;
+    const mine = ++asked;
     say("Loading…");
     const chartWidth = Math.max(200, $("chart").clientWidth);
-    const q = new URLSearchParams({ file: file.name, start: new Date(a * 1000).toISOString(),
-                                    end: new Date(b * 1000).toISOString(), channels: channels.join(","),
+    const q = new URLSearchParams({ file: file.name, start: iso(a), end: iso(b), channels: channels.join(","),
                                     points: String(Math.min(5000, Math.round(chartWidth))) });
     const query = queryArguments();
+    const range_only = new URLSearchParams({ file: file.name, from: query.get("from"), to: query.get("to") });
     try {
       const [s, stats, events] = await Promise.all([
-        getJson("api/series?" + q), getJson("api/stats?" + query),
-        getJson("api/events?" + new URLSearchParams({ file: file.name, from: query.get("from"), to: query.get("to") }))]);
+        getJson("api/series?" + q), getJson("api/stats?" + query), getJson("api/events?" + range_only)]);
+      if (mine !== asked) return;
       series = s;
       learnZone(s.offsets);
       draw();
-      fillStats(stats, query);
+      fillStats(stats, [a, b]);
       fillEvents(events);
-      fillDownloads(query);
-      say(s.time.length ? "" : "No rows in this range.");
+      fillDownloads(query, range_only);
+      say(stats.rows ? "" : "No rows in this range.");
     } catch (error) {
-      say("Cannot load: " + error.message);
+      if (mine === asked) clearResults("Cannot load: " + error.message);
     }
   }
 
-  function fillDownloads(query) {
+  function fillDownloads(query, range_only) {
     for (const [id, format] of [["get_csv", "csv"], ["get_xlsx", "xlsx"], ["get_txt", "txt"]]) {
       const q = new URLSearchParams(query);
       q.set("format", format);
       $(id).href = "api/rows?" + q;
+      $(id).removeAttribute("aria-disabled");
     }
-    $("get_events").href = "api/events?" + new URLSearchParams({ file: file.name, from: query.get("from"),
-                                                                  to: query.get("to"), format: "csv" });
+    const q = new URLSearchParams(range_only);
+    q.set("format", "csv");
+    $("get_events").href = "api/events?" + q;
+    $("get_events").removeAttribute("aria-disabled");
   }
 
-  function fillStats(stats, query) {
-    $("stats_range").textContent = "From " + query.get("from") + " to " + query.get("to") +
-      (query.has("time") ? ", " + query.get("time") + " each day" : "") + ": " + stats.rows + " rows";
+  // A download is fetched here, so that a refusal (no rows, busy) is said on the page.
+  async function download(event) {
+    const link = event.currentTarget;
+    event.preventDefault();
+    if (!link.getAttribute("href")) { say("Nothing to download: " + $("state").textContent); return; }
+    say("Preparing " + link.textContent + "…");
+    try {
+      const answer = await fetch(link.href, { credentials: "same-origin" });
+      if (!answer.ok) {
+        const why = (await answer.text()).trim();
+        say(link.textContent + " not downloaded: " + (answer.status === 503 ? "the recorder is busy, try again in a few seconds (" + why + ")" : why || answer.statusText));
+        return;
+      }
+      const name = /filename="([^"]+)"/.exec(answer.headers.get("Content-Disposition") || "");
+      const url = URL.createObjectURL(await answer.blob());
+      const save = document.createElement("a");
+      save.href = url;
+      save.download = name ? name[1] : "download";
+      document.body.appendChild(save);
+      save.click();
+      save.remove();
+      setTimeout(() => URL.revokeObjectURL(url), 60000);
+      say("");
+    } catch (error) {
+      say(link.textContent + " not downloaded: " + error.message);
+    }
+  }
+
+  function fillStats(stats, [a, b]) {
+    $("stats_range").textContent = "From " + wallText(a) + " to " + wallText(b) + ": " + stats.rows + " rows";
     const body = $("stats").tBodies[0];
     body.replaceChildren();
     for (const c of stats.channels) {
@@ -173,7 +264,7 @@
                   (e.channel !== null ? " channel " + e.channel : "") + (e.text ? ": " + e.text : ""));
       list.appendChild(item);
     }
-    if (!events.length) list.innerHTML = "<li>No events in these dates.</li>";
+    $("no_events").hidden = events.length > 0;
   }
 
   // Gaps as shaded spans, events as dashed lines, drawn under the series.
@@ -222,12 +313,20 @@
                        return new Date(d.getUTCFullYear(), d.getUTCMonth(), d.getUTCDate(), d.getUTCHours(),
                                        d.getUTCMinutes(), d.getUTCSeconds()); },
       scales: { x: { time: true } },
-      series: [{ label: "Time" }, ...series.channels.map((c, i) => ({
+      series: [{ label: "Time", value: (u, v, si, idx) => {
+        if (idx === null || idx === undefined || v === null) return "–";
+        const first = series.time[idx], last = series.last[idx];
+        return last > first ? wallText(first) + " – " + wallText(last).slice(11) : wallText(first);
+      } }, ...series.channels.map((c, i) => ({
         label: "Channel " + c.channel + (c.unit ? " (" + c.unit + ")" : ""),
         stroke: COLORS[(c.channel - 1) % COLORS.length], width: 1.5, spanGaps: false,
         value: (u, v, si, idx) => (v === null || idx === null ? "–" :
           fmt(v) + " (" + fmt(series.channels[i].min[idx]) + "…" + fmt(series.channels[i].max[idx]) + ")") }))],
-      axes: [{}, {}],
+      axes: [{ values: (u, ticks) => {
+        const span = u.scales.x.max - u.scales.x.min;
+        return ticks.map((t) => { const w = wallText(t);
+                                  return span > 3 * 86400 ? w.slice(5, 10) : span > 600 ? w.slice(5, 16) : w.slice(11); });
+      } }, {}],
       hooks: {
         drawClear: [drawEvents],
         setCursor: [eventTip],
@@ -235,7 +334,9 @@
           if (u.select.width < 5) return;
           const a = u.posToVal(u.select.left, "x"), b = u.posToVal(u.select.left + u.select.width, "x");
           u.setSelect({ left: 0, width: 0 }, false);
-          shown = [a, b];
+          shown = [Math.ceil(a), Math.floor(b)];
+          highlight(null);
+          showInputs(shown);
           show();
         }],
       },
@@ -251,28 +352,34 @@
 
   $("choice").addEventListener("submit", (event) => {
     event.preventDefault();
+    for (const [id, name] of [["start", "From"], ["end", "To"]])
+      if (!$(id).value) { say("The " + name + " box is empty: give a date and time."); $(id).focus(); return; }
     const start = fromWall($("start").value), end = fromWall($("end").value);
     if (!(start <= end)) { say("The range's end must come after its start."); return; }
-    document.querySelectorAll(".presets button").forEach((b) => b.setAttribute("aria-pressed", "false"));
+    highlight(null);
     setRange(start, end);
   });
+  for (const id of ["get_csv", "get_xlsx", "get_txt", "get_events"]) $(id).addEventListener("click", download);
   document.querySelectorAll(".presets button").forEach((b) =>
     b.addEventListener("click", () => preset(+b.dataset.hours)));
   $("file").addEventListener("change", () => pickFile($("file").value));
-  $("zoom_out").addEventListener("click", () => { shown = null; show(); });
+  $("zoom_out").addEventListener("click", () => {
+    if (!range) return;
+    shown = null;
+    showInputs(range);
+    highlight(preset_hours);
+    show();
+  });
   let resizeTimer = 0;
   window.addEventListener("resize", () => { clearTimeout(resizeTimer); resizeTimer = setTimeout(() => series && draw(), 200); });
 
   getJson("api/files").then((list) => {
     files = list;
-    for (const f of files) {
-      const option = document.createElement("option");
-      option.value = f.name;
-      option.textContent = f.name + (f.recording ? " (recording)" : "") + ", " + f.rows + " rows";
-      $("file").appendChild(option);
-    }
-    const wanted = params.get("file") || (files.find((f) => f.recording) || files[0] || {}).name;
-    if (wanted) $("file").value = wanted;
+    fillFileList();
+    const named = params.get("file");
+    const wanted = named || (files.find((f) => f.recording) || files[0] || {}).name;
+    if (wanted && files.some((f) => f.name === wanted)) $("file").value = wanted;
+    else $("file").selectedIndex = -1;
     pickFile(wanted);
-  }).catch((error) => say("Cannot load the data files: " + error.message));
+  }).catch((error) => clearResults("Cannot load the data files: " + error.message));
 })();
