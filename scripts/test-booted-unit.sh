@@ -3,9 +3,10 @@
 # .deb given), makes a Debian 12 root with systemd (debootstrap), installs the package there and
 # boots it as a container (systemd-nspawn -b, with cgroup v2, so that the unit's device rules are
 # enforced as on a real machine). Then, in the booted container:
-#   - meter-record@ttyUSB0 is started with no /dev/ttyUSB0; the device node appears later: the
-#     unit's device rules let the recorder at it (a container has no USB adapter behind the node,
-#     so the open fails for that reason, never with "Operation not permitted");
+#   - meter-record@ttyS9 is started with no /dev/ttyS9; the device node of that serial port appears
+#     later: the unit's device rules let the recorder at it (no UART answers behind that node here,
+#     so the open fails for that reason, never with "Operation not permitted"). A built-in port's
+#     class is always known to the kernel; a USB adapter's (ttyUSB) only once its driver is loaded.
 #   - meter-record@ttyVSIM0 (allowed pseudo-terminals by a drop-in, as the meter simulator is one)
 #     is enabled and started before the simulator exists; once meter-sim links /dev/ttyVSIM0 the
 #     recorder opens it and records rows;
@@ -101,18 +102,18 @@ state=$(in_box systemctl is-system-running || true)
 echo "system state: $state"
 [ -n "$state" ] || { tail -20 "$work/boot.log"; skip "systemd in the container does not answer"; }
 
-step "a USB adapter's node appears after meter-record@ttyUSB0 started"
-in_box systemctl start meter-record@ttyUSB0
-wait_for 20 journal_has meter-record@ttyUSB0 "trying again" ||
-  fail "meter-record@ttyUSB0 does not say it waits for /dev/ttyUSB0"
-in_box mknod -m 660 /dev/ttyUSB0 c 188 0
-in_box chgrp dialout /dev/ttyUSB0
+step "a serial port's device node appears after meter-record@ttyS9 started"
+in_box systemctl start meter-record@ttyS9
+wait_for 20 journal_has meter-record@ttyS9 "trying again" ||
+  fail "meter-record@ttyS9 does not say it waits for /dev/ttyS9"
+in_box mknod -m 660 /dev/ttyS9 c 4 73
+in_box chgrp dialout /dev/ttyS9
 # Its next try (every 5 s) meets the device: whatever it says, the unit's rules let it through.
 sleep 12
-in_box journalctl --no-pager -o cat -u meter-record@ttyUSB0 | tail -n 4
-journal_has meter-record@ttyUSB0 "Operation not permitted" &&
+in_box journalctl --no-pager -o cat -u meter-record@ttyS9 | tail -n 3
+journal_has meter-record@ttyS9 "Operation not permitted" &&
   fail "the unit refuses a device that appeared after it started"
-in_box systemctl is-active -q meter-record@ttyUSB0 || fail "meter-record@ttyUSB0 stopped"
+in_box systemctl is-active -q meter-record@ttyS9 || fail "meter-record@ttyS9 stopped"
 
 step "meter-record@ttyVSIM0, enabled before its device exists, records once meter-sim appears"
 in_box systemctl enable --now meter-record@ttyVSIM0 >/dev/null 2>&1 || fail "enable --now meter-record@ttyVSIM0"
@@ -128,7 +129,7 @@ echo "rows recorded from the late device: $(rows ttyVSIM0)"
 
 step "apt remove stops every recorder and removes their links"
 in_box env DEBIAN_FRONTEND=noninteractive apt-get remove -y -q varnik >>"$work/apt.log" 2>&1 || fail "apt remove"
-for unit in meter-record@ttyUSB0 meter-record@ttyVSIM0; do
+for unit in meter-record@ttyS9 meter-record@ttyVSIM0; do
   if in_box systemctl is-active -q "$unit"; then fail "$unit still runs after apt remove"; fi
 done
 if in_box pgrep -x meter-record >/dev/null; then fail "a meter-record process is left"; fi
