@@ -8,8 +8,11 @@
 #   - meter-sim and meter-record record rows into that data file for a few seconds;
 #   - meter-record started as its systemd unit starts it (a user of its own in the group dialout,
 #     its data folder under /var/lib/meter-record) records rows too;
-# then that reinstalling (the upgrade path) and purging the package leave every data file in
-# place and unchanged, and that nothing was ever written into /usr at run time.
+# that the README's linked pages are installed where its links lead and the man pages name them;
+# then that reinstalling (the upgrade path), removing and purging the package leave every data file
+# in place and unchanged, that removing disables every enabled recorder (purge: links left to one),
+# and that nothing was ever written into /usr at run time. The recorder under a booted systemd:
+# scripts/test-booted-unit.sh.
 # Prints the figures (installed size, apt install time, start to main window). Takes about
 # 3 minutes (about 1.5 of them debootstrap); needs root (uses sudo otherwise) and the mirror.
 #
@@ -32,41 +35,19 @@ if [ -z "$deb" ]; then
   deb=$(scripts/package.sh | tee >(cat >&2) | tail -n1)
 fi
 deb=$(readlink -f "$deb")
-mirror=${MIRROR:-http://deb.debian.org/debian}
 
 work=$(mktemp -d /var/tmp/varnik-package-test.XXXXXX)
 root="$work/root"
 bg_pids=()
 # shellcheck source=bench/xvfb.sh
 source bench/xvfb.sh
-cleanup() {
-  local status=$?
+stop_own() {
   for pid in "${bg_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   stop_xvfb
-  # Everything mounted below the root comes off before anything is removed.
-  for m in var/cache/apt/archives dev/pts proc; do
-    mountpoint -q "$root/$m" 2>/dev/null && umount -l "$root/$m"
-  done
-  if grep -q " $root/" /proc/mounts; then
-    echo "still mounted below $root: not removing it"
-  elif [ -z "${KEEP_ROOT:-}" ]; then
-    rm -rf "$work"
-  else
-    echo "root kept in $root"
-  fi
-  exit $status
 }
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
-step() { echo "== $*"; }
+# shellcheck source=scripts/debian-root.sh
+source scripts/debian-root.sh
 now_ms() { date +%s%3N; }
-in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
 # As the ordinary user "tester" (numeric ids: the names live in the root's /etc/passwd); run
 # through exec, so a background job's process id is the program's own.
 as_tester() {
@@ -85,8 +66,7 @@ rows() { sqlite3 "$1" 'select count(*) from DataRecord'; }
 
 step "fresh Debian 12 root (debootstrap --variant=minbase bookworm)"
 t0=$(now_ms)
-debootstrap --variant=minbase bookworm "$root" "$mirror" >"$work/debootstrap.log" 2>&1 ||
-  { tail -20 "$work/debootstrap.log"; fail "debootstrap"; }
+make_debian_root ""
 debootstrap_ms=$(($(now_ms) - t0))
 mount -t proc proc "$root/proc"
 # Pseudo-terminals of the root's own (meter-sim makes one per run).
@@ -96,7 +76,6 @@ if [ -n "${APT_CACHE:-}" ]; then
   mkdir -p "$APT_CACHE"
   mount --bind "$APT_CACHE" "$root/var/cache/apt/archives"
 fi
-cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
 cp "$deb" "$root/tmp/"
 package_file=/tmp/$(basename "$deb")
 
@@ -115,6 +94,18 @@ new_packages=$(grep -c '^Setting up ' "$work/apt-install.log" || true)
 downloaded=$(sed -n 's/^Fetched \(.*\) in .*/\1/p' "$work/apt-install.log")
 for program in Varnik350 Datalogger meter-sim meter-decode; do
   [ -x "$root/usr/bin/$program" ] || fail "/usr/bin/$program is missing"
+done
+
+step "the documentation: every page the README links, and the man pages name it"
+doc=$root/usr/share/doc/varnik
+for link in $(grep -o '](docs/[^)#]*' README.md | cut -c3- | sort -u); do
+  [ -f "$doc/$link" ] || fail "the README's link $link does not resolve in /usr/share/doc/varnik"
+done
+grep -q 'LoadCredential=' "$doc/docs/meter-record.md" || fail "the token set-up is not shipped"
+for program in Datalogger meter-record meter-query meter-decode meter-sim meter-forward; do
+  page=$root/usr/share/man/man1/$program.1.gz
+  [ -f "$page" ] || continue
+  zcat "$page" | grep -q 'usr/share/doc/varnik' || fail "man $program names no installed document"
 done
 touch "$work/installed.stamp"
 sleep 1 # file times have whole-second steps on some file systems
@@ -210,11 +201,23 @@ step "nothing written into /usr at run time"
 written=$(find "$root/usr" -newer "$work/installed.stamp" | head)
 [ -z "$written" ] || fail "written into /usr: $written"
 
-step "reinstall (the upgrade path) and purge leave the data files"
+step "reinstall (the upgrade path), remove and purge leave the data files, remove disables the recorders"
 sums "$user_data" var/lib/meter-record >"$work/before.sums"
 in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --reinstall "$package_file" >>"$work/apt-install.log" 2>&1 ||
   fail "reinstall"
+# Two recorders enabled as `systemctl enable` does it (no systemd runs in this root); a link left
+# to a third, as if made by hand while the package was removed.
+wants=$root/etc/systemd/system/multi-user.target.wants
+mkdir -p "$wants"
+for device in ttyUSB0 ttyACM1; do ln -sf /lib/systemd/system/meter-record@.service "$wants/meter-record@$device.service"; done
+[ -f "$root/usr/share/varnik/data/default.txt" ] || fail "reinstall lost the shipped defaults"
+in_root env DEBIAN_FRONTEND=noninteractive apt-get remove -y -q varnik >>"$work/apt-install.log" 2>&1 || fail "remove"
+left=$(find "$root/etc/systemd/system" -name 'meter-record@*')
+[ -z "$left" ] || fail "remove left the recorders enabled: $left"
+ln -sf /lib/systemd/system/meter-record@.service "$wants/meter-record@ttyS0.service"
 in_root env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q varnik >>"$work/apt-install.log" 2>&1 || fail "purge"
+left=$(find "$root/etc/systemd/system" -name 'meter-record@*')
+[ -z "$left" ] || fail "purge left links to the recorder: $left"
 if [ -e "$root/usr/bin/Datalogger" ] || [ -e "$root/usr/share/varnik" ]; then fail "purge left program files"; fi
 sums "$user_data" var/lib/meter-record >"$work/after.sums"
 cmp -s "$work/before.sums" "$work/after.sums" ||

@@ -20,9 +20,25 @@
 #include <QIcon>
 #include <QSocketNotifier>
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace {
+QtMessageHandler QtHandler = nullptr;
+QByteArray DisplayHint;
+
+// While the window system is reached: Qt's fatal "could not connect to display" ends the program
+// with its text and the hint, exit code 2, instead of an abort.
+void EndWithoutDisplay(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    QtHandler(type == QtFatalMsg ? QtCriticalMsg : type, context, message);
+    if (type != QtFatalMsg)
+        return;
+    std::fprintf(stderr, "%s\n", DisplayHint.constData());
+    std::fflush(stderr);
+    std::_Exit(2);
+}
+
 // The folder of the real executable, but the name it was started under, so a link named
 // Varnik350 shows the branded identity while reading the data folder beside the program.
 QString invokedExecutable(const char* argv0)
@@ -69,7 +85,12 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    DisplayHint = UnreachableDisplayHint(QProcessEnvironment::systemEnvironment(),
+                                         QString::fromLocal8Bit(argv[0]))
+                      .toLocal8Bit();
+    QtHandler = qInstallMessageHandler(EndWithoutDisplay);
     QApplication app(argc, argv);
+    qInstallMessageHandler(QtHandler);
     const ProgramOptions options = ParseProgramOptions(QCoreApplication::arguments());
     if (!options.error.isEmpty()) {
         std::fprintf(stderr, "%s: %s (see --help)\n", qPrintable(QFileInfo(arguments.first()).fileName()),

@@ -33,6 +33,20 @@ QString MissingDisplayHint(const QProcessEnvironment& env, const QString& progra
 #endif
 }
 
+QString UnreachableDisplayHint(const QProcessEnvironment& env, const QString& program)
+{
+    QStringList named;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const QString value = env.value(QString::fromLatin1(name));
+        if (!value.isEmpty())
+            named << QStringLiteral("%1=%2").arg(QString::fromLatin1(name), value);
+    }
+    const QString which = named.isEmpty() ? QStringLiteral("the display") : named.join(QStringLiteral(", "));
+    return QStringLiteral("%1: %2 cannot be reached (no display server answers there, or it does not let "
+                          "this user in); to run without a screen use a virtual one: xvfb-run -a %1")
+        .arg(program, which);
+}
+
 namespace {
 // Lets the window system map and paint the splash now: the wait that follows handles no events.
 void paintAtOnce(QWidget* splash)

@@ -19,6 +19,9 @@ qint64 SplashWaitMs(const QProcessEnvironment& env = QProcessEnvironment::system
 // Empty when a window system is reachable; otherwise one line telling how to run under a virtual
 // display. Checked before the QApplication exists, which would abort without a display.
 QString MissingDisplayHint(const QProcessEnvironment& env, const QString& program);
+// One line for a display that is named (DISPLAY or WAYLAND_DISPLAY) but cannot be used: the window
+// system refused the program. main() prints it and ends with exit code 2 instead of Qt's abort.
+QString UnreachableDisplayHint(const QProcessEnvironment& env, const QString& program);
 
 // Milliseconds from the splash appearing to the main window loaded and to it shown.
 struct StartupTimes {

@@ -56,6 +56,9 @@ frmNewDB::frmNewDB(QWidget* parent) : QWidget(parent, Qt::Window)
 
     connect(Combo1, &QComboBox::currentIndexChanged, this, &frmNewDB::Combo1_Click);
     connect(Text1, &QLineEdit::textChanged, this, &frmNewDB::Text1_Change);
+    // The path box shows where the name being typed puts the file.
+    connect(Text1, &QLineEdit::textEdited, this,
+            [this](const QString& text) { Text2->setText(DataPath(text + Extension)); });
     connect(Command1, &QPushButton::clicked, this, &frmNewDB::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmNewDB::close);
 

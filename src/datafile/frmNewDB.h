@@ -4,7 +4,8 @@
 // and makes it the current data file: the counter restarts, the main window re-binds Data1 and
 // derives its channel count again, and the open displays re-select their pages.
 //
-// Every edit of the name box sets Shared.DataFileName at once. A name the engine cannot create,
+// Every edit of the name box sets Shared.DataFileName at once, and a typed name shows its full path
+// in the path box (which shows the current file's when the dialog opens). A name the engine cannot create,
 // or an existing file that is no data file, shows the engine's error and leaves the previous file
 // current. Closing without a successful Create puts back the file name that was current when the
 // dialog opened. The main window's scan timer is off while the dialog is open.

@@ -6,6 +6,7 @@
 // the program installs the window host at start-up.
 #include <QDateTime>
 #include <QString>
+#include <functional>
 
 class HostServices {
 public:
@@ -23,6 +24,13 @@ public:
     // Monotonic millisecond tick counter; wraps around at 2^32 like the system's tick count.
     virtual quint32 tickCount() = 0;
     virtual bool shellOpen(const QString& path) = 0;
+    // The shell "open" action, telling `done` whether a program took the file: at once when that
+    // is known at once (here: shellOpen's answer), or later, when the opener ends, for a host
+    // whose opener only starts the request.
+    virtual void shellOpenThen(const QString& path, std::function<void(bool opened)> done)
+    {
+        done(shellOpen(path));
+    }
     // Per-user settings store: organization and application "Varnik350".
     virtual QString setting(const QString& group, const QString& key, const QString& defaultValue) = 0;
     virtual void setSetting(const QString& group, const QString& key, const QString& value) = 0;

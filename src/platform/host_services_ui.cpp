@@ -7,7 +7,9 @@
 #include <QDesktopServices>
 #include <QMediaDevices>
 #include <QMessageBox>
+#include <QProcess>
 #include <QSoundEffect>
+#include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QUrl>
 #include <QtEndian>
@@ -147,4 +149,32 @@ void WindowHostServices::beep()
 bool WindowHostServices::shellOpen(const QString& path)
 {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void WindowHostServices::shellOpenThen(const QString& path, std::function<void(bool opened)> done)
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    const QString program = opener.isEmpty() ? QStandardPaths::findExecutable(QStringLiteral("xdg-open")) : opener;
+    if (!program.isEmpty()) {
+        // Not a child of anything: the viewer it may run in the foreground stays when we end.
+        auto* process = new QProcess;
+        process->setProgram(program);
+        process->setArguments({path});
+        process->setStandardInputFile(QProcess::nullDevice());
+        process->setStandardOutputFile(QProcess::nullDevice());
+        QObject::connect(process, &QProcess::finished, process, [process, done](int code, QProcess::ExitStatus status) {
+            done(status == QProcess::NormalExit && code == 0);
+            process->deleteLater();
+        });
+        QObject::connect(process, &QProcess::errorOccurred, process, [process, done](QProcess::ProcessError error) {
+            if (error != QProcess::FailedToStart)
+                return;
+            done(false);
+            process->deleteLater();
+        });
+        process->start();
+        return;
+    }
+#endif
+    done(shellOpen(path));
 }

@@ -9,6 +9,9 @@
 #include <QSet>
 #include <QSignalBlocker>
 #include <optional>
+#ifndef Q_OS_WIN
+#include <poll.h>
+#endif
 
 namespace {
 struct LineSettings {
@@ -156,6 +159,7 @@ bool QtSerialControl::SetPortOpen(bool open)
         return Fail(QStringLiteral("%1: serial device %2 not found").arg(name, device));
     device = canonical;
 #endif
+    m_device = device;
     m_label = QStringLiteral("%1 (%2)").arg(name, device);
     m_port->setPortName(device);
     m_port->setBaudRate(line->baud);
@@ -209,6 +213,22 @@ void QtSerialControl::DataArrived()
     CommEvent = 0;
 }
 
+// Qt words a read that came to an end (the line hung up: an adapter pulled, the other end of a pty
+// closed) with whatever errno held from an earlier call: the refused DTR of a pty ("Inappropriate
+// ioctl for device"), or a call that a service's system call filter refused ("Operation not
+// permitted"). The device's own state tells the real reason.
+QString QtSerialControl::LostReason() const
+{
+#ifndef Q_OS_WIN
+    if (!QFileInfo::exists(m_device))
+        return QStringLiteral("the device is gone (an adapter unplugged, or a pseudo-terminal closed)");
+    pollfd line{int(m_port->handle()), POLLIN, 0};
+    if (line.fd >= 0 && ::poll(&line, 1, 0) == 1 && (line.revents & POLLHUP))
+        return QStringLiteral("the line hung up (an adapter unplugged, or the other end closed)");
+#endif
+    return m_port->errorString();
+}
+
 // A vanished device reports its read error again on every pass of the event loop until the port
 // is closed. The port trims its read buffer after reporting the error, so closing from inside the
 // report would leave that buffer miscounted: the close is queued instead, and the opening count
@@ -217,7 +237,7 @@ void QtSerialControl::DeviceLost()
 {
     if (!m_port->isOpen())
         return;
-    m_error = QStringLiteral("%1: %2").arg(m_label, m_port->errorString());
+    m_error = QStringLiteral("%1: %2").arg(m_label, LostReason());
     const quint32 opening = m_openCount;
     QMetaObject::invokeMethod(
         this,

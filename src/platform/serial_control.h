@@ -54,9 +54,11 @@ class QtSerialControl : public SerialControl {
     bool Fail(const QString& description);
     void DataArrived();
     void DeviceLost();
+    QString LostReason() const;
 
     QSerialPort* m_port = nullptr;
     QString m_error;
+    QString m_device;        // the device opened, by its resolved path
     QString m_label;         // "COM7 (/dev/pts/3)", for error descriptions
     quint32 m_openCount = 0; // tells a queued close which opening it belongs to
 };

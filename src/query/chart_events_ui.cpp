@@ -5,8 +5,8 @@
 #include <QAreaSeries>
 #include <QChart>
 #include <QChartView>
-#include <QCursor>
 #include <QDateTimeAxis>
+#include <QHelpEvent>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
@@ -30,13 +30,15 @@ const Look GapLooks[] = {
     {EventKind::RowsMissed, QStringLiteral("gap: rows missed"), QColor(240, 150, 0, 110)},
 };
 
-// Light fills with a black outline, none of them a channel's line colour.
+// Light fills with a black outline, none of them a channel's line colour. Drawn in this order, so
+// that an alarm stays visible over a note or a return to normal at the same time.
 const Look MarkLooks[] = {
-    {EventKind::Note, QStringLiteral("note"), QColor(255, 230, 0), QScatterSeries::MarkerShapeRectangle},
-    {EventKind::High, QStringLiteral("high"), QColor(255, 190, 220), QScatterSeries::MarkerShapeTriangle},
-    {EventKind::Low, QStringLiteral("low"), QColor(150, 210, 255), QScatterSeries::MarkerShapeTriangle},
     {EventKind::Normal, QStringLiteral("normal"), QColor(255, 255, 255), QScatterSeries::MarkerShapeCircle},
+    {EventKind::Note, QStringLiteral("note"), QColor(255, 230, 0), QScatterSeries::MarkerShapeRectangle},
+    {EventKind::Low, QStringLiteral("low"), QColor(150, 210, 255), QScatterSeries::MarkerShapeTriangle},
+    {EventKind::High, QStringLiteral("high"), QColor(255, 190, 220), QScatterSeries::MarkerShapeTriangle},
 };
+constexpr int MarkSize = 12;
 
 double Ms(const QDateTime& t)
 {
@@ -73,12 +75,45 @@ QStringList QueryChart::EventLegend() const
     return names;
 }
 
-QString QueryChart::MarkTipAt(const QPointF& point) const
+QString QueryChart::MarkTipAt(const QPointF& point, const QString& kind) const
 {
+    QStringList tips;
     for (const EventMark& mark : m_events.marks)
-        if (qAbs(Ms(mark.at) - point.x()) < 0.5)
-            return MarkTip(mark);
+        if (qAbs(Ms(mark.at) - point.x()) < 0.5 && (kind.isEmpty() || mark.kind == kind))
+            tips << MarkTip(mark);
+    return tips.join(QLatin1Char('\n'));
+}
+
+QString QueryChart::MarkTipAtPixel(const QPoint& viewportPos) const
+{
+    for (qsizetype i = m_eventSeries.size() - 1; i >= 0; --i) {
+        auto* marks = qobject_cast<QScatterSeries*>(m_eventSeries[i]);
+        if (!marks)
+            continue;
+        const QList<QPointF> points = marks->points();
+        for (const QPointF& p : points) {
+            const QPointF at = m_view->mapFromScene(m_chart->mapToScene(m_chart->mapToPosition(p, marks)));
+            if (qAbs(at.x() - viewportPos.x()) <= MarkSize / 2 + 1 &&
+                qAbs(at.y() - viewportPos.y()) <= MarkSize / 2 + 1)
+                return MarkTipAt(p, marks->property("kind").toString());
+        }
+    }
     return QString();
+}
+
+bool QueryChart::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_view->viewport() && event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QString tip = MarkTipAtPixel(help->pos());
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), tip, m_view->viewport(),
+                               QRect(help->pos() - QPoint(MarkSize, MarkSize), QSize(2 * MarkSize, 2 * MarkSize)));
+        return true;
+    }
+    return QFrame::eventFilter(watched, event);
 }
 
 void QueryChart::BreakLines()
@@ -186,13 +221,8 @@ void QueryChart::DrawEvents()
         marks->setColor(look.colour);
         marks->setBorderColor(Qt::black);
         marks->setMarkerShape(look.shape);
-        marks->setMarkerSize(12);
-        connect(marks, &QScatterSeries::hovered, this, [this](const QPointF& point, bool state) {
-            if (state)
-                QToolTip::showText(QCursor::pos(), MarkTipAt(point), m_view);
-            else
-                QToolTip::hideText();
-        });
+        marks->setMarkerSize(MarkSize);
+        marks->setProperty("kind", look.kind);
         attach(marks);
     }
     // Attaching may widen the axes to the series' own extent; the chart keeps the range it had.

@@ -170,8 +170,8 @@ void frmSelect::PrintChart()
 
 void frmSelect::PrintData()
 {
-    ClearChart();
-    if (!Command1_Click())
+    // The report runs the query again; the chart drawn from the earlier one stays as it is.
+    if (!Query(false))
         return;
     const QString path = DataPath(QStringLiteral("report.txt"));
     QString error;
@@ -182,5 +182,5 @@ void frmSelect::PrintData()
         Host().message(error, HostServices::Ok);
         return;
     }
-    ShowOutputFile(QStringLiteral("Report"), path, Host().shellOpen(path));
+    OpenOutputFile(QStringLiteral("Report"), path);
 }

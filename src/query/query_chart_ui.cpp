@@ -65,6 +65,8 @@ QueryChart::QueryChart(QWidget* parent) : QFrame(parent)
     m_view = new QChartView(m_chart, this);
     m_view->setRenderHint(QPainter::Antialiasing, false);
     m_view->setMinimumHeight(220);
+    // The scene would answer the tooltip request itself, with no text, and hide a mark's tooltip.
+    m_view->viewport()->installEventFilter(this);
 
     m_x = new QDateTimeAxis;
     m_x->setObjectName(QStringLiteral("X"));

@@ -66,8 +66,12 @@ class QueryChart : public QFrame {
     // changes of the charted channels marked on the time axis with a tooltip, one legend entry per
     // kind shown. Call after AddSeries; ClearSeries removes them too.
     void ShowEvents(const QList<LoggedEvent>& events);
-    // The tooltip of the mark at a point of a mark series; empty where there is none.
-    QString MarkTipAt(const QPointF& point) const;
+    // The tooltip of the marks (of that kind, or of any) at a point of a mark series, one per
+    // line; empty where there is none.
+    QString MarkTipAt(const QPointF& point, const QString& kind = QString()) const;
+    // The tooltip of the topmost mark drawn under a point of the chart view's viewport, the one
+    // the mouse shows when it rests there; empty where there is none.
+    QString MarkTipAtPixel(const QPoint& viewportPos) const;
     // The X axis's label format: "HH:mm:ss", with the date when the range covers more than one
     // calendar day.
     QString XFormat() const;
@@ -77,6 +81,9 @@ class QueryChart : public QFrame {
     QStringList EventLegend() const;
     // What is drawn of the events.
     const ChartEvents& ShownEvents() const { return m_events; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void FitAxes();

@@ -19,6 +19,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTableView>
@@ -232,7 +233,13 @@ void QueryWindow::ShowOutputFile(const QString& what, const QString& path, bool 
 
 bool QueryWindow::Command1_Click()
 {
-    ClearChart();
+    return Query(true);
+}
+
+bool QueryWindow::Query(bool clearChart)
+{
+    if (clearChart)
+        ClearChart();
     QuerySpec spec;
     spec.channels = CheckedChannels();
     spec.startDate = Text1[0]->text();
@@ -247,6 +254,7 @@ bool QueryWindow::Command1_Click()
     }
 
     OutputFile->clear();
+    ++m_outputsShown;
     QString statement, error;
     QueryResult result;
     QueryStatus status = QueryStatus::Failed;
@@ -314,12 +322,23 @@ void QueryWindow::cmdExportToExcel_Click()
     }
     if (!eventError.isEmpty())
         Host().message(eventError + QStringLiteral("\nThe workbook's sheet Events stays empty."), HostServices::Ok);
-    const bool opened = Host().shellOpen(path);
-    ShowOutputFile(QStringLiteral("Workbook"), path, opened);
-    if (!opened)
-        Host().message(QStringLiteral("No spreadsheet program could open the workbook. It is saved as %1")
-                           .arg(QDir::toNativeSeparators(path)),
-                       HostServices::Ok);
+    OpenOutputFile(QStringLiteral("Workbook"), path,
+                   QStringLiteral("No spreadsheet program could open the workbook. It is saved as %1")
+                       .arg(QDir::toNativeSeparators(path)));
+}
+
+void QueryWindow::OpenOutputFile(const QString& what, const QString& path, const QString& notOpened)
+{
+    ShowOutputFile(what, path, true);
+    const int shown = ++m_outputsShown;
+    Host().shellOpenThen(path, [window = QPointer<QueryWindow>(this), what, path, notOpened, shown](bool opened) {
+        // Told late, the window may be gone, or show a newer output or query by now.
+        if (opened || !window || window->m_outputsShown != shown)
+            return;
+        window->ShowOutputFile(what, path, false);
+        if (!notOpened.isEmpty())
+            Host().message(notOpened, HostServices::Ok);
+    });
 }
 
 void QueryWindow::closeEvent(QCloseEvent* event)

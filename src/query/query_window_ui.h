@@ -76,8 +76,13 @@ class QueryWindow : public QWidget {
     // Runs when " Select Database" has put another data file in Label6.
     virtual void DataFileChosen(const QString& /*path*/) {}
     void SetChannelCount(int count);
+    // "Data Query"'s steps; clearChart false leaves a drawn chart as it is (Print Data).
+    bool Query(bool clearChart);
     // Names the report or workbook just written in OutputFile, and says when no program opened it.
     void ShowOutputFile(const QString& what, const QString& path, bool opened);
+    // Asks the shell to open a file just written and names it in OutputFile; when no program takes
+    // it (told at once or later), the line says so and notOpened, if any, is shown.
+    void OpenOutputFile(const QString& what, const QString& path, const QString& notOpened = QString());
 
     QVBoxLayout* m_left = nullptr;  // channel boxes, inputs, buttons
     QVBoxLayout* m_right = nullptr; // file row, grid, count, statistics
@@ -95,4 +100,5 @@ class QueryWindow : public QWidget {
     QString m_queriedFile;
     QDate m_queriedFrom;
     QDate m_queriedTo;
+    int m_outputsShown = 0; // counts what OutputFile showed, so a late answer finds it stale
 };

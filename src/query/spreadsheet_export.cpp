@@ -1,5 +1,6 @@
 #include "query/spreadsheet_export.h"
 
+#include "core/shared_state.h"
 #include "query/events_sheet.h"
 #include "query/output_file.h"
 
@@ -18,6 +19,31 @@ QString Shown(const QString& path)
 {
     return QDir::toNativeSeparators(path);
 }
+
+// Cells left empty in a workbook or CSV: a reading of the invalid-reading marker, and the unit
+// beside it, so that a spreadsheet's chart, sum or mean of the column stays right.
+class MarkerCells {
+  public:
+    explicit MarkerCells(const QueryResult& result) : m_result(result)
+    {
+        for (int column = 0; column < result.columnCount(); ++column) {
+            const int channel = result.channel(column);
+            const bool isUnit = channel > 0 && result.kind(column) == QueryResult::Kind::Text;
+            m_reading.push_back(isUnit ? result.columnOf(QStringLiteral("chan %1").arg(channel)) : column);
+        }
+    }
+    bool Empty(int row, int column) const
+    {
+        const int reading = m_reading[size_t(column)];
+        return reading >= 0 && m_result.channel(reading) > 0 &&
+               m_result.kind(reading) == QueryResult::Kind::Reading && !m_result.isNull(row, reading) &&
+               m_result.reading(row, reading) == InvalidReading;
+    }
+
+  private:
+    const QueryResult& m_result;
+    std::vector<int> m_reading; // the reading column that decides a cell, -1 for none
+};
 
 
 } // namespace
@@ -65,10 +91,11 @@ bool WriteWorkbook(const QueryResult& result, const QString& path, QString* erro
     for (int column = 0; column < result.columnCount(); ++column)
         worksheet_write_string(sheet, 0, lxw_col_t(column), result.fieldNames()[column].toUtf8().constData(),
                                nullptr);
+    const MarkerCells markers(result);
     for (int row = 0; row < result.rowCount(); ++row) {
         const auto r = lxw_row_t(row + 1);
         for (int column = 0; column < result.columnCount(); ++column) {
-            if (result.isNull(row, column))
+            if (result.isNull(row, column) || markers.Empty(row, column))
                 continue;
             const auto c = lxw_col_t(column);
             switch (result.kind(column)) {
@@ -123,10 +150,13 @@ bool WriteCsv(const QueryResult& result, const QString& path, QString* error)
                 header << CsvText(name);
             QString text = header.join(QLatin1Char(',')) + QStringLiteral("\r\n");
             const QString isoDate = QStringLiteral("yyyy-MM-dd");
+            const MarkerCells markers(result);
             for (int row = 0; row < result.rowCount(); ++row) {
                 for (int column = 0; column < result.columnCount(); ++column) {
                     if (column > 0)
                         text += QLatin1Char(',');
+                    if (markers.Empty(row, column))
+                        continue;
                     const bool isText = result.kind(column) == QueryResult::Kind::Text;
                     const QString value = result.display(row, column, isoDate);
                     text += isText ? CsvText(value) : value;

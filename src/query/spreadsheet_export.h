@@ -5,6 +5,8 @@
 // Workbook (.xlsx, written in constant-memory mode so a full file needs little memory): field
 // names in row 1, records from row 2 in result order; dates and times as date-time cells,
 // readings as numbers, units as text, null as an empty cell; columns A to F 12 wide.
+// In both, a reading of the invalid-reading marker (999999) and its channel's unit are empty cells,
+// so that a spreadsheet's chart, sum or mean of a column is right (the report keeps the marker).
 //
 // CSV (UTF-8, CR LF): the field names as a header row, dates YYYY-MM-DD, times HH:MM:SS,
 // readings as plain numbers, null as an empty field. A text that starts with =, +, - or @ gets a

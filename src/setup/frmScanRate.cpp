@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -151,8 +152,9 @@ void frmScanRate::buildControls()
     centred->addLayout(grid);
     centred->addStretch(1);
 
+    SavedNote = Named(new QLabel, QStringLiteral("SavedNote"));
     auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
+    buttons->addWidget(SavedNote, 1);
     buttons->addWidget(Command2);
     buttons->addWidget(Command1);
 
@@ -264,7 +266,12 @@ void frmScanRate::Command2_Click()
     RestartLink();
 
     QString error;
-    if (!SaveDefaults(&error))
+    const bool saved = SaveDefaults(&error);
+    // The dialog stays open after Save: this line is what tells that the press took.
+    SavedNote->setText(saved ? QStringLiteral("Saved at %1").arg(Host().now().toString(QStringLiteral("HH:mm:ss")))
+                             : QStringLiteral("Not saved"));
+    SavedNote->setToolTip(saved ? QDir::toNativeSeparators(DataPath(QStringLiteral("default.txt"))) : error);
+    if (!saved)
         Host().message(error, HostServices::Ok, HostServices::Icon::Critical);
     if (MainForm)
         MainForm->AnnounceSetupSaved();

@@ -11,7 +11,8 @@
 // number holds (" Comm. Port Over Range !!!") are put back to their values at load, with their
 // message in that order, and the rest is saved all the same. Typed numbers are the leading
 // number of the text rounded with halves to even. Save then closes an open serial port (and
-// restarts the link at once when a live display is open), and writes default.txt.
+// restarts the link at once when a live display is open), and writes default.txt; the line beside
+// Save says when it was saved ("Saved at 10:00:00"), or "Not saved" with the reason in a message.
 // "Exit" takes a scan rate outside 1..3600 as 1 and closes; closing (Exit or the close box) closes
 // an open port when the baud rate differs from the one at load, and restarts it as Save does
 // unless the program is closing. Entries not saved are dropped.
@@ -52,6 +53,7 @@ class frmScanRate : public QWidget {
     QSpinBox* UpDown2 = nullptr; // UpDown2(1); its edit box is Text5(1)
     QPushButton* Command2 = nullptr;
     QPushButton* Command1 = nullptr;
+    QLabel* SavedNote = nullptr; // beside Save: "Saved at 10:00:00" (the file in its tool tip)
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -9,12 +9,13 @@ namespace {
 const QString Capture = QStringLiteral(VARNIK_TEST_DATA_DIR "/acquisition/mixed.bin");
 const QString Format01Capture = QStringLiteral(VARNIK_TEST_DATA_DIR "/acquisition/format01.bin");
 
-// The 17 --state lines: the channels given, every other one "<ch> 0 0 0".
+// The 17 --state lines: the channels given; every other one was never heard and has no reading
+// (never a 0 that would read as one).
 QByteArray StateLines(const QMap<int, QByteArray>& touched)
 {
     QByteArray lines;
     for (int ch = 0; ch <= 16; ++ch)
-        lines += QByteArray::number(ch) + ' ' + touched.value(ch, "0 0 0") + '\n';
+        lines += QByteArray::number(ch) + ' ' + touched.value(ch, "- - -") + '\n';
     return lines;
 }
 

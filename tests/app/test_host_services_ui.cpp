@@ -3,8 +3,10 @@
 #include "test_registry.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -82,6 +84,30 @@ class TestWindowHost : public QObject {
                                  : defaultButton == HostServices::No ? QMessageBox::No
                                                                      : QMessageBox::Ok;
         QCOMPARE(shownDefault, wantDefault);
+    }
+
+    // The desktop's opener starts whatever the file type asks for; only its exit code says
+    // whether a program took the file (xdg-open ends with 3 when none is set).
+    void openerAnswersWhenItEnds()
+    {
+        QTemporaryDir dir;
+        const QString opener = dir.filePath(QStringLiteral("opener"));
+        QFile script(opener);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\ncase \"$1\" in *.txt) exit 0;; *) exit 3;; esac\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        WindowHostServices host;
+        QList<bool> answers;
+        const auto record = [&answers](bool opened) { answers << opened; };
+        host.opener = opener;
+        host.shellOpenThen(dir.filePath(QStringLiteral("report.txt")), record);
+        QTRY_COMPARE(answers, QList<bool>{true});
+        host.shellOpenThen(dir.filePath(QStringLiteral("Query.xlsx")), record);
+        QTRY_COMPARE(answers, (QList<bool>{true, false}));
+        host.opener = dir.filePath(QStringLiteral("missing"));
+        host.shellOpenThen(dir.filePath(QStringLiteral("report.txt")), record);
+        QTRY_COMPARE(answers, (QList<bool>{true, false, false}));
     }
 };
 

@@ -5,6 +5,7 @@
 #include "test_registry.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -75,6 +76,30 @@ class TestStartupWindows : public QObject {
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QVERIFY(process.exitCode() != 0);
         QVERIFY2(process.readAllStandardError().contains("xvfb-run -a"), "no Xvfb hint");
+    }
+
+    // A display that is named but answers nobody: the program says so and ends, where Qt would
+    // abort with a core dump.
+    void programWithUnreachableDisplayExplains()
+    {
+        const QString program = QStringLiteral(VARNIK_BINARY_DIR "/Datalogger");
+        if (!QFile::exists(program))
+            QSKIP("the program is not built");
+        if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X4729")))
+            QSKIP("an X server runs as display :4729");
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":4729"));
+        process.setProcessEnvironment(env);
+        process.start(program, {});
+        QVERIFY(process.waitForFinished(20000));
+        const QByteArray err = process.readAllStandardError();
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 2);
+        QVERIFY2(err.contains("cannot be reached") && err.trimmed().endsWith("xvfb-run -a " + program.toLocal8Bit()),
+                 err.constData());
     }
 
     // Asked to stop by the system (SIGTERM: a logout, kill; SIGINT: Ctrl+C), the program closes as

@@ -38,6 +38,14 @@ public:
         opened.append(path);
         return true;
     }
+    // With deferOpen, the answer waits in pendingOpens until the test gives it.
+    void shellOpenThen(const QString& path, std::function<void(bool opened)> done) override
+    {
+        if (!deferOpen)
+            return HostServices::shellOpenThen(path, std::move(done));
+        opened.append(path);
+        pendingOpens.append(std::move(done));
+    }
     QString setting(const QString& group, const QString& key, const QString& defaultValue) override
     {
         return settings.value(group + '/' + key, defaultValue);
@@ -57,6 +65,8 @@ public:
 
     QList<Shown> shown;
     QQueue<Button> answers;
+    bool deferOpen = false;
+    QList<std::function<void(bool opened)>> pendingOpens;
     std::function<void()> onMessage; // runs while the "box" is up, before it is answered
     int beeps = 0;
     QDateTime clock{QDate(2026, 12, 7), QTime(10, 0, 0)};

@@ -88,6 +88,7 @@ class TestFrmNewDB : public QObject {
 
         QTest::keyClicks(m_dialog->Text1, QStringLiteral("x"));
         QCOMPARE(Shared.DataFileName, QStringLiteral("ax.mdb"));
+        QCOMPARE(m_dialog->Text2->text(), DataPath(QStringLiteral("ax.mdb"))); // the path follows
         // Exit without Create: the file in force stays the one the program was using.
         QTest::mouseClick(m_dialog->findChild<QPushButton*>("Command2"), Qt::LeftButton);
         QTRY_VERIFY(m_dialog.isNull());

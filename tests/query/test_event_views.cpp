@@ -13,20 +13,25 @@
 #include "test_registry.h"
 
 #include <QApplication>
+#include <QChart>
+#include <QChartView>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScatterSeries>
 #include <QStyle>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 #include <ctime>
 #include <memory>
 
@@ -420,7 +425,8 @@ class TestEventViews : public QObject {
         QVERIFY(QDir(app.path()).mkpath("data"));
         QFile::copy(m_file, DataPath("run.mdb"));
         Shared.DataFileName = "run.mdb";
-        WriteEvents(DataPath("run.mdb"), {"10:05:00 high@1 over 30", "10:06:00 high@2 not charted"});
+        WriteEvents(DataPath("run.mdb"),
+                    {"10:05:00 note same time", "10:05:00 high@1 over 30", "10:06:00 high@2 not charted"});
         frmSelect w;
         w.show();
         w.Check2[0]->setChecked(true);
@@ -435,11 +441,31 @@ class TestEventViews : public QObject {
         QCOMPARE(chart->ShownEvents().gaps.size(), 1);
         QCOMPARE(chart->ShownEvents().gaps[0].from.time(), QTime(10, 10));
         // The note at 10:25 lies inside the charted 10:00 to 10:30; channel 2 is not charted.
-        QCOMPARE(chart->ShownEvents().marks.size(), 2);
-        const EventMark high = chart->ShownEvents().marks[0];
-        QCOMPARE(chart->MarkTipAt(QPointF(double(high.at.toMSecsSinceEpoch()), 0)),
-                 QStringLiteral("high at 2010-04-01 10:05:00 %1, channel 1\nover 30")
-                     .arg(high.at.toString("t")));
+        QCOMPARE(chart->ShownEvents().marks.size(), 3);
+        EventMark high;
+        for (const EventMark& mark : chart->ShownEvents().marks)
+            if (mark.kind == EventKind::High)
+                high = mark;
+        const QString highTip =
+            QStringLiteral("high at 2010-04-01 10:05:00 %1, channel 1\nover 30").arg(high.at.toString("t"));
+        QCOMPARE(chart->MarkTipAt(QPointF(double(high.at.toMSecsSinceEpoch()), 0), "high"), highTip);
+        // Resting the mouse on the mark shows its tooltip; the alarm lies over the note of the same
+        // time, so the alarm's tooltip is the one shown.
+        auto* view = chart->findChild<QChartView*>();
+        QScatterSeries* highMarks = nullptr;
+        for (QAbstractSeries* s : view->chart()->series())
+            if (s->name() == "high")
+                highMarks = qobject_cast<QScatterSeries*>(s);
+        QVERIFY(highMarks);
+        QCOMPARE(view->chart()->series().last(), highMarks);
+        const QPoint at = view->mapFromScene(
+            view->chart()->mapToScene(view->chart()->mapToPosition(highMarks->points().first(), highMarks)));
+        QHelpEvent rest(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view->viewport(), &rest);
+        QTRY_COMPARE(QToolTip::text(), highTip);
+        QHelpEvent away(QEvent::ToolTip, QPoint(1, 1), view->viewport()->mapToGlobal(QPoint(1, 1)));
+        QApplication::sendEvent(view->viewport(), &away);
+        QTRY_VERIFY(!QToolTip::isVisible());
         // The line stops at the gap and goes on after it, one legend entry still.
         QCOMPARE(chart->LineRuns("chan 1"), 2);
         QCOMPARE(chart->Points("chan 1").size(), 2);

@@ -380,9 +380,13 @@ class TestFrmSelect : public QObject {
         Start();
         auto w = Open<frmSelect>();
         Ask(w.get(), {1});
+        QTest::mouseClick(w->Command2, Qt::LeftButton);
         w->Check2[2]->setChecked(true); // checked after the query: the report runs it again
         QTest::mouseClick(w->Command3[1], Qt::LeftButton);
         QCOMPARE(m_host->opened, QStringList{DataPath("report.txt")});
+        // The chart drawn before stays as it was.
+        QVERIFY(Shared.ChartShown);
+        QCOMPARE(w->Chart2D1->SeriesNames(), QStringList{"chan 1"});
         QFile report(DataPath("report.txt"));
         QVERIFY(report.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = report.readAll().split('\n');
@@ -430,6 +434,40 @@ class TestFrmSelect : public QObject {
         QCOMPARE(line.contains("no program opened it"), !viewer);
         Ask(w.get(), {1});
         QCOMPARE(w->OutputFile->text(), QString());
+    }
+
+    // A desktop's opener says only when it ends that no program takes the file: the line and the
+    // workbook's message follow then, unless a newer output or query came meanwhile.
+    void noProgramToldLate()
+    {
+        Start();
+        m_host->deferOpen = true;
+        auto w = Open<frmSelect>();
+        Ask(w.get(), {1});
+        QTest::mouseClick(w->cmdExportToExcel, Qt::LeftButton);
+        QTest::mouseClick(w->Command3[1], Qt::LeftButton);
+        QCOMPARE(m_host->pendingOpens.size(), 2);
+        QVERIFY(!w->OutputFile->text().contains("no program opened it"));
+        m_host->pendingOpens[0](false); // the workbook's answer, after the report was written
+        QVERIFY(m_host->shown.isEmpty());
+        QVERIFY(w->OutputFile->text().startsWith("Report written to"));
+        m_host->pendingOpens[1](false);
+        QCOMPARE(w->OutputFile->text(),
+                 QStringLiteral("Report written to %1 (no program opened it)")
+                     .arg(QDir::toNativeSeparators(DataPath("report.txt"))));
+
+        QTest::mouseClick(w->cmdExportToExcel, Qt::LeftButton);
+        m_host->pendingOpens[2](false);
+        QCOMPARE(m_host->shown.size(), 1);
+        QVERIFY(m_host->shown[0].text.startsWith("No spreadsheet program could open the workbook."));
+        QTest::mouseClick(w->cmdExportToExcel, Qt::LeftButton);
+        Ask(w.get(), {1});
+        m_host->pendingOpens[3](false);
+        QCOMPARE(w->OutputFile->text(), QString());
+        w->close();
+        w.reset();
+        m_host->pendingOpens[3](false); // the window is gone
+        QCOMPARE(m_host->shown.size(), 1);
     }
 
     void chartShowClearAndSetup()

@@ -451,7 +451,8 @@ class TestQueryEngine : public QObject {
         const QString file = MakeDataFile(m_dir.filePath("book.mdb"), 8,
                                           {"'2010-04-01','08:30:05',23.5,'°C',NULL,NULL,101.25,'%RH'",
                                            "'2010-04-01','17:30:00',0,'V',NULL,NULL,-0.5,NULL",
-                                           "'2010-04-02','09:00:00',12,'V',NULL,NULL,3,'=A1'"},
+                                           "'2010-04-02','09:00:00',12,'V',NULL,NULL,3,'=A1'",
+                                           "'2010-04-02','09:00:02',999999,'    ',NULL,NULL,999999,'V'"},
                                           3);
         const QueryResult r =
             Query(file, Select("[date],[time],[chan 1],[unit 1],[chan 3],[unit 3]", "2010/4/1", "2010/4/2"));
@@ -470,7 +471,7 @@ print(json.dumps({'v': {'cells': cells, 'rows': rows, 'cols': cols,
 )",
                                            book);
         const QJsonObject o = got.toObject();
-        QCOMPARE(o["rows"].toInt(), 4);
+        QCOMPARE(o["rows"].toInt(), 5);
         QCOMPARE(o["cols"].toInt(), 6);
         QCOMPARE(o["widths"].toArray(), QJsonArray({1, 6, 13})); // 12 characters, stored with padding
         const QJsonArray cells = o["cells"].toArray();
@@ -484,6 +485,10 @@ print(json.dumps({'v': {'cells': cells, 'rows': rows, 'cols': cols,
         QVERIFY2(cell(2, 5).isNull(), qPrintable(QJsonDocument(cells).toJson()));
         QCOMPARE(cell(3, 5).toArray(), QJsonArray({"str", "=A1"}));
         QVERIFY(cell(3, 6).isNull());
+        // The invalid-reading marker and its unit: empty cells, so a column's mean stays right.
+        QCOMPARE(cell(4, 1).toArray(), QJsonArray({"time", "09:00:02"}));
+        for (int col = 2; col <= 5; ++col)
+            QVERIFY2(cell(4, col).isNull(), qPrintable(QJsonDocument(cells).toJson()));
     }
 
     void csvReadBack()
@@ -491,7 +496,8 @@ print(json.dumps({'v': {'cells': cells, 'rows': rows, 'cols': cols,
         const QString file =
             MakeDataFile(m_dir.filePath("csv.mdb"), 8,
                          {"'2010-04-01','08:30:05',23.5,'°C'", "'2010-04-01','17:30:00',-0.25,'-x'",
-                          "'2010-04-02','09:00:00',1e-7,'a,\"b'", "'2010-04-02','09:00:01',NULL,'@x'"},
+                          "'2010-04-02','09:00:00',1e-7,'a,\"b'", "'2010-04-02','09:00:01',NULL,'@x'",
+                          "'2010-04-02','09:00:02',999999,'    '", "'2010-04-02','09:00:03',999999.5,'V'"},
                          1);
         const QueryResult r = Query(file, Select("[date],[time],[chan 1],[unit 1]", "2010/4/1", "2010/4/2"));
         QString error;
@@ -506,7 +512,9 @@ print(json.dumps({'v': list(csv.reader(open(sys.argv[1], encoding='utf-8', newli
                                             QJsonArray({"2010-04-01", "08:30:05", "23.5", "°C"}),
                                             QJsonArray({"2010-04-01", "17:30:00", "-0.25", "'-x"}),
                                             QJsonArray({"2010-04-02", "09:00:00", "0.0000001", "a,\"b"}),
-                                            QJsonArray({"2010-04-02", "09:00:01", "", "'@x"})}));
+                                            QJsonArray({"2010-04-02", "09:00:01", "", "'@x"}),
+                                            QJsonArray({"2010-04-02", "09:00:02", "", ""}),
+                                            QJsonArray({"2010-04-02", "09:00:03", "999999.5", "V"})}));
     }
 
     // Regression: a record count held in 16 bits stopped every result above 32,767 records.

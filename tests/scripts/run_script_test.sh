@@ -7,6 +7,8 @@
 # and install steps are stubs, the program and meter-sim are small scripts driven by the test.
 #   tests/scripts/run_script_test.sh [RUN_SH]   (default: this tree's scripts/run.sh)
 set -euo pipefail
+# The fake tree builds into build/: a BUILD_DIR that scripts/test.sh was given must not reach run.sh.
+unset BUILD_DIR
 here=$(cd "$(dirname "$0")" && pwd)
 run_sh=$(readlink -f "${1:-$here/../../scripts/run.sh}")
 sandbox=$(mktemp -d)

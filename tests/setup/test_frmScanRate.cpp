@@ -228,6 +228,23 @@ class TestFrmScanRate : public QObject {
         QVERIFY(m_host->shown.isEmpty());
     }
 
+    // Save leaves the dialog open: the line beside it tells that it saved, and when.
+    void saveSaysItSaved()
+    {
+        Open();
+        QCOMPARE(m_dialog->SavedNote->text(), QString());
+        m_host->clock = QDateTime(QDate(2026, 12, 7), QTime(10, 0, 5));
+        Save();
+        QCOMPARE(m_dialog->SavedNote->text(), QStringLiteral("Saved at 10:00:05"));
+        QVERIFY(m_host->shown.isEmpty());
+        QFile::remove(DataPath(QStringLiteral("default.txt")));
+        QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("data/default.txt"))); // cannot be written
+        Save();
+        QCOMPARE(m_dialog->SavedNote->text(), QStringLiteral("Not saved"));
+        QCOMPARE(m_host->shown.size(), 1);
+        QVERIFY(QDir(m_dir.path()).rmdir(QStringLiteral("data/default.txt")));
+    }
+
     void handEditedValuesShowFirstItem_data()
     {
         QTest::addColumn<int>("textType");

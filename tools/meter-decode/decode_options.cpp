@@ -14,6 +14,7 @@ const char* const DecodeUsage =
     "  --chunk N           hand the bytes to the receiver in events of at most N bytes (default 64)\n"
     "  --state             print only, after the input ends, one line per channel 0..16:\n"
     "                      <channel> <value> <unit code> <decimals>\n"
+    "                      (<channel> - - - for a channel no frame carried)\n"
     "  --scale CH=FACTOR   multiply the readings of channel CH (1..16) by FACTOR (repeatable)\n"
     "  --format01          decode dual-display frames for Format 01 meters\n"
     "  --help              show this text\n";

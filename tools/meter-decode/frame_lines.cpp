@@ -41,11 +41,26 @@ std::string FrameLine(const FrameBufferArray& frame)
     return line;
 }
 
-std::string StateLines()
+void NoteHeard(const FrameBufferArray& frame, HeardChannels& heard)
+{
+    const int ch = DigitValue(frame[ChannelByte]);
+    if (ch > MaxChannel)
+        return;
+    if (DigitValue(frame[LayoutByte]) == SingleReadingLayout) {
+        heard[size_t(ch)] = true;
+        return;
+    }
+    heard[1] = true;
+    if (Shared.SecondDisplay)
+        heard[2] = true;
+}
+
+std::string StateLines(const HeardChannels& heard)
 {
     std::string lines;
     for (int ch = 0; ch <= MaxChannel; ++ch)
-        lines += Format("%d %.17g %d %d\n", ch, Shared.ChanValue[ch], Shared.ChanUnit[ch],
-                        Shared.ChanDecimals[ch]);
+        lines += heard[size_t(ch)] ? Format("%d %.17g %d %d\n", ch, Shared.ChanValue[ch], Shared.ChanUnit[ch],
+                                            Shared.ChanDecimals[ch])
+                                   : Format("%d - - -\n", ch);
     return lines;
 }

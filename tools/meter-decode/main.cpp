@@ -45,13 +45,15 @@ int main(int argc, char** argv)
             QStringLiteral("cannot open %1: %2").arg(name, QString::fromLocal8Bit(std::strerror(errno))));
 
     FrameReceiver receiver;
-    if (!options.state) {
-        receiver.OnFrame = [](FrameBufferArray& frame) {
-            const bool taken = DecodeFrame(frame);
+    HeardChannels heard{};
+    receiver.OnFrame = [&options, &heard](FrameBufferArray& frame) {
+        const bool taken = DecodeFrame(frame);
+        if (options.state)
+            NoteHeard(frame, heard);
+        else
             std::printf("%s\n", FrameLine(frame).c_str());
-            return taken;
-        };
-    }
+        return taken;
+    };
     std::vector<uint8_t> event(options.chunk);
     std::size_t count = 0;
     std::size_t bytes = 0;
@@ -76,6 +78,6 @@ int main(int argc, char** argv)
                      "/dev/ttyUSB0 9600 raw -echo)\n",
                      bytes, qPrintable(name));
     if (options.state)
-        std::fputs(StateLines().c_str(), stdout);
+        std::fputs(StateLines(heard).c_str(), stdout);
     return 0;
 }
