@@ -31,6 +31,7 @@ void SerialLink::SCI_Init()
         Reopen(Host().tickCount());
         return;
     }
+    started = true;
     opened = PrimePort();
     if (!opened)
         Host().message(MSComm1.ErrorDescription(), HostServices::Ok, HostServices::Icon::None,
@@ -149,30 +150,64 @@ void SerialLink::CheckLink()
                      .arg(MSComm1.ErrorDescription().isEmpty() ? QStringLiteral("closed by the system")
                                                                : MSComm1.ErrorDescription()));
     }
-    if (!SilentLongEnough(Host().tickCount()) || asking)
+    if (asking) {
+        // The question is up (its box runs the ticks): the port is tried meanwhile, and frames
+        // that return answer it.
+        TryWhileDown(Host().tickCount());
         return;
+    }
+    if (!SilentLongEnough(Host().tickCount())) {
+        TryWhileDown(Host().tickCount());
+        return;
+    }
 
     opened = false;
     if (MSComm1.PortOpen())
         MSComm1.SetPortOpen(false);
     asking = true;
+    answeredByFrames = false;
+    retryAt = Host().tickCount() + RetryMs;
     const HostServices::Button answer =
         Host().message(QStringLiteral("Comm. Port Disconnected!\r\nDo you want to continue ?"),
                        HostServices::Yes | HostServices::No, HostServices::Icon::Critical, HostServices::No);
     asking = false;
 
-    if (answer != HostServices::Yes) {
+    if (answer != HostServices::Yes && !answeredByFrames) {
         if (OnDeclined)
             OnDeclined();
         return;
     }
     MissedChecks = 0;
     LastRxTick = Host().tickCount();
-    ApplyPortSettings();
-    // A failed reopen stays silent; with the count reset the question returns after 15 s.
-    opened = MSComm1.SetPortOpen(true);
+    // Frames that came back while the question was up found the port open already.
+    if (!(answeredByFrames && MSComm1.PortOpen())) {
+        ApplyPortSettings();
+        opened = MSComm1.SetPortOpen(true);
+        if (!opened) {
+            // Said where the question was; tried again every RetryMs, asked again after a silence.
+            retryAt = Host().tickCount() + RetryMs;
+            Report(Event::OpenFailed, MSComm1.ErrorDescription());
+        }
+    }
     LastRxTick = Host().tickCount();
     MissedChecks = 0;
+}
+
+void SerialLink::TryWhileDown(quint32 now)
+{
+    if (!started || opened || qint32(now - retryAt) < 0)
+        return;
+    retryAt = now + RetryMs;
+    ApplyPortSettings();
+    if (MSComm1.SetPortOpen(true)) {
+        opened = true;
+        if (!asking) {
+            // A fresh opening gets a whole silence period before the question comes again.
+            LastRxTick = now;
+            MissedChecks = 0;
+        }
+        Report(Event::Opened);
+    }
 }
 
 void SerialLink::MSComm1_OnComm()
@@ -195,6 +230,11 @@ void SerialLink::MSComm1_OnComm()
         linkDown = false;
         if (OnLinkState)
             OnLinkState(true, QString());
+    }
+    // The meter is back while the disconnection question is up: it answers itself, as Yes.
+    if (asking && goodFrame && !answeredByFrames) {
+        answeredByFrames = true;
+        Host().closeMessage(HostServices::Yes);
     }
 }
 

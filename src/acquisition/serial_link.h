@@ -7,9 +7,12 @@
 // reports open errors in a box with the control's error description and returns. CheckLink runs first in every scan tick:
 // after four silent ticks in a row (more than SilenceLimitMs since the last receive notification)
 // it closes the port and asks whether to continue; Yes reopens the port at the configured baud rate
-// (reopen errors stay silent: the question comes back after another silence), No calls OnDeclined.
-// Ticks that arrive while the question is up never raise a second one. A port that the system
-// closed (a device pulled) is reported to OnLinkState at the next tick, before any question.
+// (a port that cannot be opened is reported to OnEvent as OpenFailed with the system's reason,
+// tried again every RetryMs, and the question comes back after another silence), No calls
+// OnDeclined. Ticks that arrive while the question is up never raise a second one: they try the
+// port every RetryMs, and the first good frame closes the question as if Yes was pressed (rows
+// go on at once). A port that the system closed (a device pulled) is reported to OnLinkState at
+// the next tick, before any question, and tried again every RetryMs.
 //
 // With the Reconnect recovery nothing is asked and no box is shown: the same silence closes and
 // reprimes the port at once, a port that cannot be opened or that the system closed (a device
@@ -40,8 +43,8 @@ class SerialLink : public QObject {
     quint32 SilenceLimitMs = 15000;
     quint32 RetryMs = 5000;
 
-    // Reconnect only. Opened: the port is open (again). OpenFailed: it cannot be opened, with the
-    // reason; reported again only when the reason changes. Lost: the system closed an open port.
+    // Opened: the port is open (again). OpenFailed: it cannot be opened, with the reason; reported
+    // again only when the reason changes (AskUser: when Yes could not reopen it). Lost: the system closed an open port.
     // Silent: no frames for longer than SilenceLimitMs, the port is being reopened; reported once
     // per silence. Flowing: the first bytes after an opening or a silence.
     enum class Event { Opened, OpenFailed, Lost, Silent, Flowing };
@@ -64,8 +67,12 @@ class SerialLink : public QObject {
 
     SerialControl& MSComm1;
     FrameReceiver& receiver;
+    // AskUser: tries a port that is not open (lost, or closed for the question) every RetryMs.
+    void TryWhileDown(quint32 now);
     bool asking = false; // the disconnection question is up
+    bool answeredByFrames = false; // frames came back while it was up: it was closed as Yes
     bool opened = false; // AskUser: the port was opened here and not closed here since
+    bool started = false; // AskUser: Start was called (the port is wanted)
     bool down = true;    // Reconnect: the port is not open and is being tried
     bool waiting = true; // Reconnect: no good frame since the last opening or silence
     bool silent = false; // Reconnect: this silence has been reported

@@ -28,7 +28,7 @@ void ReadingFreshness::FrameArrived(int source)
     }
     const qint64 time = m_clockMs + qint64(now - m_clockTick);
     Source& s = m_sources[size_t(source)];
-    if (!s.any || now - s.lastFrameTick > StaleAfterMs) { // a new run
+    if (!s.any || s.down || now - s.lastFrameTick > StaleAfterMs) { // a new run
         for (Channel& c : m_channels)
             if (c.source == source)
                 c.heard = false;
@@ -36,6 +36,7 @@ void ReadingFreshness::FrameArrived(int source)
         s.runStartMs = time;
     }
     s.any = true;
+    s.down = false;
     s.lastFrameTick = now;
     s.lastFrameMs = time;
 }
@@ -53,10 +54,16 @@ void ReadingFreshness::Heard(int channel, int source)
     c.timeMs = s.lastFrameMs;
 }
 
+void ReadingFreshness::SourceDown(int source)
+{
+    if (SourceAt(source))
+        m_sources[size_t(source)].down = true;
+}
+
 bool ReadingFreshness::SourceFresh(int source) const
 {
     const Source* s = SourceAt(source);
-    return s && s->any && Age(s->lastFrameTick) <= StaleAfterMs;
+    return s && s->any && !s->down && Age(s->lastFrameTick) <= StaleAfterMs;
 }
 
 bool ReadingFreshness::Fresh() const

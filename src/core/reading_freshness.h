@@ -12,7 +12,8 @@
 // state (Shared.Freshness), on the thread that receives frames and records rows; other threads get
 // copies of its times.
 //
-// - SourceFresh(s): source s delivered within StaleAfterMs. Fresh(): some source did.
+// - SourceFresh(s): source s delivered within StaleAfterMs and has not said since that its link is
+//   down (SourceDown). Fresh(): some source is.
 // - A run of a source begins with its first frame after start or after a stale spell (RunStart).
 // - Settled(channels): rows may be recorded: every channel 1..channels was heard in its source's
 //   run, or StaleAfterMs have passed since the run of every fresh source began (a meter that never
@@ -32,6 +33,9 @@ class ReadingFreshness {
 
     // A frame of source s arrived (whatever its readings); sources outside 0..Sources-1 are ignored.
     void FrameArrived(int source = 0);
+    // Source s said its link is down (its port is gone): its readings stop being current now, not
+    // StaleAfterMs after its last frame; its next frame begins a new run.
+    void SourceDown(int source);
     // Channel n (1..Channels; others are ignored) got a reading from source s's frame just arrived
     // (FrameArrived comes first: the reading has that frame's times).
     void Heard(int channel, int source = 0);
@@ -62,6 +66,7 @@ class ReadingFreshness {
     // Times are kept as milliseconds since the epoch; a QDateTime is made only when asked for.
     struct Source {
         bool any = false;
+        bool down = false; // the source said its link is down
         quint32 lastFrameTick = 0;
         quint32 runStartTick = 0;
         qint64 lastFrameMs = NoTime;

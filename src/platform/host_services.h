@@ -19,6 +19,9 @@ public:
     // Modal message box; returns the button the user pressed.
     virtual Button message(const QString& text, Buttons buttons = Ok, Icon icon = Icon::None,
                            Button defaultButton = Ok) = 0;
+    // Closes the message box shown now (the innermost) as if `answer` had been pressed: message()
+    // returns it. Nothing when no box is shown.
+    virtual void closeMessage(Button answer) { (void)answer; }
     virtual void beep() = 0;
     virtual QDateTime now() = 0;
     // Monotonic millisecond tick counter; wraps around at 2^32 like the system's tick count.

@@ -64,7 +64,9 @@ HostServices::Button WindowHostServices::message(const QString& text, Buttons bu
     if (box.buttons().isEmpty())
         box.addButton(QMessageBox::Ok);
     box.setDefaultButton(boxButton(defaultButton));
+    m_boxes.append(&box);
     box.exec();
+    m_boxes.removeAll(&box);
     const auto pressed = box.standardButton(box.clickedButton());
     if (pressed == QMessageBox::Yes)
         return Yes;
@@ -74,6 +76,16 @@ HostServices::Button WindowHostServices::message(const QString& text, Buttons bu
         return Ok;
     // Escape or the close box: the answer that does nothing, like the box's escape button.
     return (buttons & No) ? No : defaultButton;
+}
+
+void WindowHostServices::closeMessage(Button answer)
+{
+    m_boxes.removeAll(nullptr);
+    if (m_boxes.isEmpty())
+        return;
+    // Clicked, so that the box answers as if the user had pressed it.
+    if (QAbstractButton* button = m_boxes.last()->button(boxButton(answer)))
+        button->click();
 }
 
 QByteArray AlarmToneWav()

@@ -9,6 +9,8 @@
 #include "platform/host_services.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QPointer>
 #include <memory>
 
 class AlarmTone;
@@ -17,12 +19,15 @@ class AlarmTone;
 // that it starts and ends without a click.
 QByteArray AlarmToneWav();
 
+class QMessageBox;
+
 class WindowHostServices : public CoreHostServices {
   public:
     WindowHostServices();
     ~WindowHostServices() override;
 
     Button message(const QString& text, Buttons buttons, Icon icon, Button defaultButton) override;
+    void closeMessage(Button answer) override;
     void beep() override;
     bool shellOpen(const QString& path) override;
     // Through xdg-open where there is one, which ends with an error when no program is set to
@@ -34,4 +39,5 @@ class WindowHostServices : public CoreHostServices {
 
   private:
     std::unique_ptr<AlarmTone> m_tone;
+    QList<QPointer<QMessageBox>> m_boxes; // the boxes shown now, innermost last
 };

@@ -309,10 +309,14 @@ void RecordingStation::ChannelsHeard(int source, const int* channels, int count)
 
 void RecordingStation::LinkChanged(int source, bool up, const QString& why)
 {
-    if (up)
+    if (up) {
         m_scan.Events.LinkRestored({}, source);
-    else
-        m_scan.Events.LinkLost(why, Shared.Freshness.LastFrameTime(source), source);
+        return;
+    }
+    m_scan.Events.LinkLost(why, Shared.Freshness.LastFrameTime(source), source);
+    // Readings of a source whose port is gone are not current from now on, on every surface.
+    Shared.Freshness.SourceDown(source);
+    FollowLink();
 }
 
 void RecordingStation::FollowLink()

@@ -298,22 +298,58 @@ class TestSerialLink : public QObject {
         QCOMPARE(rig.receiver.RxState, int16_t(2));
     }
 
-    void failedReopenStaysSilentAndAsksAgainLater()
+    // Yes while the port is still missing says why (the system's reason) and keeps trying it every
+    // RetryMs; once it opens, a whole silence passes before the question comes again.
+    void failedReopenSaysWhyAndKeepsTrying()
     {
         Rig rig;
+        QStringList events;
+        rig.link.OnEvent = [&events](SerialLink::Event event, const QString& detail) {
+            events.append(event == SerialLink::Event::OpenFailed ? "OpenFailed: " + detail
+                          : event == SerialLink::Event::Opened   ? QStringLiteral("Opened")
+                                                                 : QStringLiteral("other"));
+        };
         rig.link.Start();
-        rig.port.failOpenNumber = rig.port.openAttempts + 1;
+        rig.port.refuse = true;
         rig.host.answers.enqueue(HostServices::Yes);
-        rig.silentTicks(4);
+        rig.silentTicks(4); // nothing ever came: asked at the fourth tick
         QCOMPARE(rig.host.shown.size(), 1);
         QVERIFY(!rig.port.PortOpen());
-        QCOMPARE(rig.link.MissedChecks, int16_t(0));
+        QCOMPARE(events, QStringList{"OpenFailed: " + rig.port.error});
 
-        rig.silentTicks(3 + 15000 / 200); // quiet again, but not long enough
+        rig.port.refuse = false;
+        rig.silentTicks(5000 / 200);
+        QVERIFY(rig.port.PortOpen());
+        QCOMPARE(events.last(), QStringLiteral("Opened"));
+        rig.silentTicks(15000 / 200 + 3);
         QCOMPARE(rig.host.shown.size(), 1);
         rig.silentTicks(1);
         QCOMPARE(rig.host.texts(), QStringList({Question, Question}));
         QCOMPARE(rig.declined, 1);
+    }
+
+    // While the question is up the port is tried again, and the meter's first good frame closes
+    // the question as if Yes was pressed: rows go on at once, nobody has to click.
+    void framesThatReturnAnswerTheQuestion()
+    {
+        Rig rig;
+        QStringList states;
+        rig.link.OnLinkState = [&states](bool up, const QString&) { states.append(up ? "up" : "down"); };
+        rig.link.Start();
+        rig.host.onMessage = [&] {
+            rig.silentTicks(5000 / 200); // the box's own event loop runs the scan timer
+            QVERIFY(rig.port.PortOpen());
+            rig.port.deliver(Frame('1'));
+        };
+        rig.silentTicks(4);
+        QCOMPARE(rig.host.texts(), QStringList{Question});
+        QCOMPARE(rig.host.closed, QList<HostServices::Button>{HostServices::Yes});
+        QCOMPARE(rig.declined, 0);
+        QVERIFY(rig.port.PortOpen());
+        QCOMPARE(states, QStringList({"down", "up"}));
+        QCOMPARE(rig.frames.size(), 1);
+        rig.silentTicks(15000 / 200 + 3);
+        QCOMPARE(rig.host.shown.size(), 1);
     }
 
     // Bytes that make no frame the decoder takes (another device, a wrong baud rate, a channel above

@@ -8,6 +8,8 @@
 #include <QQueue>
 #include <QStringList>
 #include <functional>
+#include <optional>
+#include <utility>
 
 class FakeHost : public HostServices {
 public:
@@ -26,9 +28,22 @@ public:
     Button message(const QString& text, Buttons buttons, Icon icon, Button defaultButton) override
     {
         shown.append({text, buttons, icon, defaultButton});
+        m_closedAs.reset();
+        ++m_open;
         if (onMessage)
             onMessage();
+        --m_open;
+        if (m_closedAs)
+            return *std::exchange(m_closedAs, std::nullopt);
         return answers.isEmpty() ? defaultButton : answers.dequeue();
+    }
+    // A box closed by the program while it was up (onMessage runs then) answers as closed.
+    void closeMessage(Button answer) override
+    {
+        if (m_open > 0) {
+            m_closedAs = answer;
+            closed.append(answer);
+        }
     }
     void beep() override { ++beeps; }
     QDateTime now() override { return clock; }
@@ -64,6 +79,7 @@ public:
     }
 
     QList<Shown> shown;
+    QList<Button> closed; // boxes the program closed itself, with the answer it gave
     QQueue<Button> answers;
     bool deferOpen = false;
     QList<std::function<void(bool opened)>> pendingOpens;
@@ -73,6 +89,10 @@ public:
     quint32 tick = 1000;
     QMap<QString, QString> settings;
     QStringList opened;
+
+private:
+    std::optional<Button> m_closedAs;
+    int m_open = 0;
 };
 
 // As if a frame had just brought a reading of every channel: rows are recorded with the readings

@@ -167,6 +167,10 @@ class TestStation : public QObject {
         QVERIFY(m_station->Events().InGap());
         QCOMPARE(Kinds().count(EventKind::LinkLost), 1);
         QCOMPARE(m_events.last().text, QStringLiteral("the port was lost: gone"));
+        // Its readings stop being current at once, on every surface, not 3 s after its last frame.
+        QVERIFY(!Shared.Freshness.Current(1));
+        QVERIFY(!m_station->Status().linkUp);
+        QVERIFY(!m_station->Status().channels.at(0).current);
     }
 
     // The status snapshot shows the value the row records: rounded to the meter's decimals, with

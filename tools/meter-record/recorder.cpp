@@ -67,7 +67,10 @@ Recorder::Recorder(const RecordOptions& options, QObject* parent)
 void Recorder::EventLogged(const LoggedEvent& event)
 {
     // The link as rows see it: silent for 3 s or its port gone, and frames back again.
-    if (event.kind == EventKind::LinkLost)
+    if (event.kind == EventKind::LinkLost && !Shared.Freshness.AnyFrame())
+        Say(QStringLiteral("link down at %1 (no frame has come yet): %2; no rows until frames arrive")
+                .arg(event.utc.toLocalTime().toString(QStringLiteral("HH:mm:ss")), event.text));
+    else if (event.kind == EventKind::LinkLost)
         Say(QStringLiteral("link lost at %1 (the last frame): %2; no rows until frames return")
                 .arg(event.utc.toLocalTime().toString(QStringLiteral("HH:mm:ss")), event.text));
     else if (event.kind == EventKind::LinkRestored)

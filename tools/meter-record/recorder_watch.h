@@ -26,6 +26,7 @@ class RecorderWatch {
 
   private:
     void TickDone();
+    void Publish(web::RecorderStatus status);
 
     Recorder& m_recorder;
     web::StatusBoard* m_board;
