@@ -139,7 +139,9 @@ void RecordingEvents::PauseState(bool paused, const QString& why)
     const bool changed = m_pausedKnown && paused != m_paused;
     m_paused = paused;
     m_pausedKnown = true;
-    if (!changed || m_state != State::Running)
+    // While the scan is held recording stays stopped whatever is chosen: the choice counts when
+    // the scan goes on.
+    if (!changed || m_state != State::Running || m_suspended)
         return;
     const QString text = !why.isEmpty() ? why
                          : paused       ? QStringLiteral("recording paused")
@@ -149,10 +151,13 @@ void RecordingEvents::PauseState(bool paused, const QString& why)
 
 void RecordingEvents::Suspended(bool suspended, const QString& why)
 {
-    const bool log = suspended ? m_state == State::Running && !(m_pausedKnown && m_paused) && !m_suspendLogged
-                               : m_state == State::Running && m_suspendLogged;
-    m_suspendLogged = suspended && (log || m_suspendLogged);
-    if (log)
+    if (suspended == m_suspended)
+        return;
+    m_suspended = suspended;
+    // Recording stops for the suspension unless it was paused anyway, and goes on after it unless
+    // it was paused meanwhile (RUN/PAUSE pressed while the scan was held).
+    const bool paused = m_pausedKnown && m_paused;
+    if (m_state == State::Running && !paused)
         Log(LoggedEvent::At(Host().now(), suspended ? EventKind::Paused : EventKind::Resumed, why));
 }
 

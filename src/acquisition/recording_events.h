@@ -71,7 +71,8 @@ class RecordingEvents {
     // The pause state as it is now; logs paused/resumed when it differs from the last one seen.
     void PauseState(bool paused, const QString& why = QString());
     // The scan timer stopped (a window that needs it stopped opened) or started again: paused and
-    // resumed with the reason, unless recording was paused anyway.
+    // resumed with the reason, unless recording was paused anyway (or was paused meanwhile: a pause
+    // state given while the scan is held is kept without an event, and counts when it goes on).
     void Suspended(bool suspended, const QString& why);
 
     void RowRecorded(const QDateTime& when, const DataRow& row);
@@ -104,7 +105,7 @@ class RecordingEvents {
     quint32 m_downSources = 0; // bit s: source s is in a gap
     bool m_paused = false;
     bool m_pausedKnown = false;
-    bool m_suspendLogged = false; // paused was logged for a stopped scan timer
+    bool m_suspended = false; // the scan timer is held (Suspended)
     std::array<AlarmTracker, MaxChannel + 1> m_alarm{};
     struct Missed {
         int count = 0;

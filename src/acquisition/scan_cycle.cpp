@@ -197,10 +197,15 @@ bool ScanCycle::SaveRow(QString* error)
     return WriteRow(Host().now(), 1, error);
 }
 
+PauseLook PausedLook()
+{
+    return {QStringLiteral("PAUSE"), OpaqueRgb(255, 0, 0)};
+}
+
 PauseLook CurrentPauseLook()
 {
     if (Shared.Paused)
-        return {QStringLiteral("PAUSE"), OpaqueRgb(255, 0, 0)};
+        return PausedLook();
     return {QStringLiteral("RUN"), OpaqueRgb(128, 255, 128)};
 }
 

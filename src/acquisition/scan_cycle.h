@@ -85,6 +85,8 @@ struct PauseLook {
 };
 // "PAUSE" on red while Shared.Paused, else "RUN" on light green.
 PauseLook CurrentPauseLook();
+// "PAUSE" on red: recording is held whatever Shared.Paused says (the scan timer is suspended).
+PauseLook PausedLook();
 // "OFF" on grey: no data file can take rows (full, damaged), whatever the pause state.
 PauseLook RecordingOffLook();
 

@@ -167,6 +167,16 @@ void SerialLink::CheckLink()
     asking = true;
     answeredByFrames = false;
     retryAt = Host().tickCount() + RetryMs;
+    // Asked outside the scan tick when AskLater: a box shown inside the tick would hold the scan
+    // timer (a timer does not fire again while its handler runs), and with it every row.
+    if (AskLater)
+        QMetaObject::invokeMethod(this, &SerialLink::Ask, Qt::QueuedConnection);
+    else
+        Ask();
+}
+
+void SerialLink::Ask()
+{
     const HostServices::Button answer =
         Host().message(QStringLiteral("Comm. Port Disconnected!\r\nDo you want to continue ?"),
                        HostServices::Yes | HostServices::No, HostServices::Icon::Critical, HostServices::No);

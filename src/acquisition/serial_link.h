@@ -40,6 +40,9 @@ class SerialLink : public QObject {
 
     enum class Recovery { AskUser, Reconnect };
     Recovery recovery = Recovery::AskUser;
+    // AskUser: the question is shown from the event loop just after the tick that finds the silence
+    // (the program, whose scan timer must go on while it is up), not inside that tick.
+    bool AskLater = false;
     quint32 SilenceLimitMs = 15000;
     quint32 RetryMs = 5000;
 
@@ -69,6 +72,7 @@ class SerialLink : public QObject {
     FrameReceiver& receiver;
     // AskUser: tries a port that is not open (lost, or closed for the question) every RetryMs.
     void TryWhileDown(quint32 now);
+    void Ask();
     bool asking = false; // the disconnection question is up
     bool answeredByFrames = false; // frames came back while it was up: it was closed as Yes
     bool opened = false; // AskUser: the port was opened here and not closed here since

@@ -207,6 +207,11 @@ void ShowFullNote(QLabel* note)
         off = station->RowTrouble().Text();
         caption = QStringLiteral("Rows not recorded (%1)").arg(station->RowTrouble().Missed());
     }
+    // A query window or Create New Data File holds the scan: said here, as the button says PAUSE.
+    if (off.isEmpty() && station && !station->HeldText().isEmpty()) {
+        off = station->HeldText();
+        caption = off;
+    }
     if (note->text() != caption)
         note->setText(caption);
     if (note->toolTip() != off)
@@ -245,6 +250,20 @@ void SaveDataNow()
         Host().message(error.isEmpty() ? QCoreApplication::translate("SaveData", "The sample could not be recorded.")
                                        : error,
                        HostServices::Ok, HostServices::Icon::Critical);
+}
+
+QLabel* MakeSavedNote()
+{
+    auto* note = new QLabel;
+    note->setObjectName(QStringLiteral("SavedNote"));
+    return note;
+}
+
+void ShowSaved(QLabel* note, bool saved, const QString& detail)
+{
+    note->setText(saved ? QStringLiteral("Saved at %1").arg(Host().now().toString(QStringLiteral("HH:mm:ss")))
+                        : QStringLiteral("Not saved"));
+    note->setToolTip(detail);
 }
 
 void PauseRecording(bool paused, const QString& why)

@@ -100,6 +100,10 @@ void StartScanTimer();
 // After a live display cleared its open flag: with no live display left, recording pauses and the
 // scan timer stops.
 void PauseWhenNoDisplayOpen();
+// The line beside a Save button that stays open after the press: "Saved at 10:04:05" (the tool
+// tip names what was written), or "Not saved" with the reason in the tool tip.
+QLabel* MakeSavedNote();
+void ShowSaved(QLabel* note, bool saved, const QString& detail);
 // Sets Shared.Paused and tells the program's recording why, when the state changes: RUN/PAUSE, the
 // last display closed, the page setup shown, a display activated.
 void PauseRecording(bool paused, const QString& why);

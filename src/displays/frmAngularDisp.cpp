@@ -13,8 +13,10 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFormLayout>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -199,7 +201,11 @@ QWidget* frmAngularDisp::buildSetupPage()
     Command1 = new QPushButton(QStringLiteral("Save"));
     Command1->setObjectName(QStringLiteral("Command1"));
     connect(Command1, &QPushButton::clicked, this, &frmAngularDisp::Command1_Click);
-    grid->addWidget(Command1, 3, 0, Qt::AlignLeft | Qt::AlignBottom);
+    SavedNote = MakeSavedNote();
+    auto* save = new QHBoxLayout;
+    save->addWidget(Command1);
+    save->addWidget(SavedNote, 1);
+    grid->addLayout(save, 3, 0, Qt::AlignLeft | Qt::AlignBottom);
     grid->setRowStretch(3, 1);
     grid->setColumnStretch(2, 1); // the boxes keep a readable width; the space goes to the right
     setup->setMinimumWidth(380);
@@ -450,11 +456,22 @@ void frmAngularDisp::Command1_Click()
     for (ChannelPicker* picker : m_pickers)
         picker->keepShownChoice();
     QString error;
-    if (!SaveDisplayChannels(&error))
+    bool saved = SaveDisplayChannels(&error);
+    if (!saved)
         Host().message(error, HostServices::Ok, HostServices::Icon::Critical);
     ShowChoicesAndSetGauges();
-    if (!SaveDisplaySetup(&error))
-        Host().message(error, HostServices::Ok, HostServices::Icon::Critical);
+    QString setupError;
+    if (!SaveDisplaySetup(&setupError)) {
+        Host().message(setupError, HostServices::Ok, HostServices::Icon::Critical);
+        error = saved ? setupError : error + QLatin1Char('\n') + setupError;
+        saved = false;
+    }
+    ShowSaved(SavedNote, saved && rejected.isEmpty(),
+              !saved ? error
+              : rejected.isEmpty()
+                  ? QStringLiteral("%1, %2").arg(QDir::toNativeSeparators(DataPath(QStringLiteral("display.dat"))),
+                                                 QDir::toNativeSeparators(DataPath(QStringLiteral("dispchan.dat"))))
+                  : QStringLiteral("The setup of channel %1 was not stored: %2").arg(c).arg(rejected.join(QStringLiteral(", "))));
     SelectTab(Shared.AngTab);
 }
 

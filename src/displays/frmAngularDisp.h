@@ -109,6 +109,7 @@ class frmAngularDisp : public QWidget {
     QLineEdit* AlarmDelay = nullptr;
     QCheckBox* Check1 = nullptr;
     QPushButton* Command1 = nullptr;
+    QLabel* SavedNote = nullptr; // beside Save: when it saved, or that it did not
 
     StatusArea m_status; // Label8, Odometer1, Check2, Command5 "RUN", Command3 "Save Data", ...
     QPushButton* Command6 = nullptr;

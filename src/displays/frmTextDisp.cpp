@@ -10,6 +10,7 @@
 #include "platform/window_registry_ui.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QComboBox>
 #include <QFrame>
 #include <QGridLayout>
@@ -179,7 +180,11 @@ QWidget* frmTextDisp::buildSetupPage()
     Command1 = new QPushButton(QStringLiteral("Save"));
     Command1->setObjectName(QStringLiteral("Command1"));
     connect(Command1, &QPushButton::clicked, this, &frmTextDisp::Command1_Click);
-    grid->addWidget(Command1, 2, 2, Qt::AlignRight);
+    SavedNote = MakeSavedNote();
+    auto* save = new QHBoxLayout;
+    save->addWidget(SavedNote, 1, Qt::AlignRight);
+    save->addWidget(Command1);
+    grid->addLayout(save, 2, 1, 1, 2);
     grid->setRowStretch(3, 1);
     return page;
 }
@@ -321,7 +326,9 @@ void frmTextDisp::Command1_Click()
     for (ChannelPicker* picker : m_pickers)
         picker->keepShownChoice();
     QString error;
-    if (!SaveDisplayChannels(&error))
+    const bool saved = SaveDisplayChannels(&error);
+    ShowSaved(SavedNote, saved, saved ? QDir::toNativeSeparators(DataPath(QStringLiteral("dispchan.dat"))) : error);
+    if (!saved)
         Host().message(error, HostServices::Ok, HostServices::Icon::Critical);
     ShowChannelChoices();
     setDigits(NumLED1, 6);

@@ -115,6 +115,7 @@ class frmTextDisp : public QWidget {
     std::array<ChannelPicker*, 6> Combo4{};
     std::vector<ChannelPicker*> m_pickers;
     QPushButton* Command1 = nullptr;
+    QLabel* SavedNote = nullptr; // beside Save: when it saved, or that it did not
 
     StatusArea m_status; // Label11, Odometer1, Check1, Command5 "RUN", Command3 "Save Data", ...
     std::array<QPushButton*, 3> cmd2{};

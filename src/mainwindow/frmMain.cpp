@@ -85,6 +85,11 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
         });
     };
     connect(m_station, &RecordingStation::DamagedFile, this, &frmMain::stopDamagedRecording);
+    // What the port does when the question's Yes could not open it, and when it opens again.
+    connect(m_station, &RecordingStation::SourceReport, this, [this](int, const QString& line) {
+        Panels[0]->setText(line);
+        Panels[0]->setToolTip(line);
+    });
 
     buildCentralArea();
     buildMenus();
@@ -393,12 +398,15 @@ bool frmMain::savedata(QString* error)
 
 bool frmMain::SuspendScan(const QString& why)
 {
-    return m_station->Suspend(why);
+    const bool held = m_station->Suspend(why);
+    check_pause(); // every display says PAUSE, with why
+    return held;
 }
 
 void frmMain::ResumeScan(const QString& why)
 {
     m_station->Resume(why);
+    check_pause();
 }
 
 void frmMain::RegisterPauseButton(Display owner, QAbstractButton* button)
@@ -409,7 +417,11 @@ void frmMain::RegisterPauseButton(Display owner, QAbstractButton* button)
 void frmMain::check_pause()
 {
     const QString off = m_station->RecordingOffText();
-    const PauseLook look = off.isEmpty() ? CurrentPauseLook() : RecordingOffLook();
+    const QString held = m_station->HeldText();
+    const PauseLook look = !off.isEmpty()    ? RecordingOffLook()
+                           : !held.isEmpty() ? PausedLook()
+                                             : CurrentPauseLook();
+    const QString tip = !off.isEmpty() ? off : held;
     const std::pair<bool, Display> displays[] = {
         {Shared.ChartDispOpen, Display::Chart},
         {Shared.AngularDispOpen, Display::Angular},
@@ -420,8 +432,8 @@ void frmMain::check_pause()
         if (!open || !button)
             continue;
         button->setText(look.caption);
-        if (button->toolTip() != off)
-            button->setToolTip(off);
+        if (button->toolTip() != tip)
+            button->setToolTip(tip);
         // A style sheet, not the palette: the style would shade a palette colour, and the
         // colours are meant to be seen across the bench as they are. Set only on a change:
         // restyling repaints the button on every tick.

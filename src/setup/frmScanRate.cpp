@@ -2,6 +2,7 @@
 
 #include "mainwindow/frmMain.h"
 #include "core/config_files.h"
+#include "displays/display_parts.h"
 #include "core/typed_number.h"
 #include "core/shared_state.h"
 #include "platform/center_form_ui.h"
@@ -152,7 +153,7 @@ void frmScanRate::buildControls()
     centred->addLayout(grid);
     centred->addStretch(1);
 
-    SavedNote = Named(new QLabel, QStringLiteral("SavedNote"));
+    SavedNote = MakeSavedNote();
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(SavedNote, 1);
     buttons->addWidget(Command2);
@@ -268,9 +269,7 @@ void frmScanRate::Command2_Click()
     QString error;
     const bool saved = SaveDefaults(&error);
     // The dialog stays open after Save: this line is what tells that the press took.
-    SavedNote->setText(saved ? QStringLiteral("Saved at %1").arg(Host().now().toString(QStringLiteral("HH:mm:ss")))
-                             : QStringLiteral("Not saved"));
-    SavedNote->setToolTip(saved ? QDir::toNativeSeparators(DataPath(QStringLiteral("default.txt"))) : error);
+    ShowSaved(SavedNote, saved, saved ? QDir::toNativeSeparators(DataPath(QStringLiteral("default.txt"))) : error);
     if (!saved)
         Host().message(error, HostServices::Ok, HostServices::Icon::Critical);
     if (MainForm)

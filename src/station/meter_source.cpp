@@ -10,6 +10,7 @@ MeterSource::MeterSource(SerialLink::Recovery recovery, SerialControl* port, QOb
 {
     m_link = new SerialLink(*m_port, m_receiver, this);
     m_link->recovery = recovery;
+    m_link->AskLater = true;
     m_link->OnEvent = [this](SerialLink::Event event, const QString& detail) { Reported(event, detail); };
     m_link->OnLinkState = [this](bool up, const QString& why) {
         if (hooks.LinkChanged)

@@ -263,14 +263,21 @@ bool RecordingStation::Suspend(const QString& why)
         return false;
     CheckAlive();
     m_timer.stop();
+    m_suspendedWhy = why;
     m_scan.Events.Suspended(true, why);
     return true;
 }
 
 void RecordingStation::Resume(const QString& why)
 {
+    m_suspendedWhy.clear();
     m_scan.Events.Suspended(false, why);
     m_timer.start();
+}
+
+QString RecordingStation::HeldText() const
+{
+    return m_suspendedWhy.isEmpty() ? QString() : QStringLiteral("Recording paused: %1.").arg(m_suspendedWhy);
 }
 
 void RecordingStation::Pause(bool paused, const QString& why)

@@ -70,6 +70,11 @@ class RecordingStation : public QObject {
     // stopped (paused with why in the event log); Resume starts it again (resumed).
     bool Suspend(const QString& why);
     void Resume(const QString& why);
+    // Why the scan is held (Suspend's reason); empty while it is not. Recording is paused then,
+    // whatever RUN/PAUSE says: the live displays show PAUSE with this reason.
+    const QString& SuspendedWhy() const { return m_suspendedWhy; }
+    // "Recording paused: a query window is open." while the scan is held; else empty.
+    QString HeldText() const;
     // Shared.Paused, with the reason in the event log when it changes.
     void Pause(bool paused, const QString& why);
     // A note into the bound file's event log (Report > Event Log); false with a message naming the
@@ -146,6 +151,7 @@ class RecordingStation : public QObject {
     QDateTime m_lastRow;
     QString m_damagedPath; // the file found damaged while recording, until another is bound
     QString m_unboundWhy;  // why no data file could be bound, while none is
+    QString m_suspendedWhy;
     bool m_linkUp = false;
     QDateTime m_linkSince;
     QList<EventLine> m_events;

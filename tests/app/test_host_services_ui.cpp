@@ -86,6 +86,20 @@ class TestWindowHost : public QObject {
         QCOMPARE(shownDefault, wantDefault);
     }
 
+    // The program closes a box itself (the meter came back while it asked): the box answers as if
+    // that button had been pressed.
+    void closedByTheProgram()
+    {
+        WindowHostServices host;
+        QString text;
+        whenBoxShows([&host](QMessageBox*) { host.closeMessage(HostServices::Yes); }, &text, nullptr);
+        const auto answer = host.message(QStringLiteral("Comm. Port Disconnected!\r\nDo you want to continue ?"),
+                                         HostServices::Yes | HostServices::No, HostServices::Icon::Critical,
+                                         HostServices::No);
+        QCOMPARE(answer, HostServices::Yes);
+        host.closeMessage(HostServices::No); // no box: nothing happens
+    }
+
     // The desktop's opener starts whatever the file type asks for; only its exit code says
     // whether a program took the file (xdg-open ends with 3 when none is set).
     void openerAnswersWhenItEnds()

@@ -233,6 +233,7 @@ class AngularDisplayTest : public QObject {
         child<QPushButton>(window, "Command1")->click();
         QVERIFY2(fx.host->shown.isEmpty(), qPrintable(fx.host->texts().join('\n')));
         QCOMPARE(QFile(DataPath(QStringLiteral("display.dat"))).size(), qint64(752 + AlarmBlockSize));
+        QVERIFY(child<QLabel>(window, "SavedNote")->text().startsWith(QStringLiteral("Saved at ")));
         QVERIFY(QFile::exists(DataPath(QStringLiteral("dispchan.dat"))));
         QCOMPARE(child<AGauge>(window, "AGauge2(2)")->ScaleMaxValue(), 250.5);
 

@@ -2,6 +2,7 @@
 #include "acquisition/scan_cycle.h"
 #include "core/config_files.h"
 #include "datafile/data_file.h"
+#include "datafile/event_log.h"
 #include "displays/display_parts.h"
 #include "displays/frmAngularDisp.h"
 #include "displays/frmChartDisp.h"
@@ -273,6 +274,46 @@ class SharedPartsTest : public QObject {
         tick(window);
         QVERIFY(note->isHidden());
         QTRY_COMPARE(fx.main->statusBar()->currentMessage(), QString());
+    }
+
+    // A query window (or Create New Data File) holds the scan: every display reads PAUSE with the
+    // reason, and RUN/PAUSE pressed meanwhile neither logs resumed nor claims to run.
+    void heldScanLooksPaused_data() { addDisplays(); }
+    void heldScanLooksPaused()
+    {
+        QFETCH(QString, which);
+        open(which);
+        auto* run = child<QPushButton>(window, which == "chart" ? "Command2" : "Command5");
+        Shared.TextDispOpen = Shared.AngularDispOpen = Shared.ChartDispOpen = true; // as the menu opens them
+        fx.main->Station().Events().Start();
+        fx.main->Timer1->start();
+        QVERIFY(fx.main->SuspendScan(QStringLiteral("a query window is open")));
+        tick(window);
+        QCOMPARE(run->text(), QStringLiteral("PAUSE"));
+        QCOMPARE(run->toolTip(), QStringLiteral("Recording paused: a query window is open."));
+        auto* note = child<QLabel>(window, "lblFileFull");
+        QVERIFY(note->isVisible());
+        run->click();
+        run->click();
+        tick(window);
+        QCOMPARE(run->text(), QStringLiteral("PAUSE"));
+        const auto kinds = [this] {
+            QList<LoggedEvent> events;
+            ReadEvents(fx.main->Data1->DatabaseName(), {}, &events);
+            QStringList k;
+            for (const LoggedEvent& e : events)
+                k.prepend(e.kind);
+            return k;
+        };
+        QCOMPARE(kinds().count(EventKind::Resumed), 0);
+        QCOMPARE(kinds().count(EventKind::Paused), 1);
+
+        fx.main->ResumeScan(QStringLiteral("the query window was closed"));
+        tick(window);
+        QCOMPARE(run->text(), Shared.Paused ? QStringLiteral("PAUSE") : QStringLiteral("RUN"));
+        QVERIFY(note->isHidden());
+        QCOMPARE(kinds().count(EventKind::Resumed), Shared.Paused ? 0 : 1);
+        fx.main->Timer1->stop();
     }
 
     // The main window's status bar is covered by the displays: an outage of a minute shows in

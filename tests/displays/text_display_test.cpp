@@ -171,6 +171,7 @@ class TextDisplayTest : public QObject {
 
         QTest::mouseClick(child<QPushButton>(window, "Command1"), Qt::LeftButton);
         QCOMPARE(label("Label9(1)")->text(), QStringLiteral("5"));
+        QCOMPARE(label("SavedNote")->text(), QStringLiteral("Saved at 10:00:00")); // the press took
     }
 
     void choiceOutsideChannelsShowsChannelOne()
@@ -307,6 +308,7 @@ class TextDisplayTest : public QObject {
         QTest::mouseClick(child<QPushButton>(window, "Command1"), Qt::LeftButton);
         QCOMPARE(fx.host->shown.size(), 1);
         QVERIFY2(fx.host->shown[0].text.contains("dispchan.dat"), qPrintable(fx.host->shown[0].text));
+        QCOMPARE(label("SavedNote")->text(), QStringLiteral("Not saved"));
         QCOMPARE(label("Label9(0)")->text(), QStringLiteral("6"));
     }
 

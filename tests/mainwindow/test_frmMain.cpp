@@ -3,6 +3,9 @@
 #include "core/startup.h"
 #include "datafile/data_file.h"
 #include "fake_host.h"
+#include "../acquisition/meter_frames.h"
+#include "pty_pair.h"
+#include "station/recording_station.h"
 #include "platform/serial_control.h"
 #include "platform/window_registry_ui.h"
 #include "spoilt_files.h"
@@ -508,6 +511,64 @@ class TestMainWindow : public QObject {
         QVERIFY(QFile::exists(DataPath(QStringLiteral("default.txt"))));
         QCOMPARE(m_windows->closed, QList<WindowId>{WindowId::TextDisp});
         QVERIFY(!w.Timer1->isActive());
+    }
+
+    // The meter comes back while the disconnection question is up: the scan goes on behind the
+    // box, the port is tried again, the first frame closes the box as Yes, and rows are recorded
+    // without anybody clicking (the program on a pseudo-terminal, as with the simulator).
+    void framesThatReturnCloseTheQuestion()
+    {
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        m_host->setSetting(QStringLiteral("Ports"), QStringLiteral("COM7"), pty.slavePath());
+        Shared.ComPort = 7;
+        Shared.BaudRate = 9600;
+        Shared.ScanRate = 1;
+        Shared.DecimalFormat[2] = QStringLiteral("###0.00");
+        Shared.UnitName[1] = QStringLiteral("V");
+        Shared.TextDispOpen = true;
+        m_host->tick = 100000;
+        frmMain w;
+        w.Start232();
+        QVERIFY(w.MSComm1->PortOpen());
+        const auto send = [&pty] {
+            QByteArray frames;
+            for (char c = '1'; c <= '8'; ++c)
+                frames += MeterFrame(QByteArray("4") + c + "010200012345");
+            return pty.write(frames);
+        };
+        const auto later = [this](int ms) {
+            m_host->tick += quint32(ms);
+            m_host->clock = m_host->clock.addMSecs(ms);
+        };
+        QVERIFY(send());
+        QTRY_VERIFY(Shared.Freshness.Current(8));
+        w.Timer1->start();
+        int rowsDuringTheBox = -1;
+        m_host->onMessage = [&] {
+            // Behind the box: the scan timer ticks, the port is tried again after 5 s.
+            later(5000);
+            QTRY_VERIFY(w.MSComm1->PortOpen());
+            QVERIFY(send());
+            QTRY_COMPARE(m_host->closed.size(), 1);
+            const qint32 before = Shared.RecordCount;
+            QSignalSpy ticks(w.Timer1, &QTimer::timeout);
+            for (int second = 0; second < 3; ++second) {
+                later(1000);
+                QVERIFY(send());
+                QVERIFY(ticks.wait());
+                QVERIFY(ticks.wait());
+            }
+            rowsDuringTheBox = Shared.RecordCount - before;
+        };
+        later(16000); // the meter has been silent for longer than the watchdog waits
+        QTRY_COMPARE(m_host->shown.size(), 1);
+        QCOMPARE(m_host->shown.first().text, QStringLiteral("Comm. Port Disconnected!\r\nDo you want to continue ?"));
+        QCOMPARE(m_host->closed, QList<HostServices::Button>{HostServices::Yes});
+        QVERIFY(rowsDuringTheBox > 0);
+        QVERIFY(w.isVisible() || !w.Closing());
+        QVERIFY(w.MSComm1->PortOpen());
+        w.Timer1->stop();
     }
 
   private:

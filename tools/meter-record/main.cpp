@@ -1,7 +1,9 @@
 // meter-record: records the meter's readings into a data file without a window, for running as a
 // service. Exit codes: 0 stopped by SIGTERM or SIGINT, 1 recording could not start (data file in
 // use or unusable) or the data file was damaged while recording, 2 bad arguments or configuration,
-// 3 data file full. A status page that cannot be served does not stop recording: it is tried again.
+// 3 data file full, 4 (under systemd) the service manager's device rules refuse the serial device,
+// so that a restart of the unit takes rules that allow it. A status page that cannot be served
+// does not stop recording: it is tried again.
 // Environment, for tests: VARNIK_WATCHDOG_MS (100..600000) shortens or lengthens the 15 s silence
 // limit; VARNIK_RETRY_MS (100..600000) the 30 s between tries of an optional service.
 #include "core/config_files.h"

@@ -48,7 +48,8 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
         "from the data folder (default.txt, display.dat, unit2.dat) and the settings store (Ports, "
         "BaudRate). Ends cleanly on SIGTERM or SIGINT (exit 0); exit 1 when recording cannot start "
         "(data file in use, unusable or not a data file) or the data file is damaged while recording, "
-        "2 on bad arguments or configuration, 3 when the data file is full.");
+        "2 on bad arguments or configuration, 3 when the data file is full, 4 under a service manager "
+        "whose device rules refuse the serial device (a restart of the unit takes rules that allow it).");
     parser.addOption(QCommandLineOption({"h", "help"}, "Show this help."));
     const auto valued = [](const char* name, const char* text, const char* value) {
         return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(text),

@@ -54,7 +54,11 @@ Recorder::Recorder(const RecordOptions& options, QObject* parent)
     m_station.StationName = options.station;
     m_station.Events().Who = QStringLiteral("meter-record %1").arg(VARNIK_VERSION_TEXT);
     m_station.Events().OnProblem = [](const QString& problem) { Say(QStringLiteral("event log: %1").arg(problem)); };
-    connect(&m_station, &RecordingStation::SourceReport, this, [](int, const QString& line) { Say(line); });
+    connect(&m_station, &RecordingStation::SourceReport, this, [this](int, const QString& line) {
+        Say(line);
+        if (line.startsWith(QLatin1String("port cannot be opened")))
+            RefusedByServiceManager();
+    });
     connect(&m_station, &RecordingStation::EventLogged, this, &Recorder::EventLogged);
     connect(&m_station, &RecordingStation::TickDone, this, &Recorder::TickDone);
     connect(&m_station, &RecordingStation::DamagedFile, this, &Recorder::Damaged);
@@ -211,6 +215,26 @@ void Recorder::HandleFull()
     Stop(QStringLiteral("data file full"));
     m_ended = true;
     emit finished(m_options.rotate ? 1 : 3);
+}
+
+void Recorder::RefusedByServiceManager()
+{
+    // Under systemd, a device class of DeviceAllow= is looked up once, when the unit starts: an
+    // adapter whose driver loaded later (the first USB adapter plugged in since boot) is refused
+    // with EPERM for as long as the unit runs. Trying every 5 s would never succeed; a restart of
+    // the unit (Restart=on-failure) takes the driver's class.
+    const QString failure = m_meter->Port().ErrorDescription();
+    if (m_ended || qEnvironmentVariableIsEmpty("NOTIFY_SOCKET") ||
+        !failure.contains(QLatin1String("Operation not permitted")) ||
+        !QFileInfo::exists(SerialDeviceForPort(Shared.ComPort)))
+        return;
+    Complain(QStringLiteral("The service manager does not let this recorder open %1 (its device rules were "
+                            "made before the adapter's driver was loaded): ending with exit code 4 so that "
+                            "the service is restarted with rules that allow it.")
+                 .arg(Shown(SerialDeviceForPort(Shared.ComPort))));
+    Stop(QStringLiteral("device refused by the service manager"));
+    m_ended = true;
+    emit finished(4);
 }
 
 void Recorder::Damaged(const QString& path, const QString& damage)

@@ -55,6 +55,8 @@ class Recorder : public QObject {
     bool MoveOnFromFullFile();
     void HandleFull();
     void Damaged(const QString& path, const QString& damage);
+    // The port cannot be opened because the service manager's device rules refuse it: exit 4.
+    void RefusedByServiceManager();
     QString RowText(const DataRow& row) const;
     void ReportForwarding(const ForwardStatus& status);
 
