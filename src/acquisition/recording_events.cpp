@@ -194,6 +194,14 @@ void RecordingEvents::RowRecorded(const QDateTime& when, const DataRow& row)
     }
 }
 
+void RecordingEvents::SourceEvent(const QString& kind, std::optional<int> channel, std::optional<double> value,
+                                  const QString& text)
+{
+    if (!EnsureRunning())
+        return;
+    Log(LoggedEvent::At(Host().now(), kind, text, channel, value));
+}
+
 void RecordingEvents::RowMissed(const QDateTime& when, const QString& why, int rows)
 {
     if (!EnsureRunning())

@@ -76,6 +76,9 @@ class RecordingEvents {
     void Suspended(bool suspended, const QString& why);
 
     void RowRecorded(const QDateTime& when, const DataRow& row);
+    // An event a source reports of itself (an overload, a change of function), logged now while
+    // recording runs.
+    void SourceEvent(const QString& kind, std::optional<int> channel, std::optional<double> value, const QString& text);
     void RowMissed(const QDateTime& when, const QString& why, int rows = 1);
     void Full();
 

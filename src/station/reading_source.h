@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <optional>
 
 class ReadingSource : public QObject {
     Q_OBJECT
@@ -27,6 +28,9 @@ class ReadingSource : public QObject {
         std::function<void(bool up, const QString& why)> LinkChanged;
         // A line for a log about the source's own state ("port open: /dev/ttyUSB0 at 9600 baud").
         std::function<void(const QString& line)> Report;
+        // An event of the source's own for the event log (an overload, a change of function), of
+        // a kind EventKind knows, for a channel in station numbering (0: none) and with a value.
+        std::function<void(const QString& kind, int channel, std::optional<double> value, const QString& text)> Event;
     };
     Hooks hooks;
 

@@ -82,6 +82,9 @@ int RecordingStation::AddSource(ReadingSource* source)
     source->hooks.Readings = [this, index](const int* channels, int count) { ChannelsHeard(index, channels, count); };
     source->hooks.LinkChanged = [this, index](bool up, const QString& why) { LinkChanged(index, up, why); };
     source->hooks.Report = [this, index](const QString& line) { emit SourceReport(index, line); };
+    source->hooks.Event = [this](const QString& kind, int channel, std::optional<double> value, const QString& text) {
+        m_scan.Events.SourceEvent(kind, channel > 0 ? std::optional<int>(channel) : std::nullopt, value, text);
+    };
     m_sources.push_back(source);
     m_scan.Sources = SourceCount();
     return index;
