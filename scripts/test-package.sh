@@ -102,6 +102,8 @@ for link in $(grep -o '](docs/[^)#]*' README.md | cut -c3- | sort -u); do
   [ -f "$doc/$link" ] || fail "the README's link $link does not resolve in /usr/share/doc/varnik"
 done
 grep -q 'LoadCredential=' "$doc/docs/meter-record.md" || fail "the token set-up is not shipped"
+grep -q '^License: GPL-3+' "$doc/copyright" && grep -q '^License: Expat' "$doc/copyright" ||
+  fail "the copyright file does not name the licences (GPL-3.0-or-later, the chart library's MIT)"
 for program in Datalogger meter-record meter-query meter-decode meter-sim meter-forward; do
   page=$root/usr/share/man/man1/$program.1.gz
   [ -f "$page" ] || continue

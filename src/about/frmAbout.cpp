@@ -55,6 +55,11 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent), SystemInfo(CollectSystemI
                                              "reference. Confirm readings that matter with a calibrated "
                                              "instrument."));
     lblDisclaimer->setWordWrap(true);
+    lblLicense = makeLabel(this, QStringLiteral("lblLicense"),
+                           QStringLiteral("Free software under the GNU General Public License, version 3 or "
+                                          "(at your option) any later version: you may share and change it "
+                                          "under its terms. It comes with no warranty."));
+    lblLicense->setWordWrap(true);
     for (int i = 0; i < 2; ++i)
         Line1[i] = makeLine(this, i);
 
@@ -73,6 +78,7 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent), SystemInfo(CollectSystemI
     texts->addWidget(Label1);
     texts->addWidget(Line1[0]);
     texts->addWidget(lblDescription);
+    texts->addWidget(lblLicense);
     auto* top = new QHBoxLayout;
     top->addWidget(picIcon, 0, Qt::AlignTop);
     top->addSpacing(12);

@@ -30,6 +30,7 @@ class frmAbout : public QDialog {
     QLabel* Label1 = nullptr;
     QLabel* lblDescription = nullptr;
     QLabel* lblDisclaimer = nullptr;
+    QLabel* lblLicense = nullptr; // the licence, in a line
     std::array<QFrame*, 2> Line1{};
     QPushButton* cmdOK = nullptr;
     QPushButton* cmdSysInfo = nullptr;

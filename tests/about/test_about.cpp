@@ -90,6 +90,7 @@ class TestIdentityWindows : public QObject {
         QCOMPARE(labelText(&about, "Label2"), QStringLiteral("Revised : " VARNIK_VERSION_TEXT));
         QVERIFY(about.isModal());
         QVERIFY(!labelText(&about, "lblDisclaimer").isEmpty());
+        QVERIFY(labelText(&about, "lblLicense").contains("GNU General Public License, version 3"));
         auto* sysInfo = about.findChild<QPushButton*>("cmdSysInfo");
         QVERIFY(sysInfo);
         QCOMPARE(sysInfo->text(), QStringLiteral("System Info(&S)..."));
