@@ -20,4 +20,5 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVARNIK_SANITIZE=OFF -DVARNIK
   -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null 9>&-
 cmake --build "$build" -j"$(nproc)" --target varnik_man_pages varnik_icons 9>&-
 (cd "$build" && cpack -G DEB >/dev/null 9>&-)
-ls "$PWD/$build"/varnik_*.deb
+case $build in /*) ;; *) build=$PWD/$build ;; esac
+ls "$build"/varnik_*.deb

@@ -54,6 +54,18 @@ void ReadingFreshness::Heard(int channel, int source)
     c.timeMs = s.lastFrameMs;
 }
 
+void ReadingFreshness::NewRun(int source)
+{
+    if (!SourceAt(source))
+        return;
+    for (Channel& c : m_channels)
+        if (c.source == source)
+            c.heard = false;
+    Source& s = m_sources[size_t(source)];
+    s.runStartTick = Host().tickCount();
+    s.runStartMs = Host().now().toMSecsSinceEpoch();
+}
+
 void ReadingFreshness::SourceDown(int source)
 {
     if (SourceAt(source))

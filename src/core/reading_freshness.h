@@ -36,6 +36,9 @@ class ReadingFreshness {
     // Source s said its link is down (its port is gone): its readings stop being current now, not
     // StaleAfterMs after its last frame; its next frame begins a new run.
     void SourceDown(int source);
+    // Source s's readings so far are not to be taken as current (they waited while nothing ran): its
+    // channels count as not heard, and a new run begins now, without a gap in its link.
+    void NewRun(int source);
     // Channel n (1..Channels; others are ignored) got a reading from source s's frame just arrived
     // (FrameArrived comes first: the reading has that frame's times).
     void Heard(int channel, int source = 0);

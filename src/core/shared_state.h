@@ -112,5 +112,6 @@ QString DataPath(const QString& fileName);
 
 // Empty when `name` names a file in the data folder itself; otherwise the message that refuses it
 // and names it: a name with a folder part ("../x.mdb", "/tmp/x.mdb", "sub\x.mdb") would put the
-// file outside the data folder. The create-file dialog and the main window's load ask it.
+// file outside the data folder; a leading dot would hide it, a control character would split the
+// lines and lists that name it. The create-file dialog and the main window's load ask it.
 QString DataFolderNameRefusal(const QString& name);

@@ -212,6 +212,11 @@ void ShowFullNote(QLabel* note)
         off = station->HeldText();
         caption = off;
     }
+    // The main window's status bar is covered: what keeps the meter away is said here too.
+    if (off.isEmpty() && station && !station->SourceTroubleText().isEmpty()) {
+        off = station->SourceTroubleText();
+        caption = off;
+    }
     if (note->text() != caption)
         note->setText(caption);
     if (note->toolTip() != off)

@@ -254,7 +254,11 @@ void frmTextDisp::Form_Load()
 void frmTextDisp::Form_Activate()
 {
     Shared.TextDispOpen = true;
-    PauseRecording(false, QStringLiteral("the text display was activated"));
+    // A click on "Page Setup" of a display that was not active activates it too (after the tab has
+    // changed): recording stays paused while "Page Setup" is shown, as the angular display does.
+    const bool setup = SSTab1->currentIndex() == 0;
+    PauseRecording(setup, setup ? QStringLiteral("the text display's page setup is shown")
+                                : QStringLiteral("the text display was activated"));
 }
 
 void frmTextDisp::Form_Unload()

@@ -68,6 +68,13 @@ bool SaveOutput(const QString& path, const QString& what,
         file.cancelWriting();
         return false;
     }
+    // A full disk shows when the buffered bytes go out: without this check the empty temporary
+    // file would take the target's place.
+    if (!file.flush() || file.error() != QFileDevice::NoError) {
+        *error = QStringLiteral("The %1 \"%2\" cannot be written: %3").arg(what, shown, file.errorString());
+        file.cancelWriting();
+        return false;
+    }
     if (!file.commit()) {
         *error = QStringLiteral("The %1 \"%2\" cannot be written: %3").arg(what, shown, file.errorString());
         return false;

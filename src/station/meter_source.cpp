@@ -50,6 +50,13 @@ void MeterSource::Stop()
         m_port->SetPortOpen(false);
 }
 
+void MeterSource::DropWaiting()
+{
+    m_receiver.Reset();
+    if (m_port->PortOpen())
+        m_port->Input();
+}
+
 void MeterSource::Check()
 {
     m_link->CheckLink();
@@ -59,24 +66,33 @@ void MeterSource::Reported(SerialLink::Event event, const QString& detail)
 {
     if (!hooks.Report)
         return;
+    const auto trouble = [this](const QString& text) {
+        if (hooks.Trouble)
+            hooks.Trouble(text);
+    };
     const QString device = QDir::toNativeSeparators(SerialDeviceForPort(Shared.ComPort));
     const QString retry = QStringLiteral("trying again every %1 s").arg(m_link->RetryMs / 1000.0);
     switch (event) {
     case SerialLink::Event::Opened:
         hooks.Report(QStringLiteral("port open: %1 at %2 baud").arg(device).arg(Shared.BaudRate == 9600 ? 9600 : 2400));
+        trouble({});
         break;
     case SerialLink::Event::OpenFailed:
         hooks.Report(QStringLiteral("port cannot be opened: %1; %2").arg(detail, retry));
+        trouble(QStringLiteral("The meter's port cannot be opened: %1; %2.").arg(detail, retry));
         break;
     case SerialLink::Event::Lost:
         hooks.Report(QStringLiteral("port lost: %1; %2")
                          .arg(detail.isEmpty() ? QStringLiteral("closed by the system") : detail, retry));
+        trouble(QStringLiteral("The meter's port was lost: %1; %2.")
+                    .arg(detail.isEmpty() ? QStringLiteral("closed by the system") : detail, retry));
         break;
     case SerialLink::Event::Silent:
         hooks.Report(QStringLiteral("no frames for %1 s: reopening the port").arg(detail));
         break;
     case SerialLink::Event::Flowing:
         hooks.Report(QStringLiteral("frames arriving"));
+        trouble({});
         break;
     }
 }

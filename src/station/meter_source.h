@@ -26,6 +26,7 @@ class MeterSource : public ReadingSource {
     void Start() override;
     void Stop() override;
     void Check() override;
+    void DropWaiting() override;
     quint64 FramesReceived() const override { return m_receiver.FramesCut; }
     quint64 FramesRejected() const override { return m_receiver.FramesDropped; }
 

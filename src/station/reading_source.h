@@ -28,6 +28,9 @@ class ReadingSource : public QObject {
         std::function<void(bool up, const QString& why)> LinkChanged;
         // A line for a log about the source's own state ("port open: /dev/ttyUSB0 at 9600 baud").
         std::function<void(const QString& line)> Report;
+        // What keeps the source from delivering, for the user to see where they work (a port that
+        // cannot be opened, with the system's reason); empty once it is over.
+        std::function<void(const QString& text)> Trouble;
         // An event of the source's own for the event log (an overload, a change of function), of
         // a kind EventKind knows, for a channel in station numbering (0: none) and with a value.
         std::function<void(const QString& kind, int channel, std::optional<double> value, const QString& text)> Event;
@@ -44,6 +47,9 @@ class ReadingSource : public QObject {
     virtual void Stop() = 0;
     // Runs first in every scan tick: the source's watchdog.
     virtual void Check() {}
+    // The station did not run for a while (stopped, a hung disk): whatever input waits unread
+    // was sent then and is dropped, so that no old reading passes for a new one.
+    virtual void DropWaiting() {}
     // Frames cut from the input, and those rejected of them.
     virtual quint64 FramesReceived() const { return 0; }
     virtual quint64 FramesRejected() const { return 0; }

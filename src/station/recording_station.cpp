@@ -82,6 +82,7 @@ int RecordingStation::AddSource(ReadingSource* source)
     source->hooks.Readings = [this, index](const int* channels, int count) { ChannelsHeard(index, channels, count); };
     source->hooks.LinkChanged = [this, index](bool up, const QString& why) { LinkChanged(index, up, why); };
     source->hooks.Report = [this, index](const QString& line) { emit SourceReport(index, line); };
+    source->hooks.Trouble = [this, index](const QString& text) { m_trouble[index] = text; };
     source->hooks.Event = [this](const QString& kind, int channel, std::optional<double> value, const QString& text) {
         m_scan.Events.SourceEvent(kind, channel > 0 ? std::optional<int>(channel) : std::nullopt, value, text);
     };
@@ -138,6 +139,9 @@ bool RecordingStation::Bind(const QString& path, QString* error)
     }
     m_unboundWhy.clear();
     m_scan.FieldCount = m_data.FieldCount();
+    // Rows are numbered by their place in the file, the same in every host (whatever RecordCount
+    // counts there).
+    m_fileRows = std::max<qint64>(m_data.RowCount(), 0);
     m_damagedPath.clear();
     m_rowFailures.Clear();
     // Queued, so that whatever the host says about the file comes before the forwarder's reports.
@@ -211,8 +215,15 @@ void RecordingStation::CheckAlive()
     const quint32 tick = Host().tickCount();
     const QDateTime now = Host().now();
     // Only a scan timer that should have been running missed rows.
-    if (m_aliveTime.isValid() && tick - m_aliveTick >= StallMs && m_timer.isActive())
+    if (m_aliveTime.isValid() && tick - m_aliveTick >= StallMs && m_timer.isActive()) {
         m_scan.NotRunning(m_aliveTime, now);
+        // What the sources hold now waited while nothing ran: it is no current reading. Rows wait
+        // for frames that arrive from now on.
+        for (ReadingSource* source : m_sources) {
+            source->DropWaiting();
+            Shared.Freshness.NewRun(source->Index);
+        }
+    }
     m_aliveTick = tick;
     m_aliveTime = now;
 }
@@ -253,11 +264,12 @@ bool RecordingStation::SaveNow(QString* error)
 void RecordingStation::RowWritten()
 {
     ++m_rowsRecorded;
+    ++m_fileRows;
     m_lastRow = Host().now().toUTC();
     if (m_forward && !m_forwardTarget.isEmpty())
         m_forward->RowRecorded();
     if (m_publisher->IsRunning())
-        m_publisher->RowRecorded(m_scan.LastRow(), Shared.RecordCount, FileName());
+        m_publisher->RowRecorded(m_scan.LastRow(), m_fileRows, FileName());
 }
 
 bool RecordingStation::Suspend(const QString& why)
@@ -280,11 +292,26 @@ void RecordingStation::Resume(const QString& why)
 
 QString RecordingStation::HeldText() const
 {
-    return m_suspendedWhy.isEmpty() ? QString() : QStringLiteral("Recording paused: %1.").arg(m_suspendedWhy);
+    if (!m_suspendedWhy.isEmpty())
+        return QStringLiteral("Recording paused: %1.").arg(m_suspendedWhy);
+    if (Shared.Paused && !m_pauseWhy.isEmpty())
+        return QStringLiteral("Recording paused: %1.").arg(m_pauseWhy);
+    return QString();
+}
+
+QString RecordingStation::SourceTroubleText() const
+{
+    QStringList texts;
+    for (const auto& [source, text] : m_trouble)
+        if (!text.isEmpty())
+            texts << text;
+    return texts.join(QLatin1Char(' '));
 }
 
 void RecordingStation::Pause(bool paused, const QString& why)
 {
+    if (paused)
+        m_pauseWhy = why;
     Shared.Paused = paused;
     m_scan.Events.PauseState(paused, why);
 }
@@ -335,11 +362,25 @@ void RecordingStation::FollowLink()
     if (up == m_linkUp)
         return;
     m_linkUp = up;
-    // Silence began with the last frame, not when it was noticed.
-    const QDateTime last = Shared.Freshness.LastFrameTime();
-    m_linkSince = (up || !last.isValid() ? Host().now() : last).toUTC();
+    m_linkSince = LinkChangeTime(up);
     if (!up && m_publisher->IsRunning())
         m_publisher->LinkState(false);
+}
+
+QDateTime RecordingStation::LinkChangeTime(bool up) const
+{
+    // The link came up with the first frame of the run now current, and went down with the last
+    // frame, not when either was noticed.
+    const ReadingFreshness& fresh = Shared.Freshness;
+    QDateTime when;
+    if (up) {
+        for (int s = 0; s < SourceCount(); ++s)
+            if (fresh.SourceFresh(s) && (!when.isValid() || fresh.RunStart(s) < when))
+                when = fresh.RunStart(s);
+    } else {
+        when = fresh.LastFrameTime();
+    }
+    return (when.isValid() ? when : Host().now()).toUTC();
 }
 
 void RecordingStation::Logged(const LoggedEvent& event)
@@ -380,10 +421,7 @@ StationStatus RecordingStation::Status(bool withChannels) const
     s.rows = Shared.RecordCount;
     s.rowLimit = Shared.MaxRecords;
     s.linkUp = fresh.Fresh();
-    s.linkSince = s.linkUp == m_linkUp ? m_linkSince
-                                       : (s.linkUp || !fresh.LastFrameTime().isValid() ? Host().now()
-                                                                                     : fresh.LastFrameTime())
-                                             .toUTC();
+    s.linkSince = s.linkUp == m_linkUp ? m_linkSince : LinkChangeTime(s.linkUp);
     s.lastFrame = fresh.LastFrameTime().toUTC();
     s.lastRow = m_lastRow;
     s.updated = Host().now().toUTC();

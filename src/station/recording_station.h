@@ -22,6 +22,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -73,8 +74,12 @@ class RecordingStation : public QObject {
     // Why the scan is held (Suspend's reason); empty while it is not. Recording is paused then,
     // whatever RUN/PAUSE says: the live displays show PAUSE with this reason.
     const QString& SuspendedWhy() const { return m_suspendedWhy; }
-    // "Recording paused: a query window is open." while the scan is held; else empty.
+    // "Recording paused: a query window is open." while the scan is held; while paused, the same
+    // with the reason given to Pause ("the text display's page setup is shown"); else empty.
     QString HeldText() const;
+    // What keeps a source from delivering ("The meter's port cannot be opened: ..."); empty while
+    // none has trouble. The live displays say it beside their row counters.
+    QString SourceTroubleText() const;
     // Shared.Paused, with the reason in the event log when it changes.
     void Pause(bool paused, const QString& why);
     // A note into the bound file's event log (Report > Event Log); false with a message naming the
@@ -134,6 +139,7 @@ class RecordingStation : public QObject {
     void Logged(const LoggedEvent& event);
     void RowWritten();
     void FollowLink();
+    QDateTime LinkChangeTime(bool up) const;
     void RestartForwarding();
 
     QString FileName() const;
@@ -147,11 +153,14 @@ class RecordingStation : public QObject {
     QDateTime m_aliveTime; // null until the first run
     RowFailures m_rowFailures;
     quint64 m_rowsRecorded = 0;
+    qint64 m_fileRows = 0; // rows the bound file holds
     quint64 m_rowsFailed = 0;
     QDateTime m_lastRow;
     QString m_damagedPath; // the file found damaged while recording, until another is bound
     QString m_unboundWhy;  // why no data file could be bound, while none is
     QString m_suspendedWhy;
+    QString m_pauseWhy; // the reason of the last Pause(true)
+    std::map<int, QString> m_trouble; // by source
     bool m_linkUp = false;
     QDateTime m_linkSince;
     QList<EventLine> m_events;

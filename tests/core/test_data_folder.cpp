@@ -59,6 +59,28 @@ QByteArray contents(const QString& path)
 class TestDataFolder : public QObject {
     Q_OBJECT
   private slots:
+    // Names a data file may not have: outside the data folder, hidden, unstorable in default.txt,
+    // or splitting the lines and lists that name it.
+    void refusedDataFileNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("plain") << "Lab 7.mdb" << false;
+        QTest::newRow("folder") << "../x.mdb" << true;
+        QTest::newRow("backslash") << "sub\\x.mdb" << true;
+        QTest::newRow("hidden") << ".x.mdb" << true;
+        QTest::newRow("double quote") << "q\"x,\"Max Record data\",5" << true;
+        QTest::newRow("newline") << "a\nb" << true;
+    }
+    void refusedDataFileNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, refused);
+        const QString why = DataFolderNameRefusal(name);
+        QCOMPARE(!why.isEmpty(), refused);
+        QVERIFY(!why.contains(QLatin1Char('\n')));
+    }
+
     void choosesTheFolder_data()
     {
         QTest::addColumn<bool>("dataBeside");

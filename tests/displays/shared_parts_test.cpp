@@ -10,6 +10,7 @@
 #include "display_fixture.h"
 #include "forward/forwarder.h"
 #include "spoilt_files.h"
+#include "station/meter_source.h"
 #include "test_registry.h"
 
 #include <QComboBox>
@@ -314,6 +315,22 @@ class SharedPartsTest : public QObject {
         QVERIFY(note->isHidden());
         QCOMPARE(kinds().count(EventKind::Resumed), Shared.Paused ? 0 : 1);
         fx.main->Timer1->stop();
+    }
+
+    // Yes to the disconnection question while the port is still missing: the reason is said
+    // beside the row counter, where the user works, until the port opens again.
+    void missingPortIsSaidOnTheDisplay()
+    {
+        open(QStringLiteral("text"));
+        auto& meter = static_cast<MeterSource&>(fx.main->Station().Source(0));
+        meter.Link().OnEvent(SerialLink::Event::OpenFailed, QStringLiteral("COM1: serial device /dev/ttyUSB0 not found"));
+        tick(window);
+        auto* note = child<QLabel>(window, "lblFileFull");
+        QVERIFY(note->isVisible());
+        QVERIFY2(note->text().contains(QStringLiteral("/dev/ttyUSB0 not found")), qPrintable(note->text()));
+        meter.Link().OnEvent(SerialLink::Event::Opened, QString());
+        tick(window);
+        QVERIFY(note->isHidden());
     }
 
     // The main window's status bar is covered by the displays: an outage of a minute shows in

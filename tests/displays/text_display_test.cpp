@@ -321,7 +321,11 @@ class TextDisplayTest : public QObject {
         QVERIFY(!Shared.Paused);
         child<QTabWidget>(window, "SSTab1")->setCurrentIndex(0);
         QVERIFY(Shared.Paused);
+        // A click on "Page Setup" of a display that was not active activates it after the tab
+        // changed: recording stays paused while the page setup is shown.
         QApplication::sendEvent(window, &activate);
+        QVERIFY(Shared.Paused);
+        child<QTabWidget>(window, "SSTab1")->setCurrentIndex(1);
         QVERIFY(!Shared.Paused);
         // Leaving "Page Setup" for a page resumes what it paused, and only that.
         child<QTabWidget>(window, "SSTab1")->setCurrentIndex(0);

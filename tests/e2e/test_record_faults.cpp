@@ -2,6 +2,7 @@
 // in one run. The data folder is a 1 MB tmpfs that the test mounts in a user and mount namespace
 // of its own (no privileges needed), so the disk really fills; the shell that mounts it fills and
 // frees it on SIGUSR1 / SIGUSR2 and copies the data file out when the recorder has ended.
+#include "datafile/data_file.h"
 #include "record_rig.h"
 #include "sqlite_cli.h"
 #include "test_registry.h"
@@ -104,6 +105,37 @@ class TestRecordFaults : public QObject {
                       "WHERE date || ' ' || time > datetime(lost.t, '+3 seconds') AND date || ' ' || time < back.t"),
             QStringList{"0"});
         QVERIFY(SqliteRowCount(file) >= 4);
+    }
+
+    // Query outputs on a full disk: every one is named as not written and meter-query ends with 3;
+    // no empty file takes an output's place.
+    void queryOutputsOnAFullDisk()
+    {
+        QTemporaryDir dir;
+        QTemporaryDir mountPoint;
+        if (!CanMountTmpfs(mountPoint.path()))
+            VARNIK_SKIP_ENVIRONMENT("a tmpfs cannot be mounted in a user and mount namespace here");
+        const QString data = dir.filePath(QStringLiteral("Q.mdb"));
+        QVERIFY(CreateDataFile(data, 8));
+        SqliteCli(data, "INSERT INTO DataRecord (date, time, \"chan 1\", \"unit 1\") VALUES "
+                        "('2026-12-08', '10:00:00', 1.5, 'V')");
+        const char* const script = R"(mount -t tmpfs -o size=64k tmpfs "$1" || exit 99
+head -c 1048576 /dev/zero > "$1/fill" 2>/dev/null
+"$2" "$3" --from 2026-12-08 --to 2026-12-08 --channels 1 --csv "$1/o.csv" --report "$1/r.txt" --xlsx "$1/w.xlsx"
+rc=$?
+ls "$1"
+exit $rc
+)";
+        QProcess query;
+        query.start(QStringLiteral("unshare"), {"--user", "--map-root-user", "--mount", "bash", "-c", script, "wrapper",
+                                                mountPoint.path(), VARNIK_BINARY_DIR "/meter-query", data});
+        QVERIFY(query.waitForFinished(30000));
+        const QString out = QString::fromUtf8(query.readAllStandardOutput());
+        const QString err = QString::fromUtf8(query.readAllStandardError());
+        QCOMPARE(query.exitCode(), 3);
+        QVERIFY2(out.endsWith(QStringLiteral("fill\n")) && !out.contains(QStringLiteral("o.csv")), qPrintable(out));
+        for (const char* option : {"--csv", "--report", "--xlsx"})
+            QVERIFY2(err.contains(QStringLiteral("%1 not written").arg(QLatin1String(option))), qPrintable(err));
     }
 };
 

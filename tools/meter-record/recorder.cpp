@@ -77,6 +77,8 @@ void Recorder::EventLogged(const LoggedEvent& event)
     else if (event.kind == EventKind::LinkLost)
         Say(QStringLiteral("link lost at %1 (the last frame): %2; no rows until frames return")
                 .arg(event.utc.toLocalTime().toString(QStringLiteral("HH:mm:ss")), event.text));
+    else if (event.kind == EventKind::RowsMissed && event.text.endsWith(QLatin1String("the recorder was not running")))
+        Say(event.text); // rows that failed have lines of their own
     else if (event.kind == EventKind::LinkRestored)
         Say(QStringLiteral("link back at %1: rows go on")
                 .arg(event.utc.toLocalTime().toString(QStringLiteral("HH:mm:ss"))));
