@@ -244,6 +244,10 @@ class TestStation : public QObject {
         Start(8);
         auto* a = new FakeSource(QStringLiteral("the meter"), 1, 8);
         m_station->AddSource(a);
+        // A file with rows of an earlier run: rows are numbered by their place in it.
+        for (int i = 0; i < 3; ++i)
+            SqliteCli(m_path, "INSERT INTO DataRecord (date, time) VALUES ('2026-12-06', '10:00:00')");
+        QVERIFY(m_station->Bind(m_path));
         QVERIFY(m_station->PublishTo({broker.Url(), {}, QStringLiteral("st"), false}));
         QTRY_COMPARE_WITH_TIMEOUT(m_station->Publishing().Status().state, PublishStatus::State::Connected, 20000);
         for (int i = 0; i < 10; ++i)
@@ -252,6 +256,7 @@ class TestStation : public QObject {
         QCOMPARE(reading.value("value").toDouble(), 2.0);
         const QJsonObject row = QJsonDocument::fromJson(sub.WaitFor("test/st/row").value(0).toUtf8()).object();
         QCOMPARE(row.value("data_file").toString(), QStringLiteral("station.mdb"));
+        QCOMPARE(row.value("row").toInt(), 4);
         QCOMPARE(sub.WaitFor("test/st/event").size(), 1); // start
         QCOMPARE(sub.WaitFor("test/st/link", 2).value(1), QStringLiteral("up"));
 
