@@ -4,7 +4,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <unistd.h>
 #include <system_error>
 
 namespace {
@@ -49,12 +53,20 @@ bool SaveOutput(const QString& path, const QString& what,
     }
     if (IsStream(path)) {
         QFile stream(path);
-        const int fd = Descriptor(path);
-        const bool opened = fd >= 0 ? stream.open(fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle)
-                                    : stream.open(QIODevice::WriteOnly | QIODevice::Append);
+        int fd = Descriptor(path);
+        // Opened here, appending, and handed to QFile without its Append mode: QFile would seek to
+        // the end, which a pipe or a device such as /dev/null refuses with a warning.
+        const bool own = fd < 0;
+        if (own)
+            fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        const QString reason = fd < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QString();
+        const bool opened = fd >= 0 && stream.open(fd, QIODevice::WriteOnly,
+                                                   own ? QFileDevice::AutoCloseHandle : QFileDevice::DontCloseHandle);
         if (!opened) {
-            *error =
-                QStringLiteral("The %1 \"%2\" cannot be written: %3").arg(what, shown, stream.errorString());
+            if (own && fd >= 0)
+                ::close(fd);
+            *error = QStringLiteral("The %1 \"%2\" cannot be written: %3")
+                         .arg(what, shown, reason.isEmpty() ? stream.errorString() : reason);
             return false;
         }
         return write(stream, error) && stream.flush();

@@ -25,6 +25,27 @@ bool InRange(qint64 t, const QueryRange& range)
 
 } // namespace
 
+QString QuotedText(const QString& text, int most)
+{
+    QString out = QStringLiteral("\"");
+    for (const QChar c : text.left(most)) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            out += QLatin1Char('\\') + QString(c);
+        else if (c == QLatin1Char('\n'))
+            out += QStringLiteral("\\n");
+        else if (c == QLatin1Char('\r'))
+            out += QStringLiteral("\\r");
+        else if (c == QLatin1Char('\t'))
+            out += QStringLiteral("\\t");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Format ||
+                 c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out + (text.size() > most ? QStringLiteral("…\"") : QStringLiteral("\""));
+}
+
 bool ReadRangeEnd(const QString& text, QDate* date, std::optional<qint64>* ms, QString* error)
 {
     static const QRegularExpression dateTime(QStringLiteral(
@@ -41,8 +62,8 @@ bool ReadRangeEnd(const QString& text, QDate* date, std::optional<qint64>* ms, Q
         const QDateTime t = QDateTime::fromString(iso + zone, Qt::ISODateWithMs);
         const QDate local = t.toLocalTime().date();
         if (!t.isValid() || local.year() < FirstYear || local.year() > LastYear) {
-            *error = QStringLiteral("\"%1\" is not a date and time of the years %2 to %3")
-                         .arg(text)
+            *error = QStringLiteral("%1 is not a date and time of the years %2 to %3")
+                         .arg(QuotedText(text))
                          .arg(FirstYear, 4, 10, QLatin1Char('0'))
                          .arg(LastYear);
             return false;
@@ -51,11 +72,22 @@ bool ReadRangeEnd(const QString& text, QDate* date, std::optional<qint64>* ms, Q
         *ms = t.toMSecsSinceEpoch();
         return true;
     }
-    *date = ReadDate(typed);
+    // A date alone is the whole text: nothing after it (Qt's own ISO reading stops at the tenth
+    // character and takes "2026-10-25x" or "2026-10-25T3:00" as that day).
+    static const QRegularExpression iso(QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2})$"));
+    static const QRegularExpression slashed(QStringLiteral("^(\\d{4})/(\\d{1,2})/(\\d{1,2})$"));
+    static const QRegularExpression shortForm(QStringLiteral("^[0-9]{1,2}[./ -][0-9]{1,2}[./ -][0-9]{2,4}$"));
+    const auto isoMatch = iso.match(typed), slashMatch = slashed.match(typed);
+    if (const auto& ymd = isoMatch.hasMatch() ? isoMatch : slashMatch; ymd.hasMatch())
+        *date = QDate(ymd.captured(1).toInt(), ymd.captured(2).toInt(), ymd.captured(3).toInt());
+    else if (shortForm.match(typed).hasMatch())
+        *date = ReadDate(typed);
+    else
+        *date = QDate();
     if (!date->isValid() || date->year() < FirstYear || date->year() > LastYear) {
-        *error = QStringLiteral("\"%1\" is not a date (yyyy-mm-dd) or a date and time (yyyy-mm-dd hh:mm:ss) "
+        *error = QStringLiteral("%1 is not a date (yyyy-mm-dd) or a date and time (yyyy-mm-dd hh:mm:ss) "
                                 "of the years 0001 to 9999")
-                     .arg(text);
+                     .arg(QuotedText(text));
         return false;
     }
     return true;

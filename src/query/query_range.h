@@ -25,6 +25,10 @@ struct QueryRange {
     std::optional<qint64> endMs;
 };
 
+// text in double quotes for a one-line message: control characters (NUL, line ends, ...) as
+// escapes (\n, \x00), a quote or backslash escaped, at most `most` characters then "…".
+QString QuotedText(const QString& text, int most = 80);
+
 // One end of a range (a time without seconds is hh:mm:00, as in a time window). False with
 // *error saying what the text is not (the caller names the option or parameter). Years 1 to 9999.
 bool ReadRangeEnd(const QString& text, QDate* date, std::optional<qint64>* ms, QString* error);

@@ -13,6 +13,7 @@
 namespace {
 
 constexpr double DaySeconds = 24 * 60 * 60;
+constexpr int StopEvery = 2048; // rows between two looks at stop()
 const qint64 SerialDayZero = QDate(1899, 12, 30).toJulianDay();
 
 QString Shown(const QString& path)
@@ -59,7 +60,7 @@ QString CsvText(QString text)
 }
 
 bool WriteWorkbook(const QueryResult& result, const QString& path, QString* error,
-                   const QList<LoggedEvent>* events)
+                   const QList<LoggedEvent>* events, const std::function<bool()>& stop)
 {
     if (result.rowCount() + 1 > int(LXW_ROW_MAX) || result.columnCount() > int(LXW_COL_MAX)) {
         *error = QStringLiteral("%1 records do not fit on one worksheet.").arg(result.rowCount());
@@ -93,6 +94,11 @@ bool WriteWorkbook(const QueryResult& result, const QString& path, QString* erro
                                nullptr);
     const MarkerCells markers(result);
     for (int row = 0; row < result.rowCount(); ++row) {
+        if (stop && row % StopEvery == 0 && stop()) {
+            lxw_workbook_free(workbook);
+            *error = CancelledMessage;
+            return false;
+        }
         const auto r = lxw_row_t(row + 1);
         for (int column = 0; column < result.columnCount(); ++column) {
             if (result.isNull(row, column) || markers.Empty(row, column))
@@ -140,11 +146,11 @@ bool WriteWorkbook(const QueryResult& result, const QString& path, QString* erro
         error);
 }
 
-bool WriteCsv(const QueryResult& result, const QString& path, QString* error)
+bool WriteCsv(const QueryResult& result, const QString& path, QString* error, const std::function<bool()>& stop)
 {
     return SaveOutput(
         path, QStringLiteral("file"),
-        [&](QIODevice& file, QString*) {
+        [&](QIODevice& file, QString* failure) {
             QStringList header;
             for (const QString& name : result.fieldNames())
                 header << CsvText(name);
@@ -152,6 +158,10 @@ bool WriteCsv(const QueryResult& result, const QString& path, QString* error)
             const QString isoDate = QStringLiteral("yyyy-MM-dd");
             const MarkerCells markers(result);
             for (int row = 0; row < result.rowCount(); ++row) {
+                if (stop && row % StopEvery == 0 && stop()) {
+                    *failure = CancelledMessage;
+                    return false;
+                }
                 for (int column = 0; column < result.columnCount(); ++column) {
                     if (column > 0)
                         text += QLatin1Char(',');

@@ -19,11 +19,15 @@
 #include "query/query_result.h"
 
 #include <QDateTime>
+#include <functional>
 
 // With events, a second sheet "Events" holds them (events_sheet.h); the first sheet is the same.
+// stop: asked every few thousand rows; true gives the file up (nothing is written, *error
+// CancelledMessage), so that a download whose client went away costs no more.
 bool WriteWorkbook(const QueryResult& result, const QString& path, QString* error,
-                   const QList<LoggedEvent>* events = nullptr);
-bool WriteCsv(const QueryResult& result, const QString& path, QString* error);
+                   const QList<LoggedEvent>* events = nullptr, const std::function<bool()>& stop = {});
+bool WriteCsv(const QueryResult& result, const QString& path, QString* error,
+              const std::function<bool()>& stop = {});
 // One text field of such a CSV: neutralised against formulas and quoted as said above.
 QString CsvText(QString text);
 

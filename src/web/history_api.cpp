@@ -102,9 +102,11 @@ std::optional<HistoryReply> ReadRequest(const HistoryArguments& arguments, const
         return Refusal(status, reason);
     QString bad;
     if (arguments.contains("channels")) {
+        if (Argument(arguments, "channels").trimmed().isEmpty())
+            return Refusal(400, QStringLiteral("channels is empty: name channels such as 1,3,12 or leave it out for all"));
         r->spec.channels = ReadChannelList(Argument(arguments, "channels"), &bad);
         if (r->spec.channels.isEmpty())
-            return Refusal(400, QStringLiteral("\"%1\" is not a channel 1 to 16").arg(bad));
+            return Refusal(400, QStringLiteral("channels: %1 is not a channel 1 to 16").arg(QuotedText(bad)));
         if (r->spec.channels.last() > r->fileChannels)
             return Refusal(400, QStringLiteral("the data file has %1 channels, not channel %2")
                                     .arg(r->fileChannels)
@@ -124,7 +126,7 @@ std::optional<HistoryReply> ReadRequest(const HistoryArguments& arguments, const
     if (!ReadRange(Argument(arguments, "from"), Argument(arguments, "to"), &r->range, &error))
         return Refusal(400, error);
     if (arguments.contains("time") && !ReadTimeWindow(Argument(arguments, "time"), &r->spec))
-        return Refusal(400, QStringLiteral("\"%1\" is not a time window HH:MM-HH:MM").arg(Argument(arguments, "time")));
+        return Refusal(400, QStringLiteral("time: %1 is not a time window HH:MM-HH:MM").arg(QuotedText(Argument(arguments, "time"))));
     return {};
 }
 
@@ -171,7 +173,7 @@ HistoryReply FromWriter(const QString& folder, const QString& fileName, const QB
 }
 
 // The rows as a JSON array, written row by row: memory stays that of the result.
-bool WriteRowsJson(const QueryResult& result, const QString& path, QString* error)
+bool WriteRowsJson(const QueryResult& result, const QString& path, QString* error, const std::function<bool()>& stop)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -180,6 +182,10 @@ bool WriteRowsJson(const QueryResult& result, const QString& path, QString* erro
     }
     file.write("[");
     for (int row = 0; row < result.rowCount(); ++row) {
+        if (stop && row % 2048 == 0 && stop()) {
+            *error = CancelledMessage;
+            return false;
+        }
         QJsonObject object;
         for (int c = 0; c < result.columnCount(); ++c) {
             const QString& field = result.fieldNames()[c];
@@ -244,7 +250,7 @@ HistoryReply Rows(const Request& r, const QString& folder, const QByteArray& for
             return reply;
         }
         return FromWriter(folder, QFileInfo(r.name).completeBaseName() + QStringLiteral(".json"), "application/json",
-                          [&](const QString& path, QString* error) { return WriteRowsJson(result, path, error); },
+                          [&](const QString& path, QString* error) { return WriteRowsJson(result, path, error, r.stop); },
                           false);
     }
     if (none)
@@ -257,7 +263,7 @@ HistoryReply Rows(const Request& r, const QString& folder, const QByteArray& for
                                                          end(r.range.from, r.range.startMs), end(r.range.to, r.range.endMs));
     if (format == "csv")
         return FromWriter(folder, stem + QStringLiteral(".csv"), "text/csv; charset=utf-8",
-                          [&](const QString& path, QString* error) { return WriteCsv(result, path, error); });
+                          [&](const QString& path, QString* error) { return WriteCsv(result, path, error, r.stop); });
     if (format == "txt")
         return FromWriter(folder, stem + QStringLiteral(".txt"), "text/plain; charset=windows-1252",
                           [&](const QString& path, QString* error) {
@@ -268,7 +274,8 @@ HistoryReply Rows(const Request& r, const QString& folder, const QByteArray& for
     RangeEvents(r.paths, r.range, &events, &ignored); // an unreadable log: an empty sheet
     return FromWriter(folder, stem + QStringLiteral(".xlsx"),
                       "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet",
-                      [&](const QString& path, QString* error) { return WriteWorkbook(result, path, error, &events); });
+                      [&](const QString& path, QString* error) { return WriteWorkbook(result, path, error, &events, r.stop);
+                      });
 }
 
 HistoryReply Stats(const Request& r)
@@ -313,19 +320,29 @@ HistoryReply Events(const Request& r, const QByteArray& format)
     return Json(QJsonDocument(list));
 }
 
+// start/end of /api/series, read as from/to are (one parser for every range end): a date alone
+// is the start of that day for start and its last millisecond for end.
 std::optional<QDateTime> ReadInstant(const HistoryArguments& arguments, const char* key, const QDateTime& fallback,
                                      HistoryReply* refusal)
 {
     if (!arguments.contains(key))
         return fallback;
     const QString text = Argument(arguments, key);
-    const QDateTime t = QDateTime::fromString(text, Qt::ISODateWithMs);
-    if (!t.isValid() || t.toUTC().date().year() < 1 || t.toUTC().date().year() > 9999) {
-        *refusal = Refusal(400, QStringLiteral("%1 \"%2\" is not a date and time (ISO 8601) of the years 0001 to 9999")
-                                    .arg(QLatin1String(key), text));
+    QDate day;
+    std::optional<qint64> ms;
+    QString why;
+    if (text.trimmed().isEmpty())
+        why = QStringLiteral("is empty: give a date and time (ISO 8601)");
+    else
+        ReadRangeEnd(text, &day, &ms, &why);
+    if (!why.isEmpty()) {
+        *refusal = Refusal(400, QLatin1String(key) + QLatin1Char(' ') + why);
         return std::nullopt;
     }
-    return t.toUTC();
+    if (!ms)
+        ms = qstrcmp(key, "end") == 0 ? QDateTime(day.addDays(1), QTime(0, 0)).toMSecsSinceEpoch() - 1
+                                      : QDateTime(day, QTime(0, 0)).toMSecsSinceEpoch();
+    return QDateTime::fromMSecsSinceEpoch(*ms, Qt::UTC);
 }
 
 HistoryReply Series(Request r, const HistoryArguments& arguments)
@@ -335,9 +352,9 @@ HistoryReply Series(Request r, const HistoryArguments& arguments)
         bool ok = false;
         points = Argument(arguments, "points").toInt(&ok);
         if (!ok || points < 1 || points > MaxSeriesPoints)
-            return Refusal(400, QStringLiteral("points wants 1 to %1, not \"%2\"")
+            return Refusal(400, QStringLiteral("points wants 1 to %1, not %2")
                                     .arg(MaxSeriesPoints)
-                                    .arg(Argument(arguments, "points")));
+                                    .arg(QuotedText(Argument(arguments, "points"))));
     }
     DataFileSummary summary;
     QString reason;
@@ -381,8 +398,17 @@ HistoryReply Series(Request r, const HistoryArguments& arguments)
         days.endMs.reset();
         if (RangeEvents(r.paths, days, &events, &error)) {
             const ChartEvents chart = EventsForChart(events, *start, *end, r.spec.channels);
-            for (const EventSpan& gap : chart.gaps) {
-                gapSpans.emplace_back(gap.from.toMSecsSinceEpoch(), gap.to.toMSecsSinceEpoch());
+            std::vector<std::pair<qint64, qint64>> spans;
+            for (const EventSpan& gap : chart.gaps)
+                spans.emplace_back(gap.from.toMSecsSinceEpoch(), gap.to.toMSecsSinceEpoch());
+            // Only gaps that cost rows: a rotated file's stop and start with the next row on time is none.
+            const std::vector<bool> missing =
+                none ? std::vector<bool>(spans.size(), true) : GapsWithMissingRows(RowInstants(result, 0, 1), spans);
+            for (qsizetype g = 0; g < chart.gaps.size(); ++g) {
+                if (!missing[size_t(g)])
+                    continue;
+                const EventSpan& gap = chart.gaps[g];
+                gapSpans.push_back(spans[size_t(g)]);
                 gaps.append(QJsonObject{{QStringLiteral("kind"), gap.kind},
                                         {QStringLiteral("from"), UnixSeconds(gap.from)},
                                         {QStringLiteral("to"), UnixSeconds(gap.to)}});

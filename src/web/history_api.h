@@ -29,6 +29,7 @@ struct HistoryReply {
     int fd = -1;        // >= 0: the body is this open file (size bytes), which the caller closes
     qint64 size = 0;
     QString fileName;   // a download's name (Content-Disposition: attachment)
+    bool retryAfter = false; // a 503 for being busy: "Retry-After: 5"
 };
 
 using HistoryArguments = QMap<QByteArray, QByteArray>;

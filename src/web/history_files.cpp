@@ -36,11 +36,7 @@ QString ResolveDataFile(const QString& folder, const QString& name, int* channel
     const bool control = std::any_of(name.begin(), name.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
     if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) ||
         name.startsWith(QLatin1Char('.')) || control) {
-        QString shown = name;
-        for (QChar& c : shown)
-            if (c.category() == QChar::Other_Control)
-                c = QChar(0xFFFD);
-        *reason = QStringLiteral("\"%1\" is not a file name in the data folder").arg(shown);
+        *reason = QStringLiteral("%1 is not a file name in the data folder").arg(QuotedText(name));
         return {};
     }
     const QString path = QDir(folder).filePath(name);
@@ -50,18 +46,18 @@ QString ResolveDataFile(const QString& folder, const QString& name, int* channel
     const QString target = QFileInfo(path).canonicalFilePath();
     if (!QFileInfo(path).isFile()) {
         *status = 404;
-        *reason = QStringLiteral("no data file \"%1\" in the data folder").arg(name);
+        *reason = QStringLiteral("no data file %1 in the data folder").arg(QuotedText(name));
         return {};
     }
     if (canonicalFolder.isEmpty() || !target.startsWith(canonicalFolder + QLatin1Char('/'))) {
         *status = 404;
-        *reason = QStringLiteral("\"%1\" leads outside the data folder").arg(name);
+        *reason = QStringLiteral("%1 leads outside the data folder").arg(QuotedText(name));
         return {};
     }
     QString error;
     *channels = IsSqliteDatabase(path) ? DataFileChannels(path, &error) : -1;
     if (*channels < 1) {
-        *reason = QStringLiteral("\"%1\" is not a data file").arg(name);
+        *reason = QStringLiteral("%1 is not a data file").arg(QuotedText(name));
         return {};
     }
     return path;

@@ -45,6 +45,8 @@ class ClientGone {
 #endif
         return m_gone;
     }
+    // What the last look found, without looking again.
+    bool Known() const { return m_gone; }
 
   private:
     int m_socket;
@@ -60,6 +62,17 @@ MHD_Result CollectArgument(void* cls, MHD_ValueKind, const char* key, size_t key
     static_cast<HistoryArguments*>(cls)->insert(QByteArray(key, qsizetype(keySize)),
                                                 value ? QByteArray(value, qsizetype(valueSize)) : QByteArray());
     return MHD_YES;
+}
+
+constexpr char BusyText[] = "busy: too many history requests at once, try again shortly\n";
+
+MHD_Response* Busy()
+{
+    MHD_Response* response =
+        MHD_create_response_from_buffer(sizeof BusyText - 1, const_cast<char*>(BusyText), MHD_RESPMEM_PERSISTENT);
+    MHD_add_response_header(response, "Content-Type", "text/plain; charset=utf-8");
+    MHD_add_response_header(response, "Retry-After", "5");
+    return response;
 }
 
 } // namespace
@@ -83,17 +96,12 @@ MHD_Result HistoryService::Begin(MHD_Connection* connection, const QByteArray& p
         job->socket = info->connect_fd;
     {
         std::lock_guard lock(m_mutex);
-        unsigned& count = job->download ? m_downloads : m_queries;
-        if (m_stopping || count >= (job->download ? MaxDownloads : MaxHistoryQueries)) {
+        unsigned& waiting = job->download ? m_waitingDownloads : m_waitingQueries;
+        if (m_stopping || waiting >= (job->download ? MaxWaitingDownloads : MaxWaitingQueries)) {
             delete job;
-            static const char busy[] = "busy: too many history requests at once, try again shortly\n";
-            MHD_Response* response = MHD_create_response_from_buffer(sizeof busy - 1, const_cast<char*>(busy),
-                                                                     MHD_RESPMEM_PERSISTENT);
-            MHD_add_response_header(response, "Content-Type", "text/plain; charset=utf-8");
-            MHD_add_response_header(response, "Retry-After", "5");
-            return m_queue(connection, MHD_HTTP_SERVICE_UNAVAILABLE, response, false);
+            return m_queue(connection, MHD_HTTP_SERVICE_UNAVAILABLE, Busy(), false);
         }
-        ++count;
+        ++waiting;
         ++m_running;
         m_jobs.insert(job);
     }
@@ -101,16 +109,45 @@ MHD_Result HistoryService::Begin(MHD_Connection* connection, const QByteArray& p
     MHD_suspend_connection(connection);
     std::thread([this, job, connection] {
         ClientGone gone(job->socket, &m_stopping);
-        HistoryReply reply = m_api.Answer(job->path, job->arguments, std::ref(gone));
+        // Its turn: a slot of its kind, while the client still wants the answer.
+        bool admitted = false;
+        {
+            std::unique_lock lock(m_mutex);
+            unsigned& count = job->download ? m_downloads : m_queries;
+            const unsigned most = job->download ? MaxDownloads : MaxHistoryQueries;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(MaxQueueMs);
+            while (!m_stopping && count >= most && std::chrono::steady_clock::now() < deadline) {
+                m_slotFree.wait_for(lock, std::chrono::milliseconds(100));
+                lock.unlock();
+                const bool left = gone();
+                lock.lock();
+                if (left)
+                    break;
+            }
+            admitted = !m_stopping && count < most && !gone.Known();
+            if (admitted)
+                ++count;
+            --(job->download ? m_waitingDownloads : m_waitingQueries);
+        }
+        HistoryReply reply;
+        if (admitted) {
+            reply = m_api.Answer(job->path, job->arguments, std::ref(gone));
 #ifdef __GLIBC__
-        // A whole file's result is freed now: give the pages back, so that the resident size
-        // returns to its level before a burst of large requests instead of staying at its peak.
-        malloc_trim(0);
+            // A whole file's result is freed now: give the pages back, so that the resident size
+            // returns to its level before a burst of large requests instead of staying at its peak.
+            malloc_trim(0);
 #endif
+        } else {
+            reply.status = MHD_HTTP_SERVICE_UNAVAILABLE;
+            reply.body = BusyText;
+            reply.retryAfter = true;
+        }
         std::lock_guard lock(m_mutex);
         job->reply = std::move(reply);
         job->done = true;
-        --(job->download ? m_downloads : m_queries);
+        if (admitted)
+            --(job->download ? m_downloads : m_queries);
+        m_slotFree.notify_all();
         MHD_resume_connection(connection);
         --m_running;
         m_idle.notify_all();
@@ -152,6 +189,7 @@ void HistoryService::Stop()
 {
     std::unique_lock lock(m_mutex);
     __atomic_store_n(&m_stopping, true, __ATOMIC_RELAXED);
+    m_slotFree.notify_all();
     m_idle.wait(lock, [this] { return m_running == 0; });
 }
 
@@ -167,6 +205,8 @@ MHD_Result HistoryService::Queue(MHD_Connection* connection, const HistoryReply&
                                                    const_cast<char*>(reply.body.constData()), MHD_RESPMEM_MUST_COPY);
     }
     MHD_add_response_header(response, "Content-Type", reply.type.constData());
+    if (reply.retryAfter)
+        MHD_add_response_header(response, "Retry-After", "5");
     if (!reply.fileName.isEmpty())
         MHD_add_response_header(
             response, "Content-Disposition",

@@ -2,7 +2,10 @@
 // The history API inside the status server: a request for a data file is answered on a thread of
 // its own while its connection waits (suspended), so the page, the stream and the metrics never
 // wait for a query. At most two downloads (/api/rows) and four other history requests run at
-// once; beyond that the answer is 503 with Retry-After. Stop() waits for the running ones.
+// once; a request beyond that waits its turn (up to MaxQueueMs, given up at once when its client
+// goes away) with at most MaxWaitingDownloads / MaxWaitingQueries others, so that a few people
+// opening the page at once (three requests each) are all answered; beyond that, or after that
+// wait, the answer is 503 with Retry-After. Stop() waits for the running and waiting ones.
 #include "web/history_api.h"
 
 #include <condition_variable>
@@ -15,6 +18,9 @@ namespace web {
 
 inline constexpr unsigned MaxDownloads = 2;
 inline constexpr unsigned MaxHistoryQueries = 4;
+inline constexpr unsigned MaxWaitingDownloads = 4;
+inline constexpr unsigned MaxWaitingQueries = 24;
+inline constexpr int MaxQueueMs = 15000;
 
 class HistoryService {
   public:
@@ -43,6 +49,9 @@ class HistoryService {
     QueueFn m_queue;
     std::mutex m_mutex;
     std::condition_variable m_idle;
+    std::condition_variable m_slotFree;
+    unsigned m_waitingDownloads = 0;
+    unsigned m_waitingQueries = 0;
     std::set<Job*> m_jobs;
     unsigned m_running = 0;
     unsigned m_downloads = 0;

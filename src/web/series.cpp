@@ -31,6 +31,44 @@ std::vector<std::pair<qint64, int>> OffsetChanges(qint64 startMs, qint64 endMs)
     return changes;
 }
 
+namespace {
+
+// The median step between successive distinct instants of ascending `sorted`; 0 with fewer than two.
+qint64 UsualStep(const std::vector<qint64>& sorted)
+{
+    std::vector<qint64> steps;
+    for (size_t i = 1; i < sorted.size(); ++i)
+        if (const qint64 step = sorted[i] - sorted[i - 1]; step > 0)
+            steps.push_back(step);
+    if (steps.empty())
+        return 0;
+    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+    return steps[steps.size() / 2];
+}
+
+} // namespace
+
+std::vector<bool> GapsWithMissingRows(const std::vector<qint64>& instants,
+                                      const std::vector<std::pair<qint64, qint64>>& gaps)
+{
+    std::vector<qint64> sorted;
+    sorted.reserve(instants.size());
+    for (qint64 t : instants)
+        if (t != std::numeric_limits<qint64>::min())
+            sorted.push_back(t);
+    std::sort(sorted.begin(), sorted.end());
+    const qint64 step = UsualStep(sorted);
+    std::vector<bool> keep(gaps.size(), true);
+    for (size_t g = 0; g < gaps.size() && step > 0; ++g) {
+        const auto after = std::lower_bound(sorted.begin(), sorted.end(), gaps[g].second);
+        const auto before = std::upper_bound(sorted.begin(), sorted.end(), gaps[g].first);
+        if (after == sorted.end() || before == sorted.begin())
+            continue;
+        keep[g] = *after - *std::prev(before) > step + step / 2;
+    }
+    return keep;
+}
+
 Buckets MakeBuckets(qint64 startMs, qint64 endMs, int points, const std::vector<qint64>& instants,
                     const std::vector<std::vector<double>>& values,
                     const std::vector<std::pair<qint64, qint64>>& gaps)
@@ -46,19 +84,20 @@ Buckets MakeBuckets(qint64 startMs, qint64 endMs, int points, const std::vector<
             rows.push_back(row);
     std::stable_sort(rows.begin(), rows.end(), [&](size_t x, size_t y) { return instants[x] < instants[y]; });
 
-    // The usual spacing of the rows: a silence of more than three of it is a break.
-    std::vector<qint64> steps;
-    for (size_t i = 1; i < rows.size(); ++i)
-        if (const qint64 step = instants[rows[i]] - instants[rows[i - 1]]; step > 0)
-            steps.push_back(step);
-    qint64 silence = std::numeric_limits<qint64>::max();
-    if (!steps.empty()) {
-        std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
-        silence = 3 * steps[steps.size() / 2];
-    }
+    // The usual spacing of the rows: a silence of more than three of it is a break, and so is a
+    // gap of the event log where more than one and a half of it passed between two rows (a gap
+    // with the next row on time, such as a rotated file's stop and start, lost nothing).
+    std::vector<qint64> sorted;
+    sorted.reserve(rows.size());
+    for (size_t row : rows)
+        sorted.push_back(instants[row]);
+    const qint64 step = UsualStep(sorted);
+    const qint64 silence = step > 0 ? 3 * step : std::numeric_limits<qint64>::max();
+    const qint64 late = step > 0 ? step + step / 2 : 0;
     const auto broken = [&](qint64 a, qint64 b) {
         return b - a > silence ||
-               std::any_of(gaps.begin(), gaps.end(), [a, b](const auto& g) { return g.first >= a && g.second <= b; });
+               (b - a > late &&
+                std::any_of(gaps.begin(), gaps.end(), [a, b](const auto& g) { return g.first >= a && g.second <= b; }));
     };
 
     struct Cell {

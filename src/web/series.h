@@ -35,9 +35,17 @@ struct Buckets {
     std::vector<ChannelBuckets> channels; // in the order of `values`
 };
 
+// Which of the event log's gaps (spans in ms) cost rows: a gap is kept when the rows on either
+// side of it lie further apart than one and a half times the rows' usual spacing, or when it has
+// no row on one side. A file boundary of a rotated series (stopped, then started a fraction of a
+// second later, the next row on time) is no gap.
+std::vector<bool> GapsWithMissingRows(const std::vector<qint64>& instants,
+                                      const std::vector<std::pair<qint64, qint64>>& gaps);
+
 // Rows at instants in [startMs, endMs] into at most `points` buckets of equal width (at least
 // 1 ms); a bucket without any row is left out. values[c][row] is channel c's reading; NaN and the
-// meter's invalid-reading marker are not readings. gaps: spans (ms) without rows by the event log.
+// meter's invalid-reading marker are not readings. gaps: spans (ms) without rows by the event log;
+// one breaks the line only where rows are missing (GapsWithMissingRows).
 // Work and memory grow with the rows and `points`, never with the span.
 Buckets MakeBuckets(qint64 startMs, qint64 endMs, int points, const std::vector<qint64>& instants,
                     const std::vector<std::vector<double>>& values,

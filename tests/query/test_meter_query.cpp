@@ -156,6 +156,10 @@ class TestMeterQuery : public QObject {
                                         << "--csv not written" << QStringList{"out.txt"};
         QTest::newRow("standard output")
             << QStringList{"csv", "/dev/stdout"} << "1" << 0 << "" << QStringList{};
+        // A device or a pipe is written as it comes, without a seek it refuses (and a warning).
+        for (const char* option : {"csv", "xlsx", "report"})
+            QTest::newRow(qPrintable(QStringLiteral("%1 to /dev/null").arg(option)))
+                << QStringList{option, "/dev/null"} << "1" << 0 << "" << QStringList{};
         QTest::newRow("all written") << QStringList{"csv", "out.csv", "report", "old.txt"} << "1" << 0 << ""
                                      << QStringList{"out.csv", "old.txt"};
     }

@@ -11,12 +11,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
+#include <QUrl>
 #include <ctime>
 
 namespace {
 
 // Rows every 10 minutes from 2026-10-24 18:00 UTC (20:00 summer time) to 05:00 UTC the next day
-// (06:00 winter time), channel 1 holding the row's number; rows 20 and 40 start the next file.
+// (06:00 winter time), channel 1 holding the row's number; rows 20 and 40 start the next file,
+// which the recorder logs as a stop 0.1 s after the last row of a file and a start 0.07 s later.
 // 03:00 to 04:00 UTC is missing (the recorder stopped), with no event about it.
 constexpr qint64 FirstRow = 1792864800; // 2026-10-24T18:00:00Z
 constexpr int Rows = 67;
@@ -46,6 +48,18 @@ bool MakeSeries(const QString& folder)
         files[std::min(i / 20, 2)] << QStringLiteral("'%1','%2',%3,'V'")
                                           .arg(wall.date().toString(Qt::ISODate), wall.time().toString("HH:mm:ss"))
                                           .arg(i);
+    }
+    // A rotation: stop and start between the last row of a file and the first of the next.
+    const auto logged = [](qint64 ms, const QString& kind) {
+        const QDateTime at = QDateTime::fromMSecsSinceEpoch(ms);
+        return QStringLiteral("('%1','%2','%3','%4','')")
+            .arg(at.date().toString(Qt::ISODate), at.time().toString("HH:mm:ss"),
+                 at.toUTC().toString("yyyy-MM-ddTHH:mm:ss.zzzZ"), kind);
+    };
+    for (int f = 1; f < 3; ++f) {
+        const qint64 last = (FirstRow + (f * 20 - 1) * 600) * 1000;
+        events[f - 1] << logged(last + 100, QStringLiteral("stop"));
+        events[f] << logged(last + 170, QStringLiteral("start"));
     }
     // One note an hour into each file.
     for (int f = 0; f < 3; ++f) {
@@ -137,10 +151,13 @@ class HistoryRangeTest : public QObject {
         QCOMPARE(csv.count('\n'), expected + 1);
         QCOMPARE(csv, MeterQuery(arguments, "--csv", "r.csv"));
         QCOMPARE(Ask("/api/rows?" + range + "&format=txt").body, MeterQuery(arguments, "--report", "r.txt"));
-        // The events of the range only, of every file: the notes of the second and third file.
+        // The events of the range only, of every file: the note of the second file and the
+        // rotation from the second to the third.
         const QByteArray events = Ask("/api/events?" + range + "&format=csv").body;
         QCOMPARE(events, MeterQuery(arguments.mid(0, 4), "--events", "r-events.csv"));
-        QVERIFY2(events.count('\n') == 2 && events.contains("file 2") && !events.contains("file 1"), events.constData());
+        QVERIFY2(events.count('\n') == 4 && events.contains("file 2") && !events.contains("file 1") &&
+                     events.contains(",stop,") && events.contains(",start,"),
+                 events.constData());
 
         // A date alone still means the whole day, and a file of the series alone only its rows.
         QCOMPARE(JsonOf(Ask("/api/stats?file=Turn.mdb&from=2026-10-24&to=2026-10-24")).object()["rows"].toInt(),
@@ -164,10 +181,12 @@ class HistoryRangeTest : public QObject {
     }
 
     // The recorder stopped for an hour without a word in the event log: the chart's line breaks
-    // there (a point without a reading between the last row before and the first after).
+    // there (a point without a reading between the last row before and the first after). The
+    // stop and start of a rotation, the next row on time, are no gap and break nothing.
     void silenceBreaksTheLine()
     {
         const QJsonObject s = JsonOf(Ask("/api/series?file=Turn.mdb&channels=1&points=5000")).object();
+        QVERIFY2(s["gaps"].toArray().isEmpty(), QJsonDocument(s["gaps"].toArray()).toJson().constData());
         const QJsonArray time = s["time"].toArray(), mean = s["channels"][0]["mean"].toArray();
         QStringList breaks;
         for (int k = 0; k < time.size(); ++k)
@@ -203,6 +222,59 @@ class HistoryRangeTest : public QObject {
             const HttpReply r = Ask(QByteArray(target).replace(' ', "%20"));
             QVERIFY2(r.status == 400 && r.body.startsWith(says), r.body.constData());
         }
+    }
+
+    // A range end with anything after its date or time, or a time not hh:mm[:ss[.fff]], is
+    // refused naming the parameter by every path and by meter-query (exit 2), never read as a
+    // whole day.
+    void malformedRangeEndsAreRefused_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        for (const char* from : {"2026-10-25T02:30:00ZZ", "2026-10-25Tgarbage", "2026-10-25x", "2026-10-25T3:00:00",
+                                 "2026-10-25T02:30:00.123456789123", "2026-10-25 02:30:00 +01:00", "2026-10-25 3",
+                                 "2026-10-25T", "2026-10-25T02:30:00+1:00"})
+            QTest::newRow(from) << "from" << from;
+        QTest::newRow("to with ZZ") << "to" << "2026-10-25T01:00:00ZZ";
+        QTest::newRow("to a date and a word") << "to" << "2026-10-25 noon";
+    }
+    void malformedRangeEndsAreRefused()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        const QString other = key == "from" ? "to" : "from";
+        const QByteArray asked = "file=Turn.mdb&channels=1&" + key.toUtf8() + '=' + QUrl::toPercentEncoding(value) + '&' +
+                                 other.toUtf8() + "=2026-10-25";
+        for (const QByteArray path : {"/api/rows", "/api/stats", "/api/events"}) {
+            const HttpReply r = Ask(path + '?' + asked);
+            QVERIFY2(r.status == 400 && r.body.startsWith(key.toUtf8() + " \""), (path + ": " + r.body).constData());
+        }
+        QProcess query;
+        query.start(QStringLiteral(VARNIK_BINARY_DIR "/meter-query"),
+                    {live.path("Turn.mdb"), "--channels", "1", "--" + key, value, "--" + other, "2026-10-25", "--csv",
+                     out.filePath("never.csv")});
+        QVERIFY(query.waitForFinished(60000));
+        const QByteArray said = query.readAllStandardError();
+        QVERIFY2(query.exitCode() == 2 && said.startsWith("meter-query: --" + key.toUtf8() + " \""), said.constData());
+        QVERIFY(!QFile::exists(out.filePath("never.csv")));
+        // The sound forms still read: the same instant with Z, an offset and the wall clock.
+        for (const char* good : {"2026-10-25T01:30:00Z", "2026-10-25T02:30:00+01:00", "2026-10-25 02:30", "2026/10/25"})
+            QVERIFY2(Ask("/api/stats?file=Turn.mdb&from=" + QUrl::toPercentEncoding(good) + "&to=2026-10-25").status == 200,
+                     good);
+    }
+
+    // The hour the clock goes back in Chromium: a zoom into the second 02:xx hour, then Show with
+    // the boxes as they are, keeps that hour (not the first pass of the same wall times), and the
+    // caption names the offset of the times it shows.
+    void clockChangeInTheBrowser()
+    {
+        QProcess check;
+        check.setProcessChannelMode(QProcess::MergedChannels);
+        check.start(QStringLiteral("/usr/bin/python3"),
+                    {QStringLiteral(VARNIK_SOURCE_DIR "/tests/web/history_check.py"), "--clock-change",
+                     live.url + "history?file=Turn.mdb"});
+        QVERIFY(check.waitForFinished(120000));
+        QVERIFY2(check.exitCode() == 0, check.readAll().constData());
     }
 };
 

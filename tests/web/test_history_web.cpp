@@ -12,6 +12,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
+#include <QTcpSocket>
+#include <memory>
 #include <cstdlib>
 #include <ctime>
 
@@ -303,6 +305,13 @@ class HistoryWebTest : public QObject {
         QTest::newRow("channel beyond the file") << QString("/api/rows?file=Known.mdb&channels=9") + days << 400
                                                  << "has 8 channels, not channel 9";
         QTest::newRow("bad channel") << QString("/api/series?file=Known.mdb&channels=1,x") << 400 << "\"x\" is not a channel";
+        QTest::newRow("empty channels") << QString("/api/stats?file=Known.mdb&channels=") + days << 400 << "channels is empty";
+        // What the client sent is echoed on one line: NUL, line ends and quotes escaped.
+        QTest::newRow("NUL and line feed shown escaped") << QString("/api/stats?file=Kn%00o%0Dw%0An%22.mdb") + days << 400
+                                                         << "\"Kn\\x00o\\rw\\nn\\\".mdb\" is not a file name";
+        QTest::newRow("line feed in a time window") << QString("/api/stats?file=Known.mdb&time=08%0A00-09:00") + days
+                                                    << 400 << "time: \"08\\n00-09:00\" is not a time window";
+        QTest::newRow("line feed in points") << QString("/api/series?file=Known.mdb&points=1%0A2") << 400 << "not \"1\\n2\"";
         QTest::newRow("bad format") << QString("/api/rows?file=Known.mdb&format=pdf") + days << 400 << "format wants";
         QTest::newRow("bad points") << QString("/api/series?file=Known.mdb&points=5001") << 400 << "points wants";
         QTest::newRow("bad start") << QString("/api/series?file=Known.mdb&start=yesterday") << 400
@@ -317,7 +326,9 @@ class HistoryWebTest : public QObject {
         QFETCH(QString, reason);
         const HttpReply reply = Ask(target.toUtf8());
         QCOMPARE(reply.status, status);
-        QVERIFY2(reply.body.contains(reason.toUtf8()) && reply.body.count('\n') == 1, reply.body.constData());
+        QVERIFY2(reply.body.contains(reason.toUtf8()) && reply.body.count('\n') == 1 && !reply.body.contains('\0') &&
+                     !reply.body.contains('\r'),
+                 reply.body.constData());
     }
 
     void tokenOnEveryPath()
@@ -340,12 +351,77 @@ class HistoryWebTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(JsonOf(Ask("/api/files")).array().at(1)["rows"].toInteger() > rows, 5000);
     }
 
+    // Two people opening the page at once send six requests, more than run at once: every one is
+    // answered (the rest wait their turn), none refused as busy.
+    void burstOfPageRequestsIsAnswered()
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        for (int i = 0; i < 12; ++i) {
+            auto& socket = sockets.emplace_back(std::make_unique<QTcpSocket>());
+            socket->connectToHost(QStringLiteral("127.0.0.1"), live.port);
+            QVERIFY(socket->waitForConnected(5000));
+        }
+        for (size_t i = 0; i < sockets.size(); ++i) {
+            const QByteArray path = i % 3 == 0   ? "/api/stats?file=Known.mdb&from=2026-03-01&to=2026-03-02"
+                                    : i % 3 == 1 ? "/api/events?file=Known.mdb&from=2026-03-01&to=2026-03-02"
+                                                 : "/api/series?file=Known.mdb&channels=1,2,3,4&points=1000";
+            sockets[i]->write("GET " + path + " HTTP/1.0\r\n" + Bearer + "\r\n");
+            sockets[i]->flush();
+        }
+        QList<int> statuses;
+        for (auto& socket : sockets) {
+            QByteArray raw;
+            QElapsedTimer clock;
+            clock.start();
+            while (socket->state() == QAbstractSocket::ConnectedState && clock.elapsed() < 30000)
+                if (socket->waitForReadyRead(1000))
+                    raw += socket->readAll();
+            raw += socket->readAll();
+            statuses << ParseReply(raw).status;
+        }
+        QCOMPARE(statuses, QList<int>(12, 200));
+    }
+
+    // A download whose client goes away is given up within a second: two workbooks of a large
+    // file left after 0.3 s free their slots, and the next download is answered at once.
+    void leftDownloadsStop()
+    {
+        QVERIFY(CreateDataFile(live.path("Big.mdb"), 8));
+        SqliteCli(live.path("Big.mdb"),
+                  "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 129599) "
+                  "INSERT INTO DataRecord SELECT date('2026-11-01', '+' || (i / 43200) || ' days'), "
+                  "time(i % 43200 * 2, 'unixepoch'), i * 0.5, 'V', i % 7, 'A', 1.5, 'A', 2.5, 'A', 3.5, 'A', 4.5, 'A', "
+                  "5.5, 'A', 6.5, 'A' FROM n;");
+        QCOMPARE(SqliteRowCount(live.path("Big.mdb")), 129600);
+        std::vector<std::unique_ptr<QTcpSocket>> left;
+        for (int i = 0; i < 2; ++i) {
+            auto& socket = left.emplace_back(std::make_unique<QTcpSocket>());
+            socket->connectToHost(QStringLiteral("127.0.0.1"), live.port);
+            QVERIFY(socket->waitForConnected(5000));
+            socket->write("GET /api/rows?file=Big.mdb&from=2026-11-01&to=2026-11-03&format=xlsx HTTP/1.0\r\n" + Bearer +
+                          "\r\n");
+            socket->flush();
+        }
+        QTest::qWait(300);
+        for (auto& socket : left)
+            socket->abort();
+        QElapsedTimer clock;
+        clock.start();
+        const HttpReply next = Ask("/api/rows?file=Known.mdb&from=2026-03-01&to=2026-03-01&format=csv");
+        QCOMPARE(next.status, 200);
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+    }
+
     // The page in headless Chromium at desktop and phone width: the chart drawn and the
     // statistics of the known file as the API gives them; a zoom, an empty range, no channel, a
     // file without rows and one that does not exist as the page says them (history_check.py).
     void pageInABrowser()
     {
         QVERIFY(!MakeDataFile(live.path("Empty.mdb"), 8, {}).isEmpty());
+        // A rotated series whose second file holds one row: named on its own it is charted alone.
+        QVERIFY(!MakeDataFile(live.path("Ser.mdb"), 8, {"'2026-03-01','00:00:00',1,'V'", "'2026-03-01','00:00:10',2,'V'"}, 1)
+                     .isEmpty());
+        QVERIFY(!MakeDataFile(live.path("Ser_002.mdb"), 8, {"'2026-03-01','00:00:20',3,'V'"}, 1).isEmpty());
         const QJsonArray stats =
             JsonOf(Ask("/api/stats?file=Known.mdb&from=2026-03-01&to=2026-03-02&channels=1,2,3,4"))
                 .object()["channels"]

@@ -45,9 +45,32 @@
   const fmt = (v) => (v === null || v === undefined ? "–" : String(+v.toFixed(4)));
   const iso = (t) => new Date(t * 1000).toISOString().replace(".000Z", "Z");
   const wallText = (t) => wall(t).replace("T", " ");
+  // "UTC+01:00" for an offset in seconds.
+  function offsetText(o) {
+    const a = Math.abs(o);
+    return "UTC" + (o < 0 ? "-" : "+") + String(Math.floor(a / 3600)).padStart(2, "0") + ":" +
+           String(Math.floor(a % 3600 / 60)).padStart(2, "0");
+  }
+  // True when the recorder's clock showed t's wall time twice (the hour the clock goes back).
+  function ambiguous(t) {
+    const w = t + offsetAt(t);
+    return [...new Set(zone.map((z) => z[1]))].some((o) => o !== offsetAt(t) && offsetAt(w - o) === o);
+  }
+  // A wall time for people: with its offset where the wall time alone names two instants.
+  const wallLabel = (t) => wallText(t) + (ambiguous(t) ? " " + offsetText(offsetAt(t)) : "");
 
-  async function getJson(url) {
-    const answer = await fetch(url, { credentials: "same-origin" });
+  // Every choice (a file, a range, channels, a zoom) counts up and cancels the requests of the
+  // one before: an answer to an earlier choice never reaches the page.
+  let choice = 0;
+  let inflight = null;
+  function newChoice() {
+    if (inflight) inflight.abort();
+    inflight = new AbortController();
+    return ++choice;
+  }
+
+  async function getJson(url, signal) {
+    const answer = await fetch(url, { credentials: "same-origin", signal });
     if (!answer.ok) throw new Error((await answer.text()).trim() || answer.statusText);
     return answer.json();
   }
@@ -56,6 +79,7 @@
 
   // Nothing of an earlier choice stays on the page: chart, statistics, events and downloads go.
   function clearResults(why) {
+    newChoice();
     if (plot) { plot.destroy(); plot = null; }
     series = null;
     $("chart").setAttribute("aria-label", "No chart: " + why);
@@ -74,19 +98,21 @@
     const select = $("file");
     const chosen = select.value;
     select.replaceChildren();
-    for (const f of files) {
+    // A file of a rotated series named on its own (NAME_002.mdb) is listed beside its series.
+    const listed = file && !files.some((f) => f.name === file.name) ? [...files, file] : files;
+    for (const f of listed) {
       const option = document.createElement("option");
       option.value = f.name;
       const more = f.files && f.files.length > 1 ? " … " + f.files[f.files.length - 1] + " (" + f.files.length + " files)" : "";
-      option.textContent = f.name + more + (f.recording ? " (recording)" : "") + ", " + f.rows + " rows";
+      option.textContent = f.name + more + (f.recording ? " (recording)" : "") + ", " + rowsText(f.rows);
       select.appendChild(option);
     }
     if (chosen) select.value = chosen;
   }
 
   // The file list as it is now (a file being recorded grows); the chosen file follows it.
-  async function refreshFiles() {
-    files = await getJson("api/files");
+  async function refreshFiles(signal) {
+    files = await getJson("api/files", signal);
     fillFileList();
     if (file) file = files.find((f) => f.name === file.name) || file;
     if (file) learnZone(file.offsets);
@@ -111,8 +137,28 @@
     }
   }
 
-  function pickFile(name) {
+  const rowsText = (n) => n + (n === 1 ? " row" : " rows");
+
+  async function pickFile(name) {
+    const mine = newChoice();
+    const signal = inflight.signal;
     file = files.find((f) => f.name === name) || null;
+    // One file of a rotated series alone: the API answers for it; its span comes from its series.
+    const series = name && files.find((f) => (f.files || []).includes(name));
+    if (!file && series) {
+      try {
+        const s = await getJson("api/series?" + new URLSearchParams({ file: name, points: "1", channels: "1" }), signal);
+        if (mine !== choice) return;
+        learnZone(s.offsets);
+        file = { name, files: [name], channels: series.channels, rows: s.rows, recording: false,
+                 firstUtc: s.rows ? s.start : null, lastUtc: s.rows ? s.end : null, offsets: s.offsets, member: true };
+        fillFileList();
+        $("file").value = name;
+      } catch (error) {
+        if (mine === choice && error.name !== "AbortError") clearResults("Cannot load " + name + ": " + error.message);
+        return;
+      }
+    }
     if (!file) {
       clearResults(files.length ? "There is no data file \"" + name + "\" in the data folder: choose one from the list."
                                 : "The data folder holds no data file.");
@@ -130,8 +176,9 @@
   }
 
   async function preset(hours) {
-    try { await refreshFiles(); } catch (error) { /* the list as it was */ }
-    if (!file) return;
+    const mine = newChoice();
+    try { await refreshFiles(inflight.signal); } catch (error) { /* the list as it was */ }
+    if (mine !== choice || !file) return;
     if (file.firstUtc === null) {
       highlight(null);
       range = null;
@@ -144,9 +191,19 @@
     setRange(start, end);
   }
 
+  // The instants the From/To boxes were last filled with: a box left as it was keeps its
+  // instant, also in the hour the clock shows twice (its wall time alone would be the first pass).
+  let boxed = {};
   function showInputs([a, b]) {
-    $("start").value = wall(a);
-    $("end").value = wall(b);
+    for (const [id, t] of [["start", a], ["end", b]]) {
+      $(id).value = wall(t);
+      boxed[id] = [Date.parse(wall(t) + "Z"), t];
+      $(id + "_zone").textContent = ambiguous(t) ? offsetText(offsetAt(t)) : "";
+    }
+  }
+  function boxInstant(id) {
+    const typed = Date.parse($(id).value + "Z");
+    return boxed[id] && boxed[id][0] === typed ? boxed[id][1] : fromWall($(id).value);
   }
 
   function setRange(start, end) {
@@ -162,7 +219,6 @@
     return new URLSearchParams({ file: file.name, from: iso(a), to: iso(b), channels: chosenChannels().join(",") });
   }
 
-  let asked = 0; // the latest choice: answers to earlier ones are dropped
   async function show() {
     if (!file || !range) return;
     const channels = chosenChannels();
@@ -171,7 +227,8 @@
       return;
     }
     const [a, b] = shown || range;
-    const mine = ++asked;
+    const mine = newChoice();
+    const signal = inflight.signal;
     say("Loading…");
     const chartWidth = Math.max(200, $("chart").clientWidth);
     const q = new URLSearchParams({ file: file.name, start: iso(a), end: iso(b), channels: channels.join(","),
@@ -180,22 +237,29 @@
     const range_only = new URLSearchParams({ file: file.name, from: query.get("from"), to: query.get("to") });
     try {
       const [s, stats, events] = await Promise.all([
-        getJson("api/series?" + q), getJson("api/stats?" + query), getJson("api/events?" + range_only)]);
-      if (mine !== asked) return;
+        getJson("api/series?" + q, signal), getJson("api/stats?" + query, signal),
+        getJson("api/events?" + range_only, signal)]);
+      if (mine !== choice) return;
       series = s;
       learnZone(s.offsets);
       draw();
       fillStats(stats, [a, b]);
       fillEvents(events);
-      fillDownloads(query, range_only);
+      fillDownloads(query, range_only, stats.rows);
       say(stats.rows ? "" : "No rows in this range.");
     } catch (error) {
-      if (mine === asked) clearResults("Cannot load: " + error.message);
+      if (mine === choice && error.name !== "AbortError") clearResults("Cannot load: " + error.message);
     }
   }
 
-  function fillDownloads(query, range_only) {
+  // Rows downloads only for a range that holds rows; the events of any range.
+  function fillDownloads(query, range_only, rows) {
     for (const [id, format] of [["get_csv", "csv"], ["get_xlsx", "xlsx"], ["get_txt", "txt"]]) {
+      if (!rows) {
+        $(id).removeAttribute("href");
+        $(id).setAttribute("aria-disabled", "true");
+        continue;
+      }
       const q = new URLSearchParams(query);
       q.set("format", format);
       $(id).href = "api/rows?" + q;
@@ -236,7 +300,7 @@
   }
 
   function fillStats(stats, [a, b]) {
-    $("stats_range").textContent = "From " + wallText(a) + " to " + wallText(b) + ": " + stats.rows + " rows";
+    $("stats_range").textContent = "From " + wallLabel(a) + " to " + wallLabel(b) + ": " + rowsText(stats.rows);
     const body = $("stats").tBodies[0];
     body.replaceChildren();
     for (const c of stats.channels) {
@@ -322,10 +386,14 @@
         stroke: COLORS[(c.channel - 1) % COLORS.length], width: 1.5, spanGaps: false,
         value: (u, v, si, idx) => (v === null || idx === null ? "–" :
           fmt(v) + " (" + fmt(series.channels[i].min[idx]) + "…" + fmt(series.channels[i].max[idx]) + ")") }))],
-      axes: [{ values: (u, ticks) => {
+      // Labels as short as the span allows, ticks far enough apart that they never touch.
+      axes: [{ space: (u) => { const span = u.scales.x.max - u.scales.x.min;
+                               return span > 3 * 86400 ? 70 : span > 86400 ? 110 : span > 600 ? 70 : 90; },
+               values: (u, ticks) => {
         const span = u.scales.x.max - u.scales.x.min;
         return ticks.map((t) => { const w = wallText(t);
-                                  return span > 3 * 86400 ? w.slice(5, 10) : span > 600 ? w.slice(5, 16) : w.slice(11); });
+                                  return span > 3 * 86400 ? w.slice(5, 10) : span > 86400 ? w.slice(5, 16)
+                                       : span > 600 ? w.slice(11, 16) : w.slice(11); });
       } }, {}],
       hooks: {
         drawClear: [drawEvents],
@@ -352,10 +420,11 @@
 
   $("choice").addEventListener("submit", (event) => {
     event.preventDefault();
+    // Wrong input leaves nothing of the earlier range on the page.
     for (const [id, name] of [["start", "From"], ["end", "To"]])
-      if (!$(id).value) { say("The " + name + " box is empty: give a date and time."); $(id).focus(); return; }
-    const start = fromWall($("start").value), end = fromWall($("end").value);
-    if (!(start <= end)) { say("The range's end must come after its start."); return; }
+      if (!$(id).value) { clearResults("The " + name + " box is empty: give a date and time."); $(id).focus(); return; }
+    const start = boxInstant("start"), end = boxInstant("end");
+    if (!(start <= end)) { clearResults("The range's end must come after its start."); return; }
     highlight(null);
     setRange(start, end);
   });
