@@ -13,8 +13,9 @@
 # tmpfs holding the pseudo-terminal bind-mounted as /dev/ttyS0 and the few nodes a program needs
 # (null, zero, full, random, urandom, tty, ptmx, pts, shm, fd, stdin/out/err), with SHIM preloaded
 # to answer the modem-line ioctls for pseudo-terminals. /sys/class/tty/ttyS0 is the machine's
-# own: Linux has it whenever the 8250 serial driver is built in, as on Debian's kernels; where it
-# is missing, an empty directory of that name on a tmpfs over /sys/class/tty stands in for it.
+# own: Linux has it whenever the 8250 serial driver is built in, as on Debian's kernels. The
+# library only reads it as a symbolic link (readlink), so where it is missing a link of that name
+# to an empty directory, on a tmpfs over /sys/class/tty, stands in for it.
 #
 # Needs root (mounts). Exit code: COMMAND's, 77 when this machine cannot do it (not root, no
 # mount namespace), 2 for a usage error.
@@ -65,7 +66,8 @@ umount -l "$real"
 rmdir "$real"
 if [ ! -e /sys/class/tty/ttyS0 ]; then
   mount -t tmpfs -o size=1m sigrok-pty-sys /sys/class/tty
-  mkdir /sys/class/tty/ttyS0
+  mkdir -p /sys/class/tty/.ttyS0/device
+  ln -s .ttyS0 /sys/class/tty/ttyS0
 fi
 exec env LD_PRELOAD="$shim${LD_PRELOAD:+:$LD_PRELOAD}" "$@"
 '
