@@ -61,7 +61,7 @@ bool Fail(QString* error, const QString& message)
     return false;
 }
 
-// The four places right-aligned, and after which of them (1..3) the point stands, 0 for none.
+// What the four digit places show, and after which of them (1..3) the point stands, 0 for none.
 struct Glass {
     QString places = QString(DigitPlaces, QLatin1Char(' '));
     int pointAfter = 0;
@@ -92,8 +92,8 @@ bool Layout(const QString& display, Glass* glass, QString* error)
         return Fail(
             error,
             QStringLiteral("\"%1\" does not fit the display (at most %2 counts)").arg(display).arg(MaxCount));
-    // Every place shows a digit, leading zeros too ("0.512", "048.2"): the chip's display keeps
-    // them, and readers take a blank place for no digit at all.
+    // Every place shows a digit, leading zeros too ("0.512", "048.2"): a real decoder read a
+    // blank place as a wrong digit (" 48.2" as -51.8), so nothing but the overload is blanked.
     glass->places = digits.rightJustified(DigitPlaces, QLatin1Char('0'));
     const qsizetype decimals = point >= 0 ? text.size() - point - 1 : 0;
     glass->pointAfter = decimals > 0 ? DigitPlaces - static_cast<int>(decimals) : 0;
