@@ -18,7 +18,8 @@ run_packages=(
   libpq-dev libmosquitto-dev libmicrohttpd-dev libsystemd-dev
 )
 # Servers the tests start themselves on 127.0.0.1 (PostgreSQL, mosquitto, Prometheus, a headless
-# browser), the tools they check results with, and what the benchmarks measure with.
+# browser), the tools they check results with (sigrok-cli: a real multimeter decoder), and what the
+# benchmarks measure with.
 test_packages=(
   python3-openpyxl imagemagick
   valgrind
@@ -27,6 +28,7 @@ test_packages=(
   mosquitto mosquitto-clients openssl
   prometheus
   chromium chromium-driver python3-selenium apache2-utils
+  sigrok-cli libsigrok4 libsigrok-dev
 )
 packages=("${run_packages[@]}")
 if [ "${1:-}" = "--run" ]; then

@@ -3,6 +3,7 @@
 #include "acquisition/frame_receiver.h"
 #include "core/shared_state.h"
 #include "meter-sim/frame_encoder.h"
+#include "meter-sim/fs9721_encoder.h"
 #include "test_registry.h"
 
 #include <QElapsedTimer>
@@ -357,6 +358,41 @@ class MeterSimTest : public QObject {
         QCOMPARE(CutFrames(sim.received, 16).size(), 20);
     }
 
+    // --protocol fs9721: the sequence's packets in turn, each step for its count, then from the
+    // start again, paced to 2400 baud (14 bytes of 10 bits: 58 ms a packet) unless told otherwise.
+    void streamsMultimeterPackets_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("steps"); // the packets expected, as one-step sequences
+        QTest::addColumn<int>("minimumGapMs");  // between two packets: paced, not in one burst
+        QTest::newRow("sequence, repeated")
+            << QStringList{"--sequence", "1.234 V x2; OL Ohm", "--frames", "5"}
+            << QStringList{"1.234 V", "1.234 V", "OL Ohm", "1.234 V", "1.234 V"} << 40;
+        QTest::newRow("default sequence")
+            << QStringList{"--frames", "5"}
+            << QStringList{"1.234 V DC", "1.234 V DC", "1.234 V DC", "1.234 V DC", "-1.234 V DC"} << 40;
+        QTest::newRow("faster line") << QStringList{"--sequence", "-0.512 mA AC HOLD; 23.0 degC",
+                                                    "--baud",     "115200",
+                                                    "--frames",   "3"}
+                                     << QStringList{"-0.512 mA AC HOLD", "23.0 degC", "-0.512 mA AC HOLD"}
+                                     << 0;
+    }
+    void streamsMultimeterPackets()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, steps);
+        QFETCH(int, minimumGapMs);
+        SimRun sim(QStringList{"--protocol", "fs9721"} + arguments);
+        QVERIFY(sim.attach());
+        QTRY_COMPARE_WITH_TIMEOUT(sim.process.state(), QProcess::NotRunning, 10000);
+        QCOMPARE(sim.process.exitCode(), 0);
+        QByteArray expected;
+        for (const QString& step : steps)
+            expected += fs9721::EncodePacket(fs9721::ParseSequence(step, nullptr).value(0).reading);
+        QCOMPARE(sim.received.toHex(' '), expected.toHex(' '));
+        QVERIFY2(sim.longestGapMs >= minimumGapMs, qPrintable(QString::number(sim.longestGapMs)));
+    }
+
     void silenceEndsAndSendingResumes()
     {
         SimRun sim({"--silence-after", "0.2", "--silence", "0.8", "--frames", "40"});
@@ -438,6 +474,13 @@ class MeterSimTest : public QObject {
         QTest::newRow("negative fault interval") << QStringList{"--bad-end", "-3"};
         QTest::newRow("silence without its start") << QStringList{"--silence", "2"};
         QTest::newRow("stray argument") << QStringList{"/dev/ttyS0"};
+        QTest::newRow("unknown protocol") << QStringList{"--protocol", "fs9999"};
+        QTest::newRow("sequence without fs9721") << QStringList{"--sequence", "1 V"};
+        QTest::newRow("bad sequence") << QStringList{"--protocol", "fs9721", "--sequence", "1 W"};
+        QTest::newRow("sequence that does not fit") << QStringList{"--protocol=fs9721", "--sequence=4000 V"};
+        QTest::newRow("fs9721 with channels") << QStringList{"--protocol", "fs9721", "--channels", "2"};
+        QTest::newRow("fs9721 with dual") << QStringList{"--protocol", "fs9721", "--dual"};
+        QTest::newRow("fs9721 with bad digits") << QStringList{"--protocol", "fs9721", "--bad-digit", "3"};
     }
     void badCommandLineExitsWithCode2()
     {

@@ -17,6 +17,14 @@ FrameStream::FrameStream(const SimOptions& options) : m_options(options), m_rand
 
 QByteArray FrameStream::nextFrame(double seconds)
 {
+    if (m_options.protocol == Protocol::Fs9721) {
+        if (m_stepPackets == m_options.sequence[m_step].packets) {
+            m_step = (m_step + 1) % m_options.sequence.size();
+            m_stepPackets = 0;
+        }
+        ++m_stepPackets;
+        return fs9721::EncodePacket(m_options.sequence[m_step].reading);
+    }
     if (m_options.dual) {
         const DualSimulatedReading r = DualReadings(seconds);
         std::optional<meterframe::DualReading> second;
@@ -33,7 +41,11 @@ QByteArray FrameStream::next(double seconds)
 {
     ++m_frames;
     QByteArray frame = nextFrame(seconds);
-    Q_ASSERT(frame.size() == meterframe::FrameSize); // every simulated wave fits its frame
+    if (m_options.protocol == Protocol::Fs9721) {
+        Q_ASSERT(frame.size() == fs9721::PacketSize); // the options' parser encoded every step once
+    } else {
+        Q_ASSERT(frame.size() == meterframe::FrameSize); // every simulated wave fits its frame
+    }
     if (due(m_options.badEndEvery, m_frames))
         frame[meterframe::EndByteIndex] = '\n';
     if (due(m_options.badDigitEvery, m_frames))

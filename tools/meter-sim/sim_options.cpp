@@ -54,16 +54,29 @@ ParsedOptions ParseSimOptions(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Simulates the measuring instrument on a pseudo-terminal. Prints the device path as its first "
-        "line, then streams 16-byte frames for channels 1..N in turn until it is stopped (SIGINT, SIGTERM).");
+        "line, then streams 16-byte frames for channels 1..N in turn until it is stopped (SIGINT, SIGTERM).\n"
+        "With --protocol fs9721 it is a multimeter built on the FS9721 chip instead: 14-byte LCD packets "
+        "at 2400 baud, one reading each, taken in turn from --sequence and repeated.");
     parser.addOption(QCommandLineOption({"h", "help"}, "Show this help."));
     const auto number = [](const char* name, const char* text, const char* value) {
         return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(text),
                                   QString::fromLatin1(value));
     };
     parser.addOptions({
+        number("protocol",
+               "meter (default): the instrument's frames; fs9721: a multimeter's LCD packets "
+               "(--baud 2400 unless given; --channels, --dual, --bad-end and --bad-digit do not apply).",
+               "NAME"),
+        number("sequence",
+               "fs9721: the readings, in turn, again and again. Steps separated by ';', each the display "
+               "(1.234, -0.512, OL for overload), a unit (V mV A mA Ohm kOhm Hz degC %), AC or DC (V and A "
+               "only; DC when not given), HOLD, REL, MANUAL (no AUTO symbol), xN (N packets in a row). "
+               "Default: a tour of every unit, AC, DC, negative, HOLD, REL and overload.",
+               "STEPS"),
         number("channels", "Channels 1..N in turn, N 1..16 (default 8).", "N"),
         number("baud",
-               "Line speed the frames are paced to: 9600 (default) or 2400 like the meter, "
+               "Line speed the frames are paced to: 9600 (default; 2400 with --protocol fs9721) or 2400 "
+               "like the meter, "
                "300..115200 accepted.",
                "BAUD"),
         number("rate", "At most HZ frames per second (default: as fast as the line allows).", "HZ"),
@@ -96,6 +109,32 @@ ParsedOptions ParseSimOptions(const QStringList& arguments)
     }
 
     SimOptions& o = result.options;
+    const QString protocol = parser.value("protocol");
+    if (parser.isSet("protocol") && protocol != "meter" && protocol != "fs9721") {
+        result.error = QStringLiteral("--protocol wants meter or fs9721, not \"%1\"").arg(protocol);
+        return result;
+    }
+    if (protocol == "fs9721") {
+        o.protocol = Protocol::Fs9721;
+        o.baud = fs9721::Baud;
+        for (const char* option : {"channels", "dual", "bad-end", "bad-digit"})
+            if (parser.isSet(option)) {
+                result.error = QStringLiteral("--%1 does not apply to --protocol fs9721").arg(option);
+                return result;
+            }
+        QString why;
+        o.sequence =
+            fs9721::ParseSequence(parser.isSet("sequence") ? parser.value("sequence")
+                                                           : QString::fromLatin1(fs9721::DefaultSequence),
+                                  &why);
+        if (o.sequence.isEmpty()) {
+            result.error = QStringLiteral("--sequence: %1").arg(why);
+            return result;
+        }
+    } else if (parser.isSet("sequence")) {
+        result.error = QStringLiteral("--sequence goes with --protocol fs9721");
+        return result;
+    }
     constexpr int Every = std::numeric_limits<int>::max();
     Reader read{parser, {}};
     read.integer("channels", 1, 16, o.channels);

@@ -1,6 +1,9 @@
 #pragma once
 // meter-sim's command line. main() parses it once; a bad option or value is a usage error
 // (one line on stderr, exit code 2), never a silently adjusted value.
+#include "fs9721_encoder.h"
+
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -8,9 +11,15 @@
 
 namespace metersim {
 
+// What goes on the line: the instrument's 16-byte frames, or the 14-byte LCD packets of an
+// FS9721-based multimeter.
+enum class Protocol { Meter, Fs9721 };
+
 struct SimOptions {
+    Protocol protocol = Protocol::Meter;
+    QList<fs9721::Step> sequence; // the multimeter's readings in turn, repeated (Fs9721 only)
     int channels = 8;
-    int baud = 9600;
+    int baud = 9600; // 2400 by default with Protocol::Fs9721
     double rate = 0; // frames per second; 0 = as fast as the line allows
     bool dual = false;
     int badEndEvery = 0; // 0 = never
