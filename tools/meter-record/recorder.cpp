@@ -129,7 +129,9 @@ int Recorder::Start()
         ReadingSource& source = m_station.Source(i);
         source.FirstChannel = spec.firstChannel;
         if (spec.kind == SourceSpec::Kind::Meter) {
-            static_cast<MeterSource&>(source).Channels = spec.lastChannel;
+            // Alone, the meter keeps every channel its frames name, as it always has.
+            if (m_station.SourceCount() > 1)
+                static_cast<MeterSource&>(source).Channels = spec.lastChannel;
             sources << QStringLiteral("device %1 (port COM%2), %3 baud")
                            .arg(Shown(SerialDeviceForPort(Shared.ComPort)))
                            .arg(Shared.ComPort)

@@ -42,9 +42,14 @@ int main(int argc, char** argv)
     // Never outlive the recorder that started it.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "--version") {
+        std::printf("meter-sigrok %s\n", VARNIK_VERSION_TEXT);
+        return 0;
+    }
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
         std::fputs("usage: meter-sigrok --list-drivers | --check DRIVER [KEY=VALUE...] | DRIVER [KEY=VALUE...]\n"
-                   "Writes one line per reading of a libsigrok device (format in the source's header).\n",
+                   "Runs one libsigrok device for meter-record's --source sigrok:DRIVER and writes one line\n"
+                   "per reading: TAB-separated, format 1, described in docs/meter-record.md.\n",
                    args.empty() ? stderr : stdout);
         return args.empty() ? sigrokhelper::BadOption : 0;
     }
