@@ -16,6 +16,7 @@ run_packages=(
   xvfb xauth fonts-dejavu-core
   qt6-multimedia-dev
   libpq-dev libmosquitto-dev libmicrohttpd-dev libsystemd-dev
+  libsigrok-dev libsigrok4
 )
 # Servers the tests start themselves on 127.0.0.1 (PostgreSQL, mosquitto, Prometheus, a headless
 # browser), the tools they check results with (sigrok-cli: a real multimeter decoder), and what the

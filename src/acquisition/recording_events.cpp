@@ -35,6 +35,8 @@ RecordingEvents::~RecordingEvents() = default;
 QString RecordingEvents::StartText() const
 {
     const QString who = Who.isEmpty() ? QStringLiteral("Varnik %1").arg(VARNIK_VERSION_TEXT) : Who;
+    if (!SourcesText.isEmpty())
+        return QStringLiteral("%1 as user %2, %3").arg(who, ProcessUserName(), SourcesText);
     return QStringLiteral("%1 as user %2, port COM%3 (%4), %5 baud")
         .arg(who, ProcessUserName())
         .arg(Shared.ComPort)

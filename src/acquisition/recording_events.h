@@ -46,6 +46,9 @@ class RecordingEvents {
     // Who records, for the start event: "Varnik 1.0.0" or "meter-record 1.0.0"; the account it
     // runs under, the port and the baud rate are added.
     QString Who;
+    // What it records from, for the start event, when more than the instrument's port: "sigrok:demo
+    // on channels 1 to 2"; empty names the port and its baud rate.
+    QString SourcesText;
     std::function<void(const QString& problem)> OnProblem;
     // Told of every event once it is in the file (live publishing, the recorder's status page).
     std::function<void(const LoggedEvent&)> OnLogged;

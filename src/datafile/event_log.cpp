@@ -108,7 +108,7 @@ LoggedEvent ReadRow(sqlite3_stmt* stmt)
 
 QStringList EventKind::All()
 {
-    return {Start, Stop, LinkLost, LinkRestored, Paused, Resumed, High, Low, Normal, Full, RowsMissed, Note};
+    return {Start, Stop, LinkLost, LinkRestored, Paused, Resumed, High, Low, Normal, Full, RowsMissed, Note, Overload, Function};
 }
 
 LoggedEvent LoggedEvent::At(const QDateTime& when, const QString& kind, const QString& text,

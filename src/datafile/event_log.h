@@ -39,6 +39,10 @@ inline const QString Normal = QStringLiteral("normal");
 inline const QString Full = QStringLiteral("full");
 inline const QString RowsMissed = QStringLiteral("rows-missed");
 inline const QString Note = QStringLiteral("note");
+// A source's own: a reading over range or not a number, recorded as the invalid marker; the meter
+// switched to another function (V DC to Ohm), so its channel's unit changes from this row on.
+inline const QString Overload = QStringLiteral("overload");
+inline const QString Function = QStringLiteral("function");
 // Every kind, in the order a user picks from.
 QStringList All();
 } // namespace EventKind

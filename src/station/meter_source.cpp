@@ -17,13 +17,19 @@ MeterSource::MeterSource(SerialLink::Recovery recovery, SerialControl* port, QOb
             hooks.LinkChanged(up, why);
     };
     m_receiver.OnFrame = [this](FrameBufferArray& frame) {
-        if (!DecodeFrame(frame))
-            return false;
-        if (hooks.Readings) {
-            const FrameChannelList heard = FrameChannels();
-            hooks.Readings(heard.channel.data(), heard.count);
+        if (Channels >= MaxChannel)
+            return Decoded(frame);
+        // Another source owns the channels above ours: what the decoder writes there is undone.
+        const auto value = Shared.ChanValue;
+        const auto unit = Shared.ChanUnit;
+        const auto decimals = Shared.ChanDecimals;
+        const bool decoded = Decoded(frame);
+        for (int n = Channels + 1; n <= MaxChannel; ++n) {
+            Shared.ChanValue[n] = value[n];
+            Shared.ChanUnit[n] = unit[n];
+            Shared.ChanDecimals[n] = decimals[n];
         }
-        return true;
+        return decoded;
     };
 }
 
@@ -32,6 +38,22 @@ MeterSource::~MeterSource()
     // The link holds references to the receiver and the control: it goes before either.
     delete m_link;
     m_link = nullptr;
+}
+
+bool MeterSource::Decoded(FrameBufferArray& frame)
+{
+    if (!DecodeFrame(frame))
+        return false;
+    if (hooks.Readings) {
+        const FrameChannelList heard = FrameChannels();
+        int ours[MaxChannel + 1];
+        int count = 0;
+        for (int i = 0; i < heard.count; ++i)
+            if (heard.channel[size_t(i)] <= Channels)
+                ours[count++] = heard.channel[size_t(i)];
+        hooks.Readings(ours, count);
+    }
+    return true;
 }
 
 QString MeterSource::Name() const

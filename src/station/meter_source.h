@@ -22,7 +22,7 @@ class MeterSource : public ReadingSource {
     ~MeterSource() override;
 
     QString Name() const override;
-    int ChannelCount() const override { return MaxChannel; }
+    int ChannelCount() const override { return Channels; }
     void Start() override;
     void Stop() override;
     void Check() override;
@@ -30,11 +30,16 @@ class MeterSource : public ReadingSource {
     quint64 FramesReceived() const override { return m_receiver.FramesCut; }
     quint64 FramesRejected() const override { return m_receiver.FramesDropped; }
 
+    // The channels it fills, from 1. Beside another source (from channel Channels + 1 on), frames
+    // naming a channel above it count for the link only and leave that channel as it was.
+    int Channels = MaxChannel;
+
     SerialControl& Port() { return *m_port; }
     SerialLink& Link() { return *m_link; }
     FrameReceiver& Receiver() { return m_receiver; }
 
   private:
+    bool Decoded(FrameBufferArray& frame);
     void Reported(SerialLink::Event event, const QString& detail);
 
     SerialControl* m_port;

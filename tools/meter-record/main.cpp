@@ -5,7 +5,9 @@
 // so that a restart of the unit takes rules that allow it. A status page that cannot be served
 // does not stop recording: it is tried again.
 // Environment, for tests: VARNIK_WATCHDOG_MS (100..600000) shortens or lengthens the 15 s silence
-// limit; VARNIK_RETRY_MS (100..600000) the 30 s between tries of an optional service.
+// limit (and a libsigrok source's 10 s silence and 5 s retry, to at most the same);
+// VARNIK_RETRY_MS (100..600000) the 30 s between tries of an optional service;
+// VARNIK_SIGROK_HELPER the meter-sigrok to run (default: beside meter-record).
 #include "core/config_files.h"
 #include "core/shared_state.h"
 #include "core/startup.h"
@@ -17,6 +19,7 @@
 #include "recorder.h"
 #include "recorder_watch.h"
 #include "station/meter_source.h"
+#include "station/sigrok_source.h"
 #include "web/status_server.h"
 
 #include <QCoreApplication>
@@ -70,6 +73,22 @@ int main(int argc, char** argv)
         return 0;
     }
     const meterrecord::RecordOptions& options = parsed.options;
+    if (options.listDrivers) {
+        QStringList drivers;
+        QString why;
+        if (!SigrokSource::ListDrivers(&drivers, &why)) {
+            std::fprintf(stderr, "meter-record: %s\n", qPrintable(why));
+            return 1;
+        }
+        for (const QString& line : drivers)
+            std::printf("%s\n", qPrintable(line));
+        return 0;
+    }
+    // An unknown driver or an option libsigrok cannot take is a usage error now, not a retry later.
+    for (const SourceSpec& spec : options.sources)
+        if (QString why; spec.kind == SourceSpec::Kind::Sigrok &&
+                         !SigrokSource::Check({spec.driver, spec.options, spec.channels}, &why))
+            return Usage(QStringLiteral("--source %1: %2").arg(spec.text, why));
     if (QString why; !options.forwardUrl.isEmpty() && !CheckForwardUrl(options.forwardUrl, &why))
         return Usage(QStringLiteral("--forward: %1").arg(why));
     web::WebSettings webSettings;
@@ -144,8 +163,15 @@ int main(int argc, char** argv)
             QStringLiteral("status page"), [&server](QString* why) { return server->Start(why); },
             [&server] { meterrecord::Say(QStringLiteral("status page: %1").arg(server->Url())); }, retryMs);
     }
-    recorder.Meter().Link().SilenceLimitMs = silenceLimitMs;
-    recorder.Meter().Link().RetryMs = std::min<quint32>(recorder.Meter().Link().RetryMs, silenceLimitMs);
+    if (MeterSource* meter = recorder.Meter()) {
+        meter->Link().SilenceLimitMs = silenceLimitMs;
+        meter->Link().RetryMs = std::min<quint32>(meter->Link().RetryMs, silenceLimitMs);
+    }
+    for (int i = 0; i < recorder.Station().SourceCount(); ++i)
+        if (auto* sigrok = qobject_cast<SigrokSource*>(&recorder.Station().Source(i))) {
+            sigrok->SilenceMs = int(std::min<quint32>(quint32(sigrok->SilenceMs), silenceLimitMs));
+            sigrok->RetryMs = int(std::min<quint32>(quint32(sigrok->RetryMs), silenceLimitMs));
+        }
     const int early = recorder.Start();
     if (early >= 0)
         return early;

@@ -60,6 +60,13 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
                "Folder of the configuration and data files (default: a writable data folder beside the "
                "program, else the per-user data folder of an installed program).",
                "DIR"),
+        valued("source",
+               "A source of readings, repeatable, its channels in order from channel 1: meter (the "
+               "instrument, the default; --device, --baud), or sigrok:DRIVER[:KEY=VALUE...] a libsigrok "
+               "device (sigrok:demo, sigrok:DRIVER:conn=/dev/ttyUSB0:serialcomm=2400/8n1; channels=N "
+               "records N of its analog channels, default 1). SPEC@N starts it at channel N.",
+               "SPEC"),
+        QCommandLineOption("list-drivers", "Print the libsigrok drivers (name and description) and end."),
         valued("device", "Serial device of the meter (default: the settings store's Ports mapping).", "PATH"),
         valued("baud", "Line speed, 2400 or 9600 (default: the settings store's BaudRate).", "BAUD"),
         valued("data-file", "Data file in the data folder (default: the one in default.txt).", "NAME"),
@@ -180,6 +187,14 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
     }
     if (error.isEmpty() && !o.station.isEmpty() && o.forwardUrl.isEmpty() && o.mqttUrl.isEmpty())
         error = QStringLiteral("--station goes with --forward or --mqtt");
+    for (const QString& text : parser.values("source")) {
+        if (!error.isEmpty())
+            break;
+        SourceSpec spec;
+        if (ParseSourceSpec(text, &spec, &error))
+            o.sources << spec;
+    }
+    o.listDrivers = parser.isSet("list-drivers");
     o.rotate = parser.isSet("rotate");
     o.verbose = parser.isSet("verbose");
     return parsed;

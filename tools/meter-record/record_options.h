@@ -2,6 +2,9 @@
 // meter-record's command line. main() parses it once; a bad option or value is a usage error
 // (one line on stderr, exit code 2), never a silently adjusted value. Unset overrides keep what
 // the configuration files and the settings store say.
+#include "station/source_spec.h"
+
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -26,6 +29,8 @@ struct RecordOptions {
     QString discoveryPrefix = QStringLiteral("homeassistant");
     QString http;                // the web page's ADDRESS:PORT or PORT; empty = no page
     QString httpToken;           // file holding the secret the page asks for
+    QList<SourceSpec> sources;   // --source, in order; empty = the meter alone
+    bool listDrivers = false;    // print libsigrok's drivers and end
 };
 
 struct ParsedOptions {

@@ -5,6 +5,7 @@
 #include "platform/serial_control.h"
 #include "record_publishing.h"
 #include "station/meter_source.h"
+#include "station/sigrok_source.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -48,15 +49,27 @@ void Complain(const QString& text)
 }
 
 Recorder::Recorder(const RecordOptions& options, QObject* parent)
-    : QObject(parent), m_options(options), m_meter(new MeterSource(SerialLink::Recovery::Reconnect))
+    : QObject(parent), m_options(options), m_specs(options.sources)
 {
-    m_station.AddSource(m_meter);
+    if (m_specs.isEmpty()) {
+        SourceSpec meter;
+        meter.text = QStringLiteral("meter");
+        m_specs << meter;
+    }
+    for (const SourceSpec& spec : m_specs) {
+        if (spec.kind == SourceSpec::Kind::Meter) {
+            m_meter = new MeterSource(SerialLink::Recovery::Reconnect);
+            m_station.AddSource(m_meter);
+        } else {
+            m_station.AddSource(new SigrokSource({spec.driver, spec.options, spec.channels}));
+        }
+    }
     m_station.StationName = options.station;
     m_station.Events().Who = QStringLiteral("meter-record %1").arg(VARNIK_VERSION_TEXT);
     m_station.Events().OnProblem = [](const QString& problem) { Say(QStringLiteral("event log: %1").arg(problem)); };
     connect(&m_station, &RecordingStation::SourceReport, this, [this](int, const QString& line) {
         Say(line);
-        if (line.startsWith(QLatin1String("port cannot be opened")))
+        if (m_meter && line.startsWith(QLatin1String("port cannot be opened")))
             RefusedByServiceManager();
     });
     connect(&m_station, &RecordingStation::EventLogged, this, &Recorder::EventLogged);
@@ -107,13 +120,37 @@ int Recorder::Start()
             return 1;
     }
 
-    Say(QStringLiteral("recording: device %1 (port COM%2), %3 baud, data file %4 (%5 channels, %6 rows), "
-                       "scan rate %7 s, row limit %8%9")
-            .arg(Shown(SerialDeviceForPort(Shared.ComPort)))
-            .arg(Shared.ComPort)
-            .arg(Shared.BaudRate == 9600 ? 9600 : 2400)
+    const int fileChannels = m_station.Data().FieldCount() / 2;
+    if (QString why; !LayOutSources(m_specs, fileChannels, &why)) {
+        Complain(why);
+        return 2;
+    }
+    QStringList sources;
+    for (int i = 0; i < m_station.SourceCount(); ++i) {
+        const SourceSpec& spec = m_specs[i];
+        ReadingSource& source = m_station.Source(i);
+        source.FirstChannel = spec.firstChannel;
+        if (spec.kind == SourceSpec::Kind::Meter) {
+            // Alone, the meter keeps every channel its frames name, as it always has.
+            if (m_station.SourceCount() > 1)
+                static_cast<MeterSource&>(source).Channels = spec.lastChannel;
+            sources << QStringLiteral("device %1 (port COM%2), %3 baud")
+                           .arg(Shown(SerialDeviceForPort(Shared.ComPort)))
+                           .arg(Shared.ComPort)
+                           .arg(Shared.BaudRate == 9600 ? 9600 : 2400) +
+                       (m_station.SourceCount() > 1
+                            ? QStringLiteral(" on channels 1 to %1").arg(spec.lastChannel)
+                            : QString());
+        } else {
+            sources << QStringLiteral("%1 on channels %2 to %3").arg(spec.text).arg(spec.firstChannel).arg(spec.lastChannel);
+        }
+    }
+    if (!m_meter || m_station.SourceCount() > 1)
+        m_station.Events().SourcesText = sources.join(QStringLiteral("; "));
+    Say(QStringLiteral("recording: %1, data file %2 (%3 channels, %4 rows), scan rate %5 s, row limit %6%7")
+            .arg(sources.join(QStringLiteral("; ")))
             .arg(Shown(m_station.Data().DatabaseName()))
-            .arg(m_station.Data().FieldCount() / 2)
+            .arg(fileChannels)
             .arg(Shared.RecordCount)
             .arg(Shared.ScanRate)
             .arg(Shared.MaxRecords)
@@ -225,6 +262,8 @@ void Recorder::RefusedByServiceManager()
     // adapter whose driver loaded later (the first USB adapter plugged in since boot) is refused
     // with EPERM for as long as the unit runs. Trying every 5 s would never succeed; a restart of
     // the unit (Restart=on-failure) takes the driver's class.
+    if (!m_meter)
+        return;
     const QString failure = m_meter->Port().ErrorDescription();
     if (m_ended || qEnvironmentVariableIsEmpty("NOTIFY_SOCKET") ||
         !failure.contains(QLatin1String("Operation not permitted")) ||

@@ -3,7 +3,8 @@
 // (no question box) and no displays (recording never pauses). Every line it prints goes through
 // Say (standard output, with a timestamp).
 //
-// Start binds the data file (created when missing), prints the start line and opens the port.
+// Start binds the data file (created when missing), gives every source its channels (exit code 2
+// with one line when they do not fit the file), prints the start line and opens the devices.
 // The data file's rows count towards the row limit; a full file ends recording with exit code 3,
 // or with rotate goes on in the next numbered file. Stop prints the closing line and lets go of
 // the port and the data file (and its lock).
@@ -40,7 +41,8 @@ class Recorder : public QObject {
 
     RecordingStation& Station() { return m_station; }
     const RecordingStation& Station() const { return m_station; }
-    MeterSource& Meter() { return *m_meter; }
+    // The instrument's source; null when no --source names it.
+    MeterSource* Meter() { return m_meter; }
 
   signals:
     // Recording ended by itself (the data file is full and not rotated, or damaged): the exit code.
@@ -62,7 +64,8 @@ class Recorder : public QObject {
 
     RecordOptions m_options;
     RecordingStation m_station;
-    MeterSource* m_meter;
+    MeterSource* m_meter = nullptr;
+    QList<SourceSpec> m_specs;
     QString m_lastFailure;
     int m_failing = 0; // rows not recorded since the last one that was, as last seen
     bool m_running = false;

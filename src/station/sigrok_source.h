@@ -1,0 +1,92 @@
+#pragma once
+// A libsigrok device (a multimeter, thermometer, sound-level meter, the demo driver) as a source
+// of readings. The device runs in the helper process meter-sigrok (tools/meter-sigrok), whose
+// lines (sigrok_lines.h) this source reads through QProcess on the station's thread: GLib and
+// libsigrok never enter this process, a hung session is killed rather than waited for, and the
+// memory libsigrok loses per packet is returned each time the helper is restarted.
+//
+// Readings: channel i of the device goes to the data file's channel FirstChannel + i (the first
+// Channels of them). The value keeps every digit the meter shows (ChanDecimals = its digits), in
+// the quantity's base unit whatever range the meter is in (libsigrok gives 999.9 mV as 0.9999 V),
+// and the unit column says the unit with AC/DC ("VDC", "Ohm"; unit_codes.h). A HOLD reading is no
+// measurement: the link stays up but the channel gets no reading, so it goes stale. Overload and
+// NaN readings are recorded as InvalidReading with an "overload" event when the channel enters
+// it; a change of function (V DC to Ohm) is a "function" event.
+//
+// Faults: no reading for SilenceMs (a hung or spinning session, an unplugged meter) -> link lost,
+// the helper killed and started again at once; a helper that ends or cannot find the device ->
+// link lost, tried again every RetryMs; an unknown driver or a bad option -> link lost, not tried
+// again. After RestartAfter readings the helper is restarted on purpose (a gap of well under the
+// 3 s freshness limit), which bounds its memory. Stop ends the helper within a second.
+#include "station/reading_source.h"
+#include "station/sigrok_lines.h"
+
+#include <QElapsedTimer>
+#include <QStringList>
+#include <QTimer>
+#include <array>
+
+class QProcess;
+
+class SigrokSource : public ReadingSource {
+    Q_OBJECT
+  public:
+    struct Settings {
+        QString driver;
+        QStringList options; // KEY=VALUE for libsigrok
+        int channels = 1;
+    };
+    explicit SigrokSource(const Settings& settings, QObject* parent = nullptr);
+    ~SigrokSource() override;
+
+    QString Name() const override;
+    int ChannelCount() const override { return m_settings.channels; }
+    void Start() override;
+    void Stop() override;
+    quint64 FramesReceived() const override { return m_readings; }
+    quint64 FramesRejected() const override { return m_rejected; }
+
+    int SilenceMs = 10000;
+    int RetryMs = 5000;
+    quint64 RestartAfter = 250000;
+
+    // meter-sigrok: $VARNIK_SIGROK_HELPER, else beside this program.
+    static QString HelperPath();
+    // Runs the helper's --check: false with one line when the driver is unknown or an option
+    // does not parse (or the helper cannot run).
+    static bool Check(const Settings& settings, QString* error);
+    // "NAME  DESCRIPTION" for every driver; false with one line when the helper cannot run.
+    static bool ListDrivers(QStringList* lines, QString* error);
+
+    // The helper process while one runs (for tests and benchmarks); else null.
+    QProcess* Helper() const { return m_process; }
+    int Restarts() const { return m_restarts; }
+
+  private:
+    void Launch();
+    void ReadLines();
+    void Take(const SigrokLine& line);
+    void TakeReading(const SigrokLine& line);
+    void Exited(int code, bool crashed);
+    void Silent();
+    void Restart(const QString& why);
+    void KillHelper();
+    void LinkDown(const QString& why);
+
+    Settings m_settings;
+    QProcess* m_process = nullptr;
+    QTimer m_silence;
+    QTimer m_retry;
+    enum class Link { Unknown, Up, Down };
+    Link m_link = Link::Unknown;
+    bool m_running = false;
+    bool m_discarding = false;   // the rest of an overlong line
+    QString m_lastError;         // the helper's last error or end line
+    QByteArray m_stderr;         // its last words on standard error
+    quint64 m_readings = 0;
+    quint64 m_rejected = 0;
+    quint64 m_sinceLaunch = 0;
+    int m_restarts = 0;
+    std::array<QString, 17> m_function{}; // "voltage VDC" per device channel, empty: none yet
+    std::array<bool, 17> m_overload{};
+};
