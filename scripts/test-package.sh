@@ -98,7 +98,7 @@ done
 
 step "the documentation: every page the README links, and the man pages name it"
 doc=$root/usr/share/doc/varnik
-for link in $(grep -o '](docs/[^)#]*' README.md | cut -c3- | sort -u); do
+for link in $(grep -o '](\(docs/\|LICENSE\)[^)#]*' README.md | cut -c3- | sort -u); do
   [ -f "$doc/$link" ] || fail "the README's link $link does not resolve in /usr/share/doc/varnik"
 done
 grep -q 'LoadCredential=' "$doc/docs/meter-record.md" || fail "the token set-up is not shipped"

@@ -69,7 +69,15 @@ bool SaveOutput(const QString& path, const QString& what,
                          .arg(what, shown, reason.isEmpty() ? stream.errorString() : reason);
             return false;
         }
-        return write(stream, error) && stream.flush();
+        // A device or pipe that refuses bytes (a full disk behind /dev/stdout, /dev/full) shows in
+        // the device's error state: the output is named as not written, never taken for done.
+        const bool written = write(stream, error);
+        const bool flushed = stream.flush();
+        if (written && (!flushed || stream.error() != QFileDevice::NoError)) {
+            *error = QStringLiteral("The %1 \"%2\" cannot be written: %3").arg(what, shown, stream.errorString());
+            return false;
+        }
+        return written;
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {

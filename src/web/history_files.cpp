@@ -27,6 +27,32 @@ QDateTime WallClock(sqlite3_stmt* statement)
     return day.isValid() && time.isValid() ? QDateTime(day, time) : QDateTime();
 }
 
+// A wall time in the hour the clock goes back names two instants, and QDateTime takes the first.
+// The file's last row is in the second pass when rows of the same day were recorded later in the
+// day before it (the clock went back after them): its instant is then the later one.
+QDateTime LastRowInstant(sqlite3* db, const QDateTime& last)
+{
+    const QDateTime later = last.addSecs(3 * 3600);
+    const qint64 shift = qint64(last.offsetFromUtc()) - later.offsetFromUtc();
+    if (!last.isValid() || shift <= 0)
+        return last;
+    const QDateTime second = last.addSecs(shift);
+    if (second.date() != last.date() || second.time() != last.time())
+        return last; // not a wall time that occurs twice
+    sqlite3_stmt* statement = nullptr;
+    bool wentBack = false;
+    if (sqlite3_prepare_v2(db, "select 1 from DataRecord where [date] = ?1 and [time] > ?2 limit 1", -1, &statement,
+                           nullptr) == SQLITE_OK) {
+        const QByteArray day = last.date().toString(Qt::ISODate).toUtf8();
+        const QByteArray time = last.time().toString(QStringLiteral("HH:mm:ss")).toUtf8();
+        sqlite3_bind_text(statement, 1, day.constData(), int(day.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(statement, 2, time.constData(), int(time.size()), SQLITE_TRANSIENT);
+        wentBack = sqlite3_step(statement) == SQLITE_ROW;
+    }
+    sqlite3_finalize(statement);
+    return wentBack ? second : last;
+}
+
 } // namespace
 
 QString ResolveDataFile(const QString& folder, const QString& name, int* channels, unsigned* status,
@@ -90,6 +116,8 @@ bool SummarizeDataFile(const QString& path, DataFileSummary* summary, QString* r
                 break;
         }
     }
+    if (ok)
+        summary->last = LastRowInstant(db, summary->last);
     if (!ok)
         *reason = QStringLiteral("\"%1\" cannot be read: %2")
                       .arg(QFileInfo(path).fileName(), QString::fromUtf8(sqlite3_errmsg(db)));

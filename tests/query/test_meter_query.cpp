@@ -160,6 +160,11 @@ class TestMeterQuery : public QObject {
         for (const char* option : {"csv", "xlsx", "report"})
             QTest::newRow(qPrintable(QStringLiteral("%1 to /dev/null").arg(option)))
                 << QStringList{option, "/dev/null"} << "1" << 0 << "" << QStringList{};
+        // A device that refuses the bytes is an output not written, never a success.
+        for (const char* option : {"csv", "xlsx", "report"})
+            QTest::newRow(qPrintable(QStringLiteral("%1 to /dev/full").arg(option)))
+                << QStringList{option, "/dev/full"} << "1" << 3 << QStringLiteral("--%1 not written").arg(option)
+                << QStringList{};
         QTest::newRow("all written") << QStringList{"csv", "out.csv", "report", "old.txt"} << "1" << 0 << ""
                                      << QStringList{"out.csv", "old.txt"};
     }
@@ -189,8 +194,12 @@ class TestMeterQuery : public QObject {
         const Run r = MeterQuery(args);
         QCOMPARE(r.code, code);
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
-        QCOMPARE(r.err.count('\n'), code == 0 ? 0 : 1);
-        QCOMPARE(r.out.contains("date,time,chan 1,unit 1\r"), outputs.contains("/dev/stdout"));
+        const bool toStdout = outputs.contains("/dev/stdout");
+        // With an output on standard output the statement and the count go to standard error.
+        QCOMPARE(r.err.count('\n'), (code == 0 ? 0 : 1) + (toStdout ? 2 : 0));
+        QCOMPARE(r.out.contains("date,time,chan 1,unit 1\r"), toStdout);
+        if (toStdout)
+            QCOMPARE(r.out.value(0), QStringLiteral("date,time,chan 1,unit 1\r"));
         for (const QString& name : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden)) {
             const bool isNew = !before.contains(name);
             QVERIFY2(written.contains(name) == (isNew || before[name] != Hash(dir.filePath(name))),

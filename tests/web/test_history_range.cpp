@@ -167,6 +167,29 @@ class HistoryRangeTest : public QObject {
 
     // The three files are one entry of the file list, its rows and first and last row those of
     // the series; the series' chart runs through all three.
+    // A file whose last row falls in the second pass of the hour the clock goes back ends at that
+    // row's later instant: the whole file is charted and counted, not cut an hour short.
+    void fileEndingInTheRepeatedHour()
+    {
+        QStringList rows;
+        for (qint64 t = FirstRow; t <= FirstRow + 25800; t += 600) { // to 02:10 of the second pass
+            const QDateTime wall = QDateTime::fromSecsSinceEpoch(t).toLocalTime();
+            rows << QStringLiteral("'%1','%2',1,'V'").arg(wall.date().toString(Qt::ISODate), wall.time().toString("HH:mm:ss"));
+        }
+        QVERIFY(!MakeDataFile(QDir(live.dir.path()).filePath("Back.mdb"), 8, rows, 1).isEmpty());
+        QJsonObject back;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (const QJsonValue& f : JsonOf(Ask("/api/files")).array())
+                    if (f["name"].toString() == QLatin1String("Back.mdb"))
+                        back = f.toObject();
+                return !back.isEmpty();
+            }(),
+            20000);
+        QCOMPARE(back["lastUtc"].toInteger(), FirstRow + 25800);
+        QCOMPARE(JsonOf(Ask("/api/series?file=Back.mdb")).object()["rows"].toInt(), int(rows.size()));
+    }
+
     void rotatedSeriesIsOneHistory()
     {
         const QJsonArray files = JsonOf(Ask("/api/files")).array();

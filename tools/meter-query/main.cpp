@@ -5,8 +5,8 @@
 //   meter-query DATAFILE --from WHEN --to WHEN [--time HH:MM-HH:MM] --channels LIST [--series]
 //               [--report FILE] [--xlsx FILE] [--csv FILE] [--events FILE]
 //
-// Standard output: the statement text, then "Record No. N" (on standard error when --events
-// writes to standard output); records left out for an unreadable date or time are counted in one
+// Standard output: the statement text, then "Record No. N" (on standard error when an output,
+// --events "-" or a path such as /dev/stdout, is standard output); records left out for an unreadable date or time are counted in one
 // line on standard error. --events writes the event log of the date range as CSV ("-" for
 // standard output); with no other output option only the events are written, and --channels may
 // be left out. A workbook gets the events of the range as its second sheet. Each output is
@@ -28,9 +28,22 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTextStream>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdio>
 
 namespace {
+
+// "-", or a path that leads to the file standard output writes to (/dev/stdout, /dev/fd/1).
+bool IsStandardOutput(const QString& path)
+{
+    if (path == QLatin1String("-"))
+        return true;
+    struct stat named{};
+    struct stat out{};
+    return ::stat(QFile::encodeName(path).constData(), &named) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
+           named.st_dev == out.st_dev && named.st_ino == out.st_ino;
+}
 
 enum Exit { Done = 0, NoRecord = 1, BadArguments = 2, Failed = 3 };
 
@@ -200,7 +213,12 @@ int main(int argc, char** argv)
     QString statement;
     if (!BuildStatement(spec, &statement, &error))
         return Complain(error, BadArguments);
-    QTextStream out(parser.value(events) == QLatin1String("-") ? stderr : stdout);
+    // The statement and the count go to standard error when an output is standard output: piped
+    // CSV or a report stays clean.
+    bool outputOnStdout = false;
+    for (const auto* option : {&report, &xlsx, &csv, &events})
+        outputOnStdout = outputOnStdout || (parser.isSet(*option) && IsStandardOutput(parser.value(*option)));
+    QTextStream out(outputOnStdout ? stderr : stdout);
     out << statement << Qt::endl;
 
     QueryResult result;
