@@ -188,6 +188,7 @@ class HistoryRangeTest : public QObject {
             20000);
         QCOMPARE(back["lastUtc"].toInteger(), FirstRow + 25800);
         QCOMPARE(JsonOf(Ask("/api/series?file=Back.mdb")).object()["rows"].toInt(), int(rows.size()));
+        QVERIFY(QFile::remove(QDir(live.dir.path()).filePath("Back.mdb"))); // the other tests list the files
     }
 
     void rotatedSeriesIsOneHistory()
