@@ -1,10 +1,10 @@
-// meter-sigrok's lines as the sigrok source reads them, and source specs as meter-record reads
+// meter-sigrok's lines as the sigrok source reads them, and source choices as meter-record reads
 // them: any bytes parse or are refused, a reading is a usable one (a channel index, a finite value
 // unless it is an overload or NaN, a unit that fits the data file's column), and the channels laid
-// out for parsed specs fit the file without overlapping. Byte 0 picks the parser.
+// out for parsed choices fit the file without overlapping. Byte 0 picks the parser.
 #include "fuzz_support.h"
 #include "station/sigrok_lines.h"
-#include "station/source_spec.h"
+#include "station/source_choice.h"
 
 #include <cmath>
 
@@ -23,28 +23,28 @@ void FuzzLines(const QByteArray& bytes)
     }
 }
 
-void FuzzSpecs(const QByteArray& bytes, int fileChannels)
+void FuzzChoices(const QByteArray& bytes, int fileChannels)
 {
-    QList<SourceSpec> specs;
+    QList<SourceChoice> choices;
     for (const QByteArray& raw : bytes.split('\n')) {
-        SourceSpec spec;
+        SourceChoice choice;
         QString error;
-        if (ParseSourceSpec(QString::fromUtf8(raw), &spec, &error))
-            specs << spec;
+        if (ParseSourceChoice(QString::fromUtf8(raw), &choice, &error))
+            choices << choice;
         else
             FUZZ_CHECK(!error.isEmpty(), "a refusal without a reason");
     }
     QString error;
-    if (!LayOutSources(specs, fileChannels, &error)) {
+    if (!LayOutSources(choices, fileChannels, &error)) {
         FUZZ_CHECK(!error.isEmpty(), "a refusal without a reason");
         return;
     }
-    for (qsizetype i = 0; i < specs.size(); ++i) {
-        FUZZ_CHECK(specs[i].firstChannel >= 1 && specs[i].lastChannel <= fileChannels &&
-                       specs[i].firstChannel <= specs[i].lastChannel,
+    for (qsizetype i = 0; i < choices.size(); ++i) {
+        FUZZ_CHECK(choices[i].firstChannel >= 1 && choices[i].lastChannel <= fileChannels &&
+                       choices[i].firstChannel <= choices[i].lastChannel,
                    "channels inside the file");
         for (qsizetype j = 0; j < i; ++j)
-            FUZZ_CHECK(specs[i].lastChannel < specs[j].firstChannel || specs[j].lastChannel < specs[i].firstChannel,
+            FUZZ_CHECK(choices[i].lastChannel < choices[j].firstChannel || choices[j].lastChannel < choices[i].firstChannel,
                        "sources that do not overlap");
     }
 }
@@ -55,7 +55,7 @@ int FuzzSigrokLines(const uint8_t* data, size_t size)
     const uint8_t selector = in.byte();
     const QByteArray rest = in.rest();
     if (selector & 0x80)
-        FuzzSpecs(rest, 1 + (selector & 0x0f));
+        FuzzChoices(rest, 1 + (selector & 0x0f));
     else
         FuzzLines(rest);
     return 0;

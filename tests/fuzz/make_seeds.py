@@ -82,12 +82,12 @@ w('connection_url', 'query-bad-escape', b'\x01' + parts(b'user', b'sec%Z', b'&b'
 w('connection_url', 'keywords', b'\x02' + parts(b'db.local', b'a', b'b', b'port=5432 dbname=x'))
 w('connection_url', 'quoted-keyword', b'\x03' + parts(b'host=h', b"sec ret", b'x', b"sslmode=maybe"))
 
-# sigrok_lines: byte 0 below 0x80 is meter-sigrok output, 0x80 + file channels - 1 source specs.
+# sigrok_lines: byte 0 below 0x80 is meter-sigrok output, 0x80 + file channels - 1 source choices.
 w('sigrok_lines', 'session', b'\x00meter-sigrok\t1\ndevice\tDemo device\t2\nchannel\t0\tA0\n'
   b'reading\t0\t0.9999\t4\tvoltage\tV\tdc,auto\nreading\t1\tinf\t1\tresistance\tOhm\t-\n'
   b'reading\t0\tnan\t2\tcurrent\tA\tac,hold\nreading\t0\t-12.5\t-1\ttemperature\t\xc2\xb0C\trel\n'
   b'error\tabsent\tno demo device found\nend\tthe session ended\n')
 w('sigrok_lines', 'odd', b'\x00reading\t0\t1e308\t4\tvoltage\tV\tdc\nreading\t-1\t1\t1\tx\tV\t-\n'
   b'reading\t0\t1.\t99\tvoltage\tVVVVVVVVVVVV\t,,\r\ndriver\t-\t-\n')
-w('sigrok_lines', 'specs', b'\x87meter\nsigrok:demo:analog_channels=2@5\nsigrok:x:conn=bt/ble/AA:BB:CC:channels=1@8\n')
-w('sigrok_lines', 'specs-overlap', b'\x83sigrok:demo:channels=3\nsigrok:demo@2\nmeter@1\n')
+w('sigrok_lines', 'sources', b'\x87meter\nsigrok:demo:analog_channels=2@5\nsigrok:x:conn=bt/ble/AA:BB:CC:channels=1@8\n')
+w('sigrok_lines', 'sources-overlap', b'\x83sigrok:demo:channels=3\nsigrok:demo@2\nmeter@1\n')

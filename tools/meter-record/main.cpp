@@ -85,10 +85,10 @@ int main(int argc, char** argv)
         return 0;
     }
     // An unknown driver or an option libsigrok cannot take is a usage error now, not a retry later.
-    for (const SourceSpec& spec : options.sources)
-        if (QString why; spec.kind == SourceSpec::Kind::Sigrok &&
-                         !SigrokSource::Check({spec.driver, spec.options, spec.channels}, &why))
-            return Usage(QStringLiteral("--source %1: %2").arg(spec.text, why));
+    for (const SourceChoice& choice : options.sources)
+        if (QString why; choice.kind == SourceChoice::Kind::Sigrok &&
+                         !SigrokSource::Check({choice.driver, choice.options, choice.channels}, &why))
+            return Usage(QStringLiteral("--source %1: %2").arg(choice.text, why));
     if (QString why; !options.forwardUrl.isEmpty() && !CheckForwardUrl(options.forwardUrl, &why))
         return Usage(QStringLiteral("--forward: %1").arg(why));
     web::WebSettings webSettings;

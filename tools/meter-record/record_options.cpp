@@ -64,8 +64,8 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
                "A source of readings, repeatable, its channels in order from channel 1: meter (the "
                "instrument, the default; --device, --baud), or sigrok:DRIVER[:KEY=VALUE...] a libsigrok "
                "device (sigrok:demo, sigrok:DRIVER:conn=/dev/ttyUSB0:serialcomm=2400/8n1; channels=N "
-               "records N of its analog channels, default 1). SPEC@N starts it at channel N.",
-               "SPEC"),
+               "records N of its analog channels, default 1). SOURCE@N starts it at channel N.",
+               "SOURCE"),
         QCommandLineOption("list-drivers", "Print the libsigrok drivers (name and description) and end."),
         valued("device", "Serial device of the meter (default: the settings store's Ports mapping).", "PATH"),
         valued("baud", "Line speed, 2400 or 9600 (default: the settings store's BaudRate).", "BAUD"),
@@ -190,9 +190,9 @@ ParsedOptions ParseRecordOptions(const QStringList& arguments)
     for (const QString& text : parser.values("source")) {
         if (!error.isEmpty())
             break;
-        SourceSpec spec;
-        if (ParseSourceSpec(text, &spec, &error))
-            o.sources << spec;
+        SourceChoice choice;
+        if (ParseSourceChoice(text, &choice, &error))
+            o.sources << choice;
     }
     o.listDrivers = parser.isSet("list-drivers");
     o.rotate = parser.isSet("rotate");

@@ -2,7 +2,7 @@
 // meter-record's command line. main() parses it once; a bad option or value is a usage error
 // (one line on stderr, exit code 2), never a silently adjusted value. Unset overrides keep what
 // the configuration files and the settings store say.
-#include "station/source_spec.h"
+#include "station/source_choice.h"
 
 #include <QList>
 #include <QString>
@@ -29,7 +29,7 @@ struct RecordOptions {
     QString discoveryPrefix = QStringLiteral("homeassistant");
     QString http;                // the web page's ADDRESS:PORT or PORT; empty = no page
     QString httpToken;           // file holding the secret the page asks for
-    QList<SourceSpec> sources;   // --source, in order; empty = the meter alone
+    QList<SourceChoice> sources;   // --source, in order; empty = the meter alone
     bool listDrivers = false;    // print libsigrok's drivers and end
 };
 

@@ -49,19 +49,19 @@ void Complain(const QString& text)
 }
 
 Recorder::Recorder(const RecordOptions& options, QObject* parent)
-    : QObject(parent), m_options(options), m_specs(options.sources)
+    : QObject(parent), m_options(options), m_choices(options.sources)
 {
-    if (m_specs.isEmpty()) {
-        SourceSpec meter;
+    if (m_choices.isEmpty()) {
+        SourceChoice meter;
         meter.text = QStringLiteral("meter");
-        m_specs << meter;
+        m_choices << meter;
     }
-    for (const SourceSpec& spec : m_specs) {
-        if (spec.kind == SourceSpec::Kind::Meter) {
+    for (const SourceChoice& choice : m_choices) {
+        if (choice.kind == SourceChoice::Kind::Meter) {
             m_meter = new MeterSource(SerialLink::Recovery::Reconnect);
             m_station.AddSource(m_meter);
         } else {
-            m_station.AddSource(new SigrokSource({spec.driver, spec.options, spec.channels}));
+            m_station.AddSource(new SigrokSource({choice.driver, choice.options, choice.channels}));
         }
     }
     m_station.StationName = options.station;
@@ -121,28 +121,28 @@ int Recorder::Start()
     }
 
     const int fileChannels = m_station.Data().FieldCount() / 2;
-    if (QString why; !LayOutSources(m_specs, fileChannels, &why)) {
+    if (QString why; !LayOutSources(m_choices, fileChannels, &why)) {
         Complain(why);
         return 2;
     }
     QStringList sources;
     for (int i = 0; i < m_station.SourceCount(); ++i) {
-        const SourceSpec& spec = m_specs[i];
+        const SourceChoice& choice = m_choices[i];
         ReadingSource& source = m_station.Source(i);
-        source.FirstChannel = spec.firstChannel;
-        if (spec.kind == SourceSpec::Kind::Meter) {
+        source.FirstChannel = choice.firstChannel;
+        if (choice.kind == SourceChoice::Kind::Meter) {
             // Alone, the meter keeps every channel its frames name, as it always has.
             if (m_station.SourceCount() > 1)
-                static_cast<MeterSource&>(source).Channels = spec.lastChannel;
+                static_cast<MeterSource&>(source).Channels = choice.lastChannel;
             sources << QStringLiteral("device %1 (port COM%2), %3 baud")
                            .arg(Shown(SerialDeviceForPort(Shared.ComPort)))
                            .arg(Shared.ComPort)
                            .arg(Shared.BaudRate == 9600 ? 9600 : 2400) +
                        (m_station.SourceCount() > 1
-                            ? QStringLiteral(" on channels 1 to %1").arg(spec.lastChannel)
+                            ? QStringLiteral(" on channels 1 to %1").arg(choice.lastChannel)
                             : QString());
         } else {
-            sources << QStringLiteral("%1 on channels %2 to %3").arg(spec.text).arg(spec.firstChannel).arg(spec.lastChannel);
+            sources << QStringLiteral("%1 on channels %2 to %3").arg(choice.text).arg(choice.firstChannel).arg(choice.lastChannel);
         }
     }
     if (!m_meter || m_station.SourceCount() > 1)

@@ -65,7 +65,7 @@ class Recorder : public QObject {
     RecordOptions m_options;
     RecordingStation m_station;
     MeterSource* m_meter = nullptr;
-    QList<SourceSpec> m_specs;
+    QList<SourceChoice> m_choices;
     QString m_lastFailure;
     int m_failing = 0; // rows not recorded since the last one that was, as last seen
     bool m_running = false;

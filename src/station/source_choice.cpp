@@ -1,4 +1,4 @@
-#include "station/source_spec.h"
+#include "station/source_choice.h"
 
 #include "core/shared_state.h"
 
@@ -15,73 +15,73 @@ bool Fail(QString* error, const QString& text)
 
 } // namespace
 
-bool ParseSourceSpec(const QString& given, SourceSpec* out, QString* error)
+bool ParseSourceChoice(const QString& given, SourceChoice* out, QString* error)
 {
-    SourceSpec spec;
-    spec.text = given;
+    SourceChoice choice;
+    choice.text = given;
     QString body = given;
     static const QRegularExpression at(QStringLiteral("@(\\d{1,3})$"));
     if (const QRegularExpressionMatch m = at.match(body); m.hasMatch()) {
         const int n = m.captured(1).toInt();
         if (n < 1 || n > MaxChannel)
             return Fail(error, QStringLiteral("source \"%1\": @%2 is no channel 1 to %3").arg(given).arg(n).arg(MaxChannel));
-        spec.at = n;
+        choice.at = n;
         body.chop(m.capturedLength());
     }
     if (body == QLatin1String("meter")) {
-        spec.kind = SourceSpec::Kind::Meter;
-        if (spec.at && *spec.at != 1)
+        choice.kind = SourceChoice::Kind::Meter;
+        if (choice.at && *choice.at != 1)
             return Fail(error, QStringLiteral("source \"%1\": the meter's frames name their channels, so it starts at "
                                               "channel 1")
                                    .arg(given));
-        *out = spec;
+        *out = choice;
         return true;
     }
     if (!body.startsWith(QLatin1String("sigrok:")))
         return Fail(error, QStringLiteral("source \"%1\" is neither meter nor sigrok:DRIVER[:KEY=VALUE...]").arg(given));
     const QStringList parts = body.mid(7).split(QLatin1Char(':'));
-    spec.kind = SourceSpec::Kind::Sigrok;
-    spec.driver = parts[0];
+    choice.kind = SourceChoice::Kind::Sigrok;
+    choice.driver = parts[0];
     static const QRegularExpression name(QStringLiteral("^[a-z0-9][a-z0-9_.-]*$"));
-    if (!name.match(spec.driver).hasMatch())
-        return Fail(error, QStringLiteral("source \"%1\": \"%2\" is no driver name").arg(given, spec.driver));
+    if (!name.match(choice.driver).hasMatch())
+        return Fail(error, QStringLiteral("source \"%1\": \"%2\" is no driver name").arg(given, choice.driver));
     for (qsizetype i = 1; i < parts.size(); ++i) {
-        if (!parts[i].contains(QLatin1Char('=')) && !spec.options.isEmpty())
-            spec.options.last() += QLatin1Char(':') + parts[i];
+        if (!parts[i].contains(QLatin1Char('=')) && !choice.options.isEmpty())
+            choice.options.last() += QLatin1Char(':') + parts[i];
         else if (parts[i].indexOf(QLatin1Char('=')) < 1)
             return Fail(error, QStringLiteral("source \"%1\": \"%2\" is not KEY=VALUE").arg(given, parts[i]));
         else
-            spec.options << parts[i];
+            choice.options << parts[i];
     }
     std::optional<int> channels;
-    for (qsizetype i = 0; i < spec.options.size(); ++i) {
-        const QString key = spec.options[i].section(QLatin1Char('='), 0, 0);
-        const QString value = spec.options[i].section(QLatin1Char('='), 1);
+    for (qsizetype i = 0; i < choice.options.size(); ++i) {
+        const QString key = choice.options[i].section(QLatin1Char('='), 0, 0);
+        const QString value = choice.options[i].section(QLatin1Char('='), 1);
         if (key == QLatin1String("channels")) {
             bool ok = false;
             const int n = value.toInt(&ok);
             if (!ok || n < 1 || n > MaxChannel)
                 return Fail(error, QStringLiteral("source \"%1\": channels=%2 is not 1 to %3").arg(given, value).arg(MaxChannel));
             channels = n;
-            spec.options.removeAt(i--);
+            choice.options.removeAt(i--);
         } else if (key == QLatin1String("analog_channels") && !channels) {
             const int n = value.toInt();
-            spec.channels = std::clamp(n, 1, MaxChannel);
+            choice.channels = std::clamp(n, 1, MaxChannel);
         }
     }
     if (channels)
-        spec.channels = *channels;
-    *out = spec;
+        choice.channels = *channels;
+    *out = choice;
     return true;
 }
 
-bool LayOutSources(QList<SourceSpec>& specs, int fileChannels, QString* error)
+bool LayOutSources(QList<SourceChoice>& choices, int fileChannels, QString* error)
 {
     int lowestOther = fileChannels + 1;
     int next = 1;
     bool afterMeter = false;
-    for (SourceSpec& s : specs) {
-        if (s.kind == SourceSpec::Kind::Meter) {
+    for (SourceChoice& s : choices) {
+        if (s.kind == SourceChoice::Kind::Meter) {
             s.firstChannel = 1;
             afterMeter = true;
             continue;
@@ -101,22 +101,22 @@ bool LayOutSources(QList<SourceSpec>& specs, int fileChannels, QString* error)
         lowestOther = std::min(lowestOther, s.firstChannel);
         next = s.lastChannel + 1;
     }
-    for (SourceSpec& s : specs)
-        if (s.kind == SourceSpec::Kind::Meter)
+    for (SourceChoice& s : choices)
+        if (s.kind == SourceChoice::Kind::Meter)
             s.lastChannel = lowestOther - 1;
-    for (qsizetype i = 0; i < specs.size(); ++i) {
-        if (specs[i].lastChannel < specs[i].firstChannel)
-            return Fail(error, QStringLiteral("source \"%1\" has no channel left").arg(specs[i].text));
+    for (qsizetype i = 0; i < choices.size(); ++i) {
+        if (choices[i].lastChannel < choices[i].firstChannel)
+            return Fail(error, QStringLiteral("source \"%1\" has no channel left").arg(choices[i].text));
         for (qsizetype j = 0; j < i; ++j)
-            if (specs[i].firstChannel <= specs[j].lastChannel && specs[j].firstChannel <= specs[i].lastChannel)
+            if (choices[i].firstChannel <= choices[j].lastChannel && choices[j].firstChannel <= choices[i].lastChannel)
                 return Fail(error, QStringLiteral("sources \"%1\" (channels %2 to %3) and \"%4\" (channels %5 to %6) "
                                                   "overlap")
-                                       .arg(specs[j].text)
-                                       .arg(specs[j].firstChannel)
-                                       .arg(specs[j].lastChannel)
-                                       .arg(specs[i].text)
-                                       .arg(specs[i].firstChannel)
-                                       .arg(specs[i].lastChannel));
+                                       .arg(choices[j].text)
+                                       .arg(choices[j].firstChannel)
+                                       .arg(choices[j].lastChannel)
+                                       .arg(choices[i].text)
+                                       .arg(choices[i].firstChannel)
+                                       .arg(choices[i].lastChannel));
     }
     return true;
 }
