@@ -13,36 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-60}
 build=$(realpath "${2:-build-release}")
-dir=$(mktemp -d)
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$dir"' EXIT
-cp data/* "$dir/"
-"$build/meter-sim" --channels 16 --link "$dir/meter" >/dev/null 2>&1 & pids+=($!)
-sleep 1
-XDG_CONFIG_HOME=$dir "$build/meter-record" --data-dir "$dir" --device "$dir/meter" --channels 16 \
-  --scan-rate 1 --data-file Web.mdb --http 0 >"$dir/record.log" 2>&1 & recorder=$!; pids+=($recorder)
-for _ in $(seq 100); do grep -q "status page:" "$dir/record.log" && break; sleep 0.1; done
-url=$(grep -o 'http://127.0.0.1:[0-9]*' "$dir/record.log" | head -1)
-for _ in $(seq 100); do [ -s "$dir/Web.mdb" ] && break; sleep 0.1; done
-sleep 2
-python3 - "$dir" <<'PY'
-import sqlite3, sys, math
-d = sys.argv[1]
-src = sqlite3.connect("file:%s/Web.mdb?mode=ro" % d, uri=True)
-schema = src.execute("select sql from sqlite_master where name='DataRecord'").fetchone()[0]
-db = sqlite3.connect(d + "/Full.mdb")
-db.execute(schema)
-def rows():
-    for i in range(65535):
-        t = 1772323200 + 10 * i  # every 10 s from 2026-03-01
-        day, sec = divmod(t - 1772323200, 86400)
-        r = ["2026-%02d-%02d" % (3 + (day // 31), 1 + day % 31), "%02d:%02d:%02d" % (sec // 3600, sec // 60 % 60, sec % 60)]
-        for c in range(1, 17):
-            r += [round(20 + 5 * math.sin(i / 500 + c), 3), "V"]
-        yield r
-db.executemany("insert into DataRecord values (%s)" % ",".join("?" * 34), rows())
-db.commit()
-PY
+. bench/web/recorder-with-full-file.sh
 channels=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 echo "== whole file: sqlite3 select * vs /api/series (median of 5, seconds)"
