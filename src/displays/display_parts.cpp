@@ -63,7 +63,7 @@ FitLabel::FitLabel(int chars, Qt::Alignment align) : m_chars(chars)
     setMinimumSize(12, 12);
 }
 
-void FitLabel::setText(const QString& text)
+void FitLabel::showText(const QString& text)
 {
     if (text == QLabel::text())
         return;

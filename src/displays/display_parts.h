@@ -40,7 +40,8 @@ QFont BoldFont(int pointSize);
 class FitLabel : public QLabel {
   public:
     FitLabel(int chars, Qt::Alignment align);
-    void setText(const QString& text);
+    // Sets the text and fits the font to it (the label's own setText does not fit).
+    void showText(const QString& text);
     // True when the text (trailing blanks aside) fits the label's width at its font.
     bool textFits() const;
 

@@ -513,9 +513,9 @@ void frmAngularDisp::UpdateGauge(const Gauge& g)
     const DispSetupRecord& s = Shared.DispSetup[c];
     const double v = ShownReading(c);
     g.gauge->setNeedleValue(v);
-    g.value->setText(std::isnan(v) ? NoReadingText()
+    g.value->showText(std::isnan(v) ? NoReadingText()
                                    : readingText(v, s.UnitAutoSense ? Shared.ChanDecimals[c] : s.Decimals));
-    g.unit->setText(ChannelUnit(c));
+    g.unit->showText(ChannelUnit(c));
 }
 
 void frmAngularDisp::TestAlarm(int channel)

@@ -99,7 +99,7 @@ void frmChartDisp::buildControls()
     NumLED1->setMinimumSize(220, 60);
     Label8 = new FitLabel(6, Qt::AlignRight);
     Label8->setObjectName(QStringLiteral("Label8"));
-    Label8->setText(QStringLiteral("Lux"));
+    Label8->showText(QStringLiteral("Lux"));
     Label8->setMinimumSize(100, 40);
     auto* readingGrid = new QGridLayout(reading);
     readingGrid->addWidget(Label7, 0, 0);
@@ -371,7 +371,7 @@ void frmChartDisp::Timer1_Timer()
     const int c = ShownChannel(Shared.ChartDisplayChannel);
     ShowDateTime(Label1, Label4);
     NumLED1->setDecimals(Shared.ChanDecimals[c]);
-    Label8->setText(ChannelUnit(c));
+    Label8->showText(ChannelUnit(c));
     Odometer1->setCount(Shared.RecordCount);
     ShowFullNote(m_fullNote);
     ShowOutageNote(m_outage);

@@ -397,11 +397,11 @@ void frmTextDisp::UpdatePanel(const Panel& panel)
     const int c = panel.chosen ? ShownChannel(*panel.chosen) : panel.fixed;
     const DispSetupRecord& setup = Shared.DispSetup[c];
     if (setup.UnitAutoSense) {
-        panel.unit->setText(UnitText(Shared.ChanUnit[c]));
+        panel.unit->showText(UnitText(Shared.ChanUnit[c]));
         panel.led->setDecimals(Shared.ChanDecimals[c]);
         panel.led->setManualMarker(false);
     } else {
-        panel.unit->setText(setup.ManualUnit);
+        panel.unit->showText(setup.ManualUnit);
         panel.led->setDecimals(setup.Decimals);
         panel.led->setManualMarker(true);
     }
