@@ -11,9 +11,12 @@ QDateTime Instant(const LoggedEvent& e)
     return e.utc.isValid() ? e.utc.toLocalTime() : QDateTime(e.date, e.time);
 }
 
-bool IsAlarm(const QString& kind)
+// Kinds drawn as a mark on the channel they name: its alarms, and a meter's own events (over
+// range, a change of function).
+bool IsChannelMark(const QString& kind)
 {
-    return kind == EventKind::High || kind == EventKind::Low || kind == EventKind::Normal;
+    return kind == EventKind::High || kind == EventKind::Low || kind == EventKind::Normal ||
+           kind == EventKind::Overload || kind == EventKind::Function;
 }
 
 } // namespace
@@ -62,7 +65,7 @@ ChartEvents EventsForChart(const QList<LoggedEvent>& events, const QDateTime& fr
             if (const auto span = MissedSpan(e))
                 add(EventKind::RowsMissed, span->first, std::max(span->second, at));
         } else if ((e.kind == EventKind::Note ||
-                    (IsAlarm(e.kind) && e.channel && channels.contains(*e.channel))) &&
+                    (IsChannelMark(e.kind) && e.channel && channels.contains(*e.channel))) &&
                    at >= from && at <= to) {
             chart.marks.append({e.kind, at, e.channel, e.value, e.text});
         }
