@@ -1,12 +1,17 @@
 // meter-record with libsigrok sources through the real meter-sigrok: the demo driver's readings in
-// rows (every digit, unit VDC, channels after the source's own recorded as invalid), a second
+// rows (every digit, unit VDC, channels after the source's own recorded as invalid), on MQTT and
+// the status page, a second
 // source that hangs losing only its own channels, the drivers list, and the command lines refused
 // with one line and exit code 2.
+#include "../publish/mqtt_broker.h"
 #include "record_rig.h"
 #include "sqlite_cli.h"
 #include "test_registry.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTest>
 #include <csignal>
@@ -44,10 +49,32 @@ class TestRecordSigrok : public QObject {
     void demoRecordsEveryDigitWithItsUnit()
     {
         RecordFolder folder;
-        Run run(QStringLiteral("meter-record"), Args(folder, {"--source", Demo}), folder.dir());
+        MqttBroker broker;
+        QVERIFY2(broker.IsRunning(), qPrintable(broker.Log()));
+        Subscriber sub(broker);
+        const QString http = QStringLiteral("127.0.0.1:%1").arg(PgServer::FreePort());
+        Run run(QStringLiteral("meter-record"),
+                Args(folder, {"--source", Demo, "--mqtt", broker.Url(), "--station", "dmm", "--http", http}),
+                folder.dir());
         QVERIFY2(run.waitFor(QStringLiteral("recording: ") + Demo + " on channels 1 to 2"), qPrintable(run.output()));
         QVERIFY2(run.waitFor("sigrok:demo: Demo device open, 2 analog channels"), qPrintable(run.output()));
         QVERIFY2(run.waitFor("row 3:"), qPrintable(run.output()));
+
+        // The same reading on MQTT and the status page as in the rows: the unit with its DC.
+        const QJsonObject reading =
+            QJsonDocument::fromJson(sub.WaitFor(QStringLiteral("test/dmm/channel/2")).value(0).toUtf8()).object();
+        QCOMPARE(reading.value("unit").toString(), QStringLiteral("VDC"));
+        QVERIFY2(std::abs(reading.value("value").toDouble()) <= 10, qPrintable(sub.Lines().join('\n')));
+        QProcess curl;
+        curl.start(QStringLiteral("curl"), {"-sS", "http://" + http + "/api/status"});
+        QVERIFY(curl.waitForFinished(10000));
+        const QJsonArray channels = QJsonDocument::fromJson(curl.readAllStandardOutput()).object().value("channels").toArray();
+        QVERIFY2(channels.size() >= 2, qPrintable(curl.readAllStandardError()));
+        for (int i = 0; i < 2; ++i) {
+            const QJsonObject c = channels[i].toObject();
+            QCOMPARE(c.value("unit").toString(), QStringLiteral("VDC"));
+            QVERIFY2(c.value("current").toBool(), qPrintable(QJsonDocument(c).toJson()));
+        }
         QVERIFY(run.signalAndWait(SIGTERM));
         QCOMPARE(run.process.exitCode(), 0);
 
