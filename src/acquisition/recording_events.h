@@ -68,6 +68,8 @@ class RecordingEvents {
     // Every source in a gap (no row is recorded), or source `source` in one.
     bool InGap() const;
     bool InGap(int source) const;
+    // The station's sources were replaced: no source is in a gap any more.
+    void ForgetSources() { m_downSources = 0; }
     // How many sources the station has (1..32).
     int Sources = 1;
 

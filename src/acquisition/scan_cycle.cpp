@@ -120,6 +120,12 @@ ScanCycle::Tick ScanCycle::Timer1_Timer()
     return WriteRow(now, due, &m_lastError) ? Tick::Recorded : Tick::Failed;
 }
 
+void ScanCycle::ForgetSources()
+{
+    m_staleGap.fill(false);
+    Events.ForgetSources();
+}
+
 bool ScanCycle::ReadingsFresh()
 {
     ReadingFreshness& fresh = Shared.Freshness;

@@ -47,6 +47,9 @@ class ScanCycle {
     // Rows the last Failed tick was due for and could not write (more than one when it came late).
     int MissedRows() const { return m_missedRows; }
 
+    // The station's sources were replaced: their gaps are over, the new ones start afresh.
+    void ForgetSources();
+
     QDateTime LastScanTime; // null until the first tick that sees data
     int16_t FieldCount = 0;
     // The program pauses recording when nobody watches (no live display open): true then. Empty

@@ -66,6 +66,16 @@ void ReadingFreshness::NewRun(int source)
     s.runStartMs = Host().now().toMSecsSinceEpoch();
 }
 
+void ReadingFreshness::Forget(int source)
+{
+    if (!SourceAt(source))
+        return;
+    m_sources[size_t(source)] = Source{};
+    for (Channel& c : m_channels)
+        if (c.source == source)
+            c = Channel{};
+}
+
 void ReadingFreshness::SourceDown(int source)
 {
     if (SourceAt(source))

@@ -39,6 +39,9 @@ class ReadingFreshness {
     // Source s's readings so far are not to be taken as current (they waited while nothing ran): its
     // channels count as not heard, and a new run begins now, without a gap in its link.
     void NewRun(int source);
+    // Source s is gone (the host replaced its sources): it and the channels it gave readings are
+    // as before any frame, for whatever source takes its number next.
+    void Forget(int source);
     // Channel n (1..Channels; others are ignored) got a reading from source s's frame just arrived
     // (FrameArrived comes first: the reading has that frame's times).
     void Heard(int channel, int source = 0);

@@ -12,6 +12,7 @@
 #include "mainwindow/publish_panel_ui.h"
 #include "publish/publish_settings.h"
 #include "station/meter_source.h"
+#include "station/source_setup.h"
 #include "station/recording_station.h"
 
 #include <QCloseEvent>
@@ -29,6 +30,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -68,12 +70,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     m_station = new RecordingStation(this);
     Timer1 = m_station->ScanTimer();
     Timer1->setObjectName(QStringLiteral("Timer1"));
-    m_meter = new MeterSource(SerialLink::Recovery::AskUser);
-    m_station->AddSource(m_meter);
-    MSComm1 = &m_meter->Port();
-    MSComm1->setObjectName(QStringLiteral("MSComm1"));
     Data1 = &m_station->Data();
-    m_meter->Link().OnDeclined = [this] { CloseProgram(); };
     // Recording pauses while no live display is open.
     m_station->Scan().Unwatched = [] {
         return !Shared.TextDispOpen && !Shared.ChartDispOpen && !Shared.AngularDispOpen;
@@ -102,6 +99,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     Shared.BaudRate = StoredBaudRate();
     mnuHelpAbout->setText(QStringLiteral("About ") + Shared.ExeTitle);
     loadDataFile();
+    followSourceSettings(); // when no data file could be bound
     applyIdentity();
     const QStringList notes = ConfigurationNotes();
     if (!notes.isEmpty()) {
@@ -345,7 +343,75 @@ bool frmMain::BindDataFile(QString* error)
     }
     FieldCount = Data1->FieldCount();
     Panels[0]->clear(); // a message about an earlier file no longer holds
+    followSourceSettings(); // the new file may have other channels
     return true;
+}
+
+void frmMain::SourcesChanged()
+{
+    followSourceSettings();
+}
+
+void frmMain::followSourceSettings()
+{
+    const int fileChannels = Data1->IsBound() ? FieldCount / 2 : MaxChannel;
+    QList<SourceChoice> choices;
+    QString problem;
+    if (!ParseSourceChoices(StoredSourceTexts(), &choices, &problem) ||
+        !LayOutSources(choices, fileChannels, &problem)) {
+        // Recording goes on from what fits: the instrument when it is among them, else nothing.
+        problem = QStringLiteral("Meter source not recorded: %1. Change it in Setup > System Setup > Meter "
+                                 "Source.")
+                      .arg(problem);
+        const bool meter = std::any_of(choices.begin(), choices.end(),
+                                       [](const SourceChoice& c) { return c.kind == SourceChoice::Kind::Meter; });
+        QString none;
+        choices.clear();
+        if (meter)
+            ParseSourceChoices({}, &choices, &none);
+        LayOutSources(choices, fileChannels, &none);
+    }
+    QString layout = problem;
+    for (const SourceChoice& c : choices)
+        layout += QStringLiteral("|%1@%2-%3").arg(c.text).arg(c.firstChannel).arg(choices.size() > 1 ? c.lastChannel : 0);
+    if (layout == m_sourceLayout)
+        return;
+    const bool first = m_sourceLayout.isEmpty();
+    m_sourceLayout = layout;
+
+    if (!first)
+        m_station->RemoveSources(QStringLiteral("meter sources changed"));
+    m_meter = nullptr;
+    MSComm1 = nullptr;
+    QStringList texts;
+    for (const SourceChoice& choice : choices) {
+        ReadingSource* source = MakeSource(choice, SerialLink::Recovery::AskUser);
+        m_station->AddSource(source);
+        if (choice.kind == SourceChoice::Kind::Meter) {
+            m_meter = static_cast<MeterSource*>(source);
+            MSComm1 = &m_meter->Port();
+            MSComm1->setObjectName(QStringLiteral("MSComm1"));
+            m_meter->Link().OnDeclined = [this] { CloseProgram(); };
+        }
+        texts << SourceText(choice, choices.size() == 1);
+    }
+    PlaceSources(*m_station, choices);
+    const bool meterAlone = m_meter && choices.size() == 1;
+    // The start event names the port and baud rate of the instrument alone itself.
+    m_station->Events().SourcesText = meterAlone ? QString() : texts.join(QStringLiteral("; "));
+    m_sourcesInUse = meterAlone ? QStringLiteral("the instrument (RS-232)")
+                     : texts.isEmpty() ? QStringLiteral("none")
+                                       : texts.join(QStringLiteral("; "));
+    if (!problem.isEmpty()) {
+        m_sourcesInUse = problem;
+        Panels[0]->setText(problem);
+        Panels[0]->setToolTip(problem);
+    } else if (!first) {
+        Panels[0]->setText(QStringLiteral("Recording from %1.").arg(m_sourcesInUse));
+        Panels[0]->setToolTip(Panels[0]->text());
+    }
+    if (m_sourcesStarted)
+        m_station->StartSources();
 }
 
 void frmMain::followForwardSettings()
@@ -388,7 +454,14 @@ void frmMain::applyIdentity()
 
 void frmMain::Start232()
 {
-    m_meter->Start();
+    if (m_meter)
+        m_meter->Start();
+    if (m_sourcesStarted)
+        return;
+    m_sourcesStarted = true;
+    for (int i = 0; i < m_station->SourceCount(); ++i)
+        if (&m_station->Source(i) != m_meter)
+            m_station->Source(i).Start();
 }
 
 bool frmMain::savedata(QString* error)

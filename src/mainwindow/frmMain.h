@@ -41,8 +41,17 @@ class frmMain : public QMainWindow {
     explicit frmMain(QWidget* parent = nullptr);
     ~frmMain() override;
 
-    // Starts the serial link (opens and primes the port once; later calls reset the receiver).
+    // Starts the serial link (opens and primes the port once; later calls reset the receiver), and
+    // at its first call the station's other sources (libsigrok devices).
     void Start232();
+    // Builds the station's sources anew from the settings store (group "Sources", written by the
+    // meter source dialog): the old ones stop, the new ones start when the old ones had started.
+    // Nothing changes when the sources and their channels stay as they are. A source that does not
+    // fit the data file is said in the status bar and left out.
+    void SourcesChanged();
+    // The sources in use for a caption ("the instrument (RS-232)", "sigrok:demo on channels 1 to
+    // 1"), or what keeps them from being used.
+    QString SourcesInUse() const { return m_sourcesInUse; }
     // Records one row at once through the scan cycle; false + error when it could not be written.
     // For windows that need the scan timer stopped while they are open (the query windows,
     // Create New Data File): true when it ran and was stopped, and the recording logs paused with
@@ -74,7 +83,7 @@ class frmMain : public QMainWindow {
     bool Closing() const { return m_closing; }
 
     QTimer* Timer1 = nullptr; // the station's 200 ms scan timer, off at load
-    SerialControl* MSComm1 = nullptr;
+    SerialControl* MSComm1 = nullptr; // null while the instrument is not among the sources
     DataFile* Data1 = nullptr;
     int16_t FieldCount = 0;
 
@@ -118,6 +127,8 @@ class frmMain : public QMainWindow {
     void showForwardStatus(const QString& text, const QString& details);
     // Publishes live readings, rows and events while settings "MQTT"/"URL" is set.
     void followPublishSettings();
+    // The sources the settings store names, laid out on the bound data file's channels.
+    void followSourceSettings();
 
     QLabel* Image1 = nullptr;
     QLabel* Label1 = nullptr;
@@ -150,7 +161,10 @@ class frmMain : public QMainWindow {
     QRect m_placedPixels;
     std::array<QPointer<QAbstractButton>, 3> m_pauseButtons;
     RecordingStation* m_station = nullptr;
-    MeterSource* m_meter = nullptr;
+    MeterSource* m_meter = nullptr; // null while the instrument is not among the sources
+    QString m_sourceLayout;        // the sources built, with their channels; empty before any
+    QString m_sourcesInUse;
+    bool m_sourcesStarted = false; // Start232 has started them
     bool m_closing = false;
     bool m_fullShown = false; // the status bar shows the full file or failing rows
 };

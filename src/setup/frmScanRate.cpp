@@ -10,6 +10,7 @@
 #include "platform/serial_control.h"
 #include "platform/window_registry_ui.h"
 #include "setup/frmPortDetect.h"
+#include "setup/frmSourceSetup.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -127,6 +128,10 @@ void frmScanRate::buildControls()
     if (auto* box = UpDown2->findChild<QLineEdit*>())
         box->setObjectName(QStringLiteral("Text5(1)"));
 
+    lblSource = Named(new QLabel, QStringLiteral("lblSource"));
+    lblSource->setWordWrap(true);
+    cmdSource = Named(new QPushButton(QStringLiteral("Meter Source...")), QStringLiteral("cmdSource"));
+
     Command2 = Named(new QPushButton(QStringLiteral("Save")), QStringLiteral("Command2"));
     Command1 = Named(new QPushButton(QStringLiteral("Exit")), QStringLiteral("Command1"));
 
@@ -146,6 +151,8 @@ void frmScanRate::buildControls()
     grid->addWidget(Combo2, row++, 1);
     grid->addWidget(Combo3, row++, 1);
     grid->addWidget(UpDown2, row++, 1);
+    grid->addWidget(lblSource, row, 0, 1, 2);
+    grid->addWidget(cmdSource, row++, 2);
     // Enlarged, the dialog keeps its entries together, centred under the title: the room goes
     // beside and under them, not into wider boxes.
     auto* centred = new QHBoxLayout;
@@ -173,6 +180,7 @@ void frmScanRate::buildControls()
     connect(Command2, &QPushButton::clicked, this, &frmScanRate::Command2_Click);
     connect(Command1, &QPushButton::clicked, this, &frmScanRate::Command1_Click);
     connect(Command3, &QPushButton::clicked, this, &frmScanRate::Command3_Click);
+    connect(cmdSource, &QPushButton::clicked, this, &frmScanRate::cmdSource_Click);
     for (QComboBox* combo : {Combo2, Combo3})
         connect(combo->lineEdit(), &QLineEdit::editingFinished, this,
                 [this, combo] { DisplayType_Change(combo); });
@@ -180,6 +188,7 @@ void frmScanRate::buildControls()
 
 void frmScanRate::Form_Load()
 {
+    ShowSources();
     adjustSize();
     CenterForm(this);
 
@@ -292,7 +301,8 @@ void frmScanRate::closeEvent(QCloseEvent* event)
 
 void frmScanRate::RestartLink()
 {
-    if (!MainForm || !MainForm->MSComm1->PortOpen())
+    // Without the instrument among the sources there is no port to restart.
+    if (!MainForm || !MainForm->MSComm1 || !MainForm->MSComm1->PortOpen())
         return;
     MainForm->MSComm1->SetPortOpen(false);
     // A display opened while this dialog is up would otherwise wait for the watchdog, which
@@ -307,6 +317,21 @@ void frmScanRate::Command3_Click()
     frmPortDetect list(port.value_or(1), this);
     if (list.exec() == QDialog::Accepted)
         Combo1->setEditText(QString::number(list.Port()));
+}
+
+void frmScanRate::cmdSource_Click()
+{
+    frmSourceSetup setup(this);
+    setup.exec();
+    ShowSources();
+}
+
+void frmScanRate::ShowSources()
+{
+    const QString text = MainForm ? MainForm->SourcesInUse() : QString();
+    lblSource->setText(QStringLiteral("Meter source: %1")
+                           .arg(text.isEmpty() ? QStringLiteral("the instrument (RS-232)") : text));
+    lblSource->setToolTip(lblSource->text());
 }
 
 void frmScanRate::DisplayType_Change(QComboBox* combo)

@@ -17,6 +17,8 @@
 // an open port when the baud rate differs from the one at load, and restarts it as Save does
 // unless the program is closing. Entries not saved are dropped.
 // "COM Port Detect" opens the port list (frmPortDetect), where a device is mapped to a port number.
+// "Meter Source..." opens the choice of sources (frmSourceSetup: the instrument, a libsigrok
+// device, or both); the line beside it names the sources in use.
 //
 // Controls carry their program names as object names ("Text1", "Text2(0)", "Option2(1)", ...).
 #include <QWidget>
@@ -54,6 +56,8 @@ class frmScanRate : public QWidget {
     QPushButton* Command2 = nullptr;
     QPushButton* Command1 = nullptr;
     QLabel* SavedNote = nullptr; // beside Save: "Saved at 10:00:00" (the file in its tool tip)
+    QLabel* lblSource = nullptr;       // the sources in use
+    QPushButton* cmdSource = nullptr;  // "Meter Source..."
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -65,6 +69,8 @@ class frmScanRate : public QWidget {
     void Command2_Click();
     void Command1_Click();
     void Command3_Click();
+    void cmdSource_Click();
+    void ShowSources();
     void DisplayType_Change(QComboBox* combo);
     void Text1_Return();
     void RestartLink();

@@ -91,6 +91,22 @@ int RecordingStation::AddSource(ReadingSource* source)
     return index;
 }
 
+void RecordingStation::RemoveSources(const QString& why)
+{
+    for (ReadingSource* source : m_sources)
+        source->Stop();
+    m_scan.Events.Stop(why);
+    for (ReadingSource* source : m_sources) {
+        Shared.Freshness.Forget(source->Index);
+        delete source;
+    }
+    m_sources.clear();
+    m_trouble.clear();
+    m_scan.Sources = 0;
+    m_scan.ForgetSources();
+    FollowLink();
+}
+
 void RecordingStation::StartSources()
 {
     for (ReadingSource* source : m_sources)

@@ -56,6 +56,10 @@ class RecordingStation : public QObject {
     // The name of the bound file (Shared.DataFileName while none is).
     QString BoundFileName() const;
 
+    // Stops every source (each lets go of its device within a second) and removes it, for a host
+    // that builds its sources anew: the event log's run ends with `why` (the next tick starts
+    // another, naming the new sources), and the old sources' readings are no longer current.
+    void RemoveSources(const QString& why);
     // Starts every source (opens its device).
     void StartSources();
     // Recording ends: the scan timer and the sources stop, the event log says why (a final stop).

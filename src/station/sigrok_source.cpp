@@ -149,6 +149,11 @@ void SigrokSource::KillHelper()
     QProcess* p = m_process;
     m_process = nullptr;
     p->disconnect(this);
+    EndHelper(p);
+}
+
+void SigrokSource::EndHelper(QProcess* p)
+{
     if (p->state() != QProcess::NotRunning) {
         // SIGTERM lets the session close the device; a session that hangs gets SIGKILL.
         p->terminate();

@@ -58,6 +58,9 @@ class SigrokSource : public ReadingSource {
     // "NAME  DESCRIPTION" for every driver; false with one line when the helper cannot run.
     static bool ListDrivers(QStringList* lines, QString* error);
 
+    // Ends a helper within a second (SIGTERM, then SIGKILL) and deletes its QProcess later.
+    static void EndHelper(QProcess* helper);
+
     // The helper process while one runs (for tests and benchmarks); else null.
     QProcess* Helper() const { return m_process; }
     int Restarts() const { return m_restarts; }

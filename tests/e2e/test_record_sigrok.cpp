@@ -5,6 +5,7 @@
 // with one line and exit code 2.
 #include "../publish/mqtt_broker.h"
 #include "record_rig.h"
+#include "sigrok_stand_in.h"
 #include "sqlite_cli.h"
 #include "test_registry.h"
 
@@ -104,12 +105,7 @@ class TestRecordSigrok : public QObject {
     void hungSourceLosesOnlyItsChannels()
     {
         RecordFolder folder;
-        QFile wrapper(folder.path("meter-sigrok"));
-        QVERIFY(wrapper.open(QIODevice::WriteOnly));
-        wrapper.write(HangingWrapper);
-        wrapper.close();
-        wrapper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        qputenv("VARNIK_SIGROK_HELPER", wrapper.fileName().toLocal8Bit());
+        UseSigrokStandIn(folder.dir(), HangingWrapper);
         Run run(QStringLiteral("meter-record"), Args(folder, {"--source", Demo, "--source", "sigrok:hang@4"}),
                 folder.dir());
         qunsetenv("VARNIK_SIGROK_HELPER");

@@ -5,7 +5,7 @@
 #include "platform/serial_control.h"
 #include "record_publishing.h"
 #include "station/meter_source.h"
-#include "station/sigrok_source.h"
+#include "station/source_setup.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -52,17 +52,14 @@ Recorder::Recorder(const RecordOptions& options, QObject* parent)
     : QObject(parent), m_options(options), m_choices(options.sources)
 {
     if (m_choices.isEmpty()) {
-        SourceChoice meter;
-        meter.text = QStringLiteral("meter");
-        m_choices << meter;
+        QString none;
+        ParseSourceChoices({}, &m_choices, &none); // the meter alone
     }
     for (const SourceChoice& choice : m_choices) {
-        if (choice.kind == SourceChoice::Kind::Meter) {
-            m_meter = new MeterSource(SerialLink::Recovery::Reconnect);
-            m_station.AddSource(m_meter);
-        } else {
-            m_station.AddSource(new SigrokSource({choice.driver, choice.options, choice.channels}));
-        }
+        ReadingSource* source = MakeSource(choice, SerialLink::Recovery::Reconnect);
+        if (choice.kind == SourceChoice::Kind::Meter)
+            m_meter = static_cast<MeterSource*>(source);
+        m_station.AddSource(source);
     }
     m_station.StationName = options.station;
     m_station.Events().Who = QStringLiteral("meter-record %1").arg(VARNIK_VERSION_TEXT);
@@ -125,26 +122,10 @@ int Recorder::Start()
         Complain(why);
         return 2;
     }
+    PlaceSources(m_station, m_choices);
     QStringList sources;
-    for (int i = 0; i < m_station.SourceCount(); ++i) {
-        const SourceChoice& choice = m_choices[i];
-        ReadingSource& source = m_station.Source(i);
-        source.FirstChannel = choice.firstChannel;
-        if (choice.kind == SourceChoice::Kind::Meter) {
-            // Alone, the meter keeps every channel its frames name, as it always has.
-            if (m_station.SourceCount() > 1)
-                static_cast<MeterSource&>(source).Channels = choice.lastChannel;
-            sources << QStringLiteral("device %1 (port COM%2), %3 baud")
-                           .arg(Shown(SerialDeviceForPort(Shared.ComPort)))
-                           .arg(Shared.ComPort)
-                           .arg(Shared.BaudRate == 9600 ? 9600 : 2400) +
-                       (m_station.SourceCount() > 1
-                            ? QStringLiteral(" on channels 1 to %1").arg(choice.lastChannel)
-                            : QString());
-        } else {
-            sources << QStringLiteral("%1 on channels %2 to %3").arg(choice.text).arg(choice.firstChannel).arg(choice.lastChannel);
-        }
-    }
+    for (const SourceChoice& choice : m_choices)
+        sources << SourceText(choice, m_choices.size() == 1);
     if (!m_meter || m_station.SourceCount() > 1)
         m_station.Events().SourcesText = sources.join(QStringLiteral("; "));
     Say(QStringLiteral("recording: %1, data file %2 (%3 channels, %4 rows), scan rate %5 s, row limit %6%7")
