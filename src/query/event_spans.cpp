@@ -11,9 +11,12 @@ QDateTime Instant(const LoggedEvent& e)
     return e.utc.isValid() ? e.utc.toLocalTime() : QDateTime(e.date, e.time);
 }
 
-bool IsAlarm(const QString& kind)
+// Events of one channel that are marked on its chart: alarm changes and what its meter said
+// (an overload, a change of function, HOLD).
+bool IsChannelMark(const QString& kind)
 {
-    return kind == EventKind::High || kind == EventKind::Low || kind == EventKind::Normal;
+    return kind == EventKind::High || kind == EventKind::Low || kind == EventKind::Normal ||
+           kind == EventKind::Overload || kind == EventKind::Function;
 }
 
 } // namespace
@@ -62,7 +65,7 @@ ChartEvents EventsForChart(const QList<LoggedEvent>& events, const QDateTime& fr
             if (const auto span = MissedSpan(e))
                 add(EventKind::RowsMissed, span->first, std::max(span->second, at));
         } else if ((e.kind == EventKind::Note ||
-                    (IsAlarm(e.kind) && e.channel && channels.contains(*e.channel))) &&
+                    (IsChannelMark(e.kind) && e.channel && channels.contains(*e.channel))) &&
                    at >= from && at <= to) {
             chart.marks.append({e.kind, at, e.channel, e.value, e.text});
         }
