@@ -295,8 +295,16 @@ void SigrokSource::TakeReading(const SigrokLine& r)
     }
     if (r.index < m_settings.channels) {
         const int n = FirstChannel + r.index;
-        const ChannelMode mode = ModeOf(r);
+        ChannelMode mode = ModeOf(r);
         const bool held = mode.flags.contains(QLatin1String("hold"));
+        ChannelMode& measured = m_measured[size_t(r.index)];
+        if (!held) {
+            measured = mode;
+        } else if (!measured.quantity.isEmpty()) {
+            // The held display shows the last reading: its mode, held.
+            mode = measured;
+            mode.flags << QStringLiteral("hold");
+        }
         const bool modeChanged = Shared.ChanMode[n] != mode;
         Shared.ChanMode[n] = mode;
         bool& wasHeld = m_held[size_t(r.index)];

@@ -22,6 +22,7 @@
 // link lost, tried again every RetryMs; an unknown driver or a bad option -> link lost, not tried
 // again. After RestartAfter readings the helper is restarted on purpose (a gap of well under the
 // 3 s freshness limit), which bounds its memory. Stop ends the helper within a second.
+#include "core/shared_state.h"
 #include "station/reading_source.h"
 #include "station/sigrok_lines.h"
 
@@ -95,5 +96,6 @@ class SigrokSource : public ReadingSource {
     int m_restarts = 0;
     std::array<QString, 17> m_function{}; // "voltage VDC REL" per device channel, empty: none yet
     std::array<bool, 17> m_overload{};
+    std::array<ChannelMode, 17> m_measured{}; // the mode of the last reading that was no HOLD
     std::array<bool, 17> m_held{};        // HOLD per device channel, as last said in the event log
 };
