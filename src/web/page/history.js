@@ -342,9 +342,11 @@
     const label = (e.channel !== null ? "Ch. " + e.channel + " " : "") + text;
     return label.length > 40 ? label.slice(0, 39) + "…" : label;
   }
-  // A channel's legend: its quantity and unit, every one the range holds ("voltage VDC, resistance Ohm").
-  function channelLabel(c) {
-    const units = (c.units || []).map((u) => (u.quantity ? u.quantity.replace(/_/g, " ") + " " : "") + u.unit)
+  // A channel's legend: its quantity and unit, every one the range holds ("voltage VDC, resistance
+  // Ohm"); in a chart as narrow as a phone's the units alone, so that each entry fits its line.
+  function channelLabel(c, narrow) {
+    const units = (c.units || [])
+      .map((u) => (u.quantity && !narrow ? u.quantity.replace(/_/g, " ") + " " : "") + u.unit)
       .filter((text) => text.trim());
     const text = units.length ? units.join(", ") : (c.unit || "").trim();
     return "Channel " + c.channel + (text ? " (" + text + ")" : "");
@@ -380,7 +382,10 @@
         ctx.textBaseline = "bottom"; // beside the line, not across it
         ctx.translate(x + 2 * devicePixelRatio, top + 4 * devicePixelRatio);
         ctx.rotate(Math.PI / 2);
-        ctx.fillText(markLabel(e), 0, 0);
+        let label = markLabel(e);
+        while (label.length > 4 && ctx.measureText(label).width > height - 8 * devicePixelRatio)
+          label = label.slice(0, -2) + "…";
+        ctx.fillText(label, 0, 0);
         ctx.restore();
       }
     }
@@ -415,7 +420,7 @@
         const first = series.time[idx], last = series.last[idx];
         return last > first ? wallText(first) + " – " + wallText(last).slice(11) : wallText(first);
       } }, ...series.channels.map((c, i) => ({
-        label: channelLabel(c),
+        label: channelLabel(c, width < 600),
         stroke: COLORS[(c.channel - 1) % COLORS.length], width: 1.5, spanGaps: false,
         value: (u, v, si, idx) => (v === null || idx === null ? "–" :
           fmt(v) + " (" + fmt(series.channels[i].min[idx]) + "…" + fmt(series.channels[i].max[idx]) + ")") }))],
