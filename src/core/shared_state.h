@@ -6,6 +6,7 @@
 #include "core/reading_freshness.h"
 
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 
@@ -35,11 +36,24 @@ struct DispSetupRecord {
     int16_t AlarmDelay = 1;
 };
 
+// The meter's mode beside a channel's reading, for a source that reports one (a libsigrok meter):
+// the measured quantity as libsigrok names it ("voltage", "current", "resistance", "temperature",
+// ...) and the meter's flags in its order ("dc", "ac", "hold", "rel", "min", "max", "auto", ...).
+// Empty for the instrument, which says neither. HOLD shows while the meter holds its display,
+// though the channel then gets no reading.
+struct ChannelMode {
+    QString quantity;
+    QStringList flags;
+    bool operator==(const ChannelMode&) const = default;
+};
+
 struct SharedState {
     // Channel readings, written by the frame decoder.
     std::array<double, MaxChannel + 1> ChanValue{};
     std::array<int16_t, MaxChannel + 1> ChanUnit{};
     std::array<int16_t, MaxChannel + 1> ChanDecimals{};
+    // Set by the sources that know it, kept until the source stops (see ChannelMode).
+    std::array<ChannelMode, MaxChannel + 1> ChanMode{};
     std::array<std::array<int16_t, 16>, MaxChannel + 1> FrameStore{};
     int16_t FrameChannel = 0;
     std::array<int16_t, 16> FrameDigits{};

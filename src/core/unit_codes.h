@@ -12,3 +12,12 @@
 // text or, never in practice, when every free code is taken. Called again after unit2.dat was
 // loaded anew, it gives the text a code again.
 int16_t UnitCodeFor(const QString& text);
+
+// The quantity a unit text measures, named as libsigrok names quantities ("voltage" for V, mV,
+// VDC, VAC; "current", "resistance", "frequency", "temperature", "capacitance", "power", "rh",
+// ...), for what knows the unit only: the instrument's channels and the rows of a data file. Empty
+// where a unit alone does not say (dB, %, s, lux, a manual unit of the user's own).
+QString QuantityOfUnit(const QString& unit);
+// The unit without the AC/DC that a libsigrok meter's voltage and current carry ("VDC" -> "V",
+// "mVAC" -> "mV", "AAC+DC" -> "A"); any other text as it is.
+QString UnitWithoutCoupling(const QString& unit);

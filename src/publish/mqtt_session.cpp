@@ -339,7 +339,7 @@ void MqttSession::PublishReading(int n, const Reading& reading)
     if (n < 1 || n > MaxChannel || !m_linkUp)
         return;
     m_seen[n] = true;
-    m_traits[n] = {reading.unit, reading.decimals};
+    m_traits[n] = {reading.unit, reading.decimals, reading.quantity};
     if (!m_connected)
         return;
     if (m_announced[n] != m_traits[n])

@@ -79,7 +79,7 @@ class MqttSession : public QObject {
     std::deque<Pending> m_queue;
     qsizetype m_handed = 0;
     qint64 m_droppedThisOutage = 0;
-    std::array<ChannelTraits, 17> m_traits{};  // last unit and decimals seen per channel
+    std::array<ChannelTraits, 17> m_traits{};  // last unit, decimals and quantity seen per channel
     std::array<bool, 17> m_seen{};             // channel has sent in this run
     std::array<std::optional<ChannelTraits>, 17> m_announced{}; // announced in this connection
     std::array<QByteArray, 17> m_channelTopic{}; // UTF-8, made once

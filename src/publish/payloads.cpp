@@ -3,6 +3,7 @@
 #include "core/number_format.h"
 #include "core/recorded_reading.h"
 #include "core/shared_state.h"
+#include "core/unit_codes.h"
 #include "datafile/data_file.h"
 #include "datafile/event_log.h"
 #include "publish/broker_url.h"
@@ -115,6 +116,10 @@ Reading CurrentReading(int n, const QDateTime& time)
 {
     Reading r;
     r.time = time;
+    if (n >= 1 && n <= MaxChannel) {
+        r.quantity = Shared.ChanMode[n].quantity;
+        r.flags = Shared.ChanMode[n].flags;
+    }
     RecordedReading recorded;
     if (RecordedReadingOf(n, &recorded)) {
         r.value = recorded.value;
@@ -152,6 +157,18 @@ QByteArray ReadingPayload(const Reading& reading)
     AppendValueAndUnit(out, reading.value, reading.unit);
     AppendKey(out, "time");
     out.append('"').append(UtcText(reading.time)).append('"');
+    if (!reading.quantity.isEmpty() || !reading.flags.isEmpty()) {
+        AppendKey(out, "quantity");
+        AppendString(out, reading.quantity);
+        AppendKey(out, "flags");
+        out.append('[');
+        for (qsizetype i = 0; i < reading.flags.size(); ++i) {
+            if (i > 0)
+                out.append(',');
+            AppendString(out, reading.flags[i]);
+        }
+        out.append(']');
+    }
     return out.append('}');
 }
 
@@ -205,17 +222,48 @@ QByteArray EventPayload(const LoggedEvent& event, const QString& dataFile)
     return out.append('}');
 }
 
-QString DeviceClassOf(const QString& unit)
+SensorClass SensorClassOf(const QString& givenQuantity, const QString& givenUnit)
 {
-    static const std::pair<const char*, const char*> classes[] = {
-        {"°C", "temperature"}, {"°F", "temperature"}, {"V", "voltage"},   {"mV", "voltage"},
-        {"A", "current"},      {"mA", "current"},     {"Hz", "frequency"}, {"%RH", "humidity"},
+    // Home Assistant's sensor device classes for libsigrok's quantities, with the units each takes.
+    struct Class {
+        const char* quantity;
+        const char* deviceClass;
+        std::initializer_list<const char*> units;
     };
-    const QString trimmed = unit.trimmed();
-    for (const auto& [name, deviceClass] : classes)
-        if (trimmed == QString::fromUtf8(name))
-            return QString::fromLatin1(deviceClass);
-    return {};
+    static const Class classes[] = {
+        {"voltage", "voltage", {"V", "mV", "kV", "µV", "MV"}},
+        {"current", "current", {"A", "mA"}},
+        {"frequency", "frequency", {"Hz", "kHz", "MHz", "GHz"}},
+        {"temperature", "temperature", {"°C", "°F", "K"}},
+        {"power", "power", {"W", "kW", "mW", "MW"}},
+        {"apparent_power", "apparent_power", {"VA"}},
+        {"energy", "energy", {"Wh", "kWh", "MWh"}},
+        {"rh", "humidity", {"%"}},
+        {"spl", "sound_pressure", {"dB", "dBA"}},
+        {"pressure", "pressure", {"Pa", "hPa", "kPa", "bar", "cbar", "mbar", "mmHg", "inHg", "psi"}},
+        {"mass", "weight", {"g", "kg", "mg", "µg", "oz", "lb", "st"}},
+        {"wind_speed", "wind_speed", {"m/s", "km/h", "mph", "kn"}},
+        {"co", "carbon_monoxide", {"ppm"}},
+        {"time", "duration", {"s", "ms", "min", "h", "d"}},
+        {"pulse_width", "duration", {"s", "ms"}},
+        {"power_factor", "power_factor", {"%", ""}},
+    };
+    const QString recorded = givenUnit.trimmed();
+    const QString quantity = givenQuantity.isEmpty() ? QuantityOfUnit(recorded) : givenQuantity;
+    // "VDC" is a voltage in V to Home Assistant (AC/DC is in the channel's attributes); "%RH" a
+    // humidity in %.
+    QString unit = UnitWithoutCoupling(recorded);
+    if (unit == QLatin1String("%RH"))
+        unit = QStringLiteral("%");
+    for (const Class& c : classes) {
+        if (quantity != QLatin1String(c.quantity))
+            continue;
+        for (const char* taken : c.units)
+            if (unit == QString::fromUtf8(taken))
+                return {QString::fromLatin1(c.deviceClass), unit,
+                        quantity == QLatin1String("energy") ? QStringLiteral("total") : QStringLiteral("measurement")};
+    }
+    return {QString(), recorded, QStringLiteral("measurement")};
 }
 
 QByteArray DiscoveryPayload(const Topics& topics, int n, const ChannelTraits& traits)
@@ -234,11 +282,14 @@ QByteArray DiscoveryPayload(const Topics& topics, int n, const ChannelTraits& tr
     field("name", QStringLiteral("Channel %1").arg(n));
     field("state_topic", topics.Channel(n));
     field("value_template", QStringLiteral("{{ value_json.value }}"));
-    if (!traits.unit.isEmpty())
-        field("unit_of_measurement", traits.unit);
-    if (const QString deviceClass = DeviceClassOf(traits.unit); !deviceClass.isEmpty())
-        field("device_class", deviceClass);
-    field("state_class", QStringLiteral("measurement"));
+    // The whole reading (its unit as recorded, time, quantity, flags) as the entity's attributes.
+    field("json_attributes_topic", topics.Channel(n));
+    const SensorClass sensor = SensorClassOf(traits.quantity, traits.unit);
+    if (!sensor.unit.isEmpty())
+        field("unit_of_measurement", sensor.unit);
+    if (!sensor.deviceClass.isEmpty())
+        field("device_class", sensor.deviceClass);
+    field("state_class", sensor.stateClass);
     if (traits.decimals >= 0) {
         AppendKey(out, "suggested_display_precision");
         out.append(QByteArray::number(traits.decimals));

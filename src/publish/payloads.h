@@ -6,6 +6,8 @@
 //   PREFIX/STATION/link        "up" while frames arrive, "down" after a silence or a clean stop (retained)
 //   PREFIX/STATION/channel/N   {"value": 23.4, "unit": "Lux", "time": "..."} (retained)
 //                              an invalid reading: {"value": null, "invalid": true, "unit": ..., "time": ...}
+//                              a meter that says its mode adds "quantity": "voltage" and
+//                              "flags": ["dc", "hold", ...] (Shared.ChanMode)
 //   PREFIX/STATION/row         {"row": 123, "data_file": "Data1.mdb", "date": "2026-12-07",
 //                               "time": "14:00:00", "utc": "...", "channels": {"1": {...}, ...}}
 //   PREFIX/STATION/event       one event of the event log, as the event log writes it
@@ -15,6 +17,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <array>
 
 struct DataRow;
@@ -50,14 +53,31 @@ struct Reading {
     QString unit;      // trimmed
     QDateTime time;    // arrival of the frame
     int decimals = -1; // as the channel is shown; -1: unknown
+    QString quantity;  // the meter's mode; empty (and no flags) for a source that says none
+    QStringList flags;
 };
 
-// What discovery announces of a channel besides its topics.
+// What discovery announces of a channel besides its topics: a change of any of them (the meter
+// switched from V to Ohm) announces the channel again.
 struct ChannelTraits {
     QString unit;
     int decimals = -1; // -1: unknown
+    QString quantity;  // empty: taken from the unit (QuantityOfUnit)
     bool operator==(const ChannelTraits&) const = default;
 };
+
+// How Home Assistant is told of a channel: the device class, the unit in the form that class
+// takes, and the state class. Home Assistant refuses a discovery whose unit does not fit its
+// device class, so a class is given only for units it takes ("VDC" goes as "V", "%RH" as "%");
+// every other channel goes without a class and with its unit as recorded.
+struct SensorClass {
+    QString deviceClass; // empty: none
+    QString unit;
+    QString stateClass;  // "measurement"; "total" for energy
+    bool operator==(const SensorClass&) const = default;
+};
+// quantity as libsigrok names it ("voltage", "rh", "spl", ...); empty: the unit's (QuantityOfUnit).
+SensorClass SensorClassOf(const QString& quantity, const QString& unit);
 
 // The reading of channel n as the shared state holds it after a frame: rounded to the channel's
 // decimals as a recorded row has it, with the unit a row would get (the meter's or the manual one).
@@ -71,12 +91,10 @@ QByteArray ReadingPayload(const Reading& reading);
 QByteArray RowPayload(const DataRow& row, qint64 rowNumber, const QString& dataFile);
 // {"data_file": ..., "date", "time", "utc", "kind", "channel" (or null), "value" (or null), "text"}
 QByteArray EventPayload(const LoggedEvent& event, const QString& dataFile);
-// Home Assistant's sensor discovery: state class "measurement", the device class the unit names
-// (see DeviceClassOf), available while both the status topic says "online" and the link topic "up".
+// Home Assistant's sensor discovery: the classes and unit of SensorClassOf, the channel topic's
+// fields as the entity's attributes (quantity and flags among them), available while both the
+// status topic says "online" and the link topic "up".
 QByteArray DiscoveryPayload(const Topics& topics, int n, const ChannelTraits& traits);
-// "temperature" for °C and °F, "voltage" for V and mV, "current" for A and mA, "frequency" for Hz,
-// "humidity" for %RH; empty for any other unit.
-QString DeviceClassOf(const QString& unit);
 
 // Publishes each channel at most once a second, the first reading after a quiet second at once. A
 // reading not followed by another within a second is published late rather than never, so that the

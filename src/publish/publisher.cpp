@@ -214,6 +214,17 @@ void Publisher::FrameReading(int n)
     m_held[n] = {now, false, {}};
 }
 
+void Publisher::ModeChanged(int n)
+{
+    if (!m_session || n < 1 || n > MaxChannel || !m_linkUp)
+        return;
+    const QDateTime heard = Shared.Freshness.HeardTime(n);
+    if (!heard.isValid())
+        return;
+    Send(n, CurrentReading(n, heard));
+    FlushBatchWhenDue();
+}
+
 void Publisher::ReadingArrived(int n, const Reading& reading)
 {
     if (!m_session || n < 1 || n > MaxChannel)

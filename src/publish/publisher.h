@@ -103,6 +103,9 @@ class Publisher : public QObject {
 
     // Channel n got a reading (in the shared state): published as a row records it, when due. Cheap.
     void ChannelHeard(int n);
+    // Channel n's mode changed without a reading (HOLD pressed): its last reading goes out again
+    // at once, with the time it came and the mode now in Shared.ChanMode.
+    void ModeChanged(int n);
     // Channel n's reading, given whole; for callers with readings of their own.
     void ReadingArrived(int n, const Reading& reading);
     // The station's word on the link: up while some reading is current, down (on the link topic,

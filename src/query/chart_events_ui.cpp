@@ -35,8 +35,8 @@ const Look GapLooks[] = {
 const Look MarkLooks[] = {
     {EventKind::Normal, QStringLiteral("normal"), QColor(255, 255, 255), QScatterSeries::MarkerShapeCircle},
     {EventKind::Note, QStringLiteral("note"), QColor(255, 230, 0), QScatterSeries::MarkerShapeRectangle},
-    {EventKind::Function, QStringLiteral("function"), QColor(190, 255, 190), QScatterSeries::MarkerShapeRectangle},
-    {EventKind::Overload, QStringLiteral("overload"), QColor(255, 140, 60), QScatterSeries::MarkerShapeTriangle},
+    {EventKind::Function, QStringLiteral("meter function"), QColor(190, 240, 190), QScatterSeries::MarkerShapeRotatedRectangle},
+    {EventKind::Overload, QStringLiteral("overload"), QColor(255, 120, 60), QScatterSeries::MarkerShapeStar},
     {EventKind::Low, QStringLiteral("low"), QColor(150, 210, 255), QScatterSeries::MarkerShapeTriangle},
     {EventKind::High, QStringLiteral("high"), QColor(255, 190, 220), QScatterSeries::MarkerShapeTriangle},
 };

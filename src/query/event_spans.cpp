@@ -11,8 +11,8 @@ QDateTime Instant(const LoggedEvent& e)
     return e.utc.isValid() ? e.utc.toLocalTime() : QDateTime(e.date, e.time);
 }
 
-// Kinds drawn as a mark on the channel they name: its alarms, and a meter's own events (over
-// range, a change of function).
+// Events of one channel that are marked on its chart: alarm changes and what its meter said
+// (an overload, a change of function, HOLD).
 bool IsChannelMark(const QString& kind)
 {
     return kind == EventKind::High || kind == EventKind::Low || kind == EventKind::Normal ||

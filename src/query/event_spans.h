@@ -6,7 +6,7 @@
 // the file full), and the rows of a rows-missed event (from the first time missed to when writing
 // worked again). A stop ends an open gap; a gap still open at the last event runs to the end of
 // the range. Spans are clipped to the range; those outside it are left out. Marks: notes, and the
-// high, low and normal events of the charted channels, inside the range.
+// high, low, normal, overload and function events of the charted channels, inside the range.
 //
 // Every event is placed by its utc instant (its local date and time only when it has none), so
 // the hour the clocks go back shows its events where they happened.
@@ -22,7 +22,7 @@ struct EventSpan {
 };
 
 struct EventMark {
-    QString kind; // note, high, low or normal
+    QString kind; // note, high, low, normal, overload or function
     QDateTime at;
     std::optional<int> channel;
     std::optional<double> value;

@@ -1,7 +1,8 @@
 #pragma once
 // A source of readings for a recording station: the instrument's RS-232 link (meter_source.h)
 // today, any other kind of meter tomorrow. A source fills channels of the shared channel model
-// (Shared.ChanValue, ChanUnit, ChanDecimals of its channels) and tells the station through Hooks;
+// (Shared.ChanValue, ChanUnit, ChanDecimals of its channels, and ChanMode when the meter says its
+// mode) and tells the station through Hooks;
 // the station judges freshness, records rows, logs events and feeds the sinks. A source never
 // passes a reading on to a sink itself.
 //
@@ -34,6 +35,9 @@ class ReadingSource : public QObject {
         // An event of the source's own for the event log (an overload, a change of function), of
         // a kind EventKind knows, for a channel in station numbering (0: none) and with a value.
         std::function<void(const QString& kind, int channel, std::optional<double> value, const QString& text)> Event;
+        // The meter's mode of `channel` (Shared.ChanMode) changed without a reading (HOLD
+        // pressed): the surfaces that push readings say the channel's last one again, with it.
+        std::function<void(int channel)> ModeChanged;
     };
     Hooks hooks;
 

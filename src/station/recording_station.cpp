@@ -86,6 +86,10 @@ int RecordingStation::AddSource(ReadingSource* source)
     source->hooks.Event = [this](const QString& kind, int channel, std::optional<double> value, const QString& text) {
         m_scan.Events.SourceEvent(kind, channel > 0 ? std::optional<int>(channel) : std::nullopt, value, text);
     };
+    source->hooks.ModeChanged = [this](int channel) {
+        if (m_publisher->IsRunning())
+            m_publisher->ModeChanged(channel);
+    };
     m_sources.push_back(source);
     m_scan.Sources = SourceCount();
     return index;
@@ -466,6 +470,8 @@ StationStatus RecordingStation::Status(bool withChannels) const
     for (int n = 1; n <= channels; ++n) {
         ChannelStatus c;
         c.channel = n;
+        c.quantity = Shared.ChanMode[n].quantity;
+        c.flags = Shared.ChanMode[n].flags;
         RecordedReading recorded;
         if (RecordedReadingOf(n, &recorded)) {
             c.unit = recorded.unit.trimmed();

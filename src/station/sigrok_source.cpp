@@ -50,6 +50,47 @@ bool RunHelper(const QStringList& arguments, QList<SigrokLine>* lines, QString* 
     return true;
 }
 
+// The mode as the channel model keeps it: libsigrok's names (lower case letters, digits, '_', '-',
+// '+'), anything else from the helper left out, so that every surface can show it as it is.
+bool Plain(const QString& text, qsizetype longest)
+{
+    if (text.isEmpty() || text.size() > longest)
+        return false;
+    return std::all_of(text.begin(), text.end(), [](QChar c) {
+        return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+               c == QLatin1Char('_') || c == QLatin1Char('-') || c == QLatin1Char('+');
+    });
+}
+
+ChannelMode ModeOf(const SigrokLine& r)
+{
+    ChannelMode mode;
+    if (Plain(r.quantity, 32) && r.quantity != QLatin1String("unknown"))
+        mode.quantity = r.quantity;
+    for (const QString& flag : r.flags)
+        if (Plain(flag, 16) && !mode.flags.contains(flag) && mode.flags.size() < 16)
+            mode.flags << flag;
+    return mode;
+}
+
+// "voltage VDC", "voltage VDC REL", "resistance Ohm MAX": what the meter measures and how, as the
+// event log names it. AC/DC is in a voltage's or current's unit already; HOLD has events of its
+// own; AUTO (the range) and UNSTABLE (a reading settling) change nothing of what is measured.
+QString FunctionText(const ChannelMode& mode, const QString& unit)
+{
+    QString text = mode.quantity.isEmpty() ? QStringLiteral("unknown") : mode.quantity;
+    if (!unit.isEmpty())
+        text += QLatin1Char(' ') + unit;
+    const bool coupled = unit != UnitWithoutCoupling(unit);
+    for (const QString& flag : mode.flags) {
+        if (flag == QLatin1String("hold") || flag == QLatin1String("auto") || flag == QLatin1String("unstable") ||
+            (coupled && (flag == QLatin1String("ac") || flag == QLatin1String("dc"))))
+            continue;
+        text += QLatin1Char(' ') + flag.toUpper();
+    }
+    return text;
+}
+
 } // namespace
 
 SigrokSource::SigrokSource(const Settings& settings, QObject* parent) : ReadingSource(parent), m_settings(settings)
@@ -64,6 +105,8 @@ SigrokSource::SigrokSource(const Settings& settings, QObject* parent) : ReadingS
 SigrokSource::~SigrokSource()
 {
     KillHelper();
+    if (m_running)
+        ForgetModes(false);
 }
 
 QString SigrokSource::HelperPath()
@@ -116,6 +159,18 @@ void SigrokSource::Stop()
     m_silence.stop();
     m_retry.stop();
     KillHelper();
+    ForgetModes(false);
+}
+
+void SigrokSource::ForgetModes(bool holdOnly)
+{
+    for (int i = 0; i < m_settings.channels && FirstChannel + i <= MaxChannel; ++i) {
+        ChannelMode& mode = Shared.ChanMode[FirstChannel + i];
+        if (holdOnly)
+            mode.flags.removeAll(QStringLiteral("hold"));
+        else
+            mode = {};
+    }
 }
 
 void SigrokSource::Launch()
@@ -245,13 +300,32 @@ void SigrokSource::TakeReading(const SigrokLine& r)
     }
     if (r.index < m_settings.channels) {
         const int n = FirstChannel + r.index;
-        if (r.flags.contains(QLatin1String("hold"))) {
-            // The display is frozen: the link is alive, the channel has no new reading.
+        ChannelMode mode = ModeOf(r);
+        const bool held = mode.flags.contains(QLatin1String("hold"));
+        ChannelMode& measured = m_measured[size_t(r.index)];
+        if (!held) {
+            measured = mode;
+        } else if (!measured.quantity.isEmpty()) {
+            // The held display shows the last reading: its mode, held.
+            mode = measured;
+            mode.flags << QStringLiteral("hold");
+        }
+        const bool modeChanged = Shared.ChanMode[n] != mode;
+        Shared.ChanMode[n] = mode;
+        bool& wasHeld = m_held[size_t(r.index)];
+        if (held != wasHeld && hooks.Event)
+            hooks.Event(EventKind::Function, n, std::nullopt, held ? QStringLiteral("HOLD on") : QStringLiteral("HOLD off"));
+        wasHeld = held;
+        if (held) {
+            // The display is frozen: the link is alive, the channel has no new reading; only
+            // its mode says HOLD.
+            if (modeChanged && hooks.ModeChanged)
+                hooks.ModeChanged(n);
             if (hooks.Readings)
                 hooks.Readings(nullptr, 0);
         } else {
             const QString unit = ColumnUnit(r);
-            const QString function = r.quantity + QLatin1Char(' ') + unit;
+            const QString function = FunctionText(mode, unit);
             QString& before = m_function[size_t(r.index)];
             if (!before.isEmpty() && before != function && hooks.Event)
                 hooks.Event(EventKind::Function, n, std::nullopt,
@@ -290,6 +364,9 @@ void SigrokSource::LinkDown(const QString& why)
     if (m_link == Link::Down)
         return;
     m_link = Link::Down;
+    // Whether the meter still holds its display is not known any more; the rest of the mode
+    // still describes the last reading shown.
+    ForgetModes(true);
     if (hooks.LinkChanged)
         hooks.LinkChanged(false, QStringLiteral("%1: %2").arg(Name(), why));
 }

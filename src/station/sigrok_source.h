@@ -11,13 +11,18 @@
 // and the unit column says the unit with AC/DC ("VDC", "Ohm"; unit_codes.h). A HOLD reading is no
 // measurement: the link stays up but the channel gets no reading, so it goes stale. Overload and
 // NaN readings are recorded as InvalidReading with an "overload" event when the channel enters
-// it; a change of function (V DC to Ohm) is a "function" event.
+// it. The meter's mode (quantity and flags) goes to Shared.ChanMode with every reading, HOLD ones
+// too, and is cleared when the source stops (HOLD alone when the link is lost). A change of what
+// is measured is a "function" event, once per change: of function or coupling ("voltage VDC to
+// resistance Ohm"), of REL, MIN, MAX and the like ("voltage VDC to voltage VDC REL"), and HOLD
+// pressed or released ("HOLD on", "HOLD off").
 //
 // Faults: no reading for SilenceMs (a hung or spinning session, an unplugged meter) -> link lost,
 // the helper killed and started again at once; a helper that ends or cannot find the device ->
 // link lost, tried again every RetryMs; an unknown driver or a bad option -> link lost, not tried
 // again. After RestartAfter readings the helper is restarted on purpose (a gap of well under the
 // 3 s freshness limit), which bounds its memory. Stop ends the helper within a second.
+#include "core/shared_state.h"
 #include "station/reading_source.h"
 #include "station/sigrok_lines.h"
 
@@ -75,6 +80,8 @@ class SigrokSource : public ReadingSource {
     void Restart(const QString& why);
     void KillHelper();
     void LinkDown(const QString& why);
+    // Its channels' modes in Shared.ChanMode: all of them, or only HOLD.
+    void ForgetModes(bool holdOnly);
 
     Settings m_settings;
     QProcess* m_process = nullptr;
@@ -90,6 +97,8 @@ class SigrokSource : public ReadingSource {
     quint64 m_rejected = 0;
     quint64 m_sinceLaunch = 0;
     int m_restarts = 0;
-    std::array<QString, 17> m_function{}; // "voltage VDC" per device channel, empty: none yet
+    std::array<QString, 17> m_function{}; // "voltage VDC REL" per device channel, empty: none yet
     std::array<bool, 17> m_overload{};
+    std::array<ChannelMode, 17> m_measured{}; // the mode of the last reading that was no HOLD
+    std::array<bool, 17> m_held{};        // HOLD per device channel, as last said in the event log
 };

@@ -26,6 +26,10 @@ struct ChannelStatus {
     ChannelAlarm alarm = ChannelAlarm::None;
     QDateTime time;       // arrival of the channel's last reading (UTC); null: none yet
     bool current = false; // the reading is current (the freshness rule) at `updated`
+    // The meter's mode (Shared.ChanMode): quantity ("voltage") and flags ("dc", "hold", "rel",
+    // ...); empty for a source that says none (the instrument).
+    QString quantity;
+    QStringList flags;
     bool operator==(const ChannelStatus&) const = default;
 };
 

@@ -1,5 +1,6 @@
 #include "web/history_api.h"
 
+#include "core/unit_codes.h"
 #include "datafile/event_log.h"
 #include "query/events_sheet.h"
 #include "query/query_arguments.h"
@@ -443,6 +444,25 @@ HistoryReply Series(Request r, const HistoryArguments& arguments)
         QJsonObject c{{QStringLiteral("channel"), channel}};
         const int unitColumn = none ? -1 : result.columnOf(QStringLiteral("unit %1").arg(channel));
         c.insert(QStringLiteral("unit"), unitColumn >= 0 ? result.text(result.rowCount() - 1, unitColumn) : QString());
+        // Every unit the channel's rows have in the range, in the order they came (a meter that
+        // changed function: voltage VDC, then resistance Ohm), each with its quantity.
+        QJsonArray units;
+        QStringList seen;
+        const QString* previous = nullptr;
+        for (int row = 0; unitColumn >= 0 && row < result.rowCount(); ++row) {
+            const QString& text = result.text(row, unitColumn);
+            if (previous && text == *previous)
+                continue;
+            previous = &text;
+            const QString unit = text.trimmed();
+            if (unit.isEmpty() || seen.contains(unit))
+                continue;
+            seen << unit;
+            units.append(QJsonObject{{QStringLiteral("unit"), unit}, {QStringLiteral("quantity"), QuantityOfUnit(unit)}});
+            if (seen.size() >= 8)
+                break;
+        }
+        c.insert(QStringLiteral("units"), units);
         QJsonArray count, lo, hi, mean;
         if (size_t(i) < buckets.channels.size()) {
             const ChannelBuckets& b = buckets.channels[size_t(i)];

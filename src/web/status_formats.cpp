@@ -105,6 +105,8 @@ QByteArray StatusJson(const RecorderStatus& s)
                                     {"value", c.value ? QJsonValue(*c.value) : QJsonValue()},
                                     {"decimals", c.decimals},
                                     {"unit", c.unit},
+                                    {"quantity", c.quantity},
+                                    {"flags", QJsonArray::fromStringList(c.flags)},
                                     {"alarm", AlarmName(c.alarm)},
                                     {"time", TimeJson(c.time)},
                                     {"current", c.current}});
@@ -153,11 +155,14 @@ QByteArray MetricsText(const RecorderStatus& s, const ProcessFigures& process, c
     };
     Exposition e;
     e.family("varnik_reading", "gauge", "Latest reading of a channel, in its unit, while it is current.");
+    // The quantity, where the meter says it, changes as rarely as the unit; the flags (HOLD, REL)
+    // would start a new series at every press and are left to /api/status.
     for (const ChannelStatus& c : s.channels)
         if (c.value && c.current && youngerThan(c.time, ReadingFreshMs))
             e.sample("varnik_reading", *c.value,
-                     "channel=\"" + QByteArray::number(c.channel) + "\",unit=\"" +
-                         LabelValue(c.unit.trimmed()) + '"');
+                     "channel=\"" + QByteArray::number(c.channel) + "\",unit=\"" + LabelValue(c.unit.trimmed()) +
+                         '"' +
+                         (c.quantity.isEmpty() ? QByteArray() : ",quantity=\"" + LabelValue(c.quantity) + '"'));
     e.single("varnik_link_up", "gauge", "1 while the meter's frames are arriving, else 0.",
              s.linkUp && youngerThan(s.lastFrame, LinkSilenceMs) ? 1 : 0);
     const auto seconds = [](const QDateTime& time) { return time.isValid() ? time.toMSecsSinceEpoch() / 1000.0 : 0.0; };

@@ -12,7 +12,8 @@ namespace web {
 // {"station", "data_file", "rows", "row_limit", "link": "up"|"down", "since", "last_frame_utc",
 //  "last_row_utc", "updated_utc", "frames_received",
 //  "frames_rejected", "rows_recorded", "rows_failed", "forward": null|{state, text, backlog_rows},
-//  "mqtt": null|{url, connected, queued, text}, "channels": [{channel, value, decimals, unit, alarm, time}],
+//  "mqtt": null|{url, connected, queued, text}, "channels": [{channel, value, decimals, unit, quantity,
+//  flags, alarm, time, current}] (quantity "" and flags [] where the meter says no mode),
 //  "events": [{time, text}] (only with an event log)}. Times are ISO 8601 UTC; an invalid reading
 // has the value null.
 QByteArray StatusJson(const RecorderStatus& status);

@@ -43,7 +43,7 @@ DataRow Row(double first, const QString& unit = QStringLiteral("Lux"))
 
 Reading At(double value, const QString& unit = QStringLiteral("Lux"))
 {
-    return {value, unit, QDateTime(QDate(2026, 12, 7), QTime(13, 0, 0, 123), Qt::UTC)};
+    return {value, unit, QDateTime(QDate(2026, 12, 7), QTime(13, 0, 0, 123), Qt::UTC), -1, {}, {}};
 }
 
 // What a station does with a frame the decoder just took: each channel it carries heard.
@@ -176,7 +176,7 @@ class TestPublisher : public QObject {
         QCOMPARE(channels.value("2").toObject().value("invalid").toBool(), true);
 
         const Topics t(QStringLiteral("varnik"), QStringLiteral("Hall 2"));
-        const QJsonObject d = Json(QString::fromUtf8(DiscoveryPayload(t, 5, {QStringLiteral("°C"), 2})));
+        const QJsonObject d = Json(QString::fromUtf8(DiscoveryPayload(t, 5, {QStringLiteral("°C"), 2, {}})));
         QCOMPARE(d.value("name").toString(), QStringLiteral("Channel 5"));
         QCOMPARE(d.value("state_topic").toString(), QStringLiteral("varnik/%1/channel/5").arg(t.station));
         QCOMPARE(d.value("value_template").toString(), QStringLiteral("{{ value_json.value }}"));
@@ -203,12 +203,38 @@ class TestPublisher : public QObject {
             QVERIFY2(!bare.contains(QLatin1String(key)), key);
         QCOMPARE(bare.value("state_class").toString(), QStringLiteral("measurement"));
 
-        const QStringList classes{"°C temperature", "°F temperature", "V voltage", "mV voltage", "A current",
-                                  "mA current", "Hz frequency", "%RH humidity", "Lux -", "DCV -", "K -"};
-        for (const QString& pair : classes) {
-            const QStringList w = pair.split(QLatin1Char(' '));
-            QCOMPARE(DeviceClassOf(w[0]), w[1] == QLatin1String("-") ? QString() : w[1]);
+        QCOMPARE(d.value("json_attributes_topic").toString(), d.value("state_topic").toString());
+
+        // A meter's mode: after the instrument's fields, so that its payload stays as it was.
+        Reading held = At(0.5, QStringLiteral("VDC"));
+        held.quantity = QStringLiteral("voltage");
+        held.flags = QStringList{"dc", "hold", "rel"};
+        QCOMPARE(ReadingPayload(held), QByteArray(R"({"value":0.5,"unit":"VDC","time":"2026-12-07T13:00:00.123Z",)"
+                                                  R"("quantity":"voltage","flags":["dc","hold","rel"]})"));
+        // Home Assistant takes a class only with a unit it knows for it: AC/DC goes to the
+        // attributes, a quantity it has no class for goes without one, a unit alone still names one.
+        const QStringList classes{
+            "voltage VDC voltage V measurement", "current mAAC current mA measurement",
+            "resistance Ohm - Ohm measurement", "voltage dBV - dBV measurement",
+            "temperature °C temperature °C measurement", "energy kWh energy kWh total",
+            "rh %RH humidity % measurement",    "spl dB sound_pressure dB measurement",
+            "- °F temperature °F measurement",  "- mV voltage mV measurement",
+            "- Hz frequency Hz measurement",    "- %RH humidity % measurement",
+            "- Lux - Lux measurement",          "- DCV - DCV measurement",
+            "- K temperature K measurement",    "capacitance F - F measurement"};
+        for (const QString& line : classes) {
+            const QStringList w = line.split(QLatin1Char(' '));
+            const auto none = [](const QString& text) { return text == QLatin1String("-") ? QString() : text; };
+            QCOMPARE(SensorClassOf(none(w[0]), w[1]), (SensorClass{none(w[2]), w[3], w[4]}));
         }
+        const QJsonObject volts =
+            Json(QString::fromUtf8(DiscoveryPayload(t, 2, {QStringLiteral("VAC"), 3, QStringLiteral("voltage")})));
+        QCOMPARE(volts.value("unit_of_measurement").toString(), QStringLiteral("V"));
+        QCOMPARE(volts.value("device_class").toString(), QStringLiteral("voltage"));
+        const QJsonObject ohms =
+            Json(QString::fromUtf8(DiscoveryPayload(t, 2, {QStringLiteral("Ohm"), 3, QStringLiteral("resistance")})));
+        QCOMPARE(ohms.value("unit_of_measurement").toString(), QStringLiteral("Ohm"));
+        QVERIFY(!ohms.contains("device_class"));
     }
 
     // Steps "offer CH AT" (expecting send or hold) and "due AT" (expecting the channels due).

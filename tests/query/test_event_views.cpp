@@ -147,9 +147,9 @@ class TestEventViews : public QObject {
             << QStringList{"10:00:00 start", "10:01:00 note hi", "10:02:00 high@1", "10:03:00 low@2",
                            "10:04:00 normal", "11:30:00 note"}
             << QStringList{"note 10:01:00", "high 10:02:00"};
-        QTest::newRow("marks: a meter's overload and change of function on the charted channel")
-            << QStringList{"10:01:00 overload@1", "10:02:00 function@1", "10:03:00 overload@2"}
-            << QStringList{"overload 10:01:00", "function 10:02:00"};
+        QTest::newRow("marks: the charted channel's overload and change of function")
+            << QStringList{"10:05:00 overload@1", "10:06:00 function@1", "10:07:00 function@2", "10:08:00 overload@2"}
+            << QStringList{"overload 10:05:00", "function 10:06:00"};
     }
     void chartSpans()
     {

@@ -147,13 +147,48 @@ class TestSigrokSource : public QObject {
         // unit2.dat's Ohm keeps its code; VDC gets one of its own.
         QCOMPARE(int(Shared.ChanUnit[3]), 8);
         QCOMPARE(Shared.UnitName[Shared.ChanUnit[4]], QStringLiteral("AAC"));
-        // One overload event per entry into overload, one per change of function.
+        // One overload event per entry into overload, one per change of function or of HOLD.
         QStringList events;
         for (const LoggedEvent& e : m_events)
             events << QStringLiteral("%1 %2: %3").arg(e.kind).arg(e.channel.value_or(0)).arg(e.text);
-        QCOMPARE(events, (QStringList{"overload 3: voltage VDC: over range (+)",
+        QCOMPARE(events, (QStringList{"function 3: HOLD on", "function 3: HOLD off",
+                                      "overload 3: voltage VDC: over range (+)",
                                       "function 3: voltage VDC to resistance Ohm",
                                       "overload 3: resistance Ohm: not a number"}));
+    }
+
+    // The meter's mode beside the reading, HOLD included while the channel gets no reading, and
+    // one "function" event per change of it, never one per reading.
+    void modeReachesTheChannelAndTheLog()
+    {
+        SigrokSource& s = Make("hang", "reading\t0\t1.000\t3\tvoltage\tV\tdc,auto,<b>\n"
+                                       "reading\t0\t1.001\t3\tvoltage\tV\tdc,auto\n"
+                                       "reading\t0\t0.000\t3\tvoltage\tV\tdc,auto,rel\n"
+                                       "reading\t0\t0.000\t3\tvoltage\tV\tdc,hold,auto,rel\n"
+                                       "reading\t0\t0.000\t3\tresistance\tOhm\thold\n"
+                                       "reading\t0\t0.002\t3\tvoltage\tV\tdc,auto,rel\n"
+                                       "reading\t0\t0.500\t3\tvoltage\tV\tac,auto\n"
+                                       "reading\t0\t0.700\t3\tvoltage\tV\tac,max,auto\n"
+                                       "reading\t0\t0.700\t3\tvoltage\tV\tac,max,auto,unstable\n");
+        QStringList heldModes;
+        s.hooks.ModeChanged = [&heldModes](int n) { heldModes << Shared.ChanMode[n].flags.join(','); };
+        s.Start();
+        QTRY_COMPARE(int(s.FramesReceived()), 9);
+        QCOMPARE(m_readings.size(), 7);
+        // Said once, while no reading came, and as the reading it holds: a function turned meanwhile
+        // is no change of what the display shows.
+        QCOMPARE(heldModes, QStringList{"dc,auto,rel,hold"});
+        QCOMPARE(Shared.ChanMode[3], (ChannelMode{"voltage", {"ac", "max", "auto", "unstable"}}));
+        QStringList events;
+        for (const LoggedEvent& e : m_events)
+            events << QStringLiteral("%1 %2: %3").arg(e.kind).arg(e.channel.value_or(0)).arg(e.text);
+        QCOMPARE(events, (QStringList{"function 3: voltage VDC to voltage VDC REL", "function 3: HOLD on",
+                                      "function 3: HOLD off", "function 3: voltage VDC REL to voltage VAC",
+                                      "function 3: voltage VAC to voltage VAC MAX"}));
+        // Gone with the source; the instrument's channels never had one.
+        s.Stop();
+        QCOMPARE(Shared.ChanMode[3], ChannelMode{});
+        QCOMPARE(Shared.ChanMode[1], ChannelMode{});
     }
 
     void silentHelperIsKilledAndStartedAgain()

@@ -39,6 +39,13 @@ class FakeSource : public ReadingSource {
         hooks.Readings(channels.data(), int(channels.size()));
     }
     void Down(const QString& why) { hooks.LinkChanged(false, why); }
+    // A meter that says its mode (as the libsigrok source does) on its first channel.
+    void Mode(const QString& quantity, const QStringList& flags, bool reading)
+    {
+        Shared.ChanMode[FirstChannel] = {quantity, flags};
+        if (!reading)
+            hooks.ModeChanged(FirstChannel);
+    }
 
     int starts = 0, stops = 0, checks = 0;
 
@@ -265,6 +272,59 @@ class TestStation : public QObject {
         QVERIFY(!m_station->Publishing().LinkUp());
         QCOMPARE(sub.WaitFor("test/st/link", 3).value(2), QStringLiteral("down"));
         QVERIFY(!m_station->Status().channels.at(0).current);
+    }
+
+    // The meter's mode reaches the snapshot and MQTT: the reading's quantity and flags, HOLD
+    // published without a new reading, and a change of function announced to Home Assistant
+    // again with the new unit and class. The instrument's channels say none.
+    void modeReachesTheSnapshotAndMqtt()
+    {
+        MqttBroker broker;
+        QVERIFY2(broker.IsRunning(), qPrintable(broker.Log()));
+        Subscriber sub(broker);
+        Start(8);
+        Shared.UnitName[2] = QStringLiteral("Ohm");
+        Shared.UnitName[3] = QStringLiteral("VDC");
+        Shared.ChanUnit[1] = 3;
+        auto* meter = new FakeSource(QStringLiteral("sigrok:demo"), 1, 1);
+        auto* instrument = new FakeSource(QStringLiteral("the meter"), 2, 1);
+        m_station->AddSource(meter);
+        m_station->AddSource(instrument);
+        QVERIFY(m_station->PublishTo({broker.Url(), {}, QStringLiteral("st"), true}));
+        QTRY_COMPARE_WITH_TIMEOUT(m_station->Publishing().Status().state, PublishStatus::State::Connected, 20000);
+        meter->Mode(QStringLiteral("voltage"), {"dc", "auto"}, true);
+        Step({meter, instrument});
+        const ChannelStatus c = m_station->Status().channels.at(0);
+        QCOMPARE(c.quantity, QStringLiteral("voltage"));
+        QCOMPARE(c.flags, (QStringList{"dc", "auto"}));
+        QVERIFY(m_station->Status().channels.at(1).quantity.isEmpty() && m_station->Status().channels.at(1).flags.isEmpty());
+        const auto json = [](const QString& text) { return QJsonDocument::fromJson(text.toUtf8()).object(); };
+        const QJsonObject first = json(sub.WaitFor("test/st/channel/1").value(0));
+        QCOMPARE(first.value("quantity").toString(), QStringLiteral("voltage"));
+        QCOMPARE(first.value("flags").toVariant().toStringList(), (QStringList{"dc", "auto"}));
+        QVERIFY(!json(sub.WaitFor("test/st/channel/2").value(0)).contains("quantity"));
+        const QString config = QStringLiteral("homeassistant/sensor/varnik_st/ch1/config");
+        QCOMPARE(json(sub.WaitFor(config).value(0)).value("device_class").toString(), QStringLiteral("voltage"));
+        QCOMPARE(json(sub.WaitFor(config).value(0)).value("unit_of_measurement").toString(), QStringLiteral("V"));
+
+        // HOLD: no reading, the last one said again with its own time and the mode now.
+        meter->Mode(QStringLiteral("voltage"), {"dc", "hold", "auto"}, false);
+        const QJsonObject held = json(sub.WaitFor("test/st/channel/1", 2).value(1));
+        QCOMPARE(held.value("flags").toVariant().toStringList(), (QStringList{"dc", "hold", "auto"}));
+        QCOMPARE(held.value("time"), first.value("time"));
+        QCOMPARE(held.value("value"), first.value("value"));
+        QCOMPARE(m_station->Status().channels.at(0).flags, (QStringList{"dc", "hold", "auto"}));
+
+        // V to Ohm: announced again, without a class Home Assistant has none for.
+        meter->Mode(QStringLiteral("resistance"), {"auto"}, true);
+        Shared.ChanUnit[1] = 2;
+        Step({meter, instrument});
+        const QStringList configs = sub.WaitFor(config, 2);
+        QCOMPARE(configs.size(), 2);
+        QCOMPARE(json(configs[1]).value("unit_of_measurement").toString(), QStringLiteral("Ohm"));
+        QVERIFY(!json(configs[1]).contains("device_class"));
+        QCOMPARE(json(sub.WaitFor("test/st/channel/1", 3).value(2)).value("quantity").toString(),
+                 QStringLiteral("resistance"));
     }
 };
 

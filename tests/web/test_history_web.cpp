@@ -412,6 +412,33 @@ class HistoryWebTest : public QObject {
         QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
     }
 
+    // A meter that changed function: the chart's legend gets every unit of the range with its
+    // quantity, and its overload and change of function are marks with their text.
+    void seriesSaysUnitsAndMeterEvents()
+    {
+        const QString path = live.path("Modes.mdb");
+        QVERIFY(!MakeDataFile(path, 8, {"'2026-03-01','10:00:00',1.5,'VDC',1,'V'", "'2026-03-01','10:00:10',999999,'VDC',1,'V'",
+                                        "'2026-03-01','10:00:20',12.3,'Ohm   ',1,'V'", "'2026-03-01','10:00:30',12.4,'Ohm',1,'V'"}, 2)
+                     .isEmpty());
+        SqliteCli(path, "CREATE TABLE EventLog (id INTEGER PRIMARY KEY, date TEXT, time TEXT, utc TEXT, kind TEXT, "
+                        "channel INTEGER, value REAL, text TEXT);"
+                        "INSERT INTO EventLog (date,time,utc,kind,channel,value,text) VALUES "
+                        "('2026-03-01','10:00:10','2026-03-01T10:00:10.000Z','overload',1,NULL,'voltage VDC: over range (+)'),"
+                        "('2026-03-01','10:00:20','2026-03-01T10:00:20.000Z','function',1,NULL,'voltage VDC to resistance Ohm'),"
+                        "('2026-03-01','10:00:25','2026-03-01T10:00:25.000Z','function',2,NULL,'HOLD on');");
+        const QJsonObject s = JsonOf(Ask("/api/series?file=Modes.mdb&channels=1")).object();
+        QFile::remove(path);
+        const QJsonObject channel = s["channels"][0].toObject();
+        QCOMPARE(channel["unit"].toString(), QStringLiteral("Ohm"));
+        QCOMPARE(channel["units"].toArray(),
+                 (QJsonArray{QJsonObject{{"unit", "VDC"}, {"quantity", "voltage"}},
+                             QJsonObject{{"unit", "Ohm"}, {"quantity", "resistance"}}}));
+        QStringList marks;
+        for (const QJsonValue& e : s["events"].toArray())
+            marks << e["kind"].toString() + ": " + e["text"].toString();
+        QCOMPARE(marks, (QStringList{"overload: voltage VDC: over range (+)", "function: voltage VDC to resistance Ohm"}));
+    }
+
     // The page in headless Chromium at desktop and phone width: the chart drawn and the
     // statistics of the known file as the API gives them; a zoom, an empty range, no channel, a
     // file without rows and one that does not exist as the page says them (history_check.py).

@@ -31,9 +31,10 @@ RecorderStatus Sample()
     s.lastFrame = s.linkSince.addSecs(60);
     s.lastRow = s.linkSince.addSecs(59);
     s.updated = s.linkSince.addSecs(61);
-    ChannelStatus reading{1, 22.5, 1, QStringLiteral("deg\\C \"x\""), Alarm::Normal, s.linkSince, true};
-    ChannelStatus invalid{2, std::nullopt, 0, QStringLiteral("V"), Alarm::None, s.linkSince};
-    ChannelStatus silent{3, std::nullopt, 0, QString(), Alarm::None, QDateTime()};
+    ChannelStatus reading{1, 22.5, 1, QStringLiteral("deg\\C \"x\""), Alarm::Normal, s.linkSince, true, {}, {}};
+    ChannelStatus invalid{2, std::nullopt, 0, QStringLiteral("V"), Alarm::None, s.linkSince, false,
+                          QStringLiteral("voltage"), {"dc", "hold"}};
+    ChannelStatus silent{3, std::nullopt, 0, QString(), Alarm::None, QDateTime(), false, {}, {}};
     s.channels = {reading, invalid, silent};
     return s;
 }
@@ -108,6 +109,10 @@ class WebFormatsTest : public QObject {
         QCOMPARE(channels[0]["unit"].toString(), s.channels[0].unit);
         QVERIFY(channels[1]["value"].isNull());
         QVERIFY(!channels[1]["time"].isNull());
+        QCOMPARE(channels[0]["quantity"].toString(), QString());
+        QCOMPARE(channels[0]["flags"].toArray(), QJsonArray());
+        QCOMPARE(channels[1]["quantity"].toString(), "voltage");
+        QCOMPARE(channels[1]["flags"].toArray(), (QJsonArray{"dc", "hold"}));
         QVERIFY(channels[2]["time"].isNull());
 
         s.forward = ForwardState{QStringLiteral("sending"), QStringLiteral("sending, 5 rows wait"), 5};
@@ -129,6 +134,8 @@ class WebFormatsTest : public QObject {
         s.forward = ForwardState{QStringLiteral("sending"), QString(), 7};
         s.mqtt = MqttState{true, QString()};
         s.channels[0].time = s.lastFrame;
+        s.channels.append(ChannelStatus{4, 0.5, 3, QStringLiteral("VAC"), Alarm::None, s.lastFrame, true,
+                                        QStringLiteral("voltage"), {"ac", "rel"}});
         const QByteArray text = MetricsText(s, CurrentProcessFigures(), s.lastFrame.addMSecs(1000));
         QProcess promtool;
         promtool.start(QStringLiteral("promtool"), {"check", "metrics"});
@@ -150,6 +157,8 @@ class WebFormatsTest : public QObject {
         }
         QVERIFY(text.contains("varnik_reading{channel=\"1\",unit=\"deg\\\\C \\\"x\\\"\"} 22.5\n"));
         QVERIFY(!text.contains("channel=\"2\""));
+        // The quantity as a label where the meter says it; the flags are no labels.
+        QVERIFY(text.contains("varnik_reading{channel=\"4\",unit=\"VAC\",quantity=\"voltage\"} 0.5\n"));
         QVERIFY(text.contains("varnik_rows_failed_total 1\n"));
         QVERIFY(text.contains("varnik_link_up 1\n"));
         QVERIFY(text.contains("varnik_last_frame_timestamp_seconds 1796637660\n"));

@@ -72,6 +72,42 @@
     pill.className = "pill " + (!live ? "stale" : rowsFailing ? "down" : "up");
   }
 
+  // The meter's mode as its display says it: the quantity in words, the flags as badges (HOLD,
+  // REL, MIN and MAX stand out: the number is no plain live reading then).
+  const QUANTITIES = { rh: "humidity", spl: "sound level", co: "carbon monoxide", duty_cycle: "duty cycle" };
+  const FLAGS = {
+    hold: ["HOLD", "The meter holds its display: no new reading while it does"],
+    rel: ["REL", "Relative: the reading less a stored reference"],
+    min: ["MIN", "The meter shows the lowest reading"],
+    max: ["MAX", "The meter shows the highest reading"],
+    avg: ["AVG", "The meter shows the average"],
+    auto: ["AUTO", "Auto-ranging"],
+    ac: ["AC", "Alternating current or voltage"],
+    dc: ["DC", "Direct current or voltage"],
+    rms: ["RMS", "True RMS"],
+    diode: ["DIODE", "Diode test"],
+    "4wire": ["4-WIRE", "Four-wire measurement"],
+  };
+  const STRONG = new Set(["rel", "min", "max", "avg", "ref", "diode"]);
+  function showMode(panel, c) {
+    const flags = Array.isArray(c.flags) ? c.flags : [];
+    const quantity = c.quantity ? QUANTITIES[c.quantity] || c.quantity.replace(/_/g, " ") : "";
+    const mode = panel.querySelector(".mode");
+    const key = quantity + "|" + flags.join(",");
+    if (mode.dataset.key === key) return;
+    mode.dataset.key = key;
+    mode.hidden = !quantity && !flags.length;
+    panel.querySelector(".quantity").textContent = quantity;
+    panel.querySelector(".badges").replaceChildren(...flags.map((flag) => {
+      const [text, title] = FLAGS[flag] || [flag.toUpperCase(), ""];
+      const badge = document.createElement("span");
+      badge.className = "badge" + (flag === "hold" ? " hold" : STRONG.has(flag) ? " strong" : "");
+      badge.textContent = text;
+      if (title) badge.title = title;
+      return badge;
+    }));
+  }
+
   function showChannels(channels) {
     const shown = new Set();
     for (const c of channels) {
@@ -82,9 +118,12 @@
       else if (c.time) text = "invalid";
       panel.querySelector(".number").textContent = text;
       panel.querySelector(".unit").textContent = c.unit.trim();
+      showMode(panel, c);
       panel.querySelector(".alarm").textContent = c.alarm === "none" ? "" : c.alarm;
       panel.querySelector(".time").textContent = c.time ? "at " + localTime(c.time) : "no reading yet";
       panel.className = "channel " + c.alarm;
+      // A held display is stale on purpose: it stays readable, marked held.
+      panel.classList.toggle("held", Array.isArray(c.flags) && c.flags.includes("hold"));
     }
     for (const [channel, panel] of panels) {
       if (!shown.has(channel)) {

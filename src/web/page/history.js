@@ -322,13 +322,34 @@
     for (const e of events) {
       const item = document.createElement("li");
       const kind = document.createElement("span");
-      kind.className = "kind";
+      kind.className = "kind " + e.kind;
       kind.textContent = e.kind;
       item.append(e.date + " " + e.time + " ", kind,
                   (e.channel !== null ? " channel " + e.channel : "") + (e.text ? ": " + e.text : ""));
       list.appendChild(item);
     }
     $("no_events").hidden = events.length > 0;
+  }
+
+  // Event lines by kind: the meter's overloads red, its changes of function blue-green, notes and
+  // alarms amber.
+  const MARK_COLORS = { note: "#b26a00", high: "#b26a00", low: "#b26a00", normal: "#b26a00",
+                        overload: "#c62828", function: "#00838f" };
+  // "Ch. 2 HOLD on", "Ch. 1 voltage VDC to resistance Ohm", "Ch. 1 over range" (short enough to
+  // stand by its line; the tooltip has it whole).
+  function markLabel(e) {
+    const text = e.kind === "overload" ? (e.text.split(": ").pop() || "overload") : e.text;
+    const label = (e.channel !== null ? "Ch. " + e.channel + " " : "") + text;
+    return label.length > 40 ? label.slice(0, 39) + "…" : label;
+  }
+  // A channel's legend: its quantity and unit, every one the range holds ("voltage VDC, resistance
+  // Ohm"); in a chart as narrow as a phone's the units alone, so that each entry fits its line.
+  function channelLabel(c, narrow) {
+    const units = (c.units || [])
+      .map((u) => (u.quantity && !narrow ? u.quantity.replace(/_/g, " ") + " " : "") + u.unit)
+      .filter((text) => text.trim());
+    const text = units.length ? units.join(", ") : (c.unit || "").trim();
+    return "Channel " + c.channel + (text ? " (" + text + ")" : "");
   }
 
   // Gaps as shaded spans, events as dashed lines, drawn under the series.
@@ -341,15 +362,32 @@
       const x1 = Math.min(u.bbox.left + u.bbox.width, u.valToPos(g.to, "x", true));
       if (x1 > x0) ctx.fillRect(x0, top, x1 - x0, height);
     }
-    ctx.strokeStyle = "#b26a00";
     ctx.setLineDash([4, 4]);
+    let labelled = -Infinity; // where the last text went: a text too close to it is left to the tooltip
     for (const e of series.events) {
       const x = u.valToPos(e.at, "x", true);
       if (x < u.bbox.left || x > u.bbox.left + u.bbox.width) continue;
+      ctx.strokeStyle = MARK_COLORS[e.kind] || MARK_COLORS.note;
       ctx.beginPath();
       ctx.moveTo(x, top);
       ctx.lineTo(x, top + height);
       ctx.stroke();
+      // What the meter said (an overload, a change of function or HOLD) is written by its line.
+      if ((e.kind === "overload" || e.kind === "function") && x - labelled >= 14 * devicePixelRatio) {
+        labelled = x;
+        ctx.save();
+        ctx.setLineDash([]);
+        ctx.fillStyle = ctx.strokeStyle;
+        ctx.font = Math.round(11 * devicePixelRatio) + "px system-ui, sans-serif";
+        ctx.textBaseline = "bottom"; // beside the line, not across it
+        ctx.translate(x + 2 * devicePixelRatio, top + 4 * devicePixelRatio);
+        ctx.rotate(Math.PI / 2);
+        let label = markLabel(e);
+        while (label.length > 4 && ctx.measureText(label).width > height - 8 * devicePixelRatio)
+          label = label.slice(0, -2) + "…";
+        ctx.fillText(label, 0, 0);
+        ctx.restore();
+      }
     }
     ctx.restore();
   }
@@ -382,7 +420,7 @@
         const first = series.time[idx], last = series.last[idx];
         return last > first ? wallText(first) + " – " + wallText(last).slice(11) : wallText(first);
       } }, ...series.channels.map((c, i) => ({
-        label: "Channel " + c.channel + (c.unit ? " (" + c.unit + ")" : ""),
+        label: channelLabel(c, width < 600),
         stroke: COLORS[(c.channel - 1) % COLORS.length], width: 1.5, spanGaps: false,
         value: (u, v, si, idx) => (v === null || idx === null ? "–" :
           fmt(v) + " (" + fmt(series.channels[i].min[idx]) + "…" + fmt(series.channels[i].max[idx]) + ")") }))],
