@@ -4,7 +4,9 @@
 // password file (user "meter", password "s3cret") or TLS with a certificate made by openssl for
 // "localhost" and 127.0.0.1, signed by a CA of the test's own (CaFile()).
 // A Subscriber is mosquitto_sub reading every topic under "#": the independent reader of what the
-// broker holds and passes on.
+// broker holds and passes on. A broker that keeps sessions saves them when it stops and takes them
+// up again when it starts: a Subscriber with a session of its own then gets the QoS 1 messages
+// sent while it was reconnecting, so a test need not race a publisher back to the broker.
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -23,7 +25,8 @@ class MqttBroker {
     static constexpr const char* User = "meter";
     static constexpr const char* Password = "s3cret";
 
-    explicit MqttBroker(Kind kind = Kind::Open) : m_kind(kind)
+    enum class Sessions { Forgotten, Kept };
+    explicit MqttBroker(Kind kind = Kind::Open, Sessions sessions = Sessions::Forgotten) : m_kind(kind)
     {
         m_port = PgServer::FreePort();
         if (m_kind == Kind::Password && !Tool(QStringLiteral("mosquitto_passwd"),
@@ -35,9 +38,9 @@ class MqttBroker {
         QFile conf(Path("mosquitto.conf"));
         if (!conf.open(QIODevice::WriteOnly))
             return;
-        QByteArray text = QStringLiteral("listener %1 127.0.0.1\npersistence false\nlog_dest stderr\n")
-                              .arg(m_port)
-                              .toUtf8();
+        QByteArray text = QStringLiteral("listener %1 127.0.0.1\nlog_dest stderr\n").arg(m_port).toUtf8();
+        text += sessions == Sessions::Kept ? "persistence true\npersistence_location " + m_dir.path().toUtf8() + "/\n"
+                                           : QByteArray("persistence false\n");
         // The broker will not run as root unless told to stay root.
         if (::geteuid() == 0)
             text += "user root\n";
@@ -150,10 +153,14 @@ class MqttBroker {
 // mosquitto_sub on every topic: lines "topic payload", retained messages flagged with "r ".
 class Subscriber {
   public:
-    explicit Subscriber(const MqttBroker& broker)
+    // session: the client id of a session the broker keeps while this reader is away (QoS 1).
+    explicit Subscriber(const MqttBroker& broker, const QString& session = {})
     {
+        QStringList kept;
+        if (!session.isEmpty())
+            kept = {"-c", "-i", session, "-q", "1"};
         m_process.start(QStringLiteral("mosquitto_sub"),
-                        broker.ClientArguments() + QStringList{"-t", "#", "-v", "-F", "%r %t %p"});
+                        broker.ClientArguments() + kept + QStringList{"-t", "#", "-v", "-F", "%r %t %p"});
         // Live messages reach only a subscription in place: wait until one of ours comes through.
         for (int i = 0; i < 40 && m_process.waitForStarted(); ++i) {
             QProcess::execute(QStringLiteral("mosquitto_pub"),

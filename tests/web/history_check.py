@@ -24,6 +24,7 @@ import time
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.select import Select
 from selenium.webdriver.support.ui import WebDriverWait
@@ -186,11 +187,19 @@ def check_clock_change(driver, url):
     wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "#chart canvas"))
     driver.find_element(By.CSS_SELECTOR, ".presets button[data-hours='0']").click()
     wait.until(lambda d: state(d) == "" and d.find_elements(By.CSS_SELECTOR, "#stats tbody tr"))
-    over = driver.find_element(By.CSS_SELECTOR, "#chart .u-over")
-    width = over.size["width"]
-    # The whole file runs 18:00 to 05:00 UTC: 01:00-02:00 UTC lies at 64 % to 73 % of it.
-    ActionChains(driver).move_to_element_with_offset(over, int(width * 0.15), 0).click_and_hold() \
-        .move_by_offset(int(width * 0.06), 0).release().perform()
+    # The whole file runs 18:00 to 05:00 UTC: 01:00-02:00 UTC lies at 64 % to 73 % of it. The chart
+    # may still be replaced by the answer to the preset's request: a stale one is looked up again.
+    for attempt in range(5):
+        try:
+            over = driver.find_element(By.CSS_SELECTOR, "#chart .u-over")
+            width = over.size["width"]
+            ActionChains(driver).move_to_element_with_offset(over, int(width * 0.15), 0).click_and_hold() \
+                .move_by_offset(int(width * 0.06), 0).release().perform()
+            break
+        except StaleElementReferenceException:
+            time.sleep(0.2)
+    else:
+        fail("the chart kept being replaced")
     wait.until(lambda d: not d.find_elements(By.CSS_SELECTOR, ".presets button[aria-pressed='true']"))
     wait.until(lambda d: state(d) == "")
     start = driver.find_element(By.ID, "start").get_attribute("value")
