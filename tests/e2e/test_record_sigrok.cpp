@@ -65,6 +65,8 @@ class TestRecordSigrok : public QObject {
         const QJsonObject reading =
             QJsonDocument::fromJson(sub.WaitFor(QStringLiteral("test/dmm/channel/2")).value(0).toUtf8()).object();
         QCOMPARE(reading.value("unit").toString(), QStringLiteral("VDC"));
+        QCOMPARE(reading.value("quantity").toString(), QStringLiteral("voltage"));
+        QVERIFY(reading.value("flags").toArray().contains(QStringLiteral("dc")));
         QVERIFY2(std::abs(reading.value("value").toDouble()) <= 10, qPrintable(sub.Lines().join('\n')));
         QProcess curl;
         curl.start(QStringLiteral("curl"), {"-sS", "http://" + http + "/api/status"});
@@ -74,6 +76,7 @@ class TestRecordSigrok : public QObject {
         for (int i = 0; i < 2; ++i) {
             const QJsonObject c = channels[i].toObject();
             QCOMPARE(c.value("unit").toString(), QStringLiteral("VDC"));
+            QCOMPARE(c.value("quantity").toString(), QStringLiteral("voltage"));
             QVERIFY2(c.value("current").toBool(), qPrintable(QJsonDocument(c).toJson()));
         }
         QVERIFY(run.signalAndWait(SIGTERM));
