@@ -10,8 +10,9 @@
 #   --follow LINK: /dev/ttyS0 follows the symbolic link LINK (meter-sim --link LINK), checked
 #         every 0.1 s while COMMAND runs: absent while LINK is missing (a meter not plugged in),
 #         bound to LINK's pseudo-terminal when LINK appears or points to another one (plugged in
-#         again), and removed when LINK goes (meter-sim ended: pulled out). A pseudo-terminal that
-#         hangs up while LINK stays (meter-sim --hang-up-after) stays bound: a hung-up port.
+#         again, also when a new link names the same number), and removed when LINK goes (meter-sim
+#         ended: pulled out). A pseudo-terminal that hangs up while LINK stays (meter-sim killed
+#         with SIGKILL leaves its link) stays bound: a hung-up port.
 #
 # libserialport (0.1.1) takes only a port named /dev/NAME that has a /sys/class/tty/NAME entry,
 # and it reads and sets the modem lines, which a pseudo-terminal lacks. So COMMAND runs in a
@@ -89,10 +90,12 @@ fi
 if [ -n "$follow" ]; then
   bound=
   # /dev/ttyS0 as LINK says now; a device held open is let go lazily (its holder sees it hang up).
+  # A link made anew is another device even when it names the same /dev/pts/N (numbers are reused).
   sync_port() {
-    local target
+    local target link
     target=$(readlink "$follow" 2>/dev/null) || target=
-    [ "$target" = "$bound" ] && return 0
+    link=${target:+$(stat -c %i "$follow" 2>/dev/null):$target}
+    [ "$link" = "$bound" ] && return 0
     if [ -n "$bound" ]; then
       umount -l /dev/ttyS0 2>/dev/null || true
       rm -f /dev/ttyS0
@@ -100,7 +103,7 @@ if [ -n "$follow" ]; then
     fi
     if [ -n "$target" ] && [ -c "$target" ]; then
       touch /dev/ttyS0
-      mount --bind "$target" /dev/ttyS0 && bound=$target
+      mount --bind "$target" /dev/ttyS0 && bound=$link
     fi
     return 0
   }
