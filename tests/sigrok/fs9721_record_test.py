@@ -59,6 +59,7 @@ class Log:
 
     def __init__(self, stream):
         self.lines = []
+        self.ended = False
         self.cond = threading.Condition()
         threading.Thread(target=self._read, args=(stream,), daemon=True).start()
 
@@ -67,17 +68,22 @@ class Log:
             with self.cond:
                 self.lines.append((time.monotonic(), line.rstrip("\n")))
                 self.cond.notify_all()
+        with self.cond:
+            self.ended = True
+            self.cond.notify_all()
 
-    def wait(self, text, count=1, timeout=20.0):
-        """Arrival of the count-th line containing text."""
+    def wait(self, text, count=1, timeout=20.0, may_end=False):
+        """Arrival of the count-th line containing text; None when may_end and the output ended."""
         deadline = time.monotonic() + timeout
         with self.cond:
             while True:
                 hits = [t for t, line in self.lines if text in line]
                 if len(hits) >= count:
                     return hits[count - 1]
+                if self.ended and may_end:
+                    return None
                 left = deadline - time.monotonic()
-                if left <= 0:
+                if left <= 0 or self.ended:
                     fail(f"no line {count} with \"{text}\" in {timeout} s", self)
                 self.cond.wait(left)
 
@@ -167,9 +173,11 @@ def record(meter_sim, meter_record, shim, rig, folder):
         # Absent at start: said once, tried every RETRY_S. Plugged in after the second try, it
         # is found by the third.
         absent = f"{SOURCE}: no {DRIVER} device found; trying again every {RETRY_S} s"
-        first = log.wait(absent, 1, 30)
-        if recorder.poll() == 77:
+        first = log.wait(absent, 1, 30, may_end=True)
+        if first is None and recorder.wait() == 77:
             return None, None
+        if first is None:
+            fail(f"meter-record ended with {recorder.returncode}", log)
         time.sleep(RETRY_S + 1)  # the user plugs the meter in later
         plugged = time.monotonic()
         meters.start(["--protocol", "fs9721", "--rate", str(RATE), "--sequence", "; ".join(s for s, _ in SEQUENCE),
