@@ -293,6 +293,7 @@ void SigrokSource::TakeReading(const SigrokLine& r)
     m_silence.start(SilenceMs);
     if (m_link != Link::Up) {
         m_link = Link::Up;
+        m_reported.clear();
         if (hooks.Report)
             hooks.Report(QStringLiteral("%1: readings arriving").arg(Name()));
         if (hooks.LinkChanged)
@@ -384,8 +385,7 @@ void SigrokSource::Restart(const QString& why)
     ++m_restarts;
     KillHelper();
     LinkDown(why);
-    if (hooks.Report)
-        hooks.Report(QStringLiteral("%1: %2: helper restarted").arg(Name(), why));
+    ReportFailure(QStringLiteral("%1: %2: helper restarted").arg(Name(), why));
     Launch();
 }
 
@@ -407,11 +407,19 @@ void SigrokSource::Exited(int code, bool crashed)
     m_silence.stop();
     LinkDown(why);
     if (!crashed && code == HelperBadOption) {
-        if (hooks.Report)
-            hooks.Report(QStringLiteral("%1: %2; not tried again (check the source's options)").arg(Name(), why));
+        ReportFailure(QStringLiteral("%1: %2; not tried again (check the source's options)").arg(Name(), why));
         return;
     }
-    if (hooks.Report)
-        hooks.Report(QStringLiteral("%1: %2; trying again every %3 s").arg(Name(), why).arg(RetryMs / 1000.0));
+    ReportFailure(QStringLiteral("%1: %2; trying again every %3 s").arg(Name(), why).arg(RetryMs / 1000.0));
     m_retry.start(RetryMs);
+}
+
+void SigrokSource::ReportFailure(const QString& line)
+{
+    // A meter that stays away is said once, not at every try, until its readings come again.
+    if (line == m_reported)
+        return;
+    m_reported = line;
+    if (hooks.Report)
+        hooks.Report(line);
 }

@@ -19,8 +19,8 @@
 //
 // Faults: no reading for SilenceMs (a hung or spinning session, an unplugged meter) -> link lost,
 // the helper killed and started again at once; a helper that ends or cannot find the device ->
-// link lost, tried again every RetryMs; an unknown driver or a bad option -> link lost, not tried
-// again. After RestartAfter readings the helper is restarted on purpose (a gap of well under the
+// link lost, tried again every RetryMs (the same failure reported once); an unknown driver or a
+// bad option -> link lost, not tried again. After RestartAfter readings the helper is restarted on purpose (a gap of well under the
 // 3 s freshness limit), which bounds its memory. Stop ends the helper within a second.
 #include "core/shared_state.h"
 #include "station/reading_source.h"
@@ -82,6 +82,7 @@ class SigrokSource : public ReadingSource {
     void LinkDown(const QString& why);
     // Its channels' modes in Shared.ChanMode: all of them, or only HOLD.
     void ForgetModes(bool holdOnly);
+    void ReportFailure(const QString& line);
 
     Settings m_settings;
     QProcess* m_process = nullptr;
@@ -92,6 +93,7 @@ class SigrokSource : public ReadingSource {
     bool m_running = false;
     bool m_discarding = false;   // the rest of an overlong line
     QString m_lastError;         // the helper's last error or end line
+    QString m_reported;          // the last failure reported, not repeated until readings come
     QByteArray m_stderr;         // its last words on standard error
     quint64 m_readings = 0;
     quint64 m_rejected = 0;

@@ -22,17 +22,25 @@ namespace {
 const QString Demo = QStringLiteral("sigrok:demo:analog_channels=2:logic_channels=0:samplerate=4");
 
 // Runs the real meter-sigrok, except for the driver "hang": one reading at its first start, then
-// nothing, as a session that spins after its serial device hung up.
+// nothing, as a session that spins after its serial device hung up. Each start of it is a line of
+// meter-sigrok.launches.
 const char* HangingWrapper = R"sh(#!/bin/bash
 if [ "$1" = hang ] || [ "$2" = hang ]; then
   printf 'meter-sigrok\t1\n'
   [ "$1" = --check ] && { echo ok; exit 0; }
+  echo $$ >> "$0.launches"
   printf 'device\tstuck meter\t1\n'
   [ -e "$0.once" ] || { touch "$0.once"; printf 'reading\t0\t1.234\t3\tvoltage\tV\tdc\n'; }
   exec sleep 60
 fi
 exec )sh" VARNIK_BINARY_DIR R"sh(/meter-sigrok "$@"
 )sh";
+
+int Launches(const QString& wrapper)
+{
+    QFile launches(wrapper + QStringLiteral(".launches"));
+    return launches.open(QIODevice::ReadOnly) ? int(launches.readAll().count('\n')) : 0;
+}
 
 QStringList Args(const RecordFolder& folder, const QStringList& more)
 {
@@ -112,10 +120,13 @@ class TestRecordSigrok : public QObject {
         Run run(QStringLiteral("meter-record"), Args(folder, {"--source", Demo, "--source", "sigrok:hang@4"}),
                 folder.dir());
         qunsetenv("VARNIK_SIGROK_HELPER");
-        // The watchdog (1 s here) kills the stuck helper and starts it again, and again; the
-        // demo's channels go on.
-        QVERIFY2(run.waitFor("sigrok:hang: no readings for 1 s: helper restarted", 2), qPrintable(run.output()));
+        // The watchdog (1 s here) kills the stuck helper and starts it again, and again (said
+        // once); the demo's channels go on.
+        QVERIFY2(run.waitFor("sigrok:hang: no readings for 1 s: helper restarted"), qPrintable(run.output()));
         QVERIFY2(run.waitFor("row 3:"), qPrintable(run.output()));
+        QTRY_VERIFY_WITH_TIMEOUT(Launches(wrapper.fileName()) >= 3, 10000);
+        QVERIFY2(run.waitFor("row 4:"), qPrintable(run.output()));
+        QCOMPARE(run.lines.filter("helper restarted").size(), 1);
         QVERIFY(run.signalAndWait(SIGTERM));
 
         const QString file = folder.path("Sig.mdb");

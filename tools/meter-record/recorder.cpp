@@ -85,8 +85,13 @@ void Recorder::EventLogged(const LoggedEvent& event)
         Say(QStringLiteral("link down at %1 (no frame has come yet): %2; no rows until frames arrive")
                 .arg(event.utc.toLocalTime().toString(QStringLiteral("HH:mm:ss")), event.text));
     else if (event.kind == EventKind::LinkLost)
-        Say(QStringLiteral("link lost at %1 (the last frame): %2; no rows until frames return")
-                .arg(event.utc.toLocalTime().toString(QStringLiteral("HH:mm:ss")), event.text));
+        // Beside other sources, rows go on with this one's channels as 999999.
+        Say(QStringLiteral("link lost at %1 (the last frame): %2; %3")
+                .arg(event.utc.toLocalTime().toString(QStringLiteral("HH:mm:ss")), event.text,
+                     m_station.SourceCount() > 1
+                         ? QStringLiteral("its channels are 999999 until it delivers again (no rows while no "
+                                          "source delivers)")
+                         : QStringLiteral("no rows until frames return")));
     else if (event.kind == EventKind::RowsMissed && event.text.endsWith(QLatin1String("the recorder was not running")))
         Say(event.text); // rows that failed have lines of their own
     else if (event.kind == EventKind::LinkRestored)

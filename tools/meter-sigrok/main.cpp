@@ -19,14 +19,16 @@
 //   channel       INDEX  NAME                         its analog channels, INDEX from 0
 //   reading       INDEX  VALUE  DIGITS  QUANTITY  UNIT  FLAGS
 //   error         WHAT  TEXT                          WHAT: init, driver, option, absent, open
-//   end           TEXT                                the session ended by itself
+//   end           TEXT                                the session ended by itself, or spun
 // A reading: VALUE in the unit UNIT with DIGITS decimals (every digit the meter shows, libsigrok's
 // display digits; DIGITS <= 0 means no decimals), or inf, -inf (overload) or nan; QUANTITY
 // libsigrok's name of the measured quantity (voltage, current, resistance, temperature, ...);
 // UNIT V, A, Ohm, F, Hz, °C, °F, K, %, s, S, dBm, dBV, dB, W, ... or -; FLAGS a comma list of ac,
 // dc, rms, diode, hold, max, min, auto, rel, avg, ... or -.
 // Exit codes: 0 stopped by SIGTERM/SIGINT/SIGHUP, 1 libsigrok failed, 2 unknown driver or bad
-// option, 3 no device found or it cannot be opened, 4 the session ended by itself.
+// option, 3 no device found or it cannot be opened, 4 the session ended by itself, or spun (a
+// third of a core for a second without a packet: libsigrok 0.5.2 does that on a serial port that
+// hung up) and was ended.
 #include "reading_lines.h"
 #include "sigrok_device.h"
 

@@ -13,6 +13,7 @@
 #include <future>
 #include <mutex>
 #include <thread>
+#include <time.h>
 
 namespace sigrokhelper {
 
@@ -132,8 +133,22 @@ sr_dev_driver* FindDriver(sr_context* context, const std::string& name)
     return nullptr;
 }
 
+// A session that burns this share of a core for a second without a packet has lost its device:
+// libsigrok 0.5.2's serial drivers spin on a port that hung up (a cable pulled, the meter's
+// adapter gone) and never end the session by themselves. Waiting for a meter uses next to none.
+constexpr double SpinShare = 0.3;
+constexpr std::chrono::seconds SpinWindow{1};
+
+double CpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
 // What the session thread shares with the datafeed callback.
 struct Session {
+    std::atomic<uint64_t> packets{0};
     std::vector<sr_channel*> analog; // our channel index is the position here
     std::atomic<bool> stopRequested{false};
     sr_session* session = nullptr;
@@ -142,6 +157,7 @@ struct Session {
 void Datafeed(const sr_dev_inst*, const sr_datafeed_packet* packet, void* data)
 {
     auto* s = static_cast<Session*>(data);
+    ++s->packets;
     if (packet->type != SR_DF_ANALOG)
         return;
     const auto* analog = static_cast<const sr_datafeed_analog*>(packet->payload);
@@ -308,8 +324,41 @@ int SigrokDevice::Run(const std::string& driverName, const std::vector<std::stri
             kill(getpid(), SIGUSR1);
     });
     made.get_future().wait();
+    // Waits for a signal, and watches the session for spinning meanwhile (sig 0).
     int sig = 0;
-    sigwait(&stops, &sig);
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point since = Clock::now();
+    double cpuSince = CpuSeconds();
+    uint64_t packetsSince = s.packets;
+    for (;;) {
+        const timespec window{SpinWindow.count(), 0};
+        sig = sigtimedwait(&stops, nullptr, &window);
+        if (sig > 0)
+            break;
+        const Clock::time_point now = Clock::now();
+        if (now - since < SpinWindow)
+            continue;
+        const double wall = std::chrono::duration<double>(now - since).count();
+        const double cpu = CpuSeconds();
+        const bool spinning = s.packets == packetsSince && cpu - cpuSince >= SpinShare * wall;
+        since = now;
+        cpuSince = cpu;
+        packetsSince = s.packets;
+        if (spinning) {
+            sig = 0;
+            break;
+        }
+    }
+    if (sig == 0) {
+        s.stopRequested = true;
+        sr_session_stop(s.session);
+        Emit("end\tthe session spins without readings (the device hung up)\n");
+        if (endedText.wait_for(std::chrono::milliseconds(500)) != std::future_status::ready)
+            std::_Exit(Ended);
+        thread.join();
+        sr_dev_close(sdi);
+        return Ended;
+    }
     if (sig == SIGUSR1) {
         thread.join();
         sr_dev_close(sdi);
