@@ -124,7 +124,7 @@ class TestRecordSigrok : public QObject {
         // once); the demo's channels go on.
         QVERIFY2(run.waitFor("sigrok:hang: no readings for 1 s: helper restarted"), qPrintable(run.output()));
         QVERIFY2(run.waitFor("row 3:"), qPrintable(run.output()));
-        QTRY_VERIFY_WITH_TIMEOUT(Launches(wrapper.fileName()) >= 3, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(Launches(folder.path("meter-sigrok")) >= 3, 10000);
         QVERIFY2(run.waitFor("row 4:"), qPrintable(run.output()));
         QCOMPARE(run.lines.filter("helper restarted").size(), 1);
         QVERIFY(run.signalAndWait(SIGTERM));
