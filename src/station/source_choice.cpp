@@ -42,7 +42,8 @@ bool ParseSourceChoice(const QString& given, SourceChoice* out, QString* error)
     const QStringList parts = body.mid(7).split(QLatin1Char(':'));
     choice.kind = SourceChoice::Kind::Sigrok;
     choice.driver = parts[0];
-    static const QRegularExpression name(QStringLiteral("^[a-z0-9][a-z0-9_.-]*$"));
+    // libsigrok's names are lower case but for one: tekpower-tp4000ZC, the FS9721 meters' driver.
+    static const QRegularExpression name(QStringLiteral("^[a-z0-9][A-Za-z0-9_.-]*$"));
     if (!name.match(choice.driver).hasMatch())
         return Fail(error, QStringLiteral("source \"%1\": \"%2\" is no driver name").arg(given, choice.driver));
     for (qsizetype i = 1; i < parts.size(); ++i) {
