@@ -3,9 +3,9 @@
 # multimeter through libsigrok's serial driver and, in the same run, for the instrument. Needs root
 # (scripts/sigrok-pty.sh). Release build in build-release; the run's folder is removed.
 #
-#   bench/sigrok/latency.sh [SECONDS] [RATE]   default 300 s, 3.9 packets a second: not a whole
-#                                               number a second, so packets meet the scan tick at
-#                                               every phase
+#   bench/sigrok/latency.sh [SECONDS] [RATE]   default 300 s, 3.93 packets a second: packets meet
+#                                               the 1-s scan tick at 393 phases 2.5 ms apart
+#                                               (at 3.9 a second only at 39, 25.6 ms apart)
 #   STAMP=1 bench/sigrok/latency.sh ...              also logs when each line leaves meter-sigrok
 #
 # bench_sigrok sends packets with a value each (fs9721: 2400 baud, bytes paced to the line; the
@@ -17,7 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-300}
-rate=${2:-3.9}
+rate=${2:-3.93}
 driver=tekpower-tp4000ZC
 
 targets=(meter-record meter-sigrok bench_sigrok pty_modem_lines varnik_data)
