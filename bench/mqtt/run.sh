@@ -21,12 +21,7 @@ bin=$PWD/build-release
 run=$(mktemp -d)
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$run"' EXIT
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-printf 'listener %s 127.0.0.1\npersistence false\nallow_anonymous true\nlog_dest none\n' "$port" >"$run/mosquitto.conf"
-[ "$(id -u)" -eq 0 ] && echo "user root" >>"$run/mosquitto.conf"
-/usr/sbin/mosquitto -c "$run/mosquitto.conf" &
-pids+=($!)
-sleep 1
+source bench/broker.sh
 mosquitto_sub -h 127.0.0.1 -p "$port" -t 'bench/+/channel/+' -F '%U %p' >"$run/sub.out" &
 pids+=($!)
 

@@ -42,7 +42,7 @@ bool ParseSourceChoice(const QString& given, SourceChoice* out, QString* error)
     const QStringList parts = body.mid(7).split(QLatin1Char(':'));
     choice.kind = SourceChoice::Kind::Sigrok;
     choice.driver = parts[0];
-    // libsigrok names its drivers in lower case but for one (tekpower-tp4000ZC).
+    // libsigrok names its drivers in lower case but for one, a driver of FS9721 meters with capitals.
     static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9_.-]*$"));
     if (!name.match(choice.driver).hasMatch())
         return Fail(error, QStringLiteral("source \"%1\": \"%2\" is no driver name").arg(given, choice.driver));

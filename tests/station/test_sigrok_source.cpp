@@ -8,6 +8,7 @@
 #include "core/shared_state.h"
 #include "datafile/event_log.h"
 #include "station/sigrok_source.h"
+#include "station/source_choice.h"
 #include "test_registry.h"
 
 #include <QElapsedTimer>
@@ -234,6 +235,18 @@ class TestSigrokSource : public QObject {
         QTRY_VERIFY(s.FramesReceived() >= 6);
         QCOMPARE(m_link, QStringList{"up"});
         QVERIFY(!m_reports.filter("helper restarted after 3 readings").isEmpty());
+    }
+
+    void driverNamesAsLibsigrokSpellsThem()
+    {
+        // The FS9721 meters' driver is the one name with capitals; a blank or a leading dash is no name.
+        SourceChoice choice;
+        QString error;
+        QVERIFY2(ParseSourceChoice("sigrok:tekpower-tp4000ZC:conn=/dev/ttyUSB0", &choice, &error), qPrintable(error));
+        QCOMPARE(choice.driver, QString("tekpower-tp4000ZC"));
+        QCOMPARE(choice.options, QStringList{"conn=/dev/ttyUSB0"});
+        QVERIFY(!ParseSourceChoice("sigrok:-demo", &choice, &error));
+        QVERIFY(!ParseSourceChoice("sigrok:de mo", &choice, &error));
     }
 
     void stopEndsWithinASecond()
