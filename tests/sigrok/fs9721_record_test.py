@@ -313,8 +313,8 @@ def check_file(path):
     if overloads != [("overload", 3, "voltage VDC: over range (+)")]:
         fail(f"overload events: {overloads}")
     functions = [t for k, c, t in kinds if k == "function" and c == 3]
-    wanted = ["voltage VDC to voltage VAC", "voltage VAC to voltage VDC", "voltage VDC to resistance Ohm",
-              "resistance Ohm to voltage VDC"]
+    wanted = ["voltage VDC to voltage VAC", "HOLD on", "HOLD off", "voltage VAC to voltage VDC",
+              "voltage VDC to resistance Ohm", "resistance Ohm to voltage VDC"]
     if functions != wanted:
         fail(f"function events {functions}, expected {wanted}")
     to_ohm = next(w for w, k, _, t in events if t == "voltage VDC to resistance Ohm")
