@@ -360,9 +360,7 @@ void frmMain::followSourceSettings()
     if (!ParseSourceChoices(StoredSourceTexts(), &choices, &problem) ||
         !LayOutSources(choices, fileChannels, &problem)) {
         // Recording goes on from what fits: the instrument when it is among them, else nothing.
-        problem = QStringLiteral("Meter source not recorded: %1. Change it in Setup > System Setup > Meter "
-                                 "Source.")
-                      .arg(problem);
+        problem = QStringLiteral("stored meter source not recorded: %1").arg(problem);
         const bool meter = std::any_of(choices.begin(), choices.end(),
                                        [](const SourceChoice& c) { return c.kind == SourceChoice::Kind::Meter; });
         QString none;
@@ -397,17 +395,19 @@ void frmMain::followSourceSettings()
     }
     PlaceSources(*m_station, choices);
     const bool meterAlone = m_meter && choices.size() == 1;
-    // The start event names the port and baud rate of the instrument alone itself.
-    m_station->Events().SourcesText = meterAlone ? QString() : texts.join(QStringLiteral("; "));
-    m_sourcesInUse = meterAlone ? QStringLiteral("the instrument (RS-232)")
-                     : texts.isEmpty() ? QStringLiteral("none")
-                                       : texts.join(QStringLiteral("; "));
+    // The start event names the port and baud rate of the instrument alone itself; a stored
+    // source that was refused is named there too, so the log says why its channels are empty.
+    const QString inUse = texts.isEmpty() ? QStringLiteral("no meter source") : texts.join(QStringLiteral("; "));
+    m_station->Events().SourcesText =
+        !problem.isEmpty() ? inUse + QStringLiteral("; ") + problem : meterAlone ? QString() : inUse;
+    m_sourcesInUse = meterAlone ? QStringLiteral("the instrument (RS-232)") : inUse;
     if (!problem.isEmpty()) {
-        m_sourcesInUse = problem;
-        Panels[0]->setText(problem);
-        Panels[0]->setToolTip(problem);
+        m_sourcesInUse += QStringLiteral(" (%1)").arg(problem);
+        Panels[0]->setText(QStringLiteral("Not recorded: %1. Change it in Setup > System Setup > Meter Source.")
+                               .arg(problem.section(QStringLiteral(": "), 1)));
+        Panels[0]->setToolTip(Panels[0]->text());
     } else if (!first) {
-        Panels[0]->setText(QStringLiteral("Recording from %1.").arg(m_sourcesInUse));
+        Panels[0]->setText(QStringLiteral("Meter source: %1.").arg(m_sourcesInUse));
         Panels[0]->setToolTip(Panels[0]->text());
     }
     if (m_sourcesStarted)

@@ -122,6 +122,12 @@ frmSourceSetup::frmSourceSetup(QWidget* parent, int fileChannels) : QDialog(pare
     LoadPorts();
     LoadStored();
     KindChanged();
+    m_loaded = true;
+    // A test's answer belongs to the driver it was run with.
+    connect(cboDriver, &QComboBox::currentIndexChanged, this, [this] {
+        if (!m_test)
+            txtTest->clear();
+    });
     resize(520, sizeHint().height());
 }
 
@@ -203,6 +209,11 @@ void frmSourceSetup::LoadStored()
 void frmSourceSetup::KindChanged()
 {
     const bool device = cboKind->currentIndex() != Instrument;
+    // Chosen by the user: a device alone starts at channel 1, beside the instrument after its first.
+    if (m_loaded && cboKind->currentIndex() == Device)
+        spnFirst->setValue(1);
+    else if (m_loaded && cboKind->currentIndex() == Both && spnFirst->value() == 1)
+        spnFirst->setValue(std::min(2, m_fileChannels));
     for (QWidget* w : std::initializer_list<QWidget*>{cboDriver, cboPort, txtOptions, spnChannels, spnFirst, cmdTest})
         w->setEnabled(device);
 }
@@ -256,7 +267,8 @@ bool frmSourceSetup::Save()
     if (ok && !ParseSourceChoices(texts, &choices, &error))
         ok = false, error = QStringLiteral("Source: %1.").arg(error);
     if (ok && !LayOutSources(choices, m_fileChannels, &error))
-        ok = false, error = QStringLiteral("First data-file channel / Channels to record: %1.").arg(error);
+        ok = false, error = QStringLiteral("First data-file channel / Channels to record: %1.")
+                                .arg(error.replace(QStringLiteral("source \"meter\""), QStringLiteral("the instrument")));
     for (const SourceChoice& c : choices) {
         if (!ok || c.kind != SourceChoice::Kind::Sigrok)
             continue;
@@ -325,6 +337,11 @@ void frmSourceSetup::ShowTestLine(const SigrokLine& line)
     switch (line.kind) {
     case SigrokLine::Kind::Device:
         txtTest->appendPlainText(QStringLiteral("Device: %1, %2 analog channel(s)").arg(line.name).arg(line.count));
+        if (line.count < spnChannels->value())
+            txtTest->appendPlainText(QStringLiteral("Note: \"Channels to record\" is %1, but the device has %2: "
+                                                    "set it to %2 or fewer, or the rest get no readings.")
+                                         .arg(spnChannels->value())
+                                         .arg(line.count));
         break;
     case SigrokLine::Kind::Channel:
         while (m_channelNames.size() <= line.index)

@@ -71,6 +71,7 @@ class frmSourceSetup : public QDialog {
     void ShowTestLine(const SigrokLine& line);
 
     int m_fileChannels;
+    bool m_loaded = false; // the stored choice is shown: later changes are the user's
     QProcess* m_test = nullptr;
     QTimer m_testLimit;
     QStringList m_channelNames;

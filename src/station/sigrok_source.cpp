@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QProcess>
 #include <algorithm>
 
@@ -20,17 +21,33 @@ QStringList HelperArguments(const SigrokSource::Settings& s)
     return QStringList{s.driver} + s.options;
 }
 
-// Runs the helper to its end for a one-off question; its output lines, or false with why.
+// Runs the helper to its end for a one-off question; its output lines, or false with why. The
+// thread's events go on meanwhile (a window repaints, the scan tick runs; no user input is taken),
+// and a helper that has not answered within HelperAnswerMs is ended.
+constexpr int HelperAnswerMs = 10000;
 bool RunHelper(const QStringList& arguments, QList<SigrokLine>* lines, QString* error)
 {
     QProcess helper;
     helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QEventLoop wait;
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &wait, &QEventLoop::quit);
+    QObject::connect(&helper, &QProcess::finished, &wait, &QEventLoop::quit);
+    QObject::connect(&helper, &QProcess::errorOccurred, &wait, &QEventLoop::quit);
     helper.start(SigrokSource::HelperPath(), arguments);
-    if (!helper.waitForStarted(5000) || !helper.waitForFinished(20000)) {
+    limit.start(HelperAnswerMs);
+    if (helper.state() != QProcess::NotRunning)
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+    const QString path = QDir::toNativeSeparators(SigrokSource::HelperPath());
+    if (helper.error() == QProcess::FailedToStart) {
+        *error = QStringLiteral("%1 cannot run: %2").arg(path, helper.errorString());
+        return false;
+    }
+    if (helper.state() != QProcess::NotRunning) {
         helper.kill();
         helper.waitForFinished(1000);
-        *error = QStringLiteral("%1 cannot run: %2")
-                     .arg(QDir::toNativeSeparators(SigrokSource::HelperPath()), helper.errorString());
+        *error = QStringLiteral("%1 did not answer within %2 s").arg(path).arg(HelperAnswerMs / 1000);
         return false;
     }
     const QList<QByteArray> raw = helper.readAllStandardOutput().split('\n');
@@ -266,6 +283,12 @@ void SigrokSource::Take(const SigrokLine& line)
                              .arg(Name(), line.name.isEmpty() ? QStringLiteral("device") : line.name)
                              .arg(line.count)
                              .arg(FirstChannel));
+        if (line.count < m_settings.channels && hooks.Report)
+            hooks.Report(QStringLiteral("%1: the device has %2 analog channel(s), so channel(s) %3 to %4 get no readings")
+                             .arg(Name())
+                             .arg(line.count)
+                             .arg(FirstChannel + line.count)
+                             .arg(FirstChannel + m_settings.channels - 1));
         break;
     case SigrokLine::Kind::Reading:
         TakeReading(line);
@@ -294,6 +317,8 @@ void SigrokSource::TakeReading(const SigrokLine& r)
     if (m_link != Link::Up) {
         m_link = Link::Up;
         m_reported.clear();
+        if (hooks.Trouble)
+            hooks.Trouble(QString());
         if (hooks.Report)
             hooks.Report(QStringLiteral("%1: readings arriving").arg(Name()));
         if (hooks.LinkChanged)
@@ -422,4 +447,6 @@ void SigrokSource::ReportFailure(const QString& line)
     m_reported = line;
     if (hooks.Report)
         hooks.Report(line);
+    if (hooks.Trouble)
+        hooks.Trouble(line);
 }

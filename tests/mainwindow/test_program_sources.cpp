@@ -132,7 +132,7 @@ class TestProgramSources : public QObject {
         QCOMPARE(w.Station().SourceCount(), 2);
         QVERIFY(w.MSComm1);
         QCOMPARE(w.Station().Source(1).FirstChannel, 3);
-        QCOMPARE(Panel(w), QStringLiteral("Recording from device %1 (port COM1), 9600 baud on channels 1 to 2; "
+        QCOMPARE(Panel(w), QStringLiteral("Meter source: device %1 (port COM1), 9600 baud on channels 1 to 2; "
                                           "sigrok:fake:channels=2@3 on channels 3 to 4.")
                                .arg(pty.slavePath()));
         w.Start232();
@@ -149,12 +149,14 @@ class TestProgramSources : public QObject {
         QVERIFY(!Shared.Freshness.Current(3)); // the old device's readings are not current any more
         QCOMPARE(w.Station().SourceCount(), 0);
         QVERIFY(!w.MSComm1);
-        QCOMPARE(Panel(w), "Meter source not recorded: source \"sigrok:fake:channels=1@12\" needs channels 12 to 12, "
+        QCOMPARE(Panel(w), "Not recorded: source \"sigrok:fake:channels=1@12\" needs channels 12 to 12, "
                            "but the data file has 8. Change it in Setup > System Setup > Meter Source.");
         w.Start232();
         Record(w);
         frmScanRate setup;
-        QVERIFY(setup.lblSource->text().startsWith("Meter source: Meter source not recorded"));
+        QCOMPARE(setup.lblSource->text(), "Meter source: no meter source (stored meter source not recorded: source "
+                                          "\"sigrok:fake:channels=1@12\" needs channels 12 to 12, but the data file "
+                                          "has 8)");
         Shared.TextDispOpen = true;
         QTest::mouseClick(setup.Command2, Qt::LeftButton); // Save restarts no port
         QVERIFY(m_host->shown.isEmpty());
@@ -170,6 +172,12 @@ class TestProgramSources : public QObject {
         const QStringList stops =
             SqliteCli(DataPath("eight.mdb"), "SELECT text FROM EventLog WHERE kind = 'stop' ORDER BY id");
         QVERIFY2(stops.contains("meter sources changed"), qPrintable(stops.join(", ")));
+        // The event log says why the refused device's channels were empty.
+        const QStringList starts =
+            SqliteCli(DataPath("eight.mdb"), "SELECT text FROM EventLog WHERE kind = 'start' ORDER BY id");
+        QVERIFY2(starts.last().endsWith("no meter source; stored meter source not recorded: source "
+                                        "\"sigrok:fake:channels=1@12\" needs channels 12 to 12, but the data file has 8"),
+                 qPrintable(starts.join("\n")));
     }
 
     void demoDriverRecordsRows()

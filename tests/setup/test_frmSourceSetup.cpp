@@ -96,7 +96,7 @@ class TestFrmSourceSetup : public QObject {
                "channels 8 to 9, but the data file has 8.";
         QTest::newRow("on the instrument's channel 1") << both << "fake" << "" << "" << 1 << 1
                                                        << "Not saved. First data-file channel / Channels to record: "
-                                                          "source \"meter\" has no channel left.";
+                                                          "the instrument has no channel left.";
         QTest::newRow("option the helper refuses")
             << device << "picky" << "" << "bad=1" << 1 << 1
             << "Not saved. libsigrok driver / Extra options: meter-sigrok refuses them: bad=1: unknown option";
@@ -124,6 +124,11 @@ class TestFrmSourceSetup : public QObject {
             frmSourceSetup d(nullptr, 8);
             QCOMPARE(d.cboKind->currentIndex(), int(frmSourceSetup::Instrument)); // nothing stored yet
             QCOMPARE(d.cboDriver->count(), 3);
+            // A device alone starts at channel 1; beside the instrument, after its channel 1.
+            d.cboKind->setCurrentIndex(frmSourceSetup::Device);
+            QCOMPARE(d.spnFirst->value(), 1);
+            d.cboKind->setCurrentIndex(frmSourceSetup::Both);
+            QCOMPARE(d.spnFirst->value(), 2);
             Choose(d, frmSourceSetup::Both, "fake", "/dev/null", " serialcomm=2400/8n1  ", 2, 3);
             QVERIFY(d.Save());
         }

@@ -253,8 +253,15 @@ int SigrokDevice::Run(const std::string& driverName, const std::vector<std::stri
         g_free(p);
     });
     if (!devices) {
+        bool port = false;
+        for (const Option& o : options)
+            port = port || o.info->key == SR_CONF_CONN;
         FreeOptions(options);
-        return Error(Absent, "absent", "no " + driverName + " device found");
+        // A meter on a serial cable is found only on the port it is given.
+        const std::string hint = !port && IsScanOption(driver, SR_CONF_CONN)
+                                     ? " (no port given: a meter on a serial cable is found only on its port)"
+                                     : "";
+        return Error(Absent, "absent", "no " + driverName + " device found" + hint);
     }
     auto* sdi = static_cast<sr_dev_inst*>(devices->data);
     g_slist_free(devices);
