@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QProcess>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -216,12 +217,35 @@ void SigrokSource::Launch()
 
 void SigrokSource::KillHelper()
 {
-    if (!m_process)
+    for (QProcess** helper : {&m_process, &m_ending}) {
+        if (QProcess* p = std::exchange(*helper, nullptr)) {
+            p->disconnect(this);
+            EndHelper(p);
+        }
+    }
+}
+
+void SigrokSource::Relaunch()
+{
+    if (!m_process || m_process->state() == QProcess::NotRunning) {
+        Launch();
         return;
-    QProcess* p = m_process;
-    m_process = nullptr;
+    }
+    // Ended without waiting for it: SIGTERM now, SIGKILL if it hangs; the next one starts once it
+    // has gone (and let go of the device).
+    QProcess* p = std::exchange(m_process, nullptr);
     p->disconnect(this);
-    EndHelper(p);
+    m_ending = p;
+    m_silence.stop();
+    connect(p, &QProcess::finished, this, [this, p] {
+        if (m_ending != p)
+            return;
+        m_ending = nullptr;
+        p->deleteLater();
+        Launch();
+    });
+    p->terminate();
+    QTimer::singleShot(400, p, [p] { p->kill(); });
 }
 
 void SigrokSource::EndHelper(QProcess* p)
@@ -380,7 +404,7 @@ void SigrokSource::TakeReading(const SigrokLine& r)
             hooks.Report(QStringLiteral("%1: helper restarted after %2 readings (bounds libsigrok's memory)")
                              .arg(Name())
                              .arg(m_sinceLaunch));
-        QMetaObject::invokeMethod(this, &SigrokSource::Launch, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &SigrokSource::Relaunch, Qt::QueuedConnection);
         m_sinceLaunch = 0;
     }
 }
@@ -408,10 +432,9 @@ void SigrokSource::Silent()
 void SigrokSource::Restart(const QString& why)
 {
     ++m_restarts;
-    KillHelper();
     LinkDown(why);
     ReportFailure(QStringLiteral("%1: %2: helper restarted").arg(Name(), why));
-    Launch();
+    Relaunch();
 }
 
 void SigrokSource::Exited(int code, bool crashed)

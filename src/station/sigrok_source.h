@@ -78,7 +78,8 @@ class SigrokSource : public ReadingSource {
     void Exited(int code, bool crashed);
     void Silent();
     void Restart(const QString& why);
-    void KillHelper();
+    void KillHelper();   // this one and one still ending, waited for (Stop: within a second)
+    void Relaunch();     // ends this one without waiting, starts the next when it has gone
     void LinkDown(const QString& why);
     // Its channels' modes in Shared.ChanMode: all of them, or only HOLD.
     void ForgetModes(bool holdOnly);
@@ -86,6 +87,7 @@ class SigrokSource : public ReadingSource {
 
     Settings m_settings;
     QProcess* m_process = nullptr;
+    QProcess* m_ending = nullptr; // the one before, still ending
     QTimer m_silence;
     QTimer m_retry;
     enum class Link { Unknown, Up, Down };

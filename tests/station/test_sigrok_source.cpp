@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <csignal>
 
 namespace {
@@ -202,6 +203,27 @@ class TestSigrokSource : public QObject {
         QVERIFY(::kill(first, 0) != 0);
         QCOMPARE(m_link.mid(0, 3), (QStringList{"up", "down: sigrok:hang: no readings for 0.3 s", "up"}));
         QVERIFY(!m_reports.filter("sigrok:hang: no readings for 0.3 s: helper restarted").isEmpty());
+    }
+
+    // The station's thread (the program's window) goes on while a stuck helper is ended: the
+    // helper that ignores SIGTERM is still there after the restart returns, gone before the next.
+    void restartDoesNotWaitForTheHelper()
+    {
+        SigrokSource& s = Make("stubborn", "reading\t0\t1.0\t1\tvoltage\tV\tdc\n");
+        s.SilenceMs = 300;
+        pid_t old = 0;
+        bool aliveAfterwards = false;
+        s.hooks.Report = [&](const QString& line) {
+            if (old || !line.endsWith(QLatin1String("helper restarted")))
+                return;
+            old = pid_t(s.Helper()->processId());
+            QTimer::singleShot(0, this, [&] { aliveAfterwards = ::kill(old, 0) == 0; });
+        };
+        s.Start();
+        QTRY_COMPARE(Launches("stubborn").size(), 2);
+        QVERIFY(old);
+        QVERIFY(aliveAfterwards);
+        QVERIFY(::kill(old, 0) != 0);
     }
 
     void absentDeviceIsTriedAgain()
