@@ -456,6 +456,7 @@ void SigrokSource::Exited(int code, bool crashed)
     LinkDown(why);
     if (!crashed && code == HelperBadOption) {
         ReportFailure(QStringLiteral("%1: %2; not tried again (check the source's options)").arg(Name(), why));
+        emit OptionsRefused(QStringLiteral("%1: %2").arg(Name(), why));
         return;
     }
     ReportFailure(QStringLiteral("%1: %2; trying again every %3 s").arg(Name(), why).arg(RetryMs / 1000.0));

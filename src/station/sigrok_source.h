@@ -70,6 +70,11 @@ class SigrokSource : public ReadingSource {
     QProcess* Helper() const { return m_process; }
     int Restarts() const { return m_restarts; }
 
+  signals:
+    // The driver or an option was refused by libsigrok once the device was being set up (a
+    // value out of its range): the source is not tried again. `why` is the helper's line.
+    void OptionsRefused(const QString& why);
+
   private:
     void Launch();
     void ReadLines();

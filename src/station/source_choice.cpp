@@ -19,12 +19,21 @@ bool ParseSourceChoice(const QString& given, SourceChoice* out, QString* error)
 {
     SourceChoice choice;
     choice.text = given;
+    // No source holds a control character; one is named, never printed (a line break or an escape
+    // sequence would forge or garble the log).
+    for (const QChar c : given)
+        if (c.category() == QChar::Other_Control)
+            return Fail(error, QStringLiteral("a source holds the control character U+%1")
+                                   .arg(c.unicode(), 4, 16, QLatin1Char('0')));
     QString body = given;
-    static const QRegularExpression at(QStringLiteral("@(\\d{1,3})$"));
+    static const QRegularExpression at(QStringLiteral("@([^:@]*)$"));
     if (const QRegularExpressionMatch m = at.match(body); m.hasMatch()) {
-        const int n = m.captured(1).toInt();
+        static const QRegularExpression number(QStringLiteral("^\\d{1,3}$"));
+        const int n = number.match(m.captured(1)).hasMatch() ? m.captured(1).toInt() : 0;
         if (n < 1 || n > MaxChannel)
-            return Fail(error, QStringLiteral("source \"%1\": @%2 is no channel 1 to %3").arg(given).arg(n).arg(MaxChannel));
+            return Fail(error, QStringLiteral("source \"%1\": @%2 is no channel 1 to %3")
+                                   .arg(given, m.captured(1))
+                                   .arg(MaxChannel));
         choice.at = n;
         body.chop(m.capturedLength());
     }

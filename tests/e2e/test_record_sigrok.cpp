@@ -157,6 +157,8 @@ class TestRecordSigrok : public QObject {
         QTest::newRow("unknown driver") << QStringList{"sigrok:no-such-meter"} << "no libsigrok driver";
         QTest::newRow("unknown option") << QStringList{"sigrok:demo:wobble=1"} << "unknown option \"wobble\"";
         QTest::newRow("bad value") << QStringList{"sigrok:demo:samplerate=fast"} << "cannot take \"fast\"";
+        QTest::newRow("value the device refuses") << QStringList{"sigrok:demo:samplerate=-5"}
+                                                  << "sigrok:demo: samplerate=-5: invalid argument: refused";
         QTest::newRow("not a source") << QStringList{"thermometer"} << "neither meter nor sigrok";
         QTest::newRow("does not fit") << QStringList{"sigrok:demo:analog_channels=4@6"}
                                       << "needs channels 6 to 9, but the data file has 8";

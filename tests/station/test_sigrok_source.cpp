@@ -269,6 +269,13 @@ class TestSigrokSource : public QObject {
         QCOMPARE(choice.options, QStringList{"conn=/dev/ttyUSB0"});
         QVERIFY(!ParseSourceChoice("sigrok:-demo", &choice, &error));
         QVERIFY(!ParseSourceChoice("sigrok:de mo", &choice, &error));
+        // A channel after @ that is no number is named as such; a control character is never echoed.
+        for (const char* at : {"@3x", "@-1", "@", "@99999999999999999999"}) {
+            QVERIFY(!ParseSourceChoice(QStringLiteral("sigrok:demo") + at, &choice, &error));
+            QCOMPARE(error, QStringLiteral("source \"sigrok:demo%1\": %1 is no channel 1 to 16").arg(at));
+        }
+        QVERIFY(!ParseSourceChoice("sigrok:de\x1bmo\n:x=1", &choice, &error));
+        QCOMPARE(error, QStringLiteral("a source holds the control character U+001b"));
     }
 
     void stopEndsWithinASecond()

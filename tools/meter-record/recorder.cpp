@@ -5,6 +5,7 @@
 #include "platform/serial_control.h"
 #include "record_publishing.h"
 #include "station/meter_source.h"
+#include "station/sigrok_source.h"
 #include "station/source_setup.h"
 
 #include <QDir>
@@ -59,6 +60,17 @@ Recorder::Recorder(const RecordOptions& options, QObject* parent)
         ReadingSource* source = MakeSource(choice, SerialLink::Recovery::Reconnect);
         if (choice.kind == SourceChoice::Kind::Meter)
             m_meter = static_cast<MeterSource*>(source);
+        else
+            // An option libsigrok takes apart only at the device (samplerate=-5) ends the recorder
+            // as one refused on the command line does, rather than leaving a source that never records.
+            connect(static_cast<SigrokSource*>(source), &SigrokSource::OptionsRefused, this, [this](const QString& why) {
+                if (m_ended)
+                    return;
+                Complain(QStringLiteral("%1: refused; check the source's options").arg(why));
+                Stop(QStringLiteral("source options refused"));
+                m_ended = true;
+                emit finished(2);
+            });
         m_station.AddSource(source);
     }
     m_station.StationName = options.station;
