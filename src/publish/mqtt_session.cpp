@@ -339,7 +339,9 @@ void MqttSession::PublishReading(int n, const Reading& reading)
     if (n < 1 || n > MaxChannel || !m_linkUp)
         return;
     m_seen[n] = true;
-    m_traits[n] = {reading.unit, reading.decimals, reading.quantity};
+    // A meter that says its quantity (through libsigrok) shows other decimals in every range:
+    // Home Assistant gets no display precision for it, rather than an announcement per range.
+    m_traits[n] = {reading.unit, reading.quantity.isEmpty() ? reading.decimals : -1, reading.quantity};
     if (!m_connected)
         return;
     if (m_announced[n] != m_traits[n])

@@ -315,6 +315,14 @@ class TestStation : public QObject {
         QCOMPARE(held.value("value"), first.value("value"));
         QCOMPARE(m_station->Status().channels.at(0).flags, (QStringList{"dc", "hold", "auto"}));
 
+        // Another range (more decimals, the same unit): no new announcement for a meter that
+        // auto-ranges all day.
+        meter->Mode(QStringLiteral("voltage"), {"dc", "auto"}, true);
+        Shared.ChanDecimals[1] = int16_t(Shared.ChanDecimals[1] + 2);
+        Step({meter, instrument});
+        QCOMPARE(sub.WaitFor("test/st/channel/1", 3).size(), 3);
+        QCOMPARE(sub.WaitFor(config, 2, {}, 500).size(), 1);
+
         // V to Ohm: announced again, without a class Home Assistant has none for.
         meter->Mode(QStringLiteral("resistance"), {"auto"}, true);
         Shared.ChanUnit[1] = 2;
@@ -323,7 +331,7 @@ class TestStation : public QObject {
         QCOMPARE(configs.size(), 2);
         QCOMPARE(json(configs[1]).value("unit_of_measurement").toString(), QStringLiteral("Ohm"));
         QVERIFY(!json(configs[1]).contains("device_class"));
-        QCOMPARE(json(sub.WaitFor("test/st/channel/1", 3).value(2)).value("quantity").toString(),
+        QCOMPARE(json(sub.WaitFor("test/st/channel/1", 4).value(3)).value("quantity").toString(),
                  QStringLiteral("resistance"));
     }
 };
