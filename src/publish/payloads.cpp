@@ -169,6 +169,8 @@ QByteArray ReadingPayload(const Reading& reading)
         }
         out.append(']');
     }
+    if (!reading.current)
+        out.append(",\"current\":false");
     return out.append('}');
 }
 
@@ -301,6 +303,14 @@ QByteArray DiscoveryPayload(const Topics& topics, int n, const ChannelTraits& tr
     availability(topics.status, "online", "offline");
     out.append(',');
     availability(topics.link, "up", "down");
+    // Beside other sources, a silent meter's channel says so itself: its last reading again,
+    // with "current":false.
+    out.append(",{\"topic\":");
+    AppendString(out, topics.Channel(n));
+    AppendKey(out, "value_template");
+    AppendString(out, QStringLiteral("{{ 'stale' if value_json.current is defined and not value_json.current else "
+                                     "'current' }}"));
+    out.append(",\"payload_available\":\"current\",\"payload_not_available\":\"stale\"}");
     out.append(']');
     field("availability_mode", QStringLiteral("all"));
     AppendKey(out, "origin");

@@ -55,6 +55,9 @@ struct Reading {
     int decimals = -1; // as the channel is shown; -1: unknown
     QString quantity;  // the meter's mode; empty (and no flags) for a source that says none
     QStringList flags;
+    // False for the last reading of a channel whose source fell silent while others deliver
+    // ("current":false in the payload): Home Assistant shows it unavailable.
+    bool current = true;
 };
 
 // What discovery announces of a channel besides its topics: a change of any of them (the meter
@@ -106,6 +109,12 @@ class ReadingThrottle {
     // The held readings due now (oldest first by channel number); each counts as published.
     QList<int> TakeDue(qint64 nowMs);
     void Reset() { *this = ReadingThrottle(); }
+    // Channel n's held reading is not to go out (its channel is stale now).
+    void Drop(int n)
+    {
+        if (n >= 1 && n < int(m_slots.size()))
+            m_slots[size_t(n)].heldMs = -1;
+    }
 
     static constexpr qint64 IntervalMs = 1000;
 

@@ -225,6 +225,21 @@ void Publisher::ModeChanged(int n)
     FlushBatchWhenDue();
 }
 
+void Publisher::ChannelStale(int n)
+{
+    if (!m_session || n < 1 || n > MaxChannel || !m_linkUp)
+        return;
+    const QDateTime heard = Shared.Freshness.HeardTime(n);
+    if (!heard.isValid())
+        return;
+    m_throttle.Drop(n);
+    m_held[size_t(n)].given = false;
+    Reading stale = CurrentReading(n, heard);
+    stale.current = false;
+    Send(n, stale);
+    FlushBatch();
+}
+
 void Publisher::ReadingArrived(int n, const Reading& reading)
 {
     if (!m_session || n < 1 || n > MaxChannel)

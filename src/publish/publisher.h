@@ -106,6 +106,9 @@ class Publisher : public QObject {
     // Channel n's mode changed without a reading (HOLD pressed): its last reading goes out again
     // at once, with the time it came and the mode now in Shared.ChanMode.
     void ModeChanged(int n);
+    // Channel n's readings are no longer current while the link is up (its own source fell
+    // silent): its last reading goes out again, marked "current":false.
+    void ChannelStale(int n);
     // Channel n's reading, given whole; for callers with readings of their own.
     void ReadingArrived(int n, const Reading& reading);
     // The station's word on the link: up while some reading is current, down (on the link topic,

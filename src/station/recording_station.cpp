@@ -268,6 +268,7 @@ ScanCycle::Tick RecordingStation::ScanTick()
         tick = ScanCycle::Tick::Failed;
     }
     FollowLink();
+    FollowChannels();
     emit TickDone(tick);
     return tick;
 }
@@ -374,6 +375,16 @@ void RecordingStation::LinkChanged(int source, bool up, const QString& why)
     // Readings of a source whose port is gone are not current from now on, on every surface.
     Shared.Freshness.SourceDown(source);
     FollowLink();
+}
+
+void RecordingStation::FollowChannels()
+{
+    for (int n = 1; n <= MaxChannel; ++n) {
+        const bool current = Shared.Freshness.Current(n);
+        if (m_channelCurrent[size_t(n)] && !current && m_publisher->IsRunning())
+            m_publisher->ChannelStale(n);
+        m_channelCurrent[size_t(n)] = current;
+    }
 }
 
 void RecordingStation::FollowLink()

@@ -22,6 +22,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <array>
 #include <map>
 #include <optional>
 #include <vector>
@@ -143,6 +144,8 @@ class RecordingStation : public QObject {
     void Logged(const LoggedEvent& event);
     void RowWritten();
     void FollowLink();
+    // A channel that stops being current while others go on is told to the publisher.
+    void FollowChannels();
     QDateTime LinkChangeTime(bool up) const;
     void RestartForwarding();
 
@@ -166,6 +169,7 @@ class RecordingStation : public QObject {
     QString m_pauseWhy; // the reason of the last Pause(true)
     std::map<int, QString> m_trouble; // by source
     bool m_linkUp = false;
+    std::array<bool, MaxChannel + 1> m_channelCurrent{};
     QDateTime m_linkSince;
     QList<EventLine> m_events;
     Forwarder* m_forward = nullptr;

@@ -187,12 +187,15 @@ class TestPublisher : public QObject {
         QCOMPARE(d.value("unique_id").toString(), QStringLiteral("varnik_%1_ch5").arg(t.station));
         QCOMPARE(d.value("availability_mode").toString(), QStringLiteral("all"));
         const QJsonArray availability = d.value("availability").toArray();
-        QCOMPARE(availability.size(), 2);
+        QCOMPARE(availability.size(), 3);
         QCOMPARE(availability[0].toObject(), (QJsonObject{{"topic", t.status},
                                                           {"payload_available", "online"},
                                                           {"payload_not_available", "offline"}}));
         QCOMPARE(availability[1].toObject(),
                  (QJsonObject{{"topic", t.link}, {"payload_available", "up"}, {"payload_not_available", "down"}}));
+        // The channel's own topic: its reading marked "current":false once its meter fell silent.
+        QCOMPARE(availability[2].toObject().value("topic").toString(), QStringLiteral("varnik/%1/channel/5").arg(t.station));
+        QCOMPARE(availability[2].toObject().value("payload_not_available").toString(), QStringLiteral("stale"));
         QVERIFY(!d.value("origin").toObject().value("name").toString().isEmpty());
         const QJsonObject device = d.value("device").toObject();
         QCOMPARE(device.value("identifiers").toArray().first().toString(), QStringLiteral("varnik_") + t.station);

@@ -14,6 +14,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -333,6 +334,15 @@ class TestStation : public QObject {
         QVERIFY(!json(configs[1]).contains("device_class"));
         QCOMPARE(json(sub.WaitFor("test/st/channel/1", 4).value(3)).value("quantity").toString(),
                  QStringLiteral("resistance"));
+
+        // The meter falls silent while the instrument goes on: its channel says so itself (the
+        // link stays up), with its last reading; the instrument's channel does not.
+        for (int i = 0; i < 20; ++i)
+            Step({instrument});
+        const QJsonObject stale = json(sub.WaitFor("test/st/channel/1", 5).value(4));
+        QCOMPARE(stale.value("current"), QJsonValue(false));
+        QCOMPARE(stale.value("quantity").toString(), QStringLiteral("resistance"));
+        QVERIFY(sub.Lines().filter(QRegularExpression("channel/2 .*current")).isEmpty());
     }
 };
 
