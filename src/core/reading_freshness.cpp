@@ -100,12 +100,11 @@ bool ReadingFreshness::Settled(int channels) const
 {
     if (!Fresh())
         return false;
-    bool runsOld = true;
+    // Rows wait for the channels only while every fresh source's run is young (the station has just
+    // begun delivering); a source that returns beside one already delivering holds up no row.
     for (int s = 0; s < Sources; ++s)
-        if (SourceFresh(s) && Age(m_sources[size_t(s)].runStartTick) < StaleAfterMs)
-            runsOld = false;
-    if (runsOld)
-        return true;
+        if (SourceFresh(s) && Age(m_sources[size_t(s)].runStartTick) >= StaleAfterMs)
+            return true;
     for (int n = 1; n <= channels && n <= Channels; ++n)
         if (!m_channels[size_t(n)].heard)
             return false;

@@ -16,8 +16,8 @@
 //   down (SourceDown). Fresh(): some source is.
 // - A run of a source begins with its first frame after start or after a stale spell (RunStart).
 // - Settled(channels): rows may be recorded: every channel 1..channels was heard in its source's
-//   run, or StaleAfterMs have passed since the run of every fresh source began (a meter that never
-//   sends a channel).
+//   run, or StaleAfterMs have passed since the run of some fresh source began (a meter that never
+//   sends a channel; a source that returns while another has been delivering holds up no row).
 // - Current(n): channel n was heard in its source's run, within StaleAfterMs, and that source is
 //   fresh. A row records a channel that is not current as InvalidReading with an empty unit.
 #include <QDateTime>

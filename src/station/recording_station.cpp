@@ -55,6 +55,9 @@ RecordingStation::RecordingStation(QObject* parent) : QObject(parent), m_publish
     m_scan.CheckLink = [this] {
         for (ReadingSource* source : m_sources)
             source->Check();
+        // A source whose port is gone says no data comes; while another source delivers, rows go on.
+        if (Shared.Freshness.Fresh())
+            Shared.DataReceived = true;
     };
     m_scan.SourceName = [this](int s) {
         return s >= 0 && s < SourceCount() ? m_sources[size_t(s)]->Name() : QStringLiteral("the meter");

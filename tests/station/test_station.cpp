@@ -28,7 +28,12 @@ class FakeSource : public ReadingSource {
     int ChannelCount() const override { return m_count; }
     void Start() override { ++starts; }
     void Stop() override { ++stops; }
-    void Check() override { ++checks; }
+    void Check() override
+    {
+        ++checks;
+        if (portGone) // as the instrument's link does in every check while its port is gone
+            Shared.DataReceived = false;
+    }
 
     void Send(double value)
     {
@@ -49,6 +54,7 @@ class FakeSource : public ReadingSource {
     }
 
     int starts = 0, stops = 0, checks = 0;
+    bool portGone = false;
 
   private:
     QString m_name;
@@ -162,6 +168,33 @@ class TestStation : public QObject {
         QCOMPARE(SqliteRowCount(m_path), rows);
         QVERIFY(!m_station->Status().linkUp);
         QCOMPARE(Kinds().count(EventKind::LinkLost), 3);
+    }
+
+    // One source's port gone and back, in a file with channels no source fills: the other
+    // source's rows go on throughout, and do not wait again when the first comes back.
+    void rowsGoOnAroundOneSourcesGap()
+    {
+        Start(8);
+        auto* a = new FakeSource(QStringLiteral("sigrok:demo"), 1, 2);
+        auto* b = new FakeSource(QStringLiteral("the meter"), 3, 2);
+        m_station->AddSource(a);
+        m_station->AddSource(b);
+        for (int i = 0; i < 20; ++i)
+            Step({a, b});
+        const int before = SqliteRowCount(m_path);
+        QVERIFY(before >= 1);
+
+        b->Down(QStringLiteral("the port was lost: gone"));
+        b->portGone = true;
+        for (int i = 0; i < 15; ++i)
+            Step({a});
+        const int during = SqliteRowCount(m_path);
+        QCOMPARE(during - before, 3);
+
+        b->portGone = false;
+        for (int i = 0; i < 10; ++i)
+            Step({a, b});
+        QCOMPARE(SqliteRowCount(m_path) - during, 2);
     }
 
     // A source that reports its own link down (a port lost) opens a gap at once.
