@@ -27,7 +27,8 @@ void frmMain::followSourceSettings()
     if (!ParseSourceChoices(StoredSourceTexts(), &choices, &problem) ||
         !LayOutSources(choices, fileChannels, &problem)) {
         // Recording goes on from what fits: the instrument when it is among them, else nothing.
-        problem = QStringLiteral("stored meter source not recorded: %1").arg(problem);
+        problem = QStringLiteral("stored meter source not recorded: %1")
+                      .arg(problem.replace(QStringLiteral("source \"meter\""), QStringLiteral("the instrument")));
         const bool meter = std::any_of(choices.begin(), choices.end(),
                                        [](const SourceChoice& c) { return c.kind == SourceChoice::Kind::Meter; });
         QString none;

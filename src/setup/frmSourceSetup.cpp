@@ -274,7 +274,7 @@ bool frmSourceSetup::Save()
             continue;
         BusyCursor busy;
         if (!SigrokSource::Check({c.driver, c.options, c.channels}, &error))
-            ok = false, error = QStringLiteral("libsigrok driver / Extra options: meter-sigrok refuses them: %1").arg(error);
+            ok = false, error = QStringLiteral("libsigrok driver / Extra options: %1").arg(error);
     }
     if (!ok) {
         Host().message(QStringLiteral("Not saved. %1").arg(error), HostServices::Ok, HostServices::Icon::Warning);

@@ -99,7 +99,7 @@ class TestFrmSourceSetup : public QObject {
                                                           "the instrument has no channel left.";
         QTest::newRow("option the helper refuses")
             << device << "picky" << "" << "bad=1" << 1 << 1
-            << "Not saved. libsigrok driver / Extra options: meter-sigrok refuses them: bad=1: unknown option";
+            << "Not saved. libsigrok driver / Extra options: bad=1: unknown option";
     }
     void refusesNamingTheFieldAndStoresNothing()
     {
