@@ -444,7 +444,9 @@ QueryStatus RunQuery(const QString& databasePath, const QString& statement, Quer
     return status;
 }
 
-ColumnStatistics Statistics(const QueryResult& result, int column)
+namespace {
+
+ColumnStatistics StatisticsOf(const QueryResult& result, int column, const std::function<bool(int)>& counts)
 {
     ColumnStatistics s;
     // A running mean, not a sum: each step adds v/n - mean/n, which cannot overflow where a sum of
@@ -453,7 +455,7 @@ ColumnStatistics Statistics(const QueryResult& result, int column)
     double mean = 0;
     for (int row = 0; row < result.rowCount(); ++row) {
         const double v = result.reading(row, column);
-        if (std::isnan(v) || v == InvalidReading)
+        if (std::isnan(v) || v == InvalidReading || (counts && !counts(row)))
             continue;
         if (s.count == 0 || v < s.minimum)
             s.minimum = v;
@@ -464,4 +466,30 @@ ColumnStatistics Statistics(const QueryResult& result, int column)
     }
     s.mean = s.count ? std::clamp(mean, s.minimum, s.maximum) : 0;
     return s;
+}
+
+} // namespace
+
+ColumnStatistics Statistics(const QueryResult& result, int column)
+{
+    return StatisticsOf(result, column, {});
+}
+
+ColumnStatistics Statistics(const QueryResult& result, int column, int unitColumn, const QString& unit)
+{
+    return StatisticsOf(result, column, [&](int row) { return result.text(row, unitColumn).trimmed() == unit; });
+}
+
+QStringList ReadingUnits(const QueryResult& result, int column, int unitColumn)
+{
+    QStringList units;
+    for (int row = 0; row < result.rowCount(); ++row) {
+        const double v = result.reading(row, column);
+        if (std::isnan(v) || v == InvalidReading)
+            continue;
+        const QString unit = result.text(row, unitColumn).trimmed();
+        if (!units.contains(unit))
+            units << unit;
+    }
+    return units;
 }

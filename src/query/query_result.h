@@ -118,3 +118,8 @@ struct ColumnStatistics {
     double mean = 0;
 };
 ColumnStatistics Statistics(const QueryResult& result, int column);
+// The same for the rows whose unit column `unitColumn` says `unit` (blanks trimmed): a meter that
+// changed function (V to Ohm) is counted per unit, never volts and ohms together.
+ColumnStatistics Statistics(const QueryResult& result, int column, int unitColumn, const QString& unit);
+// The units of a reading column's valid readings, in the order they first appear.
+QStringList ReadingUnits(const QueryResult& result, int column, int unitColumn);

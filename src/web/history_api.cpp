@@ -286,17 +286,27 @@ HistoryReply Stats(const Request& r)
     if (auto failed = Query(r, &result, &none))
         return *failed;
     QJsonArray channels;
-    for (int channel : r.spec.channels) {
-        const int column = none ? -1 : result.columnOf(QStringLiteral("chan %1").arg(channel));
-        const ColumnStatistics s = column >= 0 ? Statistics(result, column) : ColumnStatistics{};
-        const int unitColumn = none ? -1 : result.columnOf(QStringLiteral("unit %1").arg(channel));
-        const QString unit = unitColumn >= 0 && result.rowCount() > 0 ? result.text(result.rowCount() - 1, unitColumn) : QString();
+    const auto add = [&channels](int channel, const QString& unit, const ColumnStatistics& s) {
         channels.append(QJsonObject{{QStringLiteral("channel"), channel},
                                     {QStringLiteral("unit"), unit},
                                     {QStringLiteral("count"), s.count},
                                     {QStringLiteral("min"), s.count ? Number(s.minimum) : QJsonValue()},
                                     {QStringLiteral("max"), s.count ? Number(s.maximum) : QJsonValue()},
                                     {QStringLiteral("mean"), s.count ? Number(s.mean) : QJsonValue()}});
+    };
+    for (int channel : r.spec.channels) {
+        const int column = none ? -1 : result.columnOf(QStringLiteral("chan %1").arg(channel));
+        const int unitColumn = none ? -1 : result.columnOf(QStringLiteral("unit %1").arg(channel));
+        // A meter that changed function in the range (V to Ohm) has an entry per unit.
+        const QStringList units = column >= 0 && unitColumn >= 0 ? ReadingUnits(result, column, unitColumn) : QStringList();
+        if (units.size() > 1) {
+            for (const QString& unit : units)
+                add(channel, unit, Statistics(result, column, unitColumn, unit));
+            continue;
+        }
+        const ColumnStatistics s = column >= 0 ? Statistics(result, column) : ColumnStatistics{};
+        const QString unit = unitColumn >= 0 && result.rowCount() > 0 ? result.text(result.rowCount() - 1, unitColumn) : QString();
+        add(channel, unit, s);
     }
     return Json(QJsonDocument(QJsonObject{{QStringLiteral("rows"), none ? 0 : result.rowCount()},
                                           {QStringLiteral("channels"), channels}}));

@@ -413,7 +413,8 @@ class HistoryWebTest : public QObject {
     }
 
     // A meter that changed function: the chart's legend gets every unit of the range with its
-    // quantity, and its overload and change of function are marks with their text.
+    // quantity, its overload and change of function are marks with their text, and its
+    // statistics are per unit, never volts and ohms together.
     void seriesSaysUnitsAndMeterEvents()
     {
         const QString path = live.path("Modes.mdb");
@@ -427,7 +428,15 @@ class HistoryWebTest : public QObject {
                         "('2026-03-01','10:00:20','2026-03-01T10:00:20.000Z','function',1,NULL,'voltage VDC to resistance Ohm'),"
                         "('2026-03-01','10:00:25','2026-03-01T10:00:25.000Z','function',2,NULL,'HOLD on');");
         const QJsonObject s = JsonOf(Ask("/api/series?file=Modes.mdb&channels=1")).object();
+        const QJsonArray stats =
+            JsonOf(Ask("/api/stats?file=Modes.mdb&channels=1&from=2026-03-01&to=2026-03-01")).object()["channels"].toArray();
         QFile::remove(path);
+        QCOMPARE(stats.size(), 2);
+        QCOMPARE(stats[0].toObject(), (QJsonObject{{"channel", 1}, {"unit", "VDC"}, {"count", 1}, {"min", 1.5}, {"max", 1.5},
+                                                    {"mean", 1.5}}));
+        QCOMPARE(stats[1].toObject()["unit"].toString(), QStringLiteral("Ohm"));
+        QCOMPARE(stats[1].toObject()["count"].toInt(), 2);
+        QCOMPARE(stats[1].toObject()["max"].toDouble(), 12.4);
         const QJsonObject channel = s["channels"][0].toObject();
         QCOMPARE(channel["unit"].toString(), QStringLiteral("Ohm"));
         QCOMPARE(channel["units"].toArray(),
