@@ -102,7 +102,7 @@ QString FunctionText(const ChannelMode& mode, const QString& unit)
     const bool coupled = unit != UnitWithoutCoupling(unit);
     for (const QString& flag : mode.flags) {
         if (flag == QLatin1String("hold") || flag == QLatin1String("auto") || flag == QLatin1String("unstable") ||
-            (coupled && (flag == QLatin1String("ac") || flag == QLatin1String("dc"))))
+            flag == QLatin1String("overload") || (coupled && (flag == QLatin1String("ac") || flag == QLatin1String("dc"))))
             continue;
         text += QLatin1Char(' ') + flag.toUpper();
     }
@@ -360,6 +360,9 @@ void SigrokSource::TakeReading(const SigrokLine& r)
             mode = measured;
             mode.flags << QStringLiteral("hold");
         }
+        // An over-range reading is recorded as the invalid marker; its mode says why ("OL").
+        if (!held && r.overload)
+            mode.flags << QStringLiteral("overload");
         const bool modeChanged = Shared.ChanMode[n] != mode;
         Shared.ChanMode[n] = mode;
         bool& wasHeld = m_held[size_t(r.index)];

@@ -111,6 +111,14 @@ QByteArray StatusJson(const RecorderStatus& s)
                                     {"time", TimeJson(c.time)},
                                     {"current", c.current}});
     o.insert("channels", channels);
+    // Each source's own link: beside another source, one that fell silent leaves "link" up.
+    QJsonArray sources;
+    for (const SourceStatus& source : s.sources)
+        sources.append(QJsonObject{{"name", source.name},
+                                   {"first_channel", source.firstChannel},
+                                   {"channels", source.channels},
+                                   {"link", source.linkUp ? "up" : "down"}});
+    o.insert("sources", sources);
     if (s.events) {
         QJsonArray events;
         for (const EventLine& e : *s.events)

@@ -40,6 +40,7 @@ struct Snapshot {
     double value;
     int decimals;
     QString unit;
+    QStringList flags;
 };
 
 } // namespace
@@ -71,7 +72,8 @@ class TestSigrokSource : public QObject {
             for (int i = 0; i < count; ++i) {
                 RecordedReading r;
                 QVERIFY(RecordedReadingOf(channels[i], &r));
-                m_readings.append({channels[i], Shared.ChanValue[channels[i]], r.decimals, r.unit});
+                m_readings.append({channels[i], Shared.ChanValue[channels[i]], r.decimals, r.unit,
+                                   Shared.ChanMode[channels[i]].flags});
             }
         };
         s.hooks.LinkChanged = [this](bool up, const QString& why) { m_link << (up ? QStringLiteral("up") : "down: " + why); };
@@ -146,6 +148,10 @@ class TestSigrokSource : public QObject {
             QCOMPARE(m_readings[i].unit, unit);
         }
         QCOMPARE(m_linkOnly, 2);
+        // An over-range reading's mode says so; a reading that is not a number is not an overload.
+        QCOMPARE(m_readings[2].flags, (QStringList{"dc", "overload"}));
+        QCOMPARE(m_readings[0].flags, (QStringList{"dc", "auto"}));
+        QVERIFY(!m_readings[5].flags.contains("overload"));
         // unit2.dat's Ohm keeps its code; VDC gets one of its own.
         QCOMPARE(int(Shared.ChanUnit[3]), 8);
         QCOMPARE(Shared.UnitName[Shared.ChanUnit[4]], QStringLiteral("AAC"));

@@ -114,6 +114,12 @@ class WebFormatsTest : public QObject {
         QCOMPARE(channels[1]["quantity"].toString(), "voltage");
         QCOMPARE(channels[1]["flags"].toArray(), (QJsonArray{"dc", "hold"}));
         QVERIFY(channels[2]["time"].isNull());
+        // Each source's own link (a silent multimeter beside the instrument).
+        s.sources = {SourceStatus{QStringLiteral("the meter"), 1, 8, true, {}},
+                     SourceStatus{QStringLiteral("sigrok:demo"), 9, 2, false, {}}};
+        o = QJsonDocument::fromJson(StatusJson(s)).object();
+        QCOMPARE(o["sources"].toArray()[1].toObject(), (QJsonObject{{"name", "sigrok:demo"}, {"first_channel", 9},
+                                                                    {"channels", 2}, {"link", "down"}}));
 
         s.forward = ForwardState{QStringLiteral("sending"), QStringLiteral("sending, 5 rows wait"), 5};
         s.mqtt = MqttState{false, QStringLiteral("broker down"), QStringLiteral("mqtt://meter:****@h/x"), 21};

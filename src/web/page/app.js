@@ -115,7 +115,7 @@
       const panel = panelFor(c.channel);
       let text = "—";
       if (c.value !== null) text = c.value.toFixed(Math.min(Math.max(c.decimals, 0), 20));
-      else if (c.time) text = "invalid";
+      else if (c.time) text = (c.flags || []).includes("overload") ? "OL" : "invalid";
       panel.querySelector(".number").textContent = text;
       panel.querySelector(".unit").textContent = c.unit.trim();
       showMode(panel, c);
@@ -167,9 +167,13 @@
     document.title = s.station + " – recorder";
     setText("station", s.station);
     const link = $("link");
-    setText("link", s.link);
-    link.className = "value " + s.link;
-    setText("since", s.since ? "since " + localTime(s.since) : "");
+    // Beside another source, one that fell silent: the link is up only in part, and says whose.
+    const down = (s.sources || []).filter((x) => x.link === "down");
+    const partly = s.link === "up" && down.length > 0;
+    setText("link", partly ? "partly up" : s.link);
+    link.className = "value " + (partly ? "partly" : s.link);
+    setText("since", partly ? down.map((x) => x.name).join(", ") + " down"
+                            : s.since ? "since " + localTime(s.since) : "");
     setText("data_file", s.data_file);
     setText("rows", grouped.format(s.rows));
     setText("row_limit", "of " + grouped.format(s.row_limit) +
