@@ -432,7 +432,15 @@
         return ticks.map((t) => { const w = wallText(t);
                                   return span > 3 * 86400 ? w.slice(5, 10) : span > 86400 ? w.slice(5, 16)
                                        : span > 600 ? w.slice(11, 16) : w.slice(11); });
-      } }, {}],
+      } }, {
+        // As wide as the longest value label ("-12,340.5"), so that none is cut on the left.
+        size: (u, values, i, cycle) => {
+          if (cycle > 1 || !values) return u.axes[i]._size || 50;
+          u.ctx.font = u.axes[i].font[0];
+          const widest = Math.max(0, ...values.map((v) => u.ctx.measureText(v).width));
+          return Math.ceil(widest / devicePixelRatio) + 24;
+        },
+      }],
       hooks: {
         drawClear: [drawEvents],
         setCursor: [eventTip],
