@@ -272,6 +272,10 @@ bool frmSourceSetup::Save()
     for (const SourceChoice& c : choices) {
         if (!ok || c.kind != SourceChoice::Kind::Sigrok)
             continue;
+        if (c.text == m_tested && !m_refused.isEmpty()) {
+            ok = false, error = QStringLiteral("libsigrok driver / Extra options: Scan/Test was refused: %1").arg(m_refused);
+            continue;
+        }
         BusyCursor busy;
         if (!SigrokSource::Check({c.driver, c.options, c.channels}, &error))
             ok = false, error = QStringLiteral("libsigrok driver / Extra options: %1").arg(error);
@@ -299,6 +303,8 @@ void frmSourceSetup::StartTest()
         return;
     }
     txtTest->setPlainText(QStringLiteral("Testing %1 for up to %2 s ...").arg(device.text).arg(TestMs / 1000));
+    m_tested = device.text;
+    m_refused.clear();
     m_channelNames.clear();
     m_testReadings = 0;
     m_testError.clear();
@@ -368,6 +374,9 @@ void frmSourceSetup::ShowTestLine(const SigrokLine& line)
     }
     case SigrokLine::Kind::Error:
         m_testError = QStringLiteral("error: %1").arg(line.text);
+        // The device itself refused an option (a value out of its range): Save refuses it too.
+        if (line.name == QLatin1String("option") || line.name == QLatin1String("driver"))
+            m_refused = line.text;
         // A serial port opens for one program at a time: the recording may hold this device.
         if (line.name == QLatin1String("open") || line.name == QLatin1String("absent")) {
             const QString name = QStringLiteral("sigrok:") + cboDriver->currentData().toString();

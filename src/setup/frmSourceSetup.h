@@ -77,4 +77,6 @@ class frmSourceSetup : public QDialog {
     QStringList m_channelNames;
     int m_testReadings = 0;
     QString m_testError;
+    QString m_tested;  // the source text the last Scan/Test ran
+    QString m_refused; // what the device refused of it, if anything
 };

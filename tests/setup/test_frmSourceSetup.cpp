@@ -186,6 +186,15 @@ class TestFrmSourceSetup : public QObject {
         QCOMPARE(Stored(), "Sources/Count=1, "
                            "Sources/Source1=sigrok:demo:samplerate=4:analog_channels=1:logic_channels=0:channels=1@1");
         QVERIFY(m_host->shown.isEmpty());
+
+        // A value the device refuses (only it can tell): Scan/Test says so, and Save refuses it.
+        d.txtOptions->setText("samplerate=-5 analog_channels=1 logic_channels=0");
+        QTest::mouseClick(d.cmdTest, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!d.Testing(), frmSourceSetup::TestMs + 3000);
+        QVERIFY2(d.txtTest->toPlainText().contains("error: samplerate=-5: invalid argument"), qPrintable(d.txtTest->toPlainText()));
+        QVERIFY(!d.Save());
+        QCOMPARE(m_host->shown.size(), 1);
+        QVERIFY2(m_host->shown[0].text.contains("Scan/Test was refused: samplerate=-5"), qPrintable(m_host->shown[0].text));
     }
 };
 

@@ -288,6 +288,12 @@ int SigrokDevice::Run(const std::string& driverName, const std::vector<std::stri
         }
     }
     FreeOptions(options);
+    // libsigrok ends a session without an enabled channel at once (or crashes in it): a device
+    // set up with none (analog_channels=0) is a refused option, not a device to try again.
+    if (s.analog.empty()) {
+        sr_dev_close(sdi);
+        return Error(BadOption, "option", "the device has no analog channel to record");
+    }
     std::string description;
     for (const char* part : {sr_dev_inst_vendor_get(sdi), sr_dev_inst_model_get(sdi)})
         if (part && *part)
