@@ -173,6 +173,14 @@ QByteArray MetricsText(const RecorderStatus& s, const ProcessFigures& process, c
                          (c.quantity.isEmpty() ? QByteArray() : ",quantity=\"" + LabelValue(c.quantity) + '"'));
     e.single("varnik_link_up", "gauge", "1 while the meter's frames are arriving, else 0.",
              s.linkUp && youngerThan(s.lastFrame, LinkSilenceMs) ? 1 : 0);
+    // Each source's own link: beside another source, one that fell silent leaves varnik_link_up 1.
+    if (!s.sources.isEmpty()) {
+        e.family("varnik_source_link_up", "gauge", "1 while this source delivers, else 0.");
+        for (const SourceStatus& source : s.sources)
+            e.sample("varnik_source_link_up", source.linkUp ? 1 : 0,
+                     "source=\"" + LabelValue(source.name) + "\",first_channel=\"" +
+                         QByteArray::number(source.firstChannel) + '"');
+    }
     const auto seconds = [](const QDateTime& time) { return time.isValid() ? time.toMSecsSinceEpoch() / 1000.0 : 0.0; };
     e.single("varnik_last_frame_timestamp_seconds", "gauge",
              "Arrival of the last valid frame, Unix time; 0 before the first.", seconds(s.lastFrame));

@@ -142,6 +142,8 @@ class WebFormatsTest : public QObject {
         s.channels[0].time = s.lastFrame;
         s.channels.append(ChannelStatus{4, 0.5, 3, QStringLiteral("VAC"), Alarm::None, s.lastFrame, true,
                                         QStringLiteral("voltage"), {"ac", "rel"}});
+        s.sources = {SourceStatus{QStringLiteral("the meter"), 1, 3, true, {}},
+                     SourceStatus{QStringLiteral("sigrok:demo \"x\""), 4, 1, false, {}}};
         const QByteArray text = MetricsText(s, CurrentProcessFigures(), s.lastFrame.addMSecs(1000));
         QProcess promtool;
         promtool.start(QStringLiteral("promtool"), {"check", "metrics"});
@@ -167,6 +169,9 @@ class WebFormatsTest : public QObject {
         QVERIFY(text.contains("varnik_reading{channel=\"4\",unit=\"VAC\",quantity=\"voltage\"} 0.5\n"));
         QVERIFY(text.contains("varnik_rows_failed_total 1\n"));
         QVERIFY(text.contains("varnik_link_up 1\n"));
+        // A silent source beside one that delivers shows in its own sample.
+        QVERIFY(text.contains("varnik_source_link_up{source=\"the meter\",first_channel=\"1\"} 1\n"));
+        QVERIFY(text.contains("varnik_source_link_up{source=\"sigrok:demo \\\"x\\\"\",first_channel=\"4\"} 0\n"));
         QVERIFY(text.contains("varnik_last_frame_timestamp_seconds 1796637660\n"));
         QVERIFY(text.contains("varnik_last_row_timestamp_seconds 1796637659\n"));
         QVERIFY(!MetricsText(Sample(), {}, s.lastFrame).contains("varnik_forward_backlog_rows"));
