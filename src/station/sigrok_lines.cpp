@@ -5,9 +5,17 @@
 
 namespace {
 
+// A field as text; a control character (an escape sequence from a device's own description)
+// becomes U+FFFD, so that no log line or page shows it as it came.
 QString Text(const QByteArray& field)
 {
-    return field == "-" ? QString() : QString::fromUtf8(field);
+    if (field == "-")
+        return QString();
+    QString text = QString::fromUtf8(field);
+    for (QChar& c : text)
+        if (c.category() == QChar::Other_Control)
+            c = QChar::ReplacementCharacter;
+    return text;
 }
 
 bool Int(const QByteArray& field, int low, int high, int* out)

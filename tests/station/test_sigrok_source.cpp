@@ -282,6 +282,8 @@ class TestSigrokSource : public QObject {
         }
         QVERIFY(!ParseSourceChoice("sigrok:de\x1bmo\n:x=1", &choice, &error));
         QCOMPARE(error, QStringLiteral("a source holds the control character U+001b"));
+        // Nor does a device's own description reach a log line with its escape sequence.
+        QCOMPARE(ParseSigrokLine("device\tEvil\x1b[31m\t2").name, QStringLiteral("Evil\uFFFD[31m"));
     }
 
     void stopEndsWithinASecond()
