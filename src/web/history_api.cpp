@@ -21,6 +21,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <cmath>
+#include <limits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -356,6 +357,32 @@ std::optional<QDateTime> ReadInstant(const HistoryArguments& arguments, const ch
     return QDateTime::fromMSecsSinceEpoch(*ms, Qt::UTC);
 }
 
+// Every unit a channel's rows have in the range, in the order they came (a meter that changed
+// function: voltage VDC, then resistance Ohm), each with its quantity; at most 8.
+QJsonArray UnitsOfRows(const QueryResult& result, int unitColumn)
+{
+    QJsonArray units;
+    QStringList seen;
+    const QString* previous = nullptr;
+    for (int row = 0; unitColumn >= 0 && row < result.rowCount(); ++row) {
+        const QString& text = result.text(row, unitColumn);
+        if (previous && text == *previous)
+            continue;
+        previous = &text;
+        const QString unit = text.trimmed();
+        if (unit.isEmpty() || seen.contains(unit))
+            continue;
+        seen << unit;
+        units.append(QJsonObject{{QStringLiteral("unit"), unit}, {QStringLiteral("quantity"), QuantityOfUnit(unit)}});
+        if (seen.size() >= 8)
+            break;
+    }
+    return units;
+}
+
+// At most this many lines for one channel's units; a channel with more is drawn as one line.
+constexpr int MaxUnitLines = 8;
+
 HistoryReply Series(Request r, const HistoryArguments& arguments)
 {
     int points = DefaultSeriesPoints;
@@ -432,14 +459,34 @@ HistoryReply Series(Request r, const HistoryArguments& arguments)
                                          {QStringLiteral("tip"), MarkTip(mark)}});
         }
     }
+    // A line per channel, or per unit of a channel whose meter changed function in the range (V
+    // to Ohm): no point and no line joins volts and ohms.
+    struct Line {
+        int channel;
+        QString unit; // empty: every row of the channel
+    };
+    std::vector<Line> lines;
+    for (int channel : r.spec.channels) {
+        const int column = none ? -1 : result.columnOf(QStringLiteral("chan %1").arg(channel));
+        const int unitColumn = none ? -1 : result.columnOf(QStringLiteral("unit %1").arg(channel));
+        const QStringList units = column >= 0 && unitColumn >= 0 ? ReadingUnits(result, column, unitColumn) : QStringList();
+        if (units.size() > 1 && units.size() <= MaxUnitLines)
+            for (const QString& unit : units)
+                lines.push_back({channel, unit});
+        else
+            lines.push_back({channel, QString()});
+    }
     if (!none) {
         const std::vector<qint64> instants = RowInstants(result, 0, 1);
         std::vector<std::vector<double>> values;
-        for (int channel : r.spec.channels) {
-            const int column = result.columnOf(QStringLiteral("chan %1").arg(channel));
+        for (const Line& line : lines) {
+            const int column = result.columnOf(QStringLiteral("chan %1").arg(line.channel));
+            const int unitColumn = result.columnOf(QStringLiteral("unit %1").arg(line.channel));
             std::vector<double>& v = values.emplace_back(size_t(result.rowCount()));
             for (int row = 0; row < result.rowCount(); ++row)
-                v[size_t(row)] = result.reading(row, column);
+                v[size_t(row)] = line.unit.isEmpty() || result.text(row, unitColumn).trimmed() == line.unit
+                                     ? result.reading(row, column)
+                                     : std::numeric_limits<double>::quiet_NaN();
         }
         buckets = MakeBuckets(start->toMSecsSinceEpoch(), end->toMSecsSinceEpoch(), points, instants, values, gapSpans);
     }
@@ -449,33 +496,21 @@ HistoryReply Series(Request r, const HistoryArguments& arguments)
         lasts.append(double(buckets.lastMs[k]) / 1000.0);
     }
     QJsonArray channels;
-    for (int i = 0; i < r.spec.channels.size(); ++i) {
-        const int channel = r.spec.channels[i];
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const int channel = lines[i].channel;
         QJsonObject c{{QStringLiteral("channel"), channel}};
         const int unitColumn = none ? -1 : result.columnOf(QStringLiteral("unit %1").arg(channel));
-        c.insert(QStringLiteral("unit"), unitColumn >= 0 ? result.text(result.rowCount() - 1, unitColumn) : QString());
-        // Every unit the channel's rows have in the range, in the order they came (a meter that
-        // changed function: voltage VDC, then resistance Ohm), each with its quantity.
-        QJsonArray units;
-        QStringList seen;
-        const QString* previous = nullptr;
-        for (int row = 0; unitColumn >= 0 && row < result.rowCount(); ++row) {
-            const QString& text = result.text(row, unitColumn);
-            if (previous && text == *previous)
-                continue;
-            previous = &text;
-            const QString unit = text.trimmed();
-            if (unit.isEmpty() || seen.contains(unit))
-                continue;
-            seen << unit;
-            units.append(QJsonObject{{QStringLiteral("unit"), unit}, {QStringLiteral("quantity"), QuantityOfUnit(unit)}});
-            if (seen.size() >= 8)
-                break;
+        if (!lines[i].unit.isEmpty()) {
+            c.insert(QStringLiteral("unit"), lines[i].unit);
+            c.insert(QStringLiteral("units"), QJsonArray{QJsonObject{{QStringLiteral("unit"), lines[i].unit},
+                                                                     {QStringLiteral("quantity"), QuantityOfUnit(lines[i].unit)}}});
+        } else {
+            c.insert(QStringLiteral("unit"), unitColumn >= 0 ? result.text(result.rowCount() - 1, unitColumn) : QString());
+            c.insert(QStringLiteral("units"), UnitsOfRows(result, unitColumn));
         }
-        c.insert(QStringLiteral("units"), units);
         QJsonArray count, lo, hi, mean;
-        if (size_t(i) < buckets.channels.size()) {
-            const ChannelBuckets& b = buckets.channels[size_t(i)];
+        if (i < buckets.channels.size()) {
+            const ChannelBuckets& b = buckets.channels[i];
             for (size_t k = 0; k < b.count.size(); ++k) {
                 const bool some = b.count[k] > 0;
                 count.append(std::max(b.count[k], 0));

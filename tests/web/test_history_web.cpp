@@ -437,11 +437,18 @@ class HistoryWebTest : public QObject {
         QCOMPARE(stats[1].toObject()["unit"].toString(), QStringLiteral("Ohm"));
         QCOMPARE(stats[1].toObject()["count"].toInt(), 2);
         QCOMPARE(stats[1].toObject()["max"].toDouble(), 12.4);
-        const QJsonObject channel = s["channels"][0].toObject();
-        QCOMPARE(channel["unit"].toString(), QStringLiteral("Ohm"));
-        QCOMPARE(channel["units"].toArray(),
-                 (QJsonArray{QJsonObject{{"unit", "VDC"}, {"quantity", "voltage"}},
-                             QJsonObject{{"unit", "Ohm"}, {"quantity", "resistance"}}}));
+        // A line per unit: no point and no line joins volts and ohms.
+        const QJsonArray lines = s["channels"].toArray();
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0]["units"].toArray(), (QJsonArray{QJsonObject{{"unit", "VDC"}, {"quantity", "voltage"}}}));
+        QCOMPARE(lines[1]["units"].toArray(), (QJsonArray{QJsonObject{{"unit", "Ohm"}, {"quantity", "resistance"}}}));
+        QCOMPARE(lines[0]["channel"].toInt(), 1);
+        QCOMPARE(lines[1]["channel"].toInt(), 1);
+        QCOMPARE(lines[0]["max"].toArray().at(0).toDouble(), 1.5);
+        for (const QJsonValue& v : lines[0]["max"].toArray())
+            QVERIFY(v.isNull() || v.toDouble() == 1.5);
+        for (const QJsonValue& v : lines[1]["min"].toArray())
+            QVERIFY(v.isNull() || v.toDouble() >= 12.3);
         QStringList marks;
         for (const QJsonValue& e : s["events"].toArray())
             marks << e["kind"].toString() + ": " + e["text"].toString();
