@@ -145,8 +145,12 @@ bool ScanCycle::ReadingsFresh()
         }
         // A gap the link itself reported (a port lost) ends with the link's word; a stale spell
         // ends with the first frame of the new run.
+        // Beside other sources, the return names whose it is, as the loss did.
         if (staleGap && Events.InGap(s))
-            Events.LinkRestored(fresh.RunStart(s), s);
+            Events.LinkRestored(fresh.RunStart(s), s,
+                                Events.Sources > 1 && SourceName
+                                    ? QStringLiteral("frames arriving again from %1").arg(SourceName(s))
+                                    : QString());
         staleGap = false;
     }
     if (!fresh.Fresh()) {

@@ -371,7 +371,11 @@ void RecordingStation::ChannelsHeard(int source, const int* channels, int count)
 void RecordingStation::LinkChanged(int source, bool up, const QString& why)
 {
     if (up) {
-        m_scan.Events.LinkRestored({}, source);
+        m_scan.Events.LinkRestored({}, source,
+                                   SourceCount() > 1 && source >= 0 && source < SourceCount()
+                                       ? QStringLiteral("frames arriving again from %1")
+                                             .arg(m_sources[size_t(source)]->Name())
+                                       : QString());
         return;
     }
     m_scan.Events.LinkLost(why, Shared.Freshness.LastFrameTime(source), source);

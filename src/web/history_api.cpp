@@ -306,7 +306,10 @@ HistoryReply Stats(const Request& r)
             continue;
         }
         const ColumnStatistics s = column >= 0 ? Statistics(result, column) : ColumnStatistics{};
-        const QString unit = unitColumn >= 0 && result.rowCount() > 0 ? result.text(result.rowCount() - 1, unitColumn) : QString();
+        // The unit of its readings; the last row's when it has none (a last row of 999999 has no unit).
+        const QString unit = units.size() == 1 ? units[0]
+                             : unitColumn >= 0 && result.rowCount() > 0 ? result.text(result.rowCount() - 1, unitColumn)
+                                                                        : QString();
         add(channel, unit, s);
     }
     return Json(QJsonDocument(QJsonObject{{QStringLiteral("rows"), none ? 0 : result.rowCount()},

@@ -157,6 +157,7 @@ class TestStation : public QObject {
         // B returns: its gap ends at its first new reading.
         Step({a, b});
         QCOMPARE(Kinds().count(EventKind::LinkRestored), 1);
+        QCOMPARE(m_events[Kinds().indexOf(EventKind::LinkRestored)].text, QStringLiteral("frames arriving again from meter B"));
         QVERIFY(Shared.Freshness.Current(5));
 
         // Both silent: past the freshness limit rows stop and the link as a whole is down.

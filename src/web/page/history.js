@@ -422,6 +422,8 @@
       } }, ...series.channels.map((c, i) => ({
         label: channelLabel(c, width < 600),
         stroke: COLORS[(c.channel - 1) % COLORS.length], width: 1.5, spanGaps: false,
+        // A channel's line in another unit (its meter changed function) is dashed.
+        dash: i > 0 && series.channels[i - 1].channel === c.channel ? [6, 4] : undefined,
         value: (u, v, si, idx) => (v === null || idx === null ? "–" :
           fmt(v) + " (" + fmt(series.channels[i].min[idx]) + "…" + fmt(series.channels[i].max[idx]) + ")") }))],
       // Labels as short as the span allows, ticks far enough apart that they never touch.
