@@ -109,7 +109,7 @@ void RecordingEvents::LinkLost(const QString& why, const QDateTime& when, int so
         Log(LoggedEvent::At(when.isValid() ? when : Host().now(), EventKind::LinkLost, why));
 }
 
-void RecordingEvents::LinkRestored(const QDateTime& when, int source, const QString& text)
+void RecordingEvents::LinkRestored(const QDateTime& when, int source)
 {
     const quint32 bit = SourceBit(source);
     if ((m_downSources & bit) == 0)
@@ -117,7 +117,8 @@ void RecordingEvents::LinkRestored(const QDateTime& when, int source, const QStr
     m_downSources &= ~bit;
     if (m_state == State::Running)
         Log(LoggedEvent::At(when.isValid() ? when : Host().now(), EventKind::LinkRestored,
-                            text.isEmpty() ? QStringLiteral("frames arriving again") : text));
+                            Sources > 1 ? QStringLiteral("frames arriving again from %1").arg(NameOf(source))
+                                        : QStringLiteral("frames arriving again")));
 }
 
 bool RecordingEvents::InGap() const

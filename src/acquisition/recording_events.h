@@ -64,14 +64,18 @@ class RecordingEvents {
     // when: the last good frame (lost) and the first new one (restored); now when null. source:
     // 0..Sources-1, the station's source whose link it is.
     void LinkLost(const QString& why, const QDateTime& when = QDateTime(), int source = 0);
-    void LinkRestored(const QDateTime& when = QDateTime(), int source = 0, const QString& text = QString());
+    // Beside other sources, the return names whose it is ("frames arriving again from sigrok:demo").
+    void LinkRestored(const QDateTime& when = QDateTime(), int source = 0);
     // Every source in a gap (no row is recorded), or source `source` in one.
     bool InGap() const;
     bool InGap(int source) const;
     // The station's sources were replaced: no source is in a gap any more.
     void ForgetSources() { m_downSources = 0; }
-    // How many sources the station has (1..32).
+    // How many sources the station has (1..32), and what the log calls source s ("the meter" when
+    // empty).
     int Sources = 1;
+    std::function<QString(int source)> SourceName;
+    QString NameOf(int source) const { return SourceName ? SourceName(source) : QStringLiteral("the meter"); }
 
     // The pause state as it is now; logs paused/resumed when it differs from the last one seen.
     void PauseState(bool paused, const QString& why = QString());

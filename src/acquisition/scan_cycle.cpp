@@ -137,7 +137,7 @@ bool ScanCycle::ReadingsFresh()
             if (fresh.AnyFrame(s) && !Events.InGap(s)) {
                 staleGap = true;
                 Events.LinkLost(QStringLiteral("no frames from %1 for more than %2 s")
-                                    .arg(SourceName ? SourceName(s) : QStringLiteral("the meter"))
+                                    .arg(Events.NameOf(s))
                                     .arg(ReadingFreshness::StaleAfterMs / 1000),
                                 fresh.LastFrameTime(s), s);
             }
@@ -145,12 +145,8 @@ bool ScanCycle::ReadingsFresh()
         }
         // A gap the link itself reported (a port lost) ends with the link's word; a stale spell
         // ends with the first frame of the new run.
-        // Beside other sources, the return names whose it is, as the loss did.
         if (staleGap && Events.InGap(s))
-            Events.LinkRestored(fresh.RunStart(s), s,
-                                Events.Sources > 1 && SourceName
-                                    ? QStringLiteral("frames arriving again from %1").arg(SourceName(s))
-                                    : QString());
+            Events.LinkRestored(fresh.RunStart(s), s);
         staleGap = false;
     }
     if (!fresh.Fresh()) {

@@ -55,10 +55,9 @@ class ScanCycle {
     // The program pauses recording when nobody watches (no live display open): true then. Empty
     // (the unattended recorder): recording never pauses for want of a display.
     std::function<bool()> Unwatched;
-    // How many sources feed readings (Shared.Freshness sources 0..Sources-1), and what the event
-    // log calls source s ("the meter" when empty).
+    // How many sources feed readings (Shared.Freshness sources 0..Sources-1); Events.SourceName
+    // says what the event log calls each.
     int Sources = 1;
-    std::function<QString(int source)> SourceName;
     // The event log of the file being recorded: ticks start it, rows and missed rows go to it, and
     // no row is recorded while it says the link is in a gap.
     RecordingEvents Events;

@@ -214,29 +214,33 @@ void Publisher::FrameReading(int n)
     m_held[n] = {now, false, {}};
 }
 
-void Publisher::ModeChanged(int n)
+std::optional<Reading> Publisher::LastReading(int n) const
 {
     if (!m_session || n < 1 || n > MaxChannel || !m_linkUp)
-        return;
+        return std::nullopt;
     const QDateTime heard = Shared.Freshness.HeardTime(n);
     if (!heard.isValid())
-        return;
-    Send(n, CurrentReading(n, heard));
-    FlushBatchWhenDue();
+        return std::nullopt;
+    return CurrentReading(n, heard);
+}
+
+void Publisher::ModeChanged(int n)
+{
+    if (const std::optional<Reading> last = LastReading(n)) {
+        Send(n, *last);
+        FlushBatchWhenDue();
+    }
 }
 
 void Publisher::ChannelStale(int n)
 {
-    if (!m_session || n < 1 || n > MaxChannel || !m_linkUp)
-        return;
-    const QDateTime heard = Shared.Freshness.HeardTime(n);
-    if (!heard.isValid())
+    std::optional<Reading> stale = LastReading(n);
+    if (!stale)
         return;
     m_throttle.Drop(n);
     m_held[size_t(n)].given = false;
-    Reading stale = CurrentReading(n, heard);
-    stale.current = false;
-    Send(n, stale);
+    stale->current = false;
+    Send(n, *stale);
     FlushBatch();
 }
 

@@ -26,8 +26,8 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
-#include <optional>
 #include <functional>
+#include <optional>
 
 #include "publish/payloads.h"
 
@@ -131,6 +131,9 @@ class Publisher : public QObject {
 
   private:
     void FrameReading(int n);
+    // Channel n's last reading again, with the time it came; none while the link is down or
+    // before any reading.
+    std::optional<Reading> LastReading(int n) const;
     void Send(int n, const Reading& reading);
     void FlushBatch();
     void FlushBatchWhenDue();

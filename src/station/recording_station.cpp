@@ -59,7 +59,7 @@ RecordingStation::RecordingStation(QObject* parent) : QObject(parent), m_publish
         if (Shared.Freshness.Fresh())
             Shared.DataReceived = true;
     };
-    m_scan.SourceName = [this](int s) {
+    m_scan.Events.SourceName = [this](int s) {
         return s >= 0 && s < SourceCount() ? m_sources[size_t(s)]->Name() : QStringLiteral("the meter");
     };
     m_scan.Events.OnLogged = [this](const LoggedEvent& event) { Logged(event); };
@@ -371,11 +371,7 @@ void RecordingStation::ChannelsHeard(int source, const int* channels, int count)
 void RecordingStation::LinkChanged(int source, bool up, const QString& why)
 {
     if (up) {
-        m_scan.Events.LinkRestored({}, source,
-                                   SourceCount() > 1 && source >= 0 && source < SourceCount()
-                                       ? QStringLiteral("frames arriving again from %1")
-                                             .arg(m_sources[size_t(source)]->Name())
-                                       : QString());
+        m_scan.Events.LinkRestored({}, source);
         return;
     }
     m_scan.Events.LinkLost(why, Shared.Freshness.LastFrameTime(source), source);

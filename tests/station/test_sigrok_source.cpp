@@ -9,6 +9,7 @@
 #include "datafile/event_log.h"
 #include "station/sigrok_source.h"
 #include "station/source_choice.h"
+#include "sigrok_stand_in.h"
 #include "test_registry.h"
 
 #include <QElapsedTimer>
@@ -95,12 +96,7 @@ class TestSigrokSource : public QObject {
     {
         Shared = SharedState{};
         m_dir = std::make_unique<QTemporaryDir>();
-        QFile helper(m_dir->filePath("meter-sigrok"));
-        QVERIFY(helper.open(QIODevice::WriteOnly));
-        helper.write(FakeHelper);
-        helper.close();
-        helper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        qputenv("VARNIK_SIGROK_HELPER", helper.fileName().toLocal8Bit());
+        UseSigrokStandIn(m_dir->path(), FakeHelper);
         Shared.DataFolder = QStringLiteral(VARNIK_SOURCE_DIR "/data");
         QString error;
         QVERIFY2(LoadUnitNames(&error), qPrintable(error));
